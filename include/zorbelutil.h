@@ -1,0 +1,214 @@
+/*
+ * zorbelutil.h - public interface of libzorbelutilnd, the RFC 3161
+ * time-stamp token utility library.
+ *
+ * Every call returns a 32-bit unsigned result; 1 (ZORBELU_OK) means success.
+ * A verify call returns a verification status (2500..2516) as its success
+ * value; tell a status from an error with ZORBELU_IS_STATUS().
+ *
+ * The library's functions must not run on two threads at once.
+ *
+ * Compiles as C11 and as C++.
+ */
+#ifndef ZORBELUTIL_H
+#define ZORBELUTIL_H
+
+#include "zorbeltypes.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(ZORBELU_BUILDING_LIBRARY)
+#define ZORBELU_API __attribute__((visibility("default")))
+#else
+#define ZORBELU_API
+#endif
+
+/* ---- Result codes ------------------------------------------------------ */
+
+#define ZORBELU_OK 1u
+#define ZORBELU_ERR_PARAM 1001u            /* invalid argument or unusable token */
+#define ZORBELU_ERR_BUFFER_TOO_SMALL 1002u /* buffer too small */
+#define ZORBELU_ERR_TOO_LONG 1003u         /* text too long for its field */
+#define ZORBELU_ERR_EXCEPTION 1004u        /* exception caught; store or resource failure */
+#define ZORBELU_ERR_MEMORY 1005u           /* out of memory; core store not created */
+#define ZORBELU_ERR_WINDOW 1006u           /* required pointer or window handle unusable */
+#define ZORBELU_ERR_COMM_FAILED 1201u      /* download failed (communication library) */
+#define ZORBELU_ERR_COMM_CONNECT 1202u     /* could not connect or resolve */
+#define ZORBELU_ERR_COMM_TIMEOUT 1203u     /* download time limit reached */
+#define ZORBELU_ERR_COMM_PROXY_AUTH 1204u  /* proxy wants authentication */
+#define ZORBELU_ERR_COMM_SERVER_AUTH 1205u /* server wants authentication */
+#define ZORBELU_ERR_NO_USER 1206u          /* no credentials configured */
+#define ZORBELU_ERR_DIGEST 1401u           /* digest record invalid */
+#define ZORBELU_ERR_CRL_ENCODING 1500u     /* CRL encoding code not 1 to 3 */
+#define ZORBELU_ERR_CERT_STORE 1600u       /* core certificate store handle invalid */
+#define ZORBELU_ERR_CERT_DECODE 1601u      /* certificate cannot be decoded */
+#define ZORBELU_ERR_CA_CERT 1603u          /* CA certificate not accepted */
+#define ZORBELU_ERR_CRL 1604u              /* CRL cannot be decoded, accepted or obtained */
+#define ZORBELU_ERR_CDP 1605u              /* no CRL distribution point */
+#define ZORBELU_ERR_TSA_CERT 1700u         /* no TSA certificate in the token */
+#define ZORBELU_ERR_NO_TAC 1801u           /* no time attribute certificate in the token */
+#define ZORBELU_ERR_TOKEN_INFO 2001u       /* token information cannot be read */
+#define ZORBELU_ERR_CRL_CACHE 2600u        /* CRL cache store handle invalid */
+#define ZORBELU_ERR_TIME_ZONE 2650u        /* time-zone number or offset not accepted */
+#define ZORBELU_ERR_UNKNOWN_SERVICE 2651u  /* policy identifier of no known service */
+#define ZORBELU_ROOT_IN_STORE 2700u        /* nothing to do: every certificate present */
+#define ZORBELU_ERR_NOT_FOUND 2701u        /* not found */
+#define ZORBELU_ERR_CANCELLED 2702u        /* the user declined the store change */
+#define ZORBELU_ERR_ACCESS_DENIED 2703u    /* access to the store denied */
+#define ZORBELU_ERR_SELF_ISSUED 2704u      /* TSA certificate is self-issued */
+#define ZORBELU_ERR_NOT_YET_VALID 2705u    /* certificate not yet valid */
+#define ZORBELU_ERR_EXPIRED 2706u          /* certificate expired */
+
+/* ---- Verification statuses and verdicts -------------------------------- */
+
+#define ZORBELU_VS_NOT_VERIFIED 2500u
+#define ZORBELU_VS_OK 2501u
+#define ZORBELU_VS_CERT_EXPIRED 2502u
+#define ZORBELU_VS_CERT_INVALID 2503u
+#define ZORBELU_VS_CERT_REVOKED 2504u
+#define ZORBELU_VS_CRL_EXPIRED 2505u
+#define ZORBELU_VS_REVOCATION_UNKNOWN 2506u
+#define ZORBELU_VS_CERT_UNTRUSTED 2507u
+#define ZORBELU_VS_DATA_DAMAGED 2508u
+#define ZORBELU_VS_DOCUMENT_EDITED 2509u
+#define ZORBELU_VS_OK_EXTENDED 2510u
+#define ZORBELU_VS_DOCUMENT_EDITED_EXTENDED 2511u
+#define ZORBELU_VS_EXTENSION_UNCONFIRMED 2512u
+#define ZORBELU_VS_NOT_REVOKED 2513u
+#define ZORBELU_VS_CRL_UNAVAILABLE 2514u
+#define ZORBELU_VS_CERT_SIGNATURE_OK 2515u
+#define ZORBELU_VS_ROOT_UNAVAILABLE 2516u
+
+#define ZORBELU_IS_STATUS(code) ((code) >= 2500u && (code) <= 2516u)
+
+/* Caller code that the private settings calls require. */
+#define ZORBELU_PRIVATE_CALLER_CODE 0x6B2D17C4u
+
+/* ---- Records ------------------------------------------------------------ */
+
+/* CRL buffer owned by the caller; keeps the TSA certificate's CRL between calls. */
+typedef struct ZORBELUCRLBuffer {
+    uint32_t state;    /* 0 no usable CRL, 1 holds the CRL of a previous call */
+    uint8_t* buffer;   /* caller's memory */
+    uint32_t bufferSize;
+    uint32_t crlLength;
+    uint32_t encoding; /* 1 detect, 2 DER, 3 PEM */
+} ZORBELUCRLBuffer;
+
+/* One downloaded CRL kept by a CRL cache store. */
+typedef struct ZORBELUCRLCacheEntry {
+    struct ZORBELUCRLCacheEntry* next;
+    char* url;
+    uint32_t urlLength;
+    uint8_t* data;
+    uint32_t dataLength;
+    uint32_t downloadTime;
+} ZORBELUCRLCacheEntry;
+
+/* CRL cache store; opaque to callers, created and freed by the library. */
+typedef struct ZORBELUCRLCacheStore {
+    uint32_t size; /* validity mark, always ZORBELU_CRL_CACHE_STORE_MARK */
+    uint32_t reserved;
+    ZORBELUCRLCacheEntry* first;
+} ZORBELUCRLCacheStore;
+
+#define ZORBELU_CRL_CACHE_STORE_MARK 12u
+
+/* Element of the library's certificate list: a chain certificate and its CRL URL. */
+typedef struct ZORBELUPRVCertInfo {
+    struct x509_st* cert;
+    char* crlUrl;
+    uint32_t crlPointNo;
+} ZORBELUPRVCertInfo;
+
+/* Three verdicts on a TSA certificate; 0 means not decided. */
+typedef struct ZORBELUTSACertResult {
+    uint32_t validity;   /* 1 or 2502 */
+    uint32_t revocation; /* 2513, 2514, 2504, 2505 or 2506 */
+    uint32_t chain;      /* 2515, 2516, 2507 or 2503 */
+} ZORBELUTSACertResult;
+
+/* A time-stamp service: number, display name, policy identifier, endpoint. */
+typedef struct ZORBELUServiceInfo {
+    uint32_t serviceId;
+    char name[257];
+    char policyOid[128];
+    char url[256];
+} ZORBELUServiceInfo;
+
+/* Time-zone selector: kind 1 is a fixed offset, any other kind a zone number. */
+typedef struct ZORBELUTimeZoneSelector {
+    uint32_t kind;
+    int32_t offset; /* minutes east of UTC, read when kind is 1 */
+} ZORBELUTimeZoneSelector;
+
+#define ZORBELU_TIME_ZONE_FIXED_OFFSET 1u
+
+/* A row of the zone table. */
+typedef struct ZORBELUTimeZoneInfo {
+    uint32_t zoneId;
+    char abbreviation[8];
+    uint32_t reserved;
+    int32_t biasMinutes; /* east positive */
+} ZORBELUTimeZoneInfo;
+
+/* A token and the core certificate store shown with it. */
+typedef struct ZORBELUTokenRef {
+    const ZORBELUBlob* token; /* may be NULL */
+    ZORBELCertStore* store;
+} ZORBELUTokenRef;
+
+/* One signature shown by the signature properties dialog. */
+typedef struct ZORBELUSignatureEntry {
+    uint32_t status; /* 2500 to 2512 */
+    const ZORBELUTokenRef* tokenRef;
+    const ZORBELUTimeZoneSelector* zone; /* may be NULL */
+} ZORBELUSignatureEntry;
+
+/* One signature shown by the tabbed signature properties dialog. */
+typedef struct ZORBELUSignatureEntryEx {
+    uint32_t status;
+    uint32_t validityResult;
+    uint32_t revocationResult;
+    uint32_t rootResult;
+    const ZORBELUTokenRef* tokenRef;
+    const ZORBELUTimeZoneSelector* zone; /* may be NULL */
+} ZORBELUSignatureEntryEx;
+
+/* ---- Library frame and settings ---------------------------------------- */
+
+/* Writes 5, 0 and 101 through the pointers that are not NULL; always 1. */
+ZORBELU_API uint32_t ZORBELUGetLibVer(uint32_t* major, uint32_t* minor, uint32_t* build);
+
+/* Selects the language module by its three-letter code, e.g. "DEU". */
+ZORBELU_API uint32_t ZORBELUSetLanguage(const char* code);
+
+ZORBELU_API uint32_t ZORBELUPRVSetModuleName(const char* name, uint32_t length, uint32_t callerCode);
+ZORBELU_API uint32_t ZORBELUPRVGetModuleName(char* buffer, uint32_t bufferSize, uint32_t callerCode);
+ZORBELU_API uint32_t ZORBELUPRVSetResourceDLL(ZORBELU_HINSTANCE module, uint32_t callerCode);
+ZORBELU_API ZORBELU_HINSTANCE ZORBELUPRVGetResourceDLL(void);
+ZORBELU_API uint32_t ZORBELUPRVSetDoDisplayedTempravoLogo(int32_t flag);
+ZORBELU_API int32_t ZORBELUPRVDoDisplayedTempravoLogo(void);
+ZORBELU_API uint32_t ZORBELUPRVSetDoDisplayedIssuerInfo(int32_t flag);
+ZORBELU_API int32_t ZORBELUPRVDoDisplayedIssuerInfo(void);
+ZORBELU_API uint32_t ZORBELUPRVSetMessageDlgTitle(const char* title, uint32_t length, uint32_t callerCode);
+ZORBELU_API uint32_t ZORBELUPRVSetVerifiedDlgTitle(const char* title, uint32_t length, uint32_t callerCode);
+ZORBELU_API const char* ZORBELUPRVGetVerifiedDlgTitle(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+ZORBEL_STATIC_ASSERT(sizeof(ZORBELUServiceInfo) == 648, "ZORBELUServiceInfo is 648 bytes");
+ZORBEL_STATIC_ASSERT(offsetof(ZORBELUServiceInfo, name) == 4, "name at 4");
+ZORBEL_STATIC_ASSERT(offsetof(ZORBELUServiceInfo, policyOid) == 261, "policyOid at 261");
+ZORBEL_STATIC_ASSERT(offsetof(ZORBELUServiceInfo, url) == 389, "url at 389");
+ZORBEL_STATIC_ASSERT(sizeof(ZORBELUTimeZoneInfo) == 20, "ZORBELUTimeZoneInfo is 20 bytes");
+ZORBEL_STATIC_ASSERT(offsetof(ZORBELUTimeZoneInfo, reserved) == 12, "reserved at 12");
+ZORBEL_STATIC_ASSERT(offsetof(ZORBELUTimeZoneInfo, biasMinutes) == 16, "biasMinutes at 16");
+ZORBEL_STATIC_ASSERT(sizeof(ZORBELUTSACertResult) == 12, "ZORBELUTSACertResult is 12 bytes");
+ZORBEL_STATIC_ASSERT(sizeof(ZORBELUTimeZoneSelector) == 8, "ZORBELUTimeZoneSelector is 8 bytes");
+
+#endif /* ZORBELUTIL_H */

@@ -1,0 +1,20 @@
+// The connection settings in force for the communication library's downloads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zorbelu::comm {
+
+struct ConnectionSettings {
+    uint32_t proxyMode = 0;  // 0 direct, 1 system settings, 2 proxyServer
+    std::string proxyServer; // "host:port"
+    bool hasCredentials = false;
+    std::string user;
+    std::string password;
+    std::string domain;
+};
+
+const ConnectionSettings& CurrentConnectionSettings();
+
+}  // namespace zorbelu::comm
