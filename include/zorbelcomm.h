@@ -25,12 +25,40 @@ extern "C" {
 
 #define ZORBELCOMM_OK 1u
 #define ZORBELCOMM_ERR_PARAM 1001u
+#define ZORBELCOMM_ERR_BUFFER_TOO_SMALL 1002u /* body larger than the capacity; kept for the retry */
 #define ZORBELCOMM_ERR_TOO_LONG 1003u
+#define ZORBELCOMM_ERR_FAILED 1201u         /* bad URL, refused scheme, other HTTP status, ... */
+#define ZORBELCOMM_ERR_CONNECT 1202u        /* could not connect or resolve */
+#define ZORBELCOMM_ERR_TIMEOUT 1203u        /* the time limit was reached */
+#define ZORBELCOMM_ERR_PROXY_AUTH 1204u     /* the proxy wants authentication (407) */
+#define ZORBELCOMM_ERR_SERVER_AUTH 1205u    /* the server wants authentication (401) */
+#define ZORBELCOMM_ERR_NO_USER 1206u        /* no credentials configured */
 
 /* Takes the connection settings for the downloads that follow: a copy of
  * the proxy mode, the proxy server and the credentials. 1; 1001 for a NULL
  * record or an unknown mode; 1003 for a text without its NUL. */
 ZORBELCOMM_API uint32_t ZORBELPRVSetProxy(const ZORBELUProxyInfo* proxy);
+
+/* Downloads `url` (http:// or https://, redirects followed) into `buffer`.
+ * `*length` is the capacity on entry and the number of bytes received on
+ * return. `timeoutMs` limits the whole transfer (0 means 15000). `owner` is
+ * the window that owns whatever the download shows (may be NULL).
+ * 1 body received; 1002 body larger than the capacity (`*length` is set to
+ * the body's size; the body is kept so that a retry of the same URL with a
+ * larger buffer is served without a second request); 1201..1205 as above. */
+ZORBELCOMM_API uint32_t ZORBELPRVGetHTTPFileEx(const char* url, uint8_t* buffer, uint32_t* length,
+                                              uint32_t timeoutMs, ZORBELU_HWND owner);
+
+/* Sends `body` with an HTTP POST and receives the answer like
+ * ZORBELPRVGetHTTPFileEx (same buffer rules and results). */
+ZORBELCOMM_API uint32_t ZORBELPRVPostHTTPEx(const char* url, const char* contentType, const uint8_t* body,
+                                           uint32_t bodyLength, uint8_t* buffer, uint32_t* length,
+                                           uint32_t timeoutMs, ZORBELU_HWND owner);
+
+/* Writes the user name of the configured credentials (NUL-terminated, at
+ * most size - 1 characters). 1; 1001 for a NULL buffer or size 0; 1206 when
+ * no credentials are configured. */
+ZORBELCOMM_API uint32_t ZORBELPRVGetCredentialUser(char* buffer, uint32_t size);
 
 #ifdef __cplusplus
 } /* extern "C" */
