@@ -1,0 +1,54 @@
+// The language module beside the library: found by the path rule, used for
+// the default dialog title, and replaced by the library's own texts when
+// missing. Each test runs in a process of its own, since a language module
+// once current stays current.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "zorbelutil.h"
+
+namespace {
+
+bool ModuleIsLoaded(const char* fileName) {
+    void* handle = dlopen(fileName, RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr) return false;
+    dlclose(handle);
+    return true;
+}
+
+TEST(Language, NoLanguageUsesTheLibrarysOwnTexts) {
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signature Properties");
+    EXPECT_FALSE(ModuleIsLoaded("libzorbelutilndDEU.so"));
+}
+
+TEST(Language, GermanModuleBesideTheLibraryGivesTheTitle) {
+    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signatureigenschaften");
+    EXPECT_TRUE(ModuleIsLoaded("libzorbelutilndDEU.so"));
+}
+
+TEST(Language, MissingModuleFallsBackToEnglishWithoutError) {
+    ASSERT_EQ(ZORBELUSetLanguage("FRA"), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signature Properties");
+}
+
+TEST(Language, AModuleOnceCurrentStaysWhenTheCodeChanges) {
+    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
+    ASSERT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signatureigenschaften");
+    // A missing module falls back to the library's own file, which then
+    // becomes current: the German module is no longer used, but stays loaded.
+    ASSERT_EQ(ZORBELUSetLanguage("FRA"), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signature Properties");
+    EXPECT_TRUE(ModuleIsLoaded("libzorbelutilndDEU.so"));
+}
+
+TEST(Language, AHostTitleWinsOverTheLanguageModule) {
+    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
+    ASSERT_EQ(ZORBELUPRVSetVerifiedDlgTitle("Mine", 4, ZORBELU_PRIVATE_CALLER_CODE), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Mine");
+    EXPECT_FALSE(ModuleIsLoaded("libzorbelutilndDEU.so"));
+}
+
+}  // namespace

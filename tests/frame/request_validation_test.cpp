@@ -1,0 +1,200 @@
+// The argument rules every verification applies, case by case.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/windows.h"
+#include "verify/request_validation.h"
+
+namespace {
+
+using namespace zorbelu;
+
+constexpr const char* kSha1 = "1.3.14.3.2.26";
+constexpr const char* kMd5 = "1.2.840.113549.2.5";
+constexpr const char* kSha256 = "2.16.840.1.101.3.4.2.1";
+constexpr const char* kSha384 = "2.16.840.1.101.3.4.2.2";
+constexpr const char* kSha512 = "2.16.840.1.101.3.4.2.3";
+
+template <typename Digest>
+Digest MakeDigest(const char* oid, uint32_t length) {
+    Digest digest;
+    std::memset(&digest, 0, sizeof digest);
+    std::strncpy(digest.algorithmOid, oid, sizeof digest.algorithmOid - 1);
+    digest.digestLength = length;
+    return digest;
+}
+
+TEST(TokenRule, NeedsRecordDataAndLength) {
+    const uint8_t byte = 0x30;
+    const ZORBELUBlob good{&byte, 1};
+    const ZORBELUBlob noData{nullptr, 1};
+    const ZORBELUBlob noLength{&byte, 0};
+    EXPECT_EQ(verify::ValidateToken(&good), ZORBELU_OK);
+    EXPECT_EQ(verify::ValidateToken(&noData), ZORBELU_ERR_PARAM);
+    EXPECT_EQ(verify::ValidateToken(&noLength), ZORBELU_ERR_PARAM);
+    EXPECT_EQ(verify::ValidateToken(nullptr), ZORBELU_ERR_PARAM);
+}
+
+struct DigestCase {
+    const char* oid;
+    uint32_t length;
+    uint32_t shortForm;  // result for ZORBELUDigestInfo
+    uint32_t longForm;   // result for ZORBELUDigestInfoEx
+};
+
+TEST(DigestRule, AcceptsEachAlgorithmWithItsLengthOnly) {
+    const DigestCase cases[] = {
+        {kSha1, 20, ZORBELU_OK, ZORBELU_OK},
+        {kMd5, 16, ZORBELU_OK, ZORBELU_OK},
+        {kSha256, 32, ZORBELU_OK, ZORBELU_OK},
+        {kSha384, 48, ZORBELU_ERR_DIGEST, ZORBELU_OK},
+        {kSha512, 64, ZORBELU_ERR_DIGEST, ZORBELU_OK},
+        {kSha256, 20, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
+        {kSha1, 0, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
+        {kSha512, 40, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
+        {"1.2.840.113549.1.1.11", 32, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
+        {"2.16.840.1.101.3.4.2.1 ", 32, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
+        {"", 20, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
+    };
+    for (const DigestCase& c : cases) {
+        const auto shortForm = MakeDigest<ZORBELUDigestInfo>(c.oid, c.length);
+        const auto longForm = MakeDigest<ZORBELUDigestInfoEx>(c.oid, c.length);
+        EXPECT_EQ(verify::ValidateDigest(&shortForm), c.shortForm) << c.oid << " " << c.length;
+        EXPECT_EQ(verify::ValidateDigest(&longForm), c.longForm) << c.oid << " " << c.length;
+    }
+    EXPECT_EQ(verify::ValidateDigest(static_cast<const ZORBELUDigestInfo*>(nullptr)), ZORBELU_ERR_PARAM);
+    EXPECT_EQ(verify::ValidateDigest(static_cast<const ZORBELUDigestInfoEx*>(nullptr)), ZORBELU_ERR_PARAM);
+}
+
+TEST(DigestRule, TheIdentifierMustEndWithinItsWindow) {
+    // The short record looks for the NUL in its first 41 bytes, the long one
+    // in its first 129 (which reaches into the digest bytes).
+    auto shortForm = MakeDigest<ZORBELUDigestInfo>(kSha1, 20);
+    std::memset(shortForm.algorithmOid, '1', 41);
+    EXPECT_EQ(verify::ValidateDigest(&shortForm), ZORBELU_ERR_DIGEST);
+    auto longForm = MakeDigest<ZORBELUDigestInfoEx>(kSha1, 20);
+    std::memset(longForm.algorithmOid, '1', sizeof longForm.algorithmOid);
+    longForm.digest[0] = 1;
+    EXPECT_EQ(verify::ValidateDigest(&longForm), ZORBELU_ERR_DIGEST);
+    longForm.digest[0] = 0;  // the NUL is the 129th byte: accepted, but no known algorithm
+    EXPECT_EQ(verify::ValidateDigest(&longForm), ZORBELU_ERR_DIGEST);
+}
+
+TEST(DigestPairRule, TheCurrentDigestMustMatchInKind) {
+    const auto sha256 = MakeDigest<ZORBELUDigestInfo>(kSha256, 32);
+    const auto sha1 = MakeDigest<ZORBELUDigestInfo>(kSha1, 20);
+    const auto bad = MakeDigest<ZORBELUDigestInfo>(kSha256, 31);
+    auto otherBytes = sha256;
+    otherBytes.digest[0] = 0xFF;
+    EXPECT_EQ(verify::ValidateDigestPair(&sha256, nullptr), ZORBELU_OK);
+    EXPECT_EQ(verify::ValidateDigestPair(&sha256, &otherBytes), ZORBELU_OK);  // bytes are compared later
+    EXPECT_EQ(verify::ValidateDigestPair(&sha256, &sha1), ZORBELU_ERR_PARAM);
+    EXPECT_EQ(verify::ValidateDigestPair(&sha256, &bad), ZORBELU_ERR_DIGEST);
+    EXPECT_EQ(verify::ValidateDigestPair(&bad, &sha256), ZORBELU_ERR_DIGEST);
+    EXPECT_EQ(verify::ValidateDigestPair(static_cast<const ZORBELUDigestInfo*>(nullptr), &sha256), ZORBELU_ERR_PARAM);
+    const auto sha512 = MakeDigest<ZORBELUDigestInfoEx>(kSha512, 64);
+    const auto sha384 = MakeDigest<ZORBELUDigestInfoEx>(kSha384, 48);
+    EXPECT_EQ(verify::ValidateDigestPair(&sha512, &sha512), ZORBELU_OK);
+    EXPECT_EQ(verify::ValidateDigestPair(&sha512, &sha384), ZORBELU_ERR_PARAM);
+}
+
+struct CrlCase {
+    const char* what;
+    uint32_t state;
+    bool hasBuffer;
+    uint32_t bufferSize;
+    uint32_t crlLength;
+    uint32_t encoding;
+    uint32_t expected;
+};
+
+TEST(CrlBufferRule, StateBufferEncodingAndLength) {
+    const CrlCase cases[] = {
+        {"empty buffer", 0, true, 100, 0, 0, ZORBELU_OK},
+        {"held CRL, DER", 1, true, 100, 50, 2, ZORBELU_OK},
+        {"held CRL, detect", 1, true, 100, 50, 1, ZORBELU_OK},
+        {"held CRL, PEM", 1, true, 100, 50, 3, ZORBELU_OK},
+        {"unknown state", 2, true, 100, 50, 2, ZORBELU_ERR_PARAM},
+        {"no memory", 0, false, 100, 0, 1, ZORBELU_ERR_PARAM},
+        {"no capacity", 0, true, 0, 0, 1, ZORBELU_ERR_PARAM},
+        {"encoding 4", 1, true, 100, 50, 4, ZORBELU_ERR_CRL_ENCODING},
+        {"encoding 0", 1, true, 100, 50, 0, ZORBELU_ERR_CRL_ENCODING},
+        {"encoding 4 and no length", 1, true, 100, 0, 4, ZORBELU_ERR_CRL_ENCODING},
+        {"held CRL of no length", 1, true, 100, 0, 2, ZORBELU_ERR_PARAM},
+        {"state 0 ignores the encoding", 0, true, 100, 0, 9, ZORBELU_OK},
+    };
+    uint8_t memory[100];
+    for (const CrlCase& c : cases) {
+        const ZORBELUCRLBuffer buffer{c.state, c.hasBuffer ? memory : nullptr, c.bufferSize, c.crlLength, c.encoding};
+        EXPECT_EQ(verify::ValidateCrlBuffer(&buffer), c.expected) << c.what;
+    }
+    EXPECT_EQ(verify::ValidateCrlBuffer(nullptr), ZORBELU_OK);
+}
+
+ZORBELUProxyInfo ProxyFilledWith(char fill) {
+    ZORBELUProxyInfo proxy;
+    std::memset(&proxy, fill, sizeof proxy);
+    return proxy;
+}
+
+TEST(ProxyRule, SystemModeLooksAtNothingElse) {
+    ZORBELUProxyInfo proxy = ProxyFilledWith('\x5A');
+    proxy.proxyMode = ZORBELU_PROXY_SYSTEM;
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
+    EXPECT_EQ(verify::ValidateProxyInfo(nullptr), ZORBELU_OK);
+}
+
+TEST(ProxyRule, TextsMustEndWithinTheirFields) {
+    struct Case {
+        const char* what;
+        uint32_t mode;
+        char* field;
+        size_t size;
+        uint32_t expected;
+    };
+    ZORBELUProxyInfo proxy{};
+    const Case cases[] = {
+        {"server", ZORBELU_PROXY_SERVER, proxy.proxyServer, sizeof proxy.proxyServer, ZORBELU_ERR_TOO_LONG},
+        {"server in direct mode", ZORBELU_PROXY_DIRECT, proxy.proxyServer, sizeof proxy.proxyServer, ZORBELU_OK},
+        {"user", ZORBELU_PROXY_DIRECT, proxy.credential1, sizeof proxy.credential1, ZORBELU_ERR_TOO_LONG},
+        {"password", ZORBELU_PROXY_SERVER, proxy.credential2, sizeof proxy.credential2, ZORBELU_ERR_TOO_LONG},
+        {"domain", ZORBELU_PROXY_DIRECT, proxy.credential3, sizeof proxy.credential3, ZORBELU_ERR_TOO_LONG},
+    };
+    for (const Case& c : cases) {
+        std::memset(&proxy, 0, sizeof proxy);
+        proxy.proxyMode = c.mode;
+        proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
+        std::memset(c.field, 'a', c.size);
+        EXPECT_EQ(verify::ValidateProxyInfo(&proxy), c.expected) << c.what;
+        c.field[c.size - 1] = '\0';
+        EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK) << c.what << " of full length";
+    }
+}
+
+TEST(ProxyRule, ModesCredentialModesAndTheOwnerWindow) {
+    ZORBELUProxyInfo proxy{};
+    proxy.proxyMode = 3;
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_PARAM);
+    proxy.proxyMode = ZORBELU_PROXY_DIRECT;
+    proxy.credentialMode = 2;
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_PARAM);
+
+    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
+    std::memset(proxy.credential1, 'a', sizeof proxy.credential1);  // not looked at without credentials
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
+    int notAWindow = 0;
+    proxy.ownerWindow = reinterpret_cast<ZORBELU_HWND>(&notAWindow);
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_WINDOW);
+    platform::RegisterWindow(proxy.ownerWindow);
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
+    platform::UnregisterWindow(proxy.ownerWindow);
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_WINDOW);
+
+    proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;  // the window matters only without credentials
+    proxy.credential1[0] = '\0';
+    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
+}
+
+}  // namespace
