@@ -23,5 +23,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/zorbelutilndConfigVersion
 install(FILES ${PROJECT_BINARY_DIR}/zorbelutilndConfig.cmake ${PROJECT_BINARY_DIR}/zorbelutilndConfigVersion.cmake
   DESTINATION ${ZORBELU_CMAKE_DIR})
 
+# The pkg-config file finds its prefix from its own place, so that an
+# installed tree can be moved.
+file(RELATIVE_PATH ZORBELU_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/zorbelutilnd.pc.in ${PROJECT_BINARY_DIR}/zorbelutilnd.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zorbelutilnd.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

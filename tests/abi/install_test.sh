@@ -1,0 +1,33 @@
+#!/bin/sh
+# Installs the build into a temporary prefix, builds a C11 program against
+# it once with pkg-config and once with CMake's find_package, and runs both.
+# usage: install_test.sh BUILD_DIR THIS_DIR [EXTRA_CFLAGS]
+set -eu
+build=$1
+here=$2
+extra=${3:-}
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir=$(ls -d "$prefix"/lib* | head -n 1)
+for module in "$libdir"/libzorbelutilnd.so.5 "$libdir"/libzorbelutilndDEU.so; do
+  [ -e "$module" ] || { echo "not installed: $module"; exit 1; }
+done
+
+expected="5 0 101
+Signatureigenschaften"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+gcc -std=c11 -pedantic -Wall -Wextra -Werror $extra -o "$prefix/consumer" "$here/c11_consumer.c" \
+  $(pkg-config --cflags --libs zorbelutilnd) -Wl,-rpath,"$libdir"
+actual=$("$prefix/consumer")
+[ "$actual" = "$expected" ] || { printf 'pkg-config consumer printed:\n%s\n' "$actual"; exit 1; }
+
+cmake -S "$here/cmake_consumer" -B "$prefix/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_FLAGS="$extra" -DCMAKE_EXE_LINKER_FLAGS="$extra" >/dev/null
+cmake --build "$prefix/cmake-build" >/dev/null
+actual=$("$prefix/cmake-build/consumer")
+[ "$actual" = "$expected" ] || { printf 'CMake consumer printed:\n%s\n' "$actual"; exit 1; }
+echo "installed library serves C11 programs through pkg-config and CMake"
