@@ -15,6 +15,13 @@ struct ConnectionSettings {
     std::string domain;
 };
 
-const ConnectionSettings& CurrentConnectionSettings();
+// A copy of the settings the last successful ZORBELPRVSetProxy gave (the
+// defaults, direct and without credentials, before the first call). A copy,
+// so that a download keeps consistent settings while another thread sets new
+// ones.
+ConnectionSettings CurrentConnectionSettings();
+
+// Back to the defaults; for tests.
+void ResetConnectionSettings();
 
 }  // namespace zorbelu::comm
