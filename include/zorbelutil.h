@@ -83,6 +83,13 @@ extern "C" {
 
 #define ZORBELU_IS_STATUS(code) ((code) >= 2500u && (code) <= 2516u)
 
+/* Digest algorithm codes. */
+#define ZORBELU_ALG_SHA1 1u
+#define ZORBELU_ALG_MD5 2u
+#define ZORBELU_ALG_SHA256 3u
+#define ZORBELU_ALG_SHA384 4u
+#define ZORBELU_ALG_SHA512 5u
+
 /* Caller code that the private settings calls require. */
 #define ZORBELU_PRIVATE_CALLER_CODE 0x6B2D17C4u
 
@@ -196,6 +203,22 @@ ZORBELU_API int32_t ZORBELUPRVDoDisplayedIssuerInfo(void);
 ZORBELU_API uint32_t ZORBELUPRVSetMessageDlgTitle(const char* title, uint32_t length, uint32_t callerCode);
 ZORBELU_API uint32_t ZORBELUPRVSetVerifiedDlgTitle(const char* title, uint32_t length, uint32_t callerCode);
 ZORBELU_API const char* ZORBELUPRVGetVerifiedDlgTitle(void);
+
+/* ---- Time, time zones and identifiers ---------------------------------- */
+
+/* Seconds since the epoch (UTC) of a GeneralizedTime text
+ * "YYYYMMDDhhmmss[.fff]Z"; -1 for any other text and for times before 1970
+ * or after the year 3000. May be called at any time, from any thread. */
+ZORBELU_API int64_t ZORBELUGeneralizedTimeToTimeT(const char* text);
+
+/* The row of a named zone (2 to 23): 1; 1001 for a NULL record; 2650 for a
+ * number that names no zone. */
+ZORBELU_API uint32_t ZORBELUGetTimeZoneInfo(uint32_t zoneId, ZORBELUTimeZoneInfo* out);
+
+/* The code (ZORBELU_ALG_...) of a digest algorithm identifier given with the
+ * exact length of its text: 1; 1001 for any other identifier or length; 1006
+ * for a NULL text or out pointer. */
+ZORBELU_API uint32_t ZORBELUGetOIDValueToOID(const char* oid, int32_t length, uint32_t* code);
 
 #ifdef __cplusplus
 } /* extern "C" */
