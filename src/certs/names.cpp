@@ -1,0 +1,34 @@
+#include "certs/names.h"
+
+#include "platform/cert_names.h"
+
+namespace zorbelu::certs {
+
+bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength) {
+    const auto firstText = platform::CertNameToStrSimple(first, firstLength);
+    const auto secondText = platform::CertNameToStrSimple(second, secondLength);
+    return firstText && secondText && *firstText == *secondText;
+}
+
+namespace {
+
+bool NameDer(const X509_NAME* name, const uint8_t** der, size_t* length) {
+    const unsigned char* bytes = nullptr;
+    size_t size = 0;
+    if (name == nullptr || X509_NAME_get0_der(const_cast<X509_NAME*>(name), &bytes, &size) != 1) return false;
+    *der = bytes;
+    *length = size;
+    return true;
+}
+
+}  // namespace
+
+bool GetIssuerAndSubjectDer(X509* cert, const uint8_t** issuer, size_t* issuerLength, const uint8_t** subject,
+                            size_t* subjectLength) {
+    if (cert == nullptr || issuer == nullptr || issuerLength == nullptr) return false;
+    if (!NameDer(X509_get_issuer_name(cert), issuer, issuerLength)) return false;
+    if (subject == nullptr || subjectLength == nullptr) return true;
+    return NameDer(X509_get_subject_name(cert), subject, subjectLength);
+}
+
+}  // namespace zorbelu::certs

@@ -1,0 +1,21 @@
+// Comparing distinguished names, and reading a certificate's names.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zorbelu::certs {
+
+// True when both DER names read the same as simple text. Names are never
+// compared byte for byte: the same name may be encoded with other string
+// types. Bytes that are not a name never equal anything.
+bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength);
+
+// The DER issuer name of `cert` and, when asked for, its subject name; the
+// bytes belong to the certificate. False on failure.
+bool GetIssuerAndSubjectDer(X509* cert, const uint8_t** issuer, size_t* issuerLength,
+                            const uint8_t** subject = nullptr, size_t* subjectLength = nullptr);
+
+}  // namespace zorbelu::certs

@@ -1,0 +1,24 @@
+// Distinguished names as simple text: the values alone, without attribute
+// types, in encoded order; RDNs joined by ", ", the parts of a multi-valued
+// RDN by " + "; every string type as UTF-8. A value holding , + = " < > # ;
+// a line break, or leading or trailing blanks is put in double quotes with
+// inner quotes doubled. Two names that differ only in string type or
+// encoding therefore read the same.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <openssl/x509.h>
+
+namespace zorbelu::platform {
+
+// The simple text of a DER name; nothing when the bytes are not one whole name.
+std::optional<std::string> CertNameToStrSimple(const uint8_t* der, size_t length);
+
+// The simple text of a decoded name.
+std::optional<std::string> CertNameToStrSimple(const X509_NAME* name);
+
+}  // namespace zorbelu::platform

@@ -1,0 +1,218 @@
+// Certificates from bytes: encoding detection, the streaming DER reader fed
+// in pieces, PEM to DER, and the core store's contents in an X509_STORE.
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "certs/a_d2i_fp_kovra.h"
+#include "certs/certificate_decoding.h"
+#include "certs/openssl_ptr.h"
+#include "zorbel.h"
+
+namespace {
+
+using namespace zorbelu;
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+const std::string kRootPem = std::string(ZORBELU_TESTDATA_DIR) + "/roots/GlobalSign_Root_CA_-_R3.pem";
+
+Bytes PemToDer(const Bytes& pem) {
+    uint32_t capacity = 15000;
+    Bytes der(capacity);
+    EXPECT_EQ(certs::PemCertToDer(pem.data(), static_cast<uint32_t>(pem.size()), der.data(), &capacity), 1u);
+    der.resize(capacity);
+    return der;
+}
+
+// A BIO that hands out its bytes `piece` at a time, as a slow stream does.
+struct PieceSource {
+    Bytes bytes;
+    size_t position = 0;
+    size_t piece = 1;
+};
+
+int ReadPiece(BIO* bio, char* out, int size) {
+    auto* source = static_cast<PieceSource*>(BIO_get_data(bio));
+    const size_t left = source->bytes.size() - source->position;
+    if (left == 0) return 0;
+    const size_t n = std::min({left, source->piece, static_cast<size_t>(size)});
+    std::memcpy(out, source->bytes.data() + source->position, n);
+    source->position += n;
+    return static_cast<int>(n);
+}
+
+BioPtr PieceBio(PieceSource& source) {
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "pieces");
+        BIO_meth_set_read(m, ReadPiece);
+        return m;
+    }();
+    BioPtr bio(BIO_new(method));
+    BIO_set_data(bio.get(), &source);
+    BIO_set_init(bio.get(), 1);
+    return bio;
+}
+
+int ReadObject(const Bytes& bytes, size_t piece, Bytes* object = nullptr) {
+    PieceSource source{bytes, 0, piece};
+    BioPtr bio = PieceBio(source);
+    BUF_MEM* buffer = nullptr;
+    const int length = certs::der_read_bio(bio.get(), &buffer);
+    if (length >= 0) {
+        if (object != nullptr) object->assign(buffer->data, buffer->data + length);
+        BUF_MEM_free(buffer);
+    }
+    return length;
+}
+
+TEST(DetectEncoding, LooksAtTheFirstThreeBytesOnly) {
+    const struct {
+        Bytes bytes;
+        uint32_t expected;
+    } cases[] = {
+        {{0x30, 0x82, 0x05, 0x00}, ZORBELU_ENCODING_DER},
+        {{'-', '-', '-', '-', '-'}, ZORBELU_ENCODING_PEM},
+        {{'-', '-', '-', 0x80}, ZORBELU_ENCODING_PEM},
+        {{'a', 'b', 0xFF}, ZORBELU_ENCODING_DER},
+        {{0x30}, ZORBELU_ENCODING_PEM},
+    };
+    for (const auto& c : cases) EXPECT_EQ(certs::DetectEncoding(c.bytes.data(), c.bytes.size()), c.expected);
+}
+
+TEST(DecodeCertificate, DerPemAndDetectedAllGiveTheSameCertificate) {
+    const Bytes pem = ReadFile(kRootPem);
+    ASSERT_FALSE(pem.empty());
+    const Bytes der = PemToDer(pem);
+    const struct {
+        const Bytes* bytes;
+        uint32_t encoding;
+    } cases[] = {{&der, 2}, {&der, 1}, {&pem, 3}, {&pem, 1}};
+    for (const auto& c : cases) {
+        X509Ptr cert(certs::DecodeCertificate(c.bytes->data(), static_cast<int32_t>(c.bytes->size()), c.encoding));
+        ASSERT_TRUE(cert) << "encoding " << c.encoding;
+        unsigned char* encoded = nullptr;
+        const int length = i2d_X509(cert.get(), &encoded);
+        EXPECT_EQ(Bytes(encoded, encoded + length), der);
+        OPENSSL_free(encoded);
+    }
+}
+
+TEST(DecodeCertificate, RefusesWhatIsNotACertificate) {
+    const Bytes der = PemToDer(ReadFile(kRootPem));
+    EXPECT_EQ(certs::DecodeCertificate(der.data(), static_cast<int32_t>(der.size()), 4), nullptr);
+    EXPECT_EQ(certs::DecodeCertificate(der.data(), static_cast<int32_t>(der.size()), 3), nullptr);  // DER as PEM
+    EXPECT_EQ(certs::DecodeCertificate(der.data(), static_cast<int32_t>(der.size()) - 1, 2), nullptr);
+    EXPECT_EQ(certs::DecodeCertificate(der.data(), -1, 2), nullptr);
+    EXPECT_EQ(certs::DecodeCertificate(nullptr, 10, 2), nullptr);
+    const Bytes garbage = {0x30, 0x03, 0x02, 0x01, 0x05};  // a DER object, not a certificate
+    EXPECT_EQ(certs::DecodeCertificate(garbage.data(), 5, 1), nullptr);
+}
+
+TEST(DerReader, CollectsADerCertificateDeliveredInAnySizeOfPiece) {
+    const Bytes der = PemToDer(ReadFile(kRootPem));
+    for (const size_t piece : {1, 2, 7, 8, 9, 100, 100000}) {
+        Bytes object;
+        EXPECT_EQ(ReadObject(der, piece, &object), static_cast<int>(der.size())) << "pieces of " << piece;
+        EXPECT_EQ(object, der);
+    }
+    // Bytes after the object are not part of it.
+    Bytes followed = der;
+    followed.insert(followed.end(), {0x30, 0x00, 0x05});
+    EXPECT_EQ(ReadObject(followed, 3), static_cast<int>(der.size()));
+}
+
+TEST(DerReader, CollectsIndefiniteLengthsUpToTheirMatchingEnd) {
+    const struct {
+        const char* what;
+        Bytes bytes;
+        int expected;
+    } cases[] = {
+        {"flat", {0x30, 0x80, 0x02, 0x01, 0x05, 0x00, 0x00, 0xAA}, 7},
+        {"nested", {0x30, 0x80, 0x30, 0x80, 0x02, 0x01, 0x05, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0xAA}, 13},
+        {"definite inside", {0x30, 0x80, 0x30, 0x03, 0x02, 0x01, 0x07, 0x00, 0x00}, 9},
+        {"missing end", {0x30, 0x80, 0x02, 0x01, 0x05}, -1},
+    };
+    for (const auto& c : cases)
+        for (const size_t piece : {1, 3, 64}) EXPECT_EQ(ReadObject(c.bytes, piece), c.expected) << c.what << " " << piece;
+}
+
+struct ErrorRecord {
+    int library;
+    int reason;
+    std::string file;
+    int line;
+};
+
+ErrorRecord FirstError() {
+    const char* file = nullptr;
+    int line = 0;
+    const unsigned long code = ERR_get_error_all(&file, &line, nullptr, nullptr, nullptr);
+    ErrorRecord record{ERR_GET_LIB(code), ERR_GET_REASON(code), file != nullptr ? file : "", line};
+    ERR_clear_error();
+    return record;
+}
+
+TEST(DerReader, RecordsWhereAShortOrOversizedStreamFailed) {
+    Bytes announcesMore = {0x30, 0x82, 0x10, 0x00};  // 4096 bytes announced
+    announcesMore.resize(100, 0x01);
+    EXPECT_EQ(ReadObject(announcesMore, 17), -1);
+    ErrorRecord error = FirstError();
+    EXPECT_EQ(error.library, 13);
+    EXPECT_EQ(error.reason, 142);
+    EXPECT_EQ(error.file, "a_d2i_fp_kovra");
+    EXPECT_EQ(error.line, 213);
+
+    const Bytes tooLong = {0x30, 0x88, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    EXPECT_EQ(ReadObject(tooLong, 100), -1);
+    EXPECT_EQ(ERR_GET_LIB(ERR_peek_error()), ERR_LIB_ASN1);  // OpenSSL's own header check refuses it
+    ERR_clear_error();
+
+    const Bytes empty;
+    EXPECT_EQ(ReadObject(empty, 1), -1);
+}
+
+TEST(PemCertToDer, CopiesOnlyIntoABufferThatFits) {
+    const Bytes pem = ReadFile(kRootPem);
+    const Bytes der = PemToDer(pem);
+    Bytes out(der.size(), 0xEE);
+    uint32_t capacity = static_cast<uint32_t>(der.size() - 1);
+    EXPECT_EQ(certs::PemCertToDer(pem.data(), static_cast<uint32_t>(pem.size()), out.data(), &capacity), 1002u);
+    EXPECT_EQ(out, Bytes(der.size(), 0xEE));
+    capacity = static_cast<uint32_t>(der.size());
+    EXPECT_EQ(certs::PemCertToDer(pem.data(), static_cast<uint32_t>(pem.size()), out.data(), &capacity), 1u);
+    EXPECT_EQ(out, der);
+    EXPECT_EQ(capacity, der.size());
+    EXPECT_EQ(certs::PemCertToDer(der.data(), static_cast<uint32_t>(der.size()), out.data(), &capacity), 1005u);
+}
+
+TEST(LoadIntoX509Store, SkipsUndecodableCertificatesAndRefusesBadCrls) {
+    const Bytes der = PemToDer(ReadFile(kRootPem));
+    ZORBELCertStore* store = ZORBELCreateCertStore();
+    ASSERT_NE(store, nullptr);
+    Bytes junk = {'n', 'o', 't', ' ', 'a', ' ', 'c', 'e', 'r', 't'};
+    ZORBELUCertBlob good{const_cast<uint8_t*>(der.data()), static_cast<uint32_t>(der.size()), 2};
+    ZORBELUCertBlob bad{junk.data(), static_cast<uint32_t>(junk.size()), 3};
+    ASSERT_EQ(ZORBELAddCACert(store, &bad), 1u);
+    ASSERT_EQ(ZORBELAddCACert(store, &good), 1u);
+    X509StorePtr x509Store(X509_STORE_new());
+    EXPECT_EQ(certs::LoadCACertsIntoX509Store(store, x509Store.get()), 1u);
+    EXPECT_EQ(sk_X509_OBJECT_num(X509_STORE_get0_objects(x509Store.get())), 1);
+    EXPECT_EQ(certs::LoadCRLsIntoX509Store(store, x509Store.get()), 1u);  // no CRLs: nothing to refuse
+    ASSERT_EQ(ZORBELAddCRL(store, &bad), 1u);
+    EXPECT_EQ(certs::LoadCRLsIntoX509Store(store, x509Store.get()), 1604u);
+    ZORBELFreeCertStore(store);
+}
+
+}  // namespace
