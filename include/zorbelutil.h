@@ -204,6 +204,23 @@ ZORBELU_API uint32_t ZORBELUPRVSetMessageDlgTitle(const char* title, uint32_t le
 ZORBELU_API uint32_t ZORBELUPRVSetVerifiedDlgTitle(const char* title, uint32_t length, uint32_t callerCode);
 ZORBELU_API const char* ZORBELUPRVGetVerifiedDlgTitle(void);
 
+/* ---- CRLs --------------------------------------------------------------- */
+
+/* A new, empty CRL cache store for a series of verifications; each CRL is
+ * downloaded once and again only after its nextUpdate. 1; 1005 for a NULL
+ * out pointer or when memory is short. */
+ZORBELU_API uint32_t ZORBELUCreateCRLCacheStore(ZORBELUCRLCacheStore** store);
+
+/* Frees the store and everything it holds. 1; 1001 for NULL; 2600 when the
+ * handle is no CRL cache store (nothing is freed). */
+ZORBELU_API uint32_t ZORBELUFreeCRLCacheStore(ZORBELUCRLCacheStore* store);
+
+/* The first http:// or https:// CRL distribution point URL of a certificate,
+ * written without a NUL; *capacity is the buffer's size on entry and the
+ * URL's length on return. 1; 1001; 1500 (encoding); 1002 (too small, nothing
+ * written); 2503 (certificate does not decode); 2701 (no such URL). */
+ZORBELU_API uint32_t ZORBELUGetCDP(const ZORBELUCertBlob* cert, char* buffer, int32_t* capacity);
+
 /* ---- Time, time zones and identifiers ---------------------------------- */
 
 /* Seconds since the epoch (UTC) of a GeneralizedTime text

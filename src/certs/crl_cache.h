@@ -1,0 +1,33 @@
+// CRL acquisition: the caller-owned CRL cache store, and the download of a
+// CRL for every certificate of a chain into the core certificate store.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+
+#include "certs/cert_list.h"
+#include "zorbelutil.h"
+
+namespace zorbelu::certs {
+
+// A new empty store (free with FreeCrlCacheStore); NULL when memory is short.
+ZORBELUCRLCacheStore* CreateCrlCacheStore();
+// 1; 1001 for NULL; 2600 when the handle is no store (nothing freed).
+[[nodiscard]] uint32_t FreeCrlCacheStore(ZORBELUCRLCacheStore* store);
+
+// The first entry downloaded from exactly `url` (byte for byte), or NULL.
+ZORBELUCRLCacheEntry* FindCacheEntryByUrl(ZORBELUCRLCacheStore* store, const char* url);
+
+// True when the CRL must be downloaded again: it has no nextUpdate, or the
+// clock has passed it. nextUpdate is read as UTCTime to the minute; its two
+// year digits are always 20xx.
+bool IsCRLPastNextUpdate(const X509_CRL* crl);
+
+// Gives the core store a current CRL for every element of `list` (whose
+// crlUrl must be filled), from the cache while fresh, else downloaded and
+// kept in the cache. 1; 2506; or a download result 1202 to 1205.
+[[nodiscard]] uint32_t FetchCRLsForList(ZORBELCertStore* coreStore, const CertList& list,
+                                        ZORBELUCRLCacheStore* cache, uint32_t timeoutMs, ZORBELU_HWND owner);
+
+}  // namespace zorbelu::certs
