@@ -1,0 +1,98 @@
+// fixture_ossl.h - owning handles for the OpenSSL objects of the fixture
+// generator, and the one way it reports an OpenSSL failure.
+//
+// Internal to the fixture library; tests use fixture_pki.h.
+#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
+#define ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/ess.h>
+#include <openssl/evp.h>
+#include <openssl/pkcs7.h>
+#include <openssl/ts.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+#include <string>
+
+namespace zorbelu::fixtures::ossl {
+
+template <typename T, void (*Free)(T*)>
+struct Deleter {
+    void operator()(T* p) const noexcept { Free(p); }
+};
+template <typename T, void (*Free)(T*)>
+using Ptr = std::unique_ptr<T, Deleter<T, Free>>;
+
+inline void FreeX509Stack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
+inline void FreeDistPoints(STACK_OF(DIST_POINT) * s) { sk_DIST_POINT_pop_free(s, DIST_POINT_free); }
+inline void FreeAccessDescs(STACK_OF(ACCESS_DESCRIPTION) * s) {
+    sk_ACCESS_DESCRIPTION_pop_free(s, ACCESS_DESCRIPTION_free);
+}
+inline void FreeBio(BIO* b) { BIO_free_all(b); }
+
+using X509Ptr = Ptr<X509, X509_free>;
+using X509CrlPtr = Ptr<X509_CRL, X509_CRL_free>;
+using X509RevokedPtr = Ptr<X509_REVOKED, X509_REVOKED_free>;
+using X509ExtPtr = Ptr<X509_EXTENSION, X509_EXTENSION_free>;
+using X509NamePtr = Ptr<X509_NAME, X509_NAME_free>;
+using X509StackPtr = Ptr<STACK_OF(X509), FreeX509Stack>;
+using PkeyPtr = Ptr<EVP_PKEY, EVP_PKEY_free>;
+using PkeyCtxPtr = Ptr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
+using MdCtxPtr = Ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
+using BioPtr = Ptr<BIO, FreeBio>;
+using Asn1IntPtr = Ptr<ASN1_INTEGER, ASN1_INTEGER_free>;
+using Asn1TimePtr = Ptr<ASN1_TIME, ASN1_TIME_free>;
+using Asn1OctetPtr = Ptr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
+using Asn1ObjPtr = Ptr<ASN1_OBJECT, ASN1_OBJECT_free>;
+using Asn1GenTimePtr = Ptr<ASN1_GENERALIZEDTIME, ASN1_GENERALIZEDTIME_free>;
+using BignumPtr = Ptr<BIGNUM, BN_free>;
+using DistPointsPtr = Ptr<STACK_OF(DIST_POINT), FreeDistPoints>;
+using AccessDescsPtr = Ptr<STACK_OF(ACCESS_DESCRIPTION), FreeAccessDescs>;
+using GeneralNamePtr = Ptr<GENERAL_NAME, GENERAL_NAME_free>;
+using DistPointPtr = Ptr<DIST_POINT, DIST_POINT_free>;
+using AccessDescPtr = Ptr<ACCESS_DESCRIPTION, ACCESS_DESCRIPTION_free>;
+using TsReqPtr = Ptr<TS_REQ, TS_REQ_free>;
+using TsRespPtr = Ptr<TS_RESP, TS_RESP_free>;
+using TsRespCtxPtr = Ptr<TS_RESP_CTX, TS_RESP_CTX_free>;
+using TsMsgImprintPtr = Ptr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
+using TsTstInfoPtr = Ptr<TS_TST_INFO, TS_TST_INFO_free>;
+using TsAccuracyPtr = Ptr<TS_ACCURACY, TS_ACCURACY_free>;
+using X509AlgorPtr = Ptr<X509_ALGOR, X509_ALGOR_free>;
+using CmsPtr = Ptr<CMS_ContentInfo, CMS_ContentInfo_free>;
+using Pkcs7Ptr = Ptr<PKCS7, PKCS7_free>;
+using EssSigningCertPtr = Ptr<ESS_SIGNING_CERT, ESS_SIGNING_CERT_free>;
+
+// Throws std::runtime_error with `what` and the drained OpenSSL error queue.
+[[noreturn]] void Fail(const std::string& what);
+
+// Returns p, or throws through Fail(what) when p is null.
+template <typename T>
+T* Check(T* p, const char* what) {
+    if (p == nullptr) Fail(what);
+    return p;
+}
+// Throws through Fail(what) unless rc is positive (OpenSSL's success).
+inline void Check(int rc, const char* what) {
+    if (rc <= 0) Fail(what);
+}
+
+// DER encoding through an i2d function (T may be const); throws on failure.
+template <typename T>
+std::string ToDer(int (*i2d)(T*, unsigned char**), T* obj, const char* what) {
+    const int len = i2d(obj, nullptr);
+    if (len <= 0) Fail(what);
+    std::string out(static_cast<size_t>(len), '\0');
+    auto* p = reinterpret_cast<unsigned char*>(out.data());
+    if (i2d(obj, &p) != len) Fail(what);
+    return out;
+}
+// Everything written into a memory BIO, as a string.
+std::string BioText(BIO* bio);
+
+}  // namespace zorbelu::fixtures::ossl
+
+#endif

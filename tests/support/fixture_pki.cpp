@@ -1,0 +1,613 @@
+// fixture_pki.cpp - the test PKI, driven by the tables below.
+#include "support/fixture_pki.h"
+
+#include "support/fixture_der.h"
+#include "support/fixture_ossl.h"
+#include "support/fixture_tokens.h"
+#include "support/fixture_x509.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <tuple>
+
+namespace zorbelu::fixtures {
+namespace {
+
+using x509::Eku;
+using x509::KeyType;
+
+constexpr time_t kHour = 3600;
+constexpr time_t kDay = 24 * kHour;
+constexpr size_t kLargeCrlBytes = 25000;
+constexpr size_t kLargeCertPadding = 21000;
+
+// ---- what is made -------------------------------------------------------
+
+struct CaRow {
+    Ca id;
+    const char* name;
+    const char* commonName;
+    std::optional<Ca> issuer;  // none: self-signed
+    bool cdp;                  // CRL DP and AIA pointing at the issuer's CRL and certificate
+    const char* description;
+};
+
+const CaRow kCas[] = {
+    {Ca::Root, "root", "Zorbelu Test Root CA", std::nullopt, false, "root CA, self-signed"},
+    {Ca::Intermediate, "intermediate", "Zorbelu Test Intermediate CA", Ca::Root, true,
+     "intermediate CA under root; issues most TSA certificates"},
+    {Ca::AiaIntermediate, "aia-intermediate", "Zorbelu Test AIA Intermediate CA", Ca::Root, true,
+     "intermediate CA under root, to be found only through the caIssuers URL of tsa-aia-only"},
+    {Ca::NoCdpIntermediate, "nocdp-intermediate", "Zorbelu Test No-CDP Intermediate CA", Ca::Root, false,
+     "intermediate CA under root without CRL distribution points"},
+};
+
+enum class Validity { Current, Expired, NotYetValid };
+
+// How a TSA certificate names its CRL.
+enum class CdpForm { None, Http, Https, Ldap, LdapThenHttp, HttpsThenHttp };
+
+struct TsaRow {
+    Tsa id;
+    const char* name;
+    std::optional<Ca> issuer;  // none: self-signed
+    KeyType key;
+    Validity validity;
+    Eku eku;
+    CdpForm cdp;
+    Crl crl;  // the CRL its distribution point names
+    bool revoked;
+    size_t padding;
+    const char* description;
+};
+
+const TsaRow kTsas[] = {
+    {Tsa::Good, "tsa-good", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
+     CdpForm::Http, Crl::Intermediate, false, 0, "TSA, good (intermediate, CRL DP, AIA)"},
+    {Tsa::GoodRsa, "tsa-good-rsa", Ca::Intermediate, KeyType::Rsa2048, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0, "TSA, good, RSA 2048 key"},
+    {Tsa::UnderRoot, "tsa-under-root", Ca::Root, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
+     CdpForm::Http, Crl::Root, false, 0, "TSA, good, issued directly by the root"},
+    {Tsa::Expired, "tsa-expired", Ca::Intermediate, KeyType::EcP256, Validity::Expired,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0, "TSA, expired yesterday"},
+    {Tsa::NotYetValid, "tsa-not-yet-valid", Ca::Intermediate, KeyType::EcP256, Validity::NotYetValid,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0, "TSA, valid from tomorrow"},
+    {Tsa::Revoked, "tsa-revoked", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, true, 0,
+     "TSA, revoked in every intermediate CRL"},
+    {Tsa::SelfIssued, "tsa-self-issued", std::nullopt, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::None, Crl::Intermediate, false, 0, "TSA, self-signed"},
+    {Tsa::NoEku, "tsa-no-eku", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::None, CdpForm::Http,
+     Crl::Intermediate, false, 0, "TSA without extended key usage"},
+    {Tsa::EkuNotCritical, "tsa-eku-not-critical", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingNotCritical, CdpForm::Http, Crl::Intermediate, false, 0,
+     "TSA with a non-critical timeStamping usage"},
+    {Tsa::HttpsOnlyCdp, "tsa-https-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Https, Crl::Intermediate, false, 0, "TSA, https-only CRL DP"},
+    {Tsa::LdapOnlyCdp, "tsa-ldap-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Ldap, Crl::Intermediate, false, 0, "TSA, LDAP-only CRL DP"},
+    {Tsa::LdapThenHttpCdp, "tsa-ldap-then-http-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::LdapThenHttp, Crl::Intermediate, false, 0,
+     "TSA, one CRL DP with an LDAP then an http URI"},
+    {Tsa::HttpsThenHttpCdp, "tsa-https-then-http-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::HttpsThenHttp, Crl::Intermediate, false, 0,
+     "TSA, CRL DP 1 https, DP 2 http"},
+    {Tsa::NoCdp, "tsa-no-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
+     CdpForm::None, Crl::Intermediate, false, 0, "TSA without CRL distribution points"},
+    {Tsa::AiaOnly, "tsa-aia-only", Ca::AiaIntermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::AiaIntermediate, false, 0,
+     "TSA under aia-intermediate, reachable through caIssuers"},
+    {Tsa::UnderNoCdpIntermediate, "tsa-under-nocdp-intermediate", Ca::NoCdpIntermediate, KeyType::EcP256,
+     Validity::Current, Eku::TimeStampingCritical, CdpForm::Http, Crl::NoCdpIntermediate, false, 0,
+     "TSA under an intermediate without CRL DP"},
+    {Tsa::PemCrl, "tsa-pem-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
+     CdpForm::Http, Crl::IntermediatePem, false, 0, "TSA whose CRL is served as PEM"},
+    {Tsa::LargeCrl, "tsa-large-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::IntermediateLarge, false, 0, "TSA whose CRL is large"},
+    {Tsa::ExpiredCrl, "tsa-expired-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::IntermediateExpired, false, 0, "TSA whose CRL is expired"},
+    {Tsa::NotYetValidCrl, "tsa-not-yet-valid-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::IntermediateNotYetValid, false, 0,
+     "TSA whose CRL is not yet valid"},
+    {Tsa::LargeCertificate, "tsa-large-cert", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, kLargeCertPadding,
+     "TSA certificate of about 21,500 bytes"},
+};
+
+struct CrlRow {
+    Crl id;
+    const char* name;
+    Ca issuer;
+    Validity validity;
+    bool pem;  // PEM form of the CRL of the same issuer and validity
+    size_t approximateSize;
+    const char* description;
+};
+
+const CrlRow kCrls[] = {
+    {Crl::Root, "root.crl", Ca::Root, Validity::Current, false, 0, "CRL of root, empty, DER"},
+    {Crl::Intermediate, "intermediate.crl", Ca::Intermediate, Validity::Current, false, 0,
+     "CRL of intermediate, revokes tsa-revoked, DER"},
+    {Crl::IntermediatePem, "intermediate-pem.crl", Ca::Intermediate, Validity::Current, true, 0,
+     "intermediate.crl in PEM"},
+    {Crl::IntermediateExpired, "intermediate-expired.crl", Ca::Intermediate, Validity::Expired, false, 0,
+     "CRL of intermediate, nextUpdate yesterday"},
+    {Crl::IntermediateNotYetValid, "intermediate-not-yet-valid.crl", Ca::Intermediate, Validity::NotYetValid,
+     false, 0, "CRL of intermediate, thisUpdate tomorrow"},
+    {Crl::IntermediateLarge, "intermediate-large.crl", Ca::Intermediate, Validity::Current, false,
+     kLargeCrlBytes, "CRL of intermediate, about 25,000 bytes"},
+    {Crl::AiaIntermediate, "aia-intermediate.crl", Ca::AiaIntermediate, Validity::Current, false, 0,
+     "CRL of aia-intermediate, empty"},
+    {Crl::NoCdpIntermediate, "nocdp-intermediate.crl", Ca::NoCdpIntermediate, Validity::Current, false, 0,
+     "CRL of nocdp-intermediate, empty"},
+};
+
+struct DigestRow {
+    Digest id;
+    const char* name;
+    const char* oid;
+    const EVP_MD* (*md)();
+};
+
+const DigestRow kDigests[] = {
+    {Digest::Md5, "md5", "1.2.840.113549.2.5", EVP_md5},
+    {Digest::Sha1, "sha1", "1.3.14.3.2.26", EVP_sha1},
+    {Digest::Sha256, "sha256", "2.16.840.1.101.3.4.2.1", EVP_sha256},
+    {Digest::Sha384, "sha384", "2.16.840.1.101.3.4.2.2", EVP_sha384},
+    {Digest::Sha512, "sha512", "2.16.840.1.101.3.4.2.3", EVP_sha512},
+};
+
+template <typename Row, size_t N, typename Id>
+const Row& RowOf(const Row (&rows)[N], Id id) {
+    for (const Row& row : rows)
+        if (row.id == id) return row;
+    throw std::out_of_range("fixture PKI: unknown id");
+}
+
+const char* const kResponseToken = "good-sha256-response";
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// The data that the standard tokens stamp: text and every byte value.
+std::string MakeData() {
+    std::string data = "zorbelutilnd test data: the quick brown fox jumps over the lazy dog.\n";
+    for (int round = 0; round < 4; ++round)
+        for (int b = 0; b < 256; ++b) data += static_cast<char>(b);
+    return data;
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("fixture PKI: cannot write " + path.string());
+}
+
+}  // namespace
+
+// ---- state ----------------------------------------------------------------
+
+struct FixturePki::Impl {
+    struct Entity {
+        ossl::X509Ptr cert;
+        ossl::PkeyPtr key;
+        std::string der;
+        uint64_t serial = 0;
+        time_t notAfter = 0;
+    };
+    struct CrlFile {
+        ossl::X509CrlPtr crl;
+        std::string bytes;
+    };
+
+    std::filesystem::path folder;
+    std::string baseUrl;
+    time_t now = 0;
+    std::string data;
+    std::map<Ca, Entity> cas;
+    std::map<Tsa, Entity> tsas;
+    std::map<Crl, CrlFile> crls;
+    std::map<std::string, std::string> tokens;
+    std::vector<ManifestEntry> manifest;
+    mutable std::atomic<uint64_t> nextTokenSerial{0x7000};
+
+    void Write(const std::string& relative, const std::string& bytes, const std::string& description) {
+        WriteBytes(folder / relative, bytes);
+        manifest.push_back({relative, description});
+    }
+
+    std::string UrlOf(const std::string& relative) const { return baseUrl + "/" + relative; }
+    std::string HostOfBase() const {
+        const auto scheme = baseUrl.find("://");
+        std::string rest = scheme == std::string::npos ? baseUrl : baseUrl.substr(scheme + 3);
+        return rest.substr(0, rest.find('/'));
+    }
+
+    std::vector<std::vector<std::string>> DistributionPoints(CdpForm form, Crl crl) const {
+        const std::string http = UrlOf(std::string("crl/") + Name(crl));
+        const std::string https = "https://" + HostOfBase() + "/crl/" + Name(crl);
+        std::string host = HostOfBase();
+        host = host.substr(0, host.find(':'));
+        const std::string ldap = "ldap://" + host +
+                                 "/CN=Zorbelu%20Test%20Intermediate%20CA,O=Zorbelu%20Test%20PKI,C=DE"
+                                 "?certificateRevocationList;binary";
+        switch (form) {
+            case CdpForm::None: return {};
+            case CdpForm::Http: return {{http}};
+            case CdpForm::Https: return {{https}};
+            case CdpForm::Ldap: return {{ldap}};
+            case CdpForm::LdapThenHttp: return {{ldap, http}};
+            case CdpForm::HttpsThenHttp: return {{https}, {http}};
+        }
+        return {};
+    }
+
+    std::pair<time_t, time_t> CertValidity(Validity v, bool ca) const {
+        if (ca) return {now - 365 * kDay, now + 3650 * kDay};
+        switch (v) {
+            case Validity::Current: return {now - 30 * kDay, now + 730 * kDay};
+            case Validity::Expired: return {now - 730 * kDay, now - kDay};
+            case Validity::NotYetValid: return {now + kDay, now + 730 * kDay};
+        }
+        return {now, now};
+    }
+
+    std::pair<time_t, time_t> CrlValidity(Validity v) const {
+        switch (v) {
+            case Validity::Current: return {now - kHour, now + 7 * kDay};
+            case Validity::Expired: return {now - 30 * kDay, now - kDay};
+            case Validity::NotYetValid: return {now + kDay, now + 30 * kDay};
+        }
+        return {now, now};
+    }
+
+    void AddCertFiles(const std::string& name, const Entity& e, const std::string& description) {
+        Write("certs/" + name + ".cer", e.der, description + " (DER)");
+        Write("certs/" + name + ".pem", x509::CertPem(e.cert.get()), description + " (PEM)");
+    }
+
+    void MakeCas() {
+        uint64_t serial = 0x1001;
+        for (const CaRow& row : kCas) {
+            Entity e;
+            e.key = x509::CachedKey(row.name, KeyType::EcP256);
+            x509::CertRequest r;
+            r.commonName = row.commonName;
+            r.serial = serial++;
+            r.key = e.key.get();
+            if (row.issuer) {
+                const Entity& issuer = cas.at(*row.issuer);
+                r.issuer = issuer.cert.get();
+                r.issuerKey = issuer.key.get();
+            }
+            std::tie(r.notBefore, r.notAfter) = CertValidity(Validity::Current, true);
+            r.ca = true;
+            if (row.cdp) {
+                r.crlDistributionPoints = {{UrlOf(std::string("crl/") + Name(*row.issuer) + ".crl")}};
+                r.caIssuersUrl = UrlOf(std::string("aia/") + Name(*row.issuer) + ".cer");
+            }
+            e.cert = x509::MakeCertificate(r);
+            e.der = x509::CertDer(e.cert.get());
+            e.serial = r.serial;
+            e.notAfter = r.notAfter;
+            AddCertFiles(row.name, e, std::string("CA: ") + row.description);
+            Write(std::string("aia/") + row.name + ".cer", e.der,
+                  std::string("caIssuers target, DER, served at /aia/") + row.name + ".cer");
+            cas.emplace(row.id, std::move(e));
+        }
+    }
+
+    void MakeTsas() {
+        uint64_t serial = 0x2001;
+        for (const TsaRow& row : kTsas) {
+            Entity e;
+            e.key = x509::CachedKey(row.name, row.key);
+            x509::CertRequest r;
+            r.commonName = std::string("Zorbelu Test ") + row.name;
+            r.serial = serial++;
+            r.key = e.key.get();
+            if (row.issuer) {
+                const Entity& issuer = cas.at(*row.issuer);
+                r.issuer = issuer.cert.get();
+                r.issuerKey = issuer.key.get();
+                r.caIssuersUrl = UrlOf(std::string("aia/") + Name(*row.issuer) + ".cer");
+            }
+            std::tie(r.notBefore, r.notAfter) = CertValidity(row.validity, false);
+            r.eku = row.eku;
+            r.crlDistributionPoints = DistributionPoints(row.cdp, row.crl);
+            r.paddingBytes = row.padding;
+            e.cert = x509::MakeCertificate(r);
+            e.der = x509::CertDer(e.cert.get());
+            e.serial = r.serial;
+            e.notAfter = r.notAfter;
+            AddCertFiles(row.name, e, row.description);
+            Write(std::string("keys/") + row.name + ".key.pem", x509::KeyPem(e.key.get()),
+                  std::string("private key of ") + row.name + " (PKCS#8 PEM)");
+            tsas.emplace(row.id, std::move(e));
+        }
+    }
+
+    void MakeCrls() {
+        std::map<std::pair<Ca, Validity>, Crl> derForms;
+        for (const CrlRow& row : kCrls) {
+            CrlFile file;
+            if (row.pem) {
+                const CrlFile& der = crls.at(derForms.at({row.issuer, row.validity}));
+                file.crl.reset(X509_CRL_dup(der.crl.get()));
+                ossl::Check(file.crl.get(), "X509_CRL_dup");
+                file.bytes = x509::CrlPem(file.crl.get());
+            } else {
+                const Entity& issuer = cas.at(row.issuer);
+                x509::CrlRequest r;
+                r.issuer = issuer.cert.get();
+                r.issuerKey = issuer.key.get();
+                std::tie(r.thisUpdate, r.nextUpdate) = CrlValidity(row.validity);
+                r.crlNumber = static_cast<uint64_t>(std::distance(std::begin(kCrls), &row) + 1);
+                r.revocationDate = now - 7 * kDay;
+                for (const TsaRow& tsa : kTsas)
+                    if (tsa.revoked && tsa.issuer == row.issuer) r.revokedSerials.push_back(tsas.at(tsa.id).serial);
+                r.approximateSize = row.approximateSize;
+                file.crl = x509::MakeCrl(r);
+                file.bytes = x509::CrlDer(file.crl.get());
+                if (row.approximateSize == 0) derForms.emplace(std::make_pair(row.issuer, row.validity), row.id);
+            }
+            Write(std::string("crl/") + row.name, file.bytes,
+                  std::string(row.description) + ", served at /crl/" + row.name);
+            crls.emplace(row.id, std::move(file));
+        }
+    }
+
+    std::string MakeRequest(const TokenSpec& spec, uint64_t serial) const {
+        const DigestRow& d = RowOf(kDigests, spec.digest);
+        std::string imprint = spec.imprint;
+        if (imprint.empty()) imprint = DigestOf(spec.digest);
+        return tokens::BuildRequest(d.md(), imprint, spec.includeTsaCert, serial * 7919 + 1);
+    }
+
+    std::string DigestOf(Digest digest) const {
+        unsigned char out[EVP_MAX_MD_SIZE];
+        unsigned int len = 0;
+        ossl::Check(EVP_Digest(data.data(), data.size(), out, &len, RowOf(kDigests, digest).md(), nullptr),
+                    "EVP_Digest");
+        return std::string(reinterpret_cast<char*>(out), len);
+    }
+
+    tokens::Signer SignerOf(const TokenSpec& spec) const {
+        const TsaRow& row = RowOf(kTsas, spec.tsa);
+        const Entity& tsa = tsas.at(spec.tsa);
+        tokens::Signer s{tsa.cert.get(), tsa.key.get(), {}};
+        if (spec.includeChain) {
+            for (std::optional<Ca> ca = row.issuer; ca && RowOf(kCas, *ca).issuer; ca = RowOf(kCas, *ca).issuer)
+                s.extraCerts.push_back(cas.at(*ca).cert.get());
+        }
+        return s;
+    }
+
+    tokens::Issuance IssuanceOf(const TokenSpec& spec) const {
+        tokens::Issuance i;
+        i.serial = nextTokenSerial++;
+        i.essV2 = spec.essV2;
+        i.genTime = spec.genTime != 0 ? spec.genTime : std::min(now, tsas.at(spec.tsa).notAfter - kHour);
+        return i;
+    }
+
+    std::string MakeToken(const TokenSpec& spec) const {
+        const tokens::Signer signer = SignerOf(spec);
+        const tokens::Issuance issuance = IssuanceOf(spec);
+        const std::string request = MakeRequest(spec, issuance.serial);
+        std::string token = tokens::ResponderAccepts(signer.cert)
+                                ? tokens::TokenOfResponse(tokens::Respond(signer, request, issuance))
+                                : tokens::SignWithCms(signer, request, issuance);
+        if (!spec.attributeCertificates.empty())
+            token = der::InsertAttributeCertificates(token, spec.attributeCertificates, spec.attributeCertificateTag);
+        switch (spec.damage) {
+            case Damage::None: break;
+            case Damage::FlipSignatureByte: token = der::FlipSignatureByte(token); break;
+            case Damage::Truncate: token.resize(token.size() / 2); break;
+        }
+        return token;
+    }
+
+    std::string MakeResponse(const TokenSpec& spec) const {
+        const tokens::Signer signer = SignerOf(spec);
+        if (!tokens::ResponderAccepts(signer.cert) || !spec.attributeCertificates.empty() ||
+            spec.damage != Damage::None)
+            throw std::invalid_argument("fixture PKI: no TimeStampResp for this token spec");
+        const tokens::Issuance issuance = IssuanceOf(spec);
+        return tokens::Respond(signer, MakeRequest(spec, issuance.serial), issuance);
+    }
+
+    void AddToken(const std::string& name, const std::string& token, const std::string& description) {
+        const bool response = name == kResponseToken;
+        Write("tokens/" + name + (response ? ".tsr" : ".tst"), token, description);
+        tokens.emplace(name, token);
+    }
+
+    void MakeStandardTokens(const FixtureOptions& options) {
+        for (const DigestRow& d : kDigests) {
+            TokenSpec spec;
+            spec.digest = d.id;
+            AddToken(std::string("good-") + d.name, MakeToken(spec),
+                     std::string("token of tsa-good over data.bin, ") + d.name);
+        }
+        struct Variant {
+            const char* suffix;
+            void (*apply)(TokenSpec&);
+            const char* description;
+        };
+        const Variant variants[] = {
+            {"nocert", [](TokenSpec& s) { s.includeTsaCert = false; }, "without the TSA certificate"},
+            {"chain", [](TokenSpec& s) { s.includeChain = true; }, "with the intermediate certificate too"},
+            {"essv2", [](TokenSpec& s) { s.essV2 = true; }, "with signingCertificateV2"},
+            {"damaged", [](TokenSpec& s) { s.damage = Damage::FlipSignatureByte; }, "one signature byte flipped"},
+            {"truncated", [](TokenSpec& s) { s.damage = Damage::Truncate; }, "first half only"},
+        };
+        for (const Variant& v : variants) {
+            TokenSpec spec;
+            v.apply(spec);
+            AddToken(std::string("good-sha256-") + v.suffix, MakeToken(spec),
+                     std::string("token of tsa-good, sha256, ") + v.description);
+        }
+        AddToken(kResponseToken, MakeResponse(TokenSpec{}), "TimeStampResp (granted) of tsa-good, sha256");
+        if (!options.attributeCertificates.empty()) {
+            for (int tag : {2, 1}) {
+                TokenSpec spec;
+                spec.attributeCertificates = options.attributeCertificates;
+                spec.attributeCertificateTag = tag;
+                AddToken(tag == 2 ? "good-sha256-tac" : "good-sha256-tac-v1", MakeToken(spec),
+                         tag == 2 ? "token of tsa-good, sha256, with attribute certificates as [2] v2AttrCert"
+                                  : "token of tsa-good, sha256, with attribute certificates as [1] v1AttrCert");
+            }
+        }
+        for (const TsaRow& row : kTsas) {
+            if (row.id == Tsa::Good) continue;
+            TokenSpec spec;
+            spec.tsa = row.id;
+            AddToken(std::string(row.name + 4) + "-sha256", MakeToken(spec),
+                     std::string("token of ") + row.name + ", sha256");
+        }
+    }
+
+    void WriteDataAndManifest() {
+        std::string digests;
+        for (const DigestRow& d : kDigests)
+            digests += std::string(d.name) + " " + d.oid + " " + Hex(DigestOf(d.id)) + "\n";
+        Write("data/data.bin", data, "the data every standard token stamps");
+        Write("data/digests.txt", digests, "digests of data.bin: name, OID, hex");
+        std::string text = "# zorbelutilnd fixture PKI, base URL " + baseUrl + ", made for " +
+                           std::to_string(static_cast<long long>(now)) + " (Unix time)\n";
+        for (const ManifestEntry& e : manifest) text += e.path + "\t" + e.description + "\n";
+        text += "manifest.txt\tthis list\n";
+        WriteBytes(folder / "manifest.txt", text);
+        manifest.push_back({"manifest.txt", "this list"});
+    }
+};
+
+// ---- FixturePki -------------------------------------------------------------
+
+FixturePki::FixturePki(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+FixturePki::FixturePki(FixturePki&&) noexcept = default;
+FixturePki& FixturePki::operator=(FixturePki&&) noexcept = default;
+FixturePki::~FixturePki() = default;
+
+FixturePki FixturePki::Create(const std::filesystem::path& folder, const FixtureOptions& options) {
+    auto impl = std::make_unique<Impl>();
+    impl->folder = folder;
+    impl->baseUrl = options.baseUrl;
+    while (!impl->baseUrl.empty() && impl->baseUrl.back() == '/') impl->baseUrl.pop_back();
+    impl->now = options.now != 0 ? options.now : time(nullptr);
+    impl->data = MakeData();
+    std::filesystem::create_directories(folder);
+    impl->MakeCas();
+    impl->MakeTsas();
+    impl->MakeCrls();
+    impl->MakeStandardTokens(options);
+    impl->WriteDataAndManifest();
+    return FixturePki(std::move(impl));
+}
+
+const std::filesystem::path& FixturePki::Folder() const { return impl_->folder; }
+time_t FixturePki::Now() const { return impl_->now; }
+const std::string& FixturePki::BaseUrl() const { return impl_->baseUrl; }
+
+const std::string& FixturePki::Data() const { return impl_->data; }
+std::filesystem::path FixturePki::DataPath() const { return impl_->folder / "data" / "data.bin"; }
+std::string FixturePki::DataDigest(Digest digest) const { return impl_->DigestOf(digest); }
+const char* FixturePki::DigestOid(Digest digest) { return RowOf(kDigests, digest).oid; }
+const char* FixturePki::DigestName(Digest digest) { return RowOf(kDigests, digest).name; }
+
+const char* FixturePki::Name(Ca ca) { return RowOf(kCas, ca).name; }
+const char* FixturePki::Name(Tsa tsa) { return RowOf(kTsas, tsa).name; }
+const char* FixturePki::Name(Crl crl) { return RowOf(kCrls, crl).name; }
+
+const std::string& FixturePki::CertDer(Ca ca) const { return impl_->cas.at(ca).der; }
+const std::string& FixturePki::CertDer(Tsa tsa) const { return impl_->tsas.at(tsa).der; }
+std::filesystem::path FixturePki::CertPath(Ca ca) const {
+    return impl_->folder / "certs" / (std::string(Name(ca)) + ".cer");
+}
+std::filesystem::path FixturePki::CertPath(Tsa tsa) const {
+    return impl_->folder / "certs" / (std::string(Name(tsa)) + ".cer");
+}
+std::filesystem::path FixturePki::CertPemPath(Ca ca) const {
+    return impl_->folder / "certs" / (std::string(Name(ca)) + ".pem");
+}
+std::filesystem::path FixturePki::CertPemPath(Tsa tsa) const {
+    return impl_->folder / "certs" / (std::string(Name(tsa)) + ".pem");
+}
+uint64_t FixturePki::Serial(Tsa tsa) const { return impl_->tsas.at(tsa).serial; }
+std::string FixturePki::AiaUrl(Ca ca) const { return impl_->UrlOf(std::string("aia/") + Name(ca) + ".cer"); }
+
+std::string FixturePki::KeyPem(Tsa tsa) const { return x509::KeyPem(impl_->tsas.at(tsa).key.get()); }
+std::filesystem::path FixturePki::KeyPath(Tsa tsa) const {
+    return impl_->folder / "keys" / (std::string(Name(tsa)) + ".key.pem");
+}
+
+const std::string& FixturePki::CrlBytes(Crl crl) const { return impl_->crls.at(crl).bytes; }
+std::filesystem::path FixturePki::CrlPath(Crl crl) const { return impl_->folder / "crl" / Name(crl); }
+std::string FixturePki::CrlUrl(Crl crl) const { return impl_->UrlOf(std::string("crl/") + Name(crl)); }
+
+const std::string& FixturePki::Token(const std::string& name) const {
+    auto it = impl_->tokens.find(name);
+    if (it == impl_->tokens.end()) throw std::out_of_range("fixture PKI: no standard token " + name);
+    return it->second;
+}
+std::filesystem::path FixturePki::TokenPath(const std::string& name) const {
+    Token(name);
+    return impl_->folder / "tokens" / (name + (name == kResponseToken ? ".tsr" : ".tst"));
+}
+std::vector<std::string> FixturePki::TokenNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : impl_->tokens) names.push_back(entry.first);
+    return names;
+}
+
+std::string FixturePki::MakeToken(const TokenSpec& spec) const { return impl_->MakeToken(spec); }
+std::string FixturePki::MakeResponse(const TokenSpec& spec) const { return impl_->MakeResponse(spec); }
+
+std::string FixturePki::RespondToTimeStampRequest(const std::string& requestDer) const {
+    const Impl::Entity& tsa = impl_->tsas.at(Tsa::Good);
+    tokens::Issuance issuance;
+    issuance.genTime = impl_->now;
+    issuance.serial = impl_->nextTokenSerial++;
+    return tokens::Respond({tsa.cert.get(), tsa.key.get(), {}}, requestDer, issuance);
+}
+
+std::filesystem::path FixturePki::WriteStoreCertificate(const std::filesystem::path& storeDir, Store store,
+                                                        const std::string& fileName, const std::string& der) {
+    const std::filesystem::path path = storeDir / (store == Store::Root ? "ROOT" : "CA") / fileName;
+    WriteBytes(path, der);
+    return path;
+}
+std::filesystem::path FixturePki::InstallInStore(const std::filesystem::path& storeDir, Store store, Ca ca) const {
+    return WriteStoreCertificate(storeDir, store, std::string(Name(ca)) + ".cer", CertDer(ca));
+}
+std::filesystem::path FixturePki::InstallInStore(const std::filesystem::path& storeDir, Store store,
+                                                 Tsa tsa) const {
+    return WriteStoreCertificate(storeDir, store, std::string(Name(tsa)) + ".cer", CertDer(tsa));
+}
+
+std::vector<FixturePki::ServedFile> FixturePki::ServedFiles() const {
+    std::vector<ServedFile> files;
+    for (const ManifestEntry& e : impl_->manifest)
+        if (e.path.rfind("crl/", 0) == 0 || e.path.rfind("aia/", 0) == 0)
+            files.push_back({"/" + e.path, impl_->folder / e.path});
+    return files;
+}
+
+const std::vector<FixturePki::ManifestEntry>& FixturePki::Manifest() const { return impl_->manifest; }
+
+}  // namespace zorbelu::fixtures

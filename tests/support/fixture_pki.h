@@ -1,0 +1,232 @@
+// fixture_pki.h - the test PKI: roots, intermediates, TSA certificates, CRLs
+// and RFC 3161 time-stamp tokens, made with OpenSSL in a folder.
+//
+// This is an independent reference: it links libcrypto only, never the
+// project's libraries, so that the project's code is tested against it.
+//
+// Every date is relative to FixtureOptions::now, so fixtures never rot.
+// Every CRL and caIssuers URL in the certificates lies under
+// FixtureOptions::baseUrl, and the file behind URL path "/crl/x.crl" or
+// "/aia/x.cer" is <folder>/crl/x.crl or <folder>/aia/x.cer: an HTTP test
+// server can serve the folder as its document root (or use ServedFiles()).
+// docs/testing.md describes the contents and the file layout.
+//
+// Typical use:
+//   auto pki = FixturePki::Create(tempDir, {"http://127.0.0.1:" + port});
+//   pki.InstallInStore(storeDir, Store::Root, Ca::Root);
+//   pki.InstallInStore(storeDir, Store::Ca, Ca::Intermediate);
+//   std::string token = pki.Token("good-sha256");
+//   std::string digest = pki.DataDigest(Digest::Sha256);
+//
+// Errors (OpenSSL failures, unwritable folder, unknown token name) throw
+// std::runtime_error or std::out_of_range.
+#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
+#define ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zorbelu::fixtures {
+
+struct FixtureOptions {
+    // Scheme, host and port of the test server, without a trailing slash
+    // (one is dropped if present). The https and LDAP distribution points
+    // are derived from its host.
+    std::string baseUrl = "http://127.0.0.1:8080";
+    // The moment the fixtures are made for; 0 takes time(nullptr).
+    time_t now = 0;
+    // DER AttributeCertificates for the standard tokens "good-sha256-tac"
+    // (as [2] v2AttrCert) and "good-sha256-tac-v1" (as [1] v1AttrCert);
+    // those two tokens exist only when this is not empty.
+    std::vector<std::string> attributeCertificates;
+};
+
+// Certification authorities. All EC P-256, valid from now-1y to now+10y.
+enum class Ca {
+    Root,               // "root": self-signed
+    Intermediate,       // "intermediate": by Root; CRL DP crl/root.crl; AIA aia/root.cer
+    AiaIntermediate,    // "aia-intermediate": by Root, as Intermediate; meant to be reached only
+                        // through the caIssuers URL aia/aia-intermediate.cer of Tsa::AiaOnly
+    NoCdpIntermediate,  // "nocdp-intermediate": by Root, without CRL distribution points
+};
+
+// TSA certificates. EC P-256 unless stated; valid from now-30d to now+2y
+// unless stated; critical extendedKeyUsage timeStamping unless stated;
+// issued by Ca::Intermediate with CRL DP <base>/crl/intermediate.crl and
+// AIA caIssuers <base>/aia/intermediate.cer unless stated.
+enum class Tsa {
+    Good,                    // "tsa-good"
+    GoodRsa,                 // "tsa-good-rsa": RSA 2048
+    UnderRoot,               // "tsa-under-root": issued by Root; crl/root.crl, aia/root.cer
+    Expired,                 // "tsa-expired": now-2y to now-1d
+    NotYetValid,             // "tsa-not-yet-valid": now+1d to now+2y
+    Revoked,                 // "tsa-revoked": listed (keyCompromise) in every intermediate CRL
+    SelfIssued,              // "tsa-self-issued": self-signed; no CRL DP, no AIA
+    NoEku,                   // "tsa-no-eku": no extendedKeyUsage
+    EkuNotCritical,          // "tsa-eku-not-critical"
+    HttpsOnlyCdp,            // "tsa-https-cdp": one DP, https://<host>:<port>/crl/intermediate.crl
+    LdapOnlyCdp,             // "tsa-ldap-cdp": one DP, an ldap:// URI
+    LdapThenHttpCdp,         // "tsa-ldap-then-http-cdp": one DP holding an ldap:// then the http:// URI
+    HttpsThenHttpCdp,        // "tsa-https-then-http-cdp": DP 1 https://, DP 2 the http:// URI
+    NoCdp,                   // "tsa-no-cdp": no CRL distribution points extension
+    AiaOnly,                 // "tsa-aia-only": by AiaIntermediate; crl/aia-intermediate.crl,
+                             //   aia/aia-intermediate.cer
+    UnderNoCdpIntermediate,  // "tsa-under-nocdp-intermediate": by NoCdpIntermediate;
+                             //   crl/nocdp-intermediate.crl, aia/nocdp-intermediate.cer
+    PemCrl,                  // "tsa-pem-crl": CRL DP crl/intermediate-pem.crl
+    LargeCrl,                // "tsa-large-crl": CRL DP crl/intermediate-large.crl
+    ExpiredCrl,              // "tsa-expired-crl": CRL DP crl/intermediate-expired.crl
+    NotYetValidCrl,          // "tsa-not-yet-valid-crl": CRL DP crl/intermediate-not-yet-valid.crl
+    LargeCertificate,        // "tsa-large-cert": about 21,500 bytes (a padding extension)
+};
+
+// CRLs, file crl/<name>, served at /crl/<name>. Current ones run from
+// now-1h to now+7d. All v2 with crlNumber and authorityKeyIdentifier.
+enum class Crl {
+    Root,                     // "root.crl": by Root, empty
+    Intermediate,             // "intermediate.crl": by Intermediate, DER, revokes Tsa::Revoked
+    IntermediatePem,          // "intermediate-pem.crl": the same CRL as Intermediate, PEM
+    IntermediateExpired,      // "intermediate-expired.crl": now-30d to now-1d
+    IntermediateNotYetValid,  // "intermediate-not-yet-valid.crl": now+1d to now+30d
+    IntermediateLarge,        // "intermediate-large.crl": about 25,000 bytes (filler entries)
+    AiaIntermediate,          // "aia-intermediate.crl": by AiaIntermediate, empty
+    NoCdpIntermediate,        // "nocdp-intermediate.crl": by NoCdpIntermediate, empty
+};
+
+enum class Digest { Md5, Sha1, Sha256, Sha384, Sha512 };
+
+enum class Damage {
+    None,
+    FlipSignatureByte,  // one bit of the middle byte of the signature value flipped
+    Truncate,           // the first half of the bytes only
+};
+
+enum class Store { Root, Ca };  // the "ROOT" and "CA" folders of a directory store
+
+// What MakeToken() makes. The defaults give the standard "good-sha256";
+// MakeToken({Tsa::Revoked, Digest::Sha1}) names the two commonest choices.
+struct TokenSpec {
+    TokenSpec() = default;
+    TokenSpec(Tsa tsa_, Digest digest_ = Digest::Sha256) : tsa(tsa_), digest(digest_) {}
+
+    Tsa tsa = Tsa::Good;
+    Digest digest = Digest::Sha256;
+    bool includeTsaCert = true;  // certReq of the request: the TSA certificate in the token
+    bool includeChain = false;   // with includeTsaCert: also the issuing intermediates (never the root)
+    bool essV2 = false;          // signingCertificateV2 (SHA-256) instead of signingCertificate (SHA-1)
+    // DER AttributeCertificates added to the SignedData certificate set after
+    // signing, as [attributeCertificateTag] (2: v2AttrCert, 1: v1AttrCert).
+    std::vector<std::string> attributeCertificates;
+    int attributeCertificateTag = 2;
+    // 0: the fixture's now, or one hour before the TSA certificate's notAfter
+    // when that comes first (so that the expired TSA's tokens were made in time).
+    time_t genTime = 0;
+    // Empty: DataDigest(digest). Otherwise the message imprint to stamp, of
+    // the digest's length.
+    std::string imprint;
+    Damage damage = Damage::None;
+};
+
+class FixturePki {
+public:
+    // Makes everything and writes it into `folder` (created if missing).
+    static FixturePki Create(const std::filesystem::path& folder, const FixtureOptions& options = {});
+
+    FixturePki(FixturePki&&) noexcept;
+    FixturePki& operator=(FixturePki&&) noexcept;
+    ~FixturePki();
+
+    const std::filesystem::path& Folder() const;
+    time_t Now() const;
+    const std::string& BaseUrl() const;
+
+    // The time-stamped data buffer (data/data.bin) and its digests.
+    const std::string& Data() const;
+    std::filesystem::path DataPath() const;
+    std::string DataDigest(Digest digest) const;
+    static const char* DigestOid(Digest digest);
+    static const char* DigestName(Digest digest);  // "md5", "sha1", "sha256", ...
+
+    // Certificates: DER bytes; certs/<name>.cer (DER) and certs/<name>.pem.
+    const std::string& CertDer(Ca ca) const;
+    const std::string& CertDer(Tsa tsa) const;
+    std::filesystem::path CertPath(Ca ca) const;
+    std::filesystem::path CertPath(Tsa tsa) const;
+    std::filesystem::path CertPemPath(Ca ca) const;
+    std::filesystem::path CertPemPath(Tsa tsa) const;
+    static const char* Name(Ca ca);
+    static const char* Name(Tsa tsa);
+    uint64_t Serial(Tsa tsa) const;
+    // The caIssuers URL under which the CA certificate is served (DER).
+    std::string AiaUrl(Ca ca) const;
+
+    // The TSA private keys (PKCS#8 PEM, keys/<name>.key.pem), for local token creation.
+    std::string KeyPem(Tsa tsa) const;
+    std::filesystem::path KeyPath(Tsa tsa) const;
+
+    // CRLs: bytes as served (PEM text for IntermediatePem, else DER).
+    const std::string& CrlBytes(Crl crl) const;
+    std::filesystem::path CrlPath(Crl crl) const;
+    std::string CrlUrl(Crl crl) const;
+    static const char* Name(Crl crl);
+
+    // Standard tokens, also written as tokens/<name>.tst (a TimeStampToken,
+    // ContentInfo DER) or, for "good-sha256-response", tokens/<name>.tsr (a
+    // whole TimeStampResp). Names: good-<digest> for every Digest;
+    // good-sha256-{nocert,chain,essv2,damaged,truncated,response}; <tsa>-sha256
+    // for every other Tsa, <tsa> its name without "tsa-" (e.g. "revoked-sha256",
+    // "large-cert-sha256"); good-sha256-tac and good-sha256-tac-v1 (see
+    // FixtureOptions::attributeCertificates). Throws std::out_of_range for
+    // another name.
+    const std::string& Token(const std::string& name) const;
+    std::filesystem::path TokenPath(const std::string& name) const;
+    std::vector<std::string> TokenNames() const;
+
+    // A new token (ContentInfo DER); thread-safe.
+    std::string MakeToken(const TokenSpec& spec) const;
+    // The whole TimeStampResp for the spec; only for TSA certificates with a
+    // critical timeStamping usage, without attribute certificates or damage.
+    std::string MakeResponse(const TokenSpec& spec) const;
+
+    // The TSA endpoint of an HTTP test server: the DER TimeStampResp that the
+    // good TSA (Tsa::Good) gives for a DER TimeStampReq. Granted with the
+    // nonce echoed and certReq honoured; a request OpenSSL's responder cannot
+    // serve (unparsable, unknown digest) gets a rejection response.
+    // genTime is Now(). Thread-safe.
+    std::string RespondToTimeStampRequest(const std::string& requestDer) const;
+
+    // Copies a certificate into <storeDir>/ROOT/ or <storeDir>/CA/ as
+    // <name>.cer (DER), creating the folder; returns the file's path.
+    std::filesystem::path InstallInStore(const std::filesystem::path& storeDir, Store store, Ca ca) const;
+    std::filesystem::path InstallInStore(const std::filesystem::path& storeDir, Store store, Tsa tsa) const;
+    static std::filesystem::path WriteStoreCertificate(const std::filesystem::path& storeDir, Store store,
+                                                       const std::string& fileName, const std::string& der);
+
+    // What the HTTP test server serves: every CRL and every CA certificate
+    // (DER, the caIssuers targets) with its URL path ("/crl/root.crl").
+    struct ServedFile {
+        std::string urlPath;
+        std::filesystem::path file;
+    };
+    std::vector<ServedFile> ServedFiles() const;
+
+    // Relative paths and descriptions, as in manifest.txt.
+    struct ManifestEntry {
+        std::string path;
+        std::string description;
+    };
+    const std::vector<ManifestEntry>& Manifest() const;
+
+private:
+    struct Impl;
+    explicit FixturePki(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zorbelu::fixtures
+
+#endif

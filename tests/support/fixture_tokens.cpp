@@ -1,0 +1,162 @@
+// fixture_tokens.cpp - RFC 3161 requests, responses and tokens.
+#include "support/fixture_tokens.h"
+
+#include <openssl/err.h>
+
+#include <stdexcept>
+
+namespace zorbelu::fixtures::tokens {
+namespace {
+
+using namespace ossl;
+
+const EVP_MD* const kAcceptedDigests[] = {EVP_md5(), EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()};
+
+ASN1_INTEGER* SerialCallback(TS_RESP_CTX*, void* data) {
+    ASN1_INTEGER* serial = ASN1_INTEGER_new();
+    if (serial != nullptr && ASN1_INTEGER_set_uint64(serial, *static_cast<const uint64_t*>(data)) != 1) {
+        ASN1_INTEGER_free(serial);
+        return nullptr;
+    }
+    return serial;
+}
+
+int TimeCallback(TS_RESP_CTX*, void* data, long* sec, long* usec) {
+    *sec = static_cast<long>(*static_cast<const time_t*>(data));
+    *usec = 0;
+    return 1;
+}
+
+TsReqPtr ParseRequest(const std::string& der) {
+    auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    return TsReqPtr(Check(d2i_TS_REQ(nullptr, &p, static_cast<long>(der.size())), "d2i_TS_REQ"));
+}
+
+Asn1IntPtr Integer(uint64_t value) {
+    Asn1IntPtr n(Check(ASN1_INTEGER_new(), "ASN1_INTEGER_new"));
+    Check(ASN1_INTEGER_set_uint64(n.get(), value), "ASN1_INTEGER_set_uint64");
+    return n;
+}
+
+void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2) {
+    std::string der;
+    int nid = 0;
+    if (v2) {
+        Ptr<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free> sc(
+            Check(OSSL_ESS_signing_cert_v2_new_init(EVP_sha256(), cert, nullptr, 0), "signingCertificateV2"));
+        der = ToDer(i2d_ESS_SIGNING_CERT_V2, static_cast<const ESS_SIGNING_CERT_V2*>(sc.get()),
+                    "i2d_ESS_SIGNING_CERT_V2");
+        nid = NID_id_smime_aa_signingCertificateV2;
+    } else {
+        EssSigningCertPtr sc(Check(OSSL_ESS_signing_cert_new_init(cert, nullptr, 0), "signingCertificate"));
+        der = ToDer(i2d_ESS_SIGNING_CERT, static_cast<const ESS_SIGNING_CERT*>(sc.get()),
+                    "i2d_ESS_SIGNING_CERT");
+        nid = NID_id_smime_aa_signingCertificate;
+    }
+    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, der.data(), static_cast<int>(der.size())),
+          "CMS_signed_add1_attr_by_NID");
+}
+
+}  // namespace
+
+std::string BuildRequest(const EVP_MD* md, const std::string& digest, bool certReq, uint64_t nonce) {
+    TsReqPtr req(Check(TS_REQ_new(), "TS_REQ_new"));
+    Check(TS_REQ_set_version(req.get(), 1), "TS_REQ_set_version");
+    X509AlgorPtr alg(Check(X509_ALGOR_new(), "X509_ALGOR_new"));
+    Check(X509_ALGOR_set0(alg.get(), OBJ_nid2obj(EVP_MD_get_type(md)), V_ASN1_NULL, nullptr), "X509_ALGOR_set0");
+    TsMsgImprintPtr imprint(Check(TS_MSG_IMPRINT_new(), "TS_MSG_IMPRINT_new"));
+    Check(TS_MSG_IMPRINT_set_algo(imprint.get(), alg.get()), "TS_MSG_IMPRINT_set_algo");
+    Check(TS_MSG_IMPRINT_set_msg(imprint.get(),
+                                 reinterpret_cast<unsigned char*>(const_cast<char*>(digest.data())),
+                                 static_cast<int>(digest.size())),
+          "TS_MSG_IMPRINT_set_msg");
+    Check(TS_REQ_set_msg_imprint(req.get(), imprint.get()), "TS_REQ_set_msg_imprint");
+    if (nonce != 0) Check(TS_REQ_set_nonce(req.get(), Integer(nonce).get()), "TS_REQ_set_nonce");
+    Check(TS_REQ_set_cert_req(req.get(), certReq ? 1 : 0), "TS_REQ_set_cert_req");
+    return ToDer(i2d_TS_REQ, static_cast<const TS_REQ*>(req.get()), "i2d_TS_REQ");
+}
+
+bool ResponderAccepts(X509* cert) { return X509_check_purpose(cert, X509_PURPOSE_TIMESTAMP_SIGN, 0) == 1; }
+
+std::string Respond(const Signer& signer, const std::string& requestDer, const Issuance& issuance) {
+    TsRespCtxPtr ctx(Check(TS_RESP_CTX_new(), "TS_RESP_CTX_new"));
+    Check(TS_RESP_CTX_set_signer_cert(ctx.get(), signer.cert), "TS_RESP_CTX_set_signer_cert");
+    Check(TS_RESP_CTX_set_signer_key(ctx.get(), signer.key), "TS_RESP_CTX_set_signer_key");
+    Check(TS_RESP_CTX_set_signer_digest(ctx.get(), EVP_sha256()), "TS_RESP_CTX_set_signer_digest");
+    if (!signer.extraCerts.empty()) {
+        X509StackPtr extra(Check(sk_X509_new_null(), "sk_X509_new_null"));
+        for (X509* c : signer.extraCerts) {
+            Check(X509_up_ref(c), "X509_up_ref");
+            if (sk_X509_push(extra.get(), c) <= 0) {
+                X509_free(c);
+                Fail("sk_X509_push");
+            }
+        }
+        Check(TS_RESP_CTX_set_certs(ctx.get(), extra.get()), "TS_RESP_CTX_set_certs");
+    }
+    Asn1ObjPtr policy(Check(OBJ_txt2obj(kPolicyOid, 1), "OBJ_txt2obj"));
+    Check(TS_RESP_CTX_set_def_policy(ctx.get(), policy.get()), "TS_RESP_CTX_set_def_policy");
+    for (const EVP_MD* md : kAcceptedDigests) Check(TS_RESP_CTX_add_md(ctx.get(), md), "TS_RESP_CTX_add_md");
+    Check(TS_RESP_CTX_set_accuracy(ctx.get(), 1, 0, 0), "TS_RESP_CTX_set_accuracy");
+    TS_RESP_CTX_add_flags(ctx.get(), TS_TSA_NAME);
+    if (issuance.essV2) Check(TS_RESP_CTX_set_ess_cert_id_digest(ctx.get(), EVP_sha256()), "ess digest");
+    uint64_t serial = issuance.serial;
+    time_t genTime = issuance.genTime;
+    TS_RESP_CTX_set_serial_cb(ctx.get(), SerialCallback, &serial);
+    TS_RESP_CTX_set_time_cb(ctx.get(), TimeCallback, &genTime);
+
+    BioPtr in(Check(BIO_new_mem_buf(requestDer.data(), static_cast<int>(requestDer.size())), "BIO_new_mem_buf"));
+    TsRespPtr resp(Check(TS_RESP_create_response(ctx.get(), in.get()), "TS_RESP_create_response"));
+    // A rejected request leaves its reason on the error queue too; the
+    // response carries it, so the queue is cleared.
+    ERR_clear_error();
+    return ToDer(i2d_TS_RESP, static_cast<const TS_RESP*>(resp.get()), "i2d_TS_RESP");
+}
+
+std::string TokenOfResponse(const std::string& responseDer) {
+    auto* p = reinterpret_cast<const unsigned char*>(responseDer.data());
+    TsRespPtr resp(Check(d2i_TS_RESP(nullptr, &p, static_cast<long>(responseDer.size())), "d2i_TS_RESP"));
+    const ASN1_INTEGER* status = TS_STATUS_INFO_get0_status(TS_RESP_get_status_info(resp.get()));
+    PKCS7* token = TS_RESP_get_token(resp.get());
+    if (ASN1_INTEGER_get(status) != TS_STATUS_GRANTED || token == nullptr) Fail("time-stamp request not granted");
+    return ToDer(i2d_PKCS7, static_cast<const PKCS7*>(token), "i2d_PKCS7");
+}
+
+std::string SignWithCms(const Signer& signer, const std::string& requestDer, const Issuance& issuance) {
+    TsReqPtr req = ParseRequest(requestDer);
+
+    TsTstInfoPtr info(Check(TS_TST_INFO_new(), "TS_TST_INFO_new"));
+    Check(TS_TST_INFO_set_version(info.get(), 1), "TS_TST_INFO_set_version");
+    Asn1ObjPtr policy(Check(OBJ_txt2obj(kPolicyOid, 1), "OBJ_txt2obj"));
+    Check(TS_TST_INFO_set_policy_id(info.get(), policy.get()), "TS_TST_INFO_set_policy_id");
+    Check(TS_TST_INFO_set_msg_imprint(info.get(), TS_REQ_get_msg_imprint(req.get())), "set_msg_imprint");
+    Check(TS_TST_INFO_set_serial(info.get(), Integer(issuance.serial).get()), "TS_TST_INFO_set_serial");
+    Asn1GenTimePtr genTime(Check(ASN1_GENERALIZEDTIME_set(nullptr, issuance.genTime), "genTime"));
+    Check(TS_TST_INFO_set_time(info.get(), genTime.get()), "TS_TST_INFO_set_time");
+    TsAccuracyPtr accuracy(Check(TS_ACCURACY_new(), "TS_ACCURACY_new"));
+    Check(TS_ACCURACY_set_seconds(accuracy.get(), Integer(1).get()), "TS_ACCURACY_set_seconds");
+    Check(TS_TST_INFO_set_accuracy(info.get(), accuracy.get()), "TS_TST_INFO_set_accuracy");
+    if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(req.get()))
+        Check(TS_TST_INFO_set_nonce(info.get(), nonce), "TS_TST_INFO_set_nonce");
+    GeneralNamePtr tsa(Check(GENERAL_NAME_new(), "GENERAL_NAME_new"));
+    X509_NAME* subject = Check(X509_NAME_dup(X509_get_subject_name(signer.cert)), "X509_NAME_dup");
+    GENERAL_NAME_set0_value(tsa.get(), GEN_DIRNAME, subject);
+    Check(TS_TST_INFO_set_tsa(info.get(), tsa.get()), "TS_TST_INFO_set_tsa");
+    const std::string content = ToDer(i2d_TS_TST_INFO, static_cast<const TS_TST_INFO*>(info.get()), "i2d_TS_TST_INFO");
+
+    const bool certReq = TS_REQ_get_cert_req(req.get()) != 0;
+    const unsigned int flags = CMS_BINARY | CMS_PARTIAL;
+    CmsPtr cms(Check(CMS_sign(nullptr, nullptr, nullptr, nullptr, flags), "CMS_sign"));
+    Check(CMS_set1_eContentType(cms.get(), OBJ_nid2obj(NID_id_smime_ct_TSTInfo)), "CMS_set1_eContentType");
+    CMS_SignerInfo* si = Check(CMS_add1_signer(cms.get(), signer.cert, signer.key, EVP_sha256(),
+                                               flags | CMS_NOSMIMECAP | (certReq ? 0u : CMS_NOCERTS)),
+                               "CMS_add1_signer");
+    AddSigningCertificate(si, signer.cert, issuance.essV2);
+    if (certReq)
+        for (X509* c : signer.extraCerts) Check(CMS_add1_cert(cms.get(), c), "CMS_add1_cert");
+    BioPtr in(Check(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), "BIO_new_mem_buf"));
+    Check(CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY), "CMS_final");
+    return ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
+}
+
+}  // namespace zorbelu::fixtures::tokens

@@ -1,0 +1,56 @@
+// fixture_tokens.h - RFC 3161 time-stamp requests, responses and tokens of
+// the fixture PKI.
+//
+// Tokens come from OpenSSL's TSA responder (TS_RESP_CTX) fed with a
+// TimeStampReq. That responder refuses a signer whose certificate lacks a
+// critical timeStamping extended key usage, so tokens of such certificates
+// are signed with the CMS API instead, with the same content: a TSTInfo and
+// an ESS signing-certificate attribute.
+//
+// Internal to the fixture library; tests use fixture_pki.h.
+#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
+#define ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
+
+#include "support/fixture_ossl.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace zorbelu::fixtures::tokens {
+
+// The policy OID of every fixture token.
+constexpr const char* kPolicyOid = "1.3.6.1.4.1.55555.7.2";
+
+struct Signer {
+    X509* cert = nullptr;
+    EVP_PKEY* key = nullptr;
+    std::vector<X509*> extraCerts;  // added after the signer's certificate when certReq is set
+};
+
+struct Issuance {
+    time_t genTime = 0;
+    uint64_t serial = 1;
+    bool essV2 = false;  // signingCertificateV2 with SHA-256, else signingCertificate (SHA-1)
+};
+
+// A DER TimeStampReq: version 1, the imprint, a nonce when `nonce` is not 0, certReq.
+std::string BuildRequest(const EVP_MD* md, const std::string& digest, bool certReq, uint64_t nonce);
+
+// The DER TimeStampResp that OpenSSL's responder gives for `requestDer`:
+// granted, or a rejection for a request it cannot serve.
+std::string Respond(const Signer& signer, const std::string& requestDer, const Issuance& issuance);
+
+// The TimeStampToken (ContentInfo DER) of a granted response; throws otherwise.
+std::string TokenOfResponse(const std::string& responseDer);
+
+// Whether OpenSSL's responder accepts this certificate as a signer.
+bool ResponderAccepts(X509* cert);
+
+// A token with the same content as Respond() would give, signed with the CMS API.
+std::string SignWithCms(const Signer& signer, const std::string& requestDer, const Issuance& issuance);
+
+}  // namespace zorbelu::fixtures::tokens
+
+#endif
