@@ -221,6 +221,23 @@ ZORBELU_API uint32_t ZORBELUFreeCRLCacheStore(ZORBELUCRLCacheStore* store);
  * written); 2503 (certificate does not decode); 2701 (no such URL). */
 ZORBELU_API uint32_t ZORBELUGetCDP(const ZORBELUCertBlob* cert, char* buffer, int32_t* capacity);
 
+/* ---- Time-stamp services ------------------------------------------------ */
+
+#define ZORBELU_SERVICE_COUNT 5u
+
+/* The name, policy identifier and request URL of service 0 to 4, in the
+ * selected language. 1; 1001 for a NULL record or a number above 4 (the
+ * record is left zeroed). */
+ZORBELU_API uint32_t ZORBELUGetKovraServiceInfo(uint32_t serviceId, ZORBELUServiceInfo* info);
+
+/* The service whose policy identifier is exactly `policyOid`. 1; 1001 for a
+ * NULL text or out pointer or a length of 0; 2651 for no known service. */
+ZORBELU_API uint32_t ZORBELUGetServiceId(const char* policyOid, int32_t length, uint32_t* serviceId);
+
+/* The service of a token, by the policy identifier in its TSTInfo.
+ * 1; 1001; 1004 (the token cannot be read); 2651. */
+ZORBELU_API uint32_t ZORBELUGetServiceIdFromTimeStampToken(const ZORBELUBlob* token, uint32_t* serviceId);
+
 /* ---- Time, time zones and identifiers ---------------------------------- */
 
 /* Seconds since the epoch (UTC) of a GeneralizedTime text
