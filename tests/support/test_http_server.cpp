@@ -1,0 +1,363 @@
+// The HTTP test server on cpp-httplib; see test_http_server.h.
+//
+// cpp-httplib is used as Debian builds it: a shared library compiled with its
+// TLS, zlib and brotli support, whose class layouts depend on those switches.
+// This file is therefore compiled with the same definitions (CMake takes them
+// from the library's pkg-config file), though the server speaks plain HTTP only.
+// The header stays out of test_http_server.h so that its users need neither.
+#include "support/test_http_server.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace zorbelu::test {
+namespace {
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string Base64(const std::string& in) {
+    static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < in.size(); i += 3) {
+        const unsigned v = static_cast<unsigned char>(in[i]) << 16 | static_cast<unsigned char>(in[i + 1]) << 8 |
+                           static_cast<unsigned char>(in[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[(v >> shift) & 63];
+    }
+    if (i < in.size()) {
+        unsigned v = static_cast<unsigned char>(in[i]) << 16;
+        if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+// Shuts down the server's side of the connection from `remotePort` to
+// `localPort`, so that the client sees the connection end without a byte of
+// answer. cpp-httplib does not hand its socket to a handler; the socket is
+// the one of this process whose own port and peer port match.
+bool ShutdownConnection(int localPort, int remotePort) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc/self/fd"), &closedir);
+    if (!dir) return false;
+    while (const dirent* entry = readdir(dir.get())) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0') continue;
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t localLength = sizeof local;
+        socklen_t peerLength = sizeof peer;
+        const int sock = static_cast<int>(fd);
+        if (getsockname(sock, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != localPort)
+            continue;
+        if (getpeername(sock, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
+            ntohs(peer.sin_port) != remotePort)
+            continue;
+        return shutdown(sock, SHUT_RDWR) == 0;
+    }
+    return false;
+}
+
+struct Route {
+    std::optional<std::pair<std::string, std::string>> file;  // bytes, content type
+    TestHttpServer::Handler handler;
+    std::chrono::milliseconds delay{0};
+    bool closeConnection = false;
+    std::optional<size_t> oversize;
+    bool oversizeChunked = false;
+    std::optional<std::string> expectedAuthorization;
+    std::optional<std::pair<std::string, int>> redirect;
+    int status = 0;
+};
+
+RecordedRequest Record(const httplib::Request& req) {
+    RecordedRequest out;
+    out.method = req.method;
+    out.path = req.path;
+    out.body = req.body;
+    for (const auto& [name, value] : req.headers) out.headers.emplace(name, value);
+    return out;
+}
+
+// Up to 64 KiB of the oversized body's pattern, from `offset`.
+std::string PatternChunk(size_t offset, size_t remaining) {
+    std::string chunk(std::min<size_t>(remaining, 64 * 1024), '\0');
+    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = TestHttpServer::oversizeByte(offset + i);
+    return chunk;
+}
+
+void Answer(httplib::Response& res, int status, const std::string& body, const std::string& contentType) {
+    res.status = status;
+    res.set_content(body, contentType.c_str());
+}
+
+}  // namespace
+
+std::string RecordedRequest::header(const std::string& name) const {
+    for (const auto& [key, value] : headers)
+        if (EqualNoCase(key, name)) return value;
+    return {};
+}
+
+struct TestHttpServer::State {
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    int port = 0;
+
+    mutable std::mutex mutex;
+    std::condition_variable wakeDelays;
+    bool stopping = false;
+    std::map<std::string, Route> routes;
+    std::map<std::string, size_t> counts;
+    std::map<std::string, RecordedRequest> last;
+
+    void dispatch(const httplib::Request& req, httplib::Response& res);
+};
+
+void TestHttpServer::State::dispatch(const httplib::Request& req, httplib::Response& res) {
+    Route route;
+    RecordedRequest recorded = Record(req);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++counts[req.path];
+        last[req.path] = recorded;
+        if (auto it = routes.find(req.path); it != routes.end()) route = it->second;
+        if (route.delay.count() > 0) {
+            wakeDelays.wait_for(lock, route.delay, [this] { return stopping; });
+            // The switches may have changed meanwhile; the request keeps those it came with.
+        }
+    }
+    if (route.closeConnection) {
+        if (ShutdownConnection(req.local_port, req.remote_port)) return;
+        // Should the socket not be found: promise a body and send none.
+        res.set_content_provider(
+            1, "application/octet-stream", [](size_t, size_t, httplib::DataSink&) { return false; });
+        return;
+    }
+    if (route.expectedAuthorization && req.get_header_value("Authorization") != *route.expectedAuthorization) {
+        res.set_header("WWW-Authenticate", "Basic realm=\"zorbelu-test\"");
+        Answer(res, 401, "authentication required\n", "text/plain");
+        return;
+    }
+    if (route.redirect) {
+        res.set_header("Location", route.redirect->first);
+        Answer(res, route.redirect->second, "moved\n", "text/plain");
+        return;
+    }
+    if (route.status != 0) {
+        Answer(res, route.status, "status " + std::to_string(route.status) + "\n", "text/plain");
+        return;
+    }
+    if (route.oversize) {
+        const size_t total = *route.oversize;
+        res.status = 200;
+        if (route.oversizeChunked) {
+            res.set_chunked_content_provider("application/octet-stream",
+                                             [total](size_t offset, httplib::DataSink& sink) {
+                                                 if (offset >= total) {
+                                                     sink.done();
+                                                     return true;
+                                                 }
+                                                 const std::string chunk = PatternChunk(offset, total - offset);
+                                                 return sink.write(chunk.data(), chunk.size());
+                                             });
+        } else {
+            res.set_content_provider(total, "application/octet-stream",
+                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         const std::string chunk = PatternChunk(offset, length);
+                                         return sink.write(chunk.data(), chunk.size());
+                                     });
+        }
+        return;
+    }
+    if (route.handler) {
+        HandlerReply reply;
+        try {
+            reply = route.handler(recorded);
+        } catch (const std::exception& e) {
+            reply = HandlerReply{500, std::string("handler failed: ") + e.what() + "\n", "text/plain"};
+        }
+        Answer(res, reply.status, reply.body, reply.contentType);
+        return;
+    }
+    if (route.file) {
+        if (req.method != "GET" && req.method != "HEAD") {
+            Answer(res, 405, "method not allowed\n", "text/plain");
+            return;
+        }
+        Answer(res, 200, route.file->first, route.file->second);
+        return;
+    }
+    Answer(res, 404, "not found\n", "text/plain");
+}
+
+TestHttpServer::TestHttpServer() : state_(std::make_shared<State>()) {}
+
+TestHttpServer::~TestHttpServer() { stop(); }
+
+void TestHttpServer::start(int port) {
+    if (state_->server) throw std::runtime_error("TestHttpServer: already started");
+    // A dropped connection must not end the test process when the server
+    // writes to it afterwards.
+    std::signal(SIGPIPE, SIG_IGN);
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->stopping = false;
+    }
+    auto server = std::make_unique<httplib::Server>();
+    State* state = state_.get();
+    auto handler = [state](const httplib::Request& req, httplib::Response& res) { state->dispatch(req, res); };
+    server->Get(".*", handler);
+    server->Post(".*", handler);
+    server->Put(".*", handler);
+    server->Delete(".*", handler);
+    // A connection that stays open holds a worker; keep stop() quick.
+    server->set_keep_alive_timeout(1);
+    server->set_read_timeout(5, 0);
+
+    const int bound = port == 0 ? server->bind_to_any_port("127.0.0.1")
+                                : (server->bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound <= 0) throw std::runtime_error("TestHttpServer: cannot bind 127.0.0.1:" + std::to_string(port));
+    httplib::Server* raw = server.get();
+    state_->server = std::move(server);
+    state_->port = bound;
+    state_->thread = std::thread([raw] { raw->listen_after_bind(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!raw->is_running()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            stop();
+            throw std::runtime_error("TestHttpServer: the server did not start");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void TestHttpServer::stop() {
+    if (!state_->server) return;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->wakeDelays.notify_all();
+    state_->server->stop();
+    if (state_->thread.joinable()) state_->thread.join();
+    state_->server.reset();  // waits for the workers
+    state_->port = 0;
+}
+
+int TestHttpServer::port() const { return state_->port; }
+
+std::string TestHttpServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(state_->port) + path;
+}
+
+namespace {
+template <typename F>
+void EditRoute(std::mutex& mutex, std::map<std::string, Route>& routes, const std::string& path, F edit) {
+    std::lock_guard<std::mutex> lock(mutex);
+    edit(routes[path]);
+}
+}  // namespace
+
+void TestHttpServer::serveFile(const std::string& path, std::string bytes, std::string contentType) {
+    EditRoute(state_->mutex, state_->routes, path,
+              [&](Route& r) { r.file = std::make_pair(std::move(bytes), std::move(contentType)); });
+}
+
+void TestHttpServer::setHandler(const std::string& path, Handler handler) {
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.handler = std::move(handler); });
+}
+
+void TestHttpServer::setTsaHandler(const std::string& path,
+                                   std::function<std::string(const std::string& requestDer)> respond) {
+    setHandler(path, [respond = std::move(respond)](const RecordedRequest& req) {
+        if (req.method != "POST" || !EqualNoCase(req.header("Content-Type"), "application/timestamp-query"))
+            return HandlerReply{400, "expected a POST of application/timestamp-query\n", "text/plain"};
+        return HandlerReply{200, respond(req.body), "application/timestamp-reply"};
+    });
+}
+
+void TestHttpServer::setEchoHandler(const std::string& path) {
+    setHandler(path, [](const RecordedRequest& req) {
+        const std::string type = req.header("Content-Type");
+        return HandlerReply{200, req.body, type.empty() ? "application/octet-stream" : type};
+    });
+}
+
+void TestHttpServer::setDelay(const std::string& path, std::chrono::milliseconds delay) {
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.delay = delay; });
+}
+
+void TestHttpServer::setCloseConnection(const std::string& path, bool on) {
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.closeConnection = on; });
+}
+
+void TestHttpServer::setOversize(const std::string& path, size_t bytes, bool chunked) {
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) {
+        r.oversize = bytes;
+        r.oversizeChunked = chunked;
+    });
+}
+
+void TestHttpServer::requireBasicAuth(const std::string& path, const std::string& user,
+                                      const std::string& password) {
+    const std::string expected = "Basic " + Base64(user + ":" + password);
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.expectedAuthorization = expected; });
+}
+
+void TestHttpServer::redirectTo(const std::string& path, const std::string& location, int status) {
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.redirect = std::make_pair(location, status); });
+}
+
+void TestHttpServer::setStatus(const std::string& path, int status) {
+    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.status = status; });
+}
+
+void TestHttpServer::clearPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->routes.erase(path);
+}
+
+size_t TestHttpServer::requestCount(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    auto it = state_->counts.find(path);
+    return it == state_->counts.end() ? 0 : it->second;
+}
+
+RecordedRequest TestHttpServer::lastRequest(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    auto it = state_->last.find(path);
+    return it == state_->last.end() ? RecordedRequest{} : it->second;
+}
+
+void TestHttpServer::resetCounts() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->counts.clear();
+    state_->last.clear();
+}
+
+}  // namespace zorbelu::test
