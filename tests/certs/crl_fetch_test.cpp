@@ -1,0 +1,251 @@
+// CRL acquisition against the real test server: distribution points, the
+// cache store across calls, expiry by nextUpdate, large and PEM CRLs, and
+// what failed downloads mean.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "certs/certificate_decoding.h"
+#include "certs/crl_cache.h"
+#include "certs/crl_distribution_points.h"
+#include "certs/openssl_ptr.h"
+#include "platform/clock.h"
+#include "support/served_pki.h"
+#include "zorbel.h"
+#include "zorbelcomm.h"
+
+namespace {
+
+using namespace zorbelu;
+using fixtures::Ca;
+using fixtures::Crl;
+using fixtures::Tsa;
+
+X509* Decode(const std::string& der) {
+    return certs::DecodeCertificate(reinterpret_cast<const uint8_t*>(der.data()), static_cast<int32_t>(der.size()), 2);
+}
+
+struct CoreStore {
+    ZORBELCertStore* store = ZORBELCreateCertStore();
+    ~CoreStore() { ZORBELFreeCertStore(store); }
+    size_t crlCount() const {
+        size_t n = 0;
+        for (const ZORBELCertNode* node = store->crls; node != nullptr; node = node->next) ++n;
+        return n;
+    }
+};
+
+struct CacheStore {
+    ZORBELUCRLCacheStore* cache = nullptr;
+    CacheStore() { EXPECT_EQ(ZORBELUCreateCRLCacheStore(&cache), ZORBELU_OK); }
+    ~CacheStore() { EXPECT_EQ(ZORBELUFreeCRLCacheStore(cache), ZORBELU_OK); }
+    size_t entries() const {
+        size_t n = 0;
+        for (const ZORBELUCRLCacheEntry* e = cache->first; e != nullptr; e = e->next) ++n;
+        return n;
+    }
+};
+
+class CrlFetch : public ::testing::Test {
+protected:
+    void TearDown() override { platform::SetClockForTesting(std::nullopt); }
+
+    // The TSA certificate and its issuing intermediate, URLs filled.
+    void MakeChain(certs::CertList& list, Tsa tsa, Ca issuer = Ca::Intermediate) {
+        list.Append(Decode(served_.pki().CertDer(tsa)));
+        list.Append(Decode(served_.pki().CertDer(issuer)));
+        ASSERT_EQ(certs::FillCrlUrlsOfList(list), ZORBELU_OK);
+    }
+
+    uint32_t Fetch(const certs::CertList& list, CacheStore& cache, CoreStore& core, uint32_t timeoutMs = 5000) {
+        return certs::FetchCRLsForList(core.store, list, cache.cache, timeoutMs, nullptr);
+    }
+
+    test::ServedPki served_;
+};
+
+TEST_F(CrlFetch, DistributionPointChoice) {
+    const struct {
+        Tsa tsa;
+        uint32_t firstHttp;     // GetFirstCrlUrl
+        uint32_t pointNo;
+        uint32_t cdpResult;     // ZORBELUGetCDP
+        const char* urlStart;
+    } cases[] = {
+        {Tsa::Good, ZORBELU_OK, 1, ZORBELU_OK, "http://"},
+        {Tsa::LdapThenHttpCdp, ZORBELU_OK, 1, ZORBELU_OK, "http://"},
+        {Tsa::HttpsThenHttpCdp, ZORBELU_OK, 2, ZORBELU_OK, "https://"},
+        {Tsa::HttpsOnlyCdp, ZORBELU_VS_REVOCATION_UNKNOWN, 0, ZORBELU_OK, "https://"},
+        {Tsa::LdapOnlyCdp, ZORBELU_VS_REVOCATION_UNKNOWN, 0, ZORBELU_ERR_NOT_FOUND, ""},
+        {Tsa::NoCdp, ZORBELU_VS_REVOCATION_UNKNOWN, 0, ZORBELU_ERR_NOT_FOUND, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string& der = served_.pki().CertDer(c.tsa);
+        X509Ptr cert(Decode(der));
+        char* url = nullptr;
+        uint32_t pointNo = 0;
+        EXPECT_EQ(certs::GetFirstCrlUrl(cert.get(), &url, &pointNo), c.firstHttp) << fixtures::FixturePki::Name(c.tsa);
+        EXPECT_EQ(pointNo, c.pointNo) << fixtures::FixturePki::Name(c.tsa);
+        if (url != nullptr) {
+            EXPECT_EQ(std::string(url).rfind("http://", 0), 0u);
+        }
+        std::free(url);
+
+        ZORBELUCertBlob blob{reinterpret_cast<uint8_t*>(const_cast<char*>(der.data())),
+                             static_cast<uint32_t>(der.size()), 1};
+        char buffer[256];
+        int32_t capacity = sizeof buffer;
+        EXPECT_EQ(ZORBELUGetCDP(&blob, buffer, &capacity), c.cdpResult) << fixtures::FixturePki::Name(c.tsa);
+        if (c.cdpResult == ZORBELU_OK) {
+            EXPECT_EQ(std::string(buffer, static_cast<size_t>(capacity)).rfind(c.urlStart, 0), 0u);
+        }
+    }
+}
+
+TEST_F(CrlFetch, GetCdpWritesExactlyTheUrlWhenItFits) {
+    const std::string& der = served_.pki().CertDer(Tsa::Good);
+    ZORBELUCertBlob blob{reinterpret_cast<uint8_t*>(const_cast<char*>(der.data())), static_cast<uint32_t>(der.size()), 2};
+    const std::string url = served_.pki().CrlUrl(Crl::Intermediate);
+    std::string buffer(url.size() + 1, '#');
+    int32_t capacity = static_cast<int32_t>(url.size()) - 1;
+    EXPECT_EQ(ZORBELUGetCDP(&blob, buffer.data(), &capacity), ZORBELU_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(capacity, static_cast<int32_t>(url.size()) - 1);
+    capacity = static_cast<int32_t>(url.size());
+    EXPECT_EQ(ZORBELUGetCDP(&blob, buffer.data(), &capacity), ZORBELU_OK);
+    EXPECT_EQ(buffer, url + "#");  // no NUL written
+    capacity = 0;
+    EXPECT_EQ(ZORBELUGetCDP(&blob, buffer.data(), &capacity), ZORBELU_ERR_BUFFER_TOO_SMALL);
+    blob.encoding = 4;
+    capacity = 100;
+    EXPECT_EQ(ZORBELUGetCDP(&blob, buffer.data(), &capacity), ZORBELU_ERR_CRL_ENCODING);
+    EXPECT_EQ(ZORBELUGetCDP(nullptr, buffer.data(), &capacity), ZORBELU_ERR_PARAM);
+    uint8_t junk[] = {0x30, 0x03, 0x02, 0x01, 0x01};
+    ZORBELUCertBlob bad{junk, sizeof junk, 2};
+    EXPECT_EQ(ZORBELUGetCDP(&bad, buffer.data(), &capacity), ZORBELU_VS_CERT_INVALID);
+}
+
+TEST_F(CrlFetch, ASharedCacheDownloadsEachCrlOnceUntilItsNextUpdate) {
+    certs::CertList list;
+    MakeChain(list, Tsa::Good);
+    CacheStore cache;
+    for (int call = 0; call < 3; ++call) {
+        CoreStore core;
+        ASSERT_EQ(Fetch(list, cache, core), ZORBELU_OK);
+        EXPECT_EQ(core.crlCount(), 2u);
+    }
+    EXPECT_EQ(served_.server().requestCount(served_.crlPath(Crl::Intermediate)), 1u);
+    EXPECT_EQ(served_.server().requestCount(served_.crlPath(Crl::Root)), 1u);
+    EXPECT_EQ(cache.entries(), 2u);
+
+    // Once nextUpdate has passed, each CRL is fetched again into its entry.
+    platform::SetClockForTesting(served_.pki().Now() + 400 * 86400);
+    CoreStore core;
+    ASSERT_EQ(Fetch(list, cache, core), ZORBELU_OK);
+    EXPECT_EQ(served_.server().requestCount(served_.crlPath(Crl::Intermediate)), 2u);
+    EXPECT_EQ(served_.server().requestCount(served_.crlPath(Crl::Root)), 2u);
+    EXPECT_EQ(cache.entries(), 2u);
+}
+
+TEST_F(CrlFetch, ALargeCrlIsFetchedWithAGrowingBuffer) {
+    certs::CertList list;
+    MakeChain(list, Tsa::LargeCrl);
+    CacheStore cache;
+    CoreStore core;
+    ASSERT_EQ(Fetch(list, cache, core), ZORBELU_OK);
+    ASSERT_GE(served_.pki().CrlBytes(Crl::IntermediateLarge).size(), 20001u);
+    EXPECT_EQ(cache.cache->first->dataLength, served_.pki().CrlBytes(Crl::IntermediateLarge).size());
+    // The communication library keeps the body for the larger retries.
+    EXPECT_EQ(served_.server().requestCount(served_.crlPath(Crl::IntermediateLarge)), 1u);
+}
+
+TEST_F(CrlFetch, APemCrlReachesTheCoreStoreAsPem) {
+    certs::CertList list;
+    MakeChain(list, Tsa::PemCrl);
+    CacheStore cache;
+    CoreStore core;
+    ASSERT_EQ(Fetch(list, cache, core), ZORBELU_OK);
+    ASSERT_NE(core.store->crls, nullptr);
+    EXPECT_EQ(core.store->crls->encoding, ZORBELU_ENCODING_PEM);
+    EXPECT_EQ(core.store->crls->next->encoding, ZORBELU_ENCODING_DER);
+}
+
+TEST_F(CrlFetch, FailedDownloadsMeanRevocationUnknownOrTheConnectionResult) {
+    const struct {
+        const char* what;
+        void (*arrange)(test::TestHttpServer&, const std::string& path);
+        uint32_t expected;
+    } cases[] = {
+        {"not found", [](test::TestHttpServer& s, const std::string& p) { s.setStatus(p, 404); },
+         ZORBELU_VS_REVOCATION_UNKNOWN},
+        {"not a CRL", [](test::TestHttpServer& s, const std::string& p) { s.serveFile(p, "garbage"); },
+         ZORBELU_VS_REVOCATION_UNKNOWN},
+        {"too slow", [](test::TestHttpServer& s, const std::string& p) { s.setDelay(p, std::chrono::seconds(3)); },
+         ZORBELU_ERR_COMM_TIMEOUT},
+        {"server wants a password, none configured",
+         [](test::TestHttpServer& s, const std::string& p) { s.requireBasicAuth(p, "u", "p"); },
+         ZORBELU_VS_REVOCATION_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        test::ServedPki served;
+        c.arrange(served.server(), served.crlPath(Crl::Intermediate));
+        certs::CertList list;
+        list.Append(Decode(served.pki().CertDer(Tsa::Good)));
+        ASSERT_EQ(certs::FillCrlUrlsOfList(list), ZORBELU_OK);
+        CacheStore cache;
+        CoreStore core;
+        EXPECT_EQ(certs::FetchCRLsForList(core.store, list, cache.cache, 300, nullptr), c.expected) << c.what;
+        EXPECT_EQ(core.crlCount(), 0u) << c.what;
+    }
+}
+
+TEST_F(CrlFetch, AServerWantingAPasswordIsReportedWhenCredentialsAreConfigured) {
+    served_.server().requireBasicAuth(served_.crlPath(Crl::Intermediate), "user", "right");
+    ZORBELUProxyInfo proxy{};
+    proxy.proxyMode = ZORBELU_PROXY_DIRECT;
+    proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
+    std::strcpy(proxy.credential1, "user");
+    std::strcpy(proxy.credential2, "wrong");
+    ASSERT_EQ(ZORBELPRVSetProxy(&proxy), 1u);
+    certs::CertList list;
+    list.Append(Decode(served_.pki().CertDer(Tsa::Good)));
+    ASSERT_EQ(certs::FillCrlUrlsOfList(list), ZORBELU_OK);
+    CacheStore cache;
+    CoreStore core;
+    EXPECT_EQ(Fetch(list, cache, core), ZORBELU_ERR_COMM_SERVER_AUTH);
+    std::strcpy(proxy.credential2, "right");
+    ASSERT_EQ(ZORBELPRVSetProxy(&proxy), 1u);
+    EXPECT_EQ(Fetch(list, cache, core), ZORBELU_OK);
+    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
+    ASSERT_EQ(ZORBELPRVSetProxy(&proxy), 1u);
+}
+
+TEST(CrlCacheStore, HandlesAreCheckedBeforeAnythingIsFreed) {
+    EXPECT_EQ(ZORBELUCreateCRLCacheStore(nullptr), ZORBELU_ERR_MEMORY);
+    EXPECT_EQ(ZORBELUFreeCRLCacheStore(nullptr), ZORBELU_ERR_PARAM);
+    ZORBELUCRLCacheStore notAStore{11, 0, nullptr};
+    EXPECT_EQ(ZORBELUFreeCRLCacheStore(&notAStore), ZORBELU_ERR_CRL_CACHE);
+    EXPECT_EQ(notAStore.size, 11u);
+}
+
+TEST(NextUpdate, ReadToTheMinuteAsUtcTime) {
+    X509CrlPtr crl(X509_CRL_new());
+    EXPECT_TRUE(certs::IsCRLPastNextUpdate(crl.get()));  // no nextUpdate: fetch again every time
+    ASN1_TIME* next = ASN1_TIME_new();
+    ASSERT_EQ(ASN1_TIME_set_string(next, "491231235959Z"), 1);
+    X509_CRL_set1_nextUpdate(crl.get(), next);
+    ASN1_TIME_free(next);
+    const int64_t minute = 2524607940;  // 2049-12-31 23:59:00 UTC
+    const struct {
+        int64_t now;
+        bool past;
+    } cases[] = {{minute - 1, false}, {minute, false}, {minute + 1, true}, {minute + 59, true}};
+    for (const auto& c : cases) {
+        platform::SetClockForTesting(c.now);
+        EXPECT_EQ(certs::IsCRLPastNextUpdate(crl.get()), c.past) << c.now;
+    }
+    platform::SetClockForTesting(std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// The fixture PKI in a temporary folder, with its CRLs and CA certificates
+// served on 127.0.0.1, and a temporary directory store. What most tests of
+// verification and revocation start from.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <cstdlib>
+#include <string>
+
+#include "support/fixture_pki.h"
+#include "support/test_http_server.h"
+
+namespace zorbelu::test {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zorbelu-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Starts the server first, so that the certificates can carry its URL.
+class ServedPki {
+public:
+    explicit ServedPki(time_t now = 0) {
+        server_.start();
+        fixtures::FixtureOptions options;
+        options.baseUrl = server_.url("");
+        options.now = now;
+        pki_ = std::make_unique<fixtures::FixturePki>(fixtures::FixturePki::Create(dir_.path() / "pki", options));
+        for (const auto& served : pki_->ServedFiles()) server_.serveFile(served.urlPath, ReadFileBytes(served.file));
+        std::filesystem::create_directories(storeDir());
+        setenv("ZORBELU_STORE_DIR", storeDir().c_str(), 1);
+        setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+    }
+
+    fixtures::FixturePki& pki() { return *pki_; }
+    TestHttpServer& server() { return server_; }
+    std::filesystem::path storeDir() const { return dir_.path() / "stores"; }
+
+    // The URL path of a CRL, as the server counts requests for it.
+    std::string crlPath(fixtures::Crl crl) const { return "/crl/" + std::string(fixtures::FixturePki::Name(crl)); }
+
+private:
+    TempDir dir_;
+    TestHttpServer server_;
+    std::unique_ptr<fixtures::FixturePki> pki_;
+};
+
+}  // namespace zorbelu::test
