@@ -1,0 +1,159 @@
+#include "core/chain_check.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509_vfy.h>
+
+#include "core/clock.h"
+#include "core/ossl_ptr.h"
+#include "platform/stores/system_store.h"
+
+namespace zorbel {
+
+namespace {
+
+// One store node: a DER object, or PEM text with one or more objects.
+template <typename T, T* (*D2i)(T**, const unsigned char**, long), T* (*PemRead)(BIO*, T**, pem_password_cb*, void*),
+          void (*Free)(T*), typename Add>
+[[nodiscard]] bool DecodeNode(const ZORBELCertNode* node, Add&& add) {
+    if (node->data == nullptr || node->length == 0) return false;
+    if (node->encoding == ZORBELU_ENCODING_DER) {
+        const unsigned char* p = node->data;
+        OsslPtr<T, Free> object(D2i(nullptr, &p, static_cast<long>(node->length)));
+        return object && add(std::move(object));
+    }
+    BioPtr bio(BIO_new_mem_buf(node->data, static_cast<int>(node->length)));
+    if (!bio) return false;
+    int count = 0;
+    for (OsslPtr<T, Free> object(PemRead(bio.get(), nullptr, nullptr, nullptr)); object;
+         object.reset(PemRead(bio.get(), nullptr, nullptr, nullptr))) {
+        if (!add(std::move(object))) return false;
+        ++count;
+    }
+    return count > 0;
+}
+
+[[nodiscard]] bool AddCertificates(const ZORBELCertStore* store, X509_STORE* trusted) {
+    for (const ZORBELCertNode* node = store->caCerts; node != nullptr; node = node->next) {
+        const bool ok = DecodeNode<X509, d2i_X509, PEM_read_bio_X509, X509_free>(
+            node, [&](X509Ptr certificate) { return X509_STORE_add_cert(trusted, certificate.get()) == 1; });
+        if (!ok) return false;
+    }
+    return true;
+}
+
+[[nodiscard]] bool AddCrls(const ZORBELCertStore* store, X509_STORE* trusted) {
+    for (const ZORBELCertNode* node = store->crls; node != nullptr; node = node->next) {
+        const bool ok = DecodeNode<X509_CRL, d2i_X509_CRL, PEM_read_bio_X509_CRL, X509_CRL_free>(
+            node, [&](X509CrlPtr crl) { return X509_STORE_add_crl(trusted, crl.get()) == 1; });
+        if (!ok) return false;
+    }
+    return true;
+}
+
+uint32_t ResultOfChainError(int error) {
+    switch (error) {
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return ZORBEL_VERIFY_CERT_EXPIRED;
+        case X509_V_ERR_CERT_REVOKED:
+            return ZORBEL_VERIFY_CERT_REVOKED;
+        case X509_V_ERR_CRL_HAS_EXPIRED:
+        case X509_V_ERR_CRL_NOT_YET_VALID:
+            return ZORBEL_VERIFY_CRL_EXPIRED;
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_UNTRUSTED:
+        case X509_V_ERR_CERT_REJECTED:
+            return ZORBEL_VERIFY_UNTRUSTED;
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_UNABLE_TO_GET_CRL:
+        case X509_V_ERR_UNABLE_TO_GET_CRL_ISSUER:
+        case X509_V_ERR_CRL_SIGNATURE_FAILURE:
+        case X509_V_ERR_UNABLE_TO_DECRYPT_CRL_SIGNATURE:
+        case X509_V_ERR_KEYUSAGE_NO_CRL_SIGN:
+        case X509_V_ERR_DIFFERENT_CRL_SCOPE:
+        case X509_V_ERR_ERROR_IN_CRL_LAST_UPDATE_FIELD:
+        case X509_V_ERR_ERROR_IN_CRL_NEXT_UPDATE_FIELD:
+            return ZORBEL_VERIFY_INCOMPLETE;
+        case X509_V_ERR_OUT_OF_MEM:
+            return ZORBEL_ERR_MEMORY;
+        default:
+            return ZORBEL_VERIFY_CERT_INVALID;
+    }
+}
+
+// Validity first, so that an expired certificate reads as expired whatever
+// else is wrong with its chain.
+uint32_t CheckValidity(X509* certificate, time_t now) {
+    const int notBefore = X509_cmp_time(X509_get0_notBefore(certificate), &now);
+    const int notAfter = X509_cmp_time(X509_get0_notAfter(certificate), &now);
+    if (notBefore == 0 || notAfter == 0) return ZORBEL_VERIFY_CERT_INVALID;  // unreadable dates
+    return notBefore > 0 || notAfter < 0 ? ZORBEL_VERIFY_CERT_EXPIRED : ZORBEL_OK;
+}
+
+bool IsSelfIssued(X509* certificate) {
+    return X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
+}
+
+// A self-issued TSA certificate vouches for itself only when a person put
+// the very same certificate into the system "ROOT" store.
+uint32_t CheckSelfIssued(X509* tsa) {
+    unsigned char* der = nullptr;
+    const int size = i2d_X509(tsa, &der);
+    if (size <= 0) return ZORBEL_ERR_MEMORY;
+    const auto root = zorbelu::stores::SystemStore::Open("ROOT");
+    const bool trusted = root && root->Contains(der, static_cast<size_t>(size));
+    OPENSSL_free(der);
+    if (!trusted) return ZORBEL_VERIFY_UNTRUSTED;
+    return X509_verify(tsa, X509_get0_pubkey(tsa)) == 1 ? ZORBEL_OK : ZORBEL_VERIFY_CERT_INVALID;
+}
+
+uint32_t CheckChain(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCertStore* store, time_t now) {
+    if (store->caCerts == nullptr) return ZORBEL_VERIFY_UNTRUSTED;  // no anchor at all
+    X509StorePtr trusted(X509_STORE_new());
+    X509StoreCtxPtr context(X509_STORE_CTX_new());
+    if (!trusted || !context) return ZORBEL_ERR_MEMORY;
+    if (!AddCertificates(store, trusted.get()) || !AddCrls(store, trusted.get())) return ZORBEL_VERIFY_BAD_STORE_ENTRY;
+    if (X509_STORE_CTX_init(context.get(), trusted.get(), tsa, intermediates) != 1) return ZORBEL_ERR_MEMORY;
+    // Every CA certificate of the store is an anchor, root or not. Only the
+    // TSA certificate's revocation is checked: the callers fetch its CRL alone.
+    unsigned long flags = X509_V_FLAG_PARTIAL_CHAIN;
+    if (store->crls != nullptr) flags |= X509_V_FLAG_CRL_CHECK;
+    X509_STORE_CTX_set_flags(context.get(), flags);
+    X509_STORE_CTX_set_time(context.get(), 0, now);
+    if (X509_verify_cert(context.get()) == 1) return ZORBEL_OK;
+    return ResultOfChainError(X509_STORE_CTX_get_error(context.get()));
+}
+
+}  // namespace
+
+bool HasTimeStampingUsageOnly(X509* certificate) {
+    int critical = 0;
+    ExtKeyUsagePtr usage(
+        static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(certificate, NID_ext_key_usage, &critical, nullptr)));
+    if (!usage || critical != 1 || sk_ASN1_OBJECT_num(usage.get()) != 1) return false;
+    return OBJ_obj2nid(sk_ASN1_OBJECT_value(usage.get(), 0)) == NID_time_stamp;
+}
+
+bool StoreCertificates(const ZORBELCertStore* store, STACK_OF(X509) * out) {
+    for (const ZORBELCertNode* node = store->caCerts; node != nullptr; node = node->next) {
+        const bool ok = DecodeNode<X509, d2i_X509, PEM_read_bio_X509, X509_free>(node, [&](X509Ptr certificate) {
+            if (!sk_X509_push(out, certificate.get())) return false;
+            certificate.release();
+            return true;
+        });
+        if (!ok) return false;
+    }
+    return true;
+}
+
+uint32_t CheckTsaCertificate(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCertStore* store) {
+    const time_t now = Now();
+    if (const uint32_t rc = CheckValidity(tsa, now); rc != ZORBEL_OK) return rc;
+    if (IsSelfIssued(tsa)) return CheckSelfIssued(tsa);
+    return CheckChain(tsa, intermediates, store, now);
+}
+
+}  // namespace zorbel

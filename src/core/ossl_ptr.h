@@ -1,0 +1,53 @@
+// Owning handles for the OpenSSL objects of the core library: every object
+// lives in a std::unique_ptr with its own free function, so no error path
+// can leak one.
+#ifndef ZORBEL_CORE_OSSL_PTR_H
+#define ZORBEL_CORE_OSSL_PTR_H
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/cms.h>
+#include <openssl/evp.h>
+#include <openssl/ts.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+
+namespace zorbel {
+
+template <typename T, void (*Free)(T*)>
+struct OsslDeleter {
+    void operator()(T* p) const noexcept { Free(p); }
+};
+template <typename T, void (*Free)(T*)>
+using OsslPtr = std::unique_ptr<T, OsslDeleter<T, Free>>;
+
+inline void FreeX509Stack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
+inline void FreeCrlStack(STACK_OF(X509_CRL) * s) { sk_X509_CRL_pop_free(s, X509_CRL_free); }
+inline void FreeBio(BIO* b) { BIO_free_all(b); }
+
+using X509Ptr = OsslPtr<X509, X509_free>;
+using X509CrlPtr = OsslPtr<X509_CRL, X509_CRL_free>;
+using X509NamePtr = OsslPtr<X509_NAME, X509_NAME_free>;
+using X509StackPtr = OsslPtr<STACK_OF(X509), FreeX509Stack>;
+using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
+using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
+using ExtKeyUsagePtr = OsslPtr<EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free>;
+using PkeyPtr = OsslPtr<EVP_PKEY, EVP_PKEY_free>;
+using MdCtxPtr = OsslPtr<EVP_MD_CTX, EVP_MD_CTX_free>;
+using BioPtr = OsslPtr<BIO, FreeBio>;
+using Asn1ObjPtr = OsslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
+using Asn1IntPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
+using CmsPtr = OsslPtr<CMS_ContentInfo, CMS_ContentInfo_free>;
+using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
+using TsReqPtr = OsslPtr<TS_REQ, TS_REQ_free>;
+using TsRespPtr = OsslPtr<TS_RESP, TS_RESP_free>;
+using TsRespCtxPtr = OsslPtr<TS_RESP_CTX, TS_RESP_CTX_free>;
+using TsMsgImprintPtr = OsslPtr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
+using X509AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;
+using GeneralNamesPtr = OsslPtr<GENERAL_NAMES, GENERAL_NAMES_free>;
+
+}  // namespace zorbel
+
+#endif

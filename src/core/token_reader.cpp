@@ -1,0 +1,109 @@
+#include "core/token_reader.h"
+
+#include "core/ber_to_der.h"
+#include "core/der.h"
+
+namespace zorbel {
+
+namespace {
+
+// PKIStatus granted (0) and grantedWithMods (1) carry a token.
+constexpr uint32_t kGrantedWithMods = 1;
+
+[[nodiscard]] bool ParseSignedData(Token& token) {
+    const unsigned char* p = token.contentInfo.data();
+    token.cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(token.contentInfo.size())));
+    if (!token.cms || OBJ_obj2nid(CMS_get0_type(token.cms.get())) != NID_pkcs7_signed) return false;
+    if (OBJ_obj2nid(CMS_get0_eContentType(token.cms.get())) != NID_id_smime_ct_TSTInfo) return false;
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(token.cms.get());
+    if (sk_CMS_SignerInfo_num(signers) != 1) return false;  // RFC 3161: exactly one signer
+    token.signerInfo = sk_CMS_SignerInfo_value(signers, 0);
+    // A token's signer always signs attributes: the ESS binding lives there.
+    if (CMS_signed_get_attr_count(token.signerInfo) <= 0) return false;
+    ASN1_OCTET_STRING** content = CMS_get0_content(token.cms.get());
+    if (content == nullptr || *content == nullptr) return false;
+    token.eContent = *content;
+    return true;
+}
+
+[[nodiscard]] bool ParseTstInfo(Token& token) {
+    std::vector<uint8_t> der;
+    if (!BerToDer(token.eContent->data, static_cast<size_t>(token.eContent->length), der)) return false;
+    const unsigned char* p = der.data();
+    token.tstInfo.reset(d2i_TS_TST_INFO(nullptr, &p, static_cast<long>(der.size())));
+    return static_cast<bool>(token.tstInfo);
+}
+
+// SignedData's fields up to the optional certificate set [0].
+[[nodiscard]] bool CertificateSet(const std::vector<uint8_t>& contentInfo, der::Tlv& set) {
+    der::Reader top({contentInfo.data(), contentInfo.size()});
+    der::Tlv ci, type, explicitContent, signedData, field;
+    if (!top.Expect(der::kSequence, ci)) return false;
+    der::Reader inCi = der::Inside(ci);
+    if (!inCi.Expect(der::kOid, type) || !inCi.Expect(der::ContextConstructed(0), explicitContent)) return false;
+    der::Reader inContent = der::Inside(explicitContent);
+    if (!inContent.Expect(der::kSequence, signedData)) return false;
+    der::Reader sd = der::Inside(signedData);
+    if (!sd.Expect(der::kInteger, field) || !sd.Expect(der::kSet, field) || !sd.Expect(der::kSequence, field))
+        return false;
+    return sd.NextIf(der::ContextConstructed(0), set);
+}
+
+}  // namespace
+
+bool ReadResponse(const std::vector<uint8_t>& der, uint32_t& status, std::vector<uint8_t>& contentInfo) {
+    der::Reader top({der.data(), der.size()});
+    der::Tlv outer, statusInfo, value, token;
+    if (!top.Expect(der::kSequence, outer)) return false;
+    der::Reader inside = der::Inside(outer);
+    if (!inside.Expect(der::kSequence, statusInfo)) return false;
+    der::Reader inStatus = der::Inside(statusInfo);
+    if (!inStatus.Expect(der::kInteger, value) || !der::ReadUint32(value, status)) return false;
+    if (inside.Expect(der::kSequence, token)) contentInfo.assign(token.whole.data, token.whole.data + token.whole.size);
+    return true;
+}
+
+bool TokenFromResponseOrToken(const std::vector<uint8_t>& der, std::vector<uint8_t>& contentInfo) {
+    der::Reader top({der.data(), der.size()});
+    der::Tlv outer, first;
+    if (!top.Expect(der::kSequence, outer)) return false;
+    der::Reader inside = der::Inside(outer);
+    if (!inside.Next(first)) return false;
+    if (first.Is(der::kOid)) {  // a ContentInfo: the token itself
+        contentInfo.assign(outer.whole.data, outer.whole.data + outer.whole.size);
+        return true;
+    }
+    uint32_t status = 0;
+    return ReadResponse(der, status, contentInfo) && status <= kGrantedWithMods && !contentInfo.empty();
+}
+
+uint32_t ReadToken(const ZORBELUBlob* blob, Token& token) {
+    if (blob == nullptr || blob->data == nullptr || blob->length == 0) return ZORBEL_ERR_PARAM;
+    std::vector<uint8_t> der;
+    if (!BerToDer(blob->data, blob->length, der)) return ZORBEL_VERIFY_STRUCTURE;
+    if (!TokenFromResponseOrToken(der, token.contentInfo)) return ZORBEL_VERIFY_STRUCTURE;
+    if (!ParseSignedData(token) || !ParseTstInfo(token)) return ZORBEL_VERIFY_STRUCTURE;
+    return ZORBEL_OK;
+}
+
+bool FirstAttributeCertificate(const Token& token, std::vector<uint8_t>& tac) {
+    der::Tlv set, choice;
+    if (!CertificateSet(token.contentInfo, set)) return false;
+    der::Reader certificates = der::Inside(set);
+    while (certificates.Next(choice)) {
+        // v1AttrCert [1] and v2AttrCert [2] are IMPLICIT SEQUENCEs.
+        if (!choice.Is(der::ContextConstructed(1)) && !choice.Is(der::ContextConstructed(2))) continue;
+        tac.assign(choice.whole.data, choice.whole.data + choice.whole.size);
+        tac[0] = der::kSequence;
+        return true;
+    }
+    return false;
+}
+
+X509StackPtr TokenCertificates(const Token& token) {
+    X509StackPtr certs(CMS_get1_certs(token.cms.get()));
+    if (!certs) certs.reset(sk_X509_new_null());  // CMS answers NULL for an empty set
+    return certs;
+}
+
+}  // namespace zorbel

@@ -1,0 +1,43 @@
+// Reading a time-stamp token: the caller's bytes (a TimeStampToken, or a
+// granted TimeStampResp) become a DER ContentInfo, the CMS SignedData and
+// the TSTInfo, checked for the shape RFC 3161 gives them.
+#ifndef ZORBEL_CORE_TOKEN_READER_H
+#define ZORBEL_CORE_TOKEN_READER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "core/ossl_ptr.h"
+#include "zorbel.h"
+
+namespace zorbel {
+
+struct Token {
+    std::vector<uint8_t> contentInfo;  // the token as DER
+    CmsPtr cms;
+    TstInfoPtr tstInfo;
+    CMS_SignerInfo* signerInfo = nullptr;        // the only SignerInfo; owned by cms
+    const ASN1_OCTET_STRING* eContent = nullptr; // the TSTInfo octets as signed; owned by cms
+};
+
+// 1 when read; 1001 for an unusable blob; 2001 when it is no token.
+[[nodiscard]] uint32_t ReadToken(const ZORBELUBlob* blob, Token& token);
+
+// Reads a DER TimeStampResp: its PKIStatus and, when present, its token.
+// False when it is no TimeStampResp.
+[[nodiscard]] bool ReadResponse(const std::vector<uint8_t>& der, uint32_t& status, std::vector<uint8_t>& contentInfo);
+
+// Finds the ContentInfo inside a DER TimeStampResp or takes the DER as a
+// ContentInfo. False for a response whose status is not granted.
+[[nodiscard]] bool TokenFromResponseOrToken(const std::vector<uint8_t>& der, std::vector<uint8_t>& contentInfo);
+
+// The first attribute certificate ([1] or [2]) of the SignedData
+// certificate set, re-tagged as a SEQUENCE. False when there is none.
+[[nodiscard]] bool FirstAttributeCertificate(const Token& token, std::vector<uint8_t>& tac);
+
+// The certificates (X.509 only) the token carries; never NULL unless memory ran out.
+X509StackPtr TokenCertificates(const Token& token);
+
+}  // namespace zorbel
+
+#endif

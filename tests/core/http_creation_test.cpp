@@ -1,0 +1,118 @@
+// Token creation over HTTP against a TSA endpoint on 127.0.0.1 whose
+// answers come from OpenSSL's TS responder with the test TSA's key.
+#include <gtest/gtest.h>
+#include <openssl/ts.h>
+
+#include <cstring>
+
+#include "core/test_pki.h"
+#include "core/test_util.h"
+#include "support/test_http_server.h"
+#include "zorbelcomm.h"
+
+namespace zorbelu::coretest {
+namespace {
+
+// The answer OpenSSL's responder gives to a DER request.
+std::string Respond(const TestTsa& tsa, const std::string& requestDer) {
+    TS_RESP_CTX* ctx = TS_RESP_CTX_new();
+    TS_RESP_CTX_set_signer_cert(ctx, tsa.tsa.get());
+    TS_RESP_CTX_set_signer_key(ctx, tsa.tsaKey.get());
+    ASN1_OBJECT* policy = OBJ_txt2obj("1.2.3.4.1", 1);
+    TS_RESP_CTX_set_def_policy(ctx, policy);
+    TS_RESP_CTX_add_md(ctx, EVP_sha256());
+    BIO* in = BIO_new_mem_buf(requestDer.data(), static_cast<int>(requestDer.size()));
+    TS_RESP* response = TS_RESP_create_response(ctx, in);
+    unsigned char* der = nullptr;
+    const int size = response != nullptr ? i2d_TS_RESP(response, &der) : 0;
+    std::string answer(reinterpret_cast<char*>(der), static_cast<size_t>(size > 0 ? size : 0));
+    OPENSSL_free(der);
+    TS_RESP_free(response);
+    BIO_free(in);
+    ASN1_OBJECT_free(policy);
+    TS_RESP_CTX_free(ctx);
+    return answer;
+}
+
+class core_HttpCreation : public testing::Test {
+protected:
+    void SetUp() override {
+        ZORBELUProxyInfo direct{};
+        direct.proxyMode = ZORBELU_PROXY_DIRECT;
+        direct.credentialMode = ZORBELU_CREDENTIALS_NONE;
+        ASSERT_EQ(ZORBELPRVSetProxy(&direct), ZORBELCOMM_OK);
+        server.start();
+        server.setTsaHandler("/tsa", [this](const std::string& der) { return Respond(tsa, der); });
+    }
+
+    uint32_t Create(const std::string& path, Bytes* token, uint32_t capacity = 16384) {
+        const std::string url = server.url(path);
+        ZORBELTSAConnection connection{url.c_str(), 5000, nullptr};
+        ZORBELTimeStampRequest request{};
+        request.digest = HashWithLibrary(ZORBEL_HASH_SHA256, StampedData());
+        request.certReq = 1;
+        request.nonce = 1;
+        Bytes buffer(capacity);
+        ZORBELUCertBlob out{buffer.data(), capacity, 0};
+        const uint32_t rc = ZORBELHTTP3161CreateTimeStampToken(reinterpret_cast<uintptr_t>(&connection), &request,
+                                                               reinterpret_cast<uintptr_t>(&out));
+        if (token != nullptr) *token = rc == ZORBEL_OK ? Bytes(buffer.begin(), buffer.begin() + out.length) : Bytes();
+        lastLength = out.length;
+        return rc;
+    }
+
+    TestTsa tsa = MakeTestTsa();
+    test::TestHttpServer server;
+    uint32_t lastLength = 0;
+};
+
+TEST_F(core_HttpCreation, TokenFromTheTsaVerifies) {
+    Bytes token;
+    ASSERT_EQ(Create("/tsa", &token), ZORBEL_OK);
+    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, StampedData());
+    const ZORBELUBlob blob = Blob(token);
+    const Store store = MakeStore({CertDer(tsa.root.get())});
+    EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store.get()), ZORBEL_OK);
+    EXPECT_EQ(Create("/tsa", nullptr, 100), ZORBEL_ERR_BUFFER_TOO_SMALL);
+    // The size needed is that of a fresh token: its random nonce may be a byte shorter or longer.
+    EXPECT_NEAR(static_cast<double>(lastLength), static_cast<double>(token.size()), 4.0);
+}
+
+TEST_F(core_HttpCreation, AnswersThatAreNotTheTokenAskedFor) {
+    // A refusal.
+    const Bytes rejection = ReadFile(RealWorld("digitorus-timestamp/respRejection.tsr"));
+    server.setTsaHandler("/reject", [&](const std::string&) { return std::string(rejection.begin(), rejection.end()); });
+    EXPECT_EQ(Create("/reject", nullptr), ZORBEL_ERR_TSA_REJECTED);
+    // A granted answer to another request (its nonce and imprint differ).
+    const Bytes other = ReadFile(RealWorld("digitorus-timestamp/respNonce.tsr"));
+    server.setTsaHandler("/replay", [&](const std::string&) { return std::string(other.begin(), other.end()); });
+    EXPECT_EQ(Create("/replay", nullptr), ZORBEL_ERR_TSA_MISMATCH);
+    server.setTsaHandler("/garbage", [](const std::string&) { return std::string("not der"); });
+    EXPECT_EQ(Create("/garbage", nullptr), ZORBEL_ERR_TSA_MISMATCH);
+    // The transfer's own failures pass through unchanged.
+    EXPECT_EQ(Create("/missing", nullptr), ZORBELCOMM_ERR_FAILED);
+}
+
+}  // namespace
+}  // namespace zorbelu::coretest
+
+namespace zorbelu::coretest {
+namespace {
+
+TEST(core_GetUser, NameOfTheConfiguredCredentials) {
+    ZORBELUProxyInfo settings{};
+    settings.proxyMode = ZORBELU_PROXY_DIRECT;
+    settings.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
+    std::strcpy(settings.credential1, "alice");
+    ASSERT_EQ(ZORBELPRVSetProxy(&settings), ZORBELCOMM_OK);
+    char user[520] = {};
+    EXPECT_EQ(ZORBELGetUser(user), ZORBEL_OK);
+    EXPECT_STREQ(user, "alice");
+    settings.credentialMode = ZORBELU_CREDENTIALS_NONE;
+    ASSERT_EQ(ZORBELPRVSetProxy(&settings), ZORBELCOMM_OK);
+    EXPECT_EQ(ZORBELGetUser(user), ZORBEL_ERR_NO_USER);
+    EXPECT_EQ(ZORBELGetUser(nullptr), ZORBEL_ERR_PARAM);
+}
+
+}  // namespace
+}  // namespace zorbelu::coretest

@@ -1,0 +1,134 @@
+// Garbage, truncated, deeply nested and huge-length input: every call gives
+// a code, never a crash or a read past the bytes given.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "core/test_util.h"
+
+namespace zorbelu::coretest {
+namespace {
+
+// The reading and verifying calls, each on the same bytes.
+std::vector<uint32_t> AllCalls(const Bytes& bytes) {
+    // A copy of exactly the given size, so that a sanitizer sees any overrun.
+    std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + 1]);
+    std::copy(bytes.begin(), bytes.end(), exact.get());
+    const ZORBELUBlob blob{exact.get(), static_cast<uint32_t>(bytes.size())};
+    ZORBELTimeStampInfo info{};
+    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
+    Bytes buffer(8192);
+    ZORBELUCertBlob cert{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
+    ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
+    const ZORBELUDigestInfoEx digest = DigestEx("2.16.840.1.101.3.4.2.1", Bytes(32, 0));
+    ZORBELTACCertInfo tacInfo{};
+    ZORBELTACTimingMetrics metrics{};
+    ZORBELTACTimingPolicy policy{};
+    return {ZORBELGetTimeStampInfoEx(&blob, &info),
+            ZORBELGetTSACert(&blob, &cert),
+            ZORBELGetTAC(&blob, &tac),
+            ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, nullptr),
+            ZORBELGetTACCertInfo(&blob, &tacInfo),
+            ZORBELGetTACTimingMetrics(&blob, &metrics),
+            ZORBELGetTACTimingPolicy(&blob, &policy)};
+}
+
+const std::vector<uint32_t> kUnreadable = {2001, 2001, 2001, 2001, 1802, 1802, 1802};
+
+Bytes Repeat(const Bytes& unit, size_t times) {
+    Bytes out;
+    for (size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+    return out;
+}
+
+struct GarbageCase {
+    const char* name;
+    Bytes bytes;
+};
+
+class core_MalformedInput : public testing::TestWithParam<GarbageCase> {};
+
+TEST_P(core_MalformedInput, GivesACode) { EXPECT_EQ(AllCalls(GetParam().bytes), kUnreadable) << GetParam().name; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Garbage, core_MalformedInput,
+    testing::Values(GarbageCase{"one byte", {0x30}},
+                    GarbageCase{"text", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}},
+                    GarbageCase{"huge length", {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xF0, 0x06, 0x01, 0x00}},
+                    GarbageCase{"length of nine octets", {0x30, 0x89, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}},
+                    GarbageCase{"length beyond the bytes", {0x30, 0x05, 0x06, 0x01, 0x00}},
+                    GarbageCase{"indefinite never closed", {0x30, 0x80, 0x30, 0x80, 0x02, 0x01, 0x01}},
+                    GarbageCase{"indefinite primitive", {0x04, 0x80, 0x00, 0x00}},
+                    GarbageCase{"stray end of contents", {0x30, 0x04, 0x00, 0x00, 0x00, 0x00}},
+                    GarbageCase{"deep nesting", Repeat({0x30, 0x80}, 5000)},
+                    GarbageCase{"high tag number", {0x1F, 0x81, 0x00, 0x00}},
+                    GarbageCase{"bit string pieces with unused bits inside",
+                                {0x23, 0x08, 0x03, 0x02, 0x01, 0xFE, 0x03, 0x02, 0x00, 0xFF}},
+                    GarbageCase{"empty sequence", {0x30, 0x00}},
+                    GarbageCase{"zeros", Bytes(64, 0x00)},
+                    GarbageCase{"ones", Bytes(64, 0xFF)}),
+    [](const testing::TestParamInfo<GarbageCase>& param) { return "case" + std::to_string(param.index); });
+
+TEST(core_MalformedInput, EmptyAndNullAreBadArguments) {
+    const ZORBELUBlob empty{reinterpret_cast<const uint8_t*>("x"), 0};
+    const ZORBELUBlob null{nullptr, 10};
+    for (const ZORBELUBlob* blob : {&empty, &null, static_cast<const ZORBELUBlob*>(nullptr)}) {
+        ZORBELTimeStampInfo info{};
+        info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
+        EXPECT_EQ(ZORBELGetTimeStampInfoEx(blob, &info), ZORBEL_ERR_PARAM);
+        const ZORBELUDigestInfoEx digest = DigestEx("1.3.14.3.2.26", Bytes(20, 0));
+        EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(blob, &digest, nullptr, nullptr), ZORBEL_ERR_PARAM);
+    }
+}
+
+TEST(core_MalformedInput, BadDigestRecords) {
+    const Bytes token = ReadFile(RealWorld("bc-java/tsp/v2SigningCertResponse.tsr"));
+    const ZORBELUBlob blob = Blob(token);
+    ZORBELUDigestInfoEx digest = DigestEx("2.16.840.1.101.3.4.2.1", Bytes(32, 0));
+    EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, nullptr, nullptr, nullptr), ZORBEL_ERR_PARAM);
+    EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, &digest, nullptr), ZORBEL_ERR_PARAM);
+    digest.digestLength = 129;
+    EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, nullptr), ZORBEL_ERR_PARAM);
+    digest.digestLength = 32;
+    std::memset(digest.algorithmOid, '1', sizeof digest.algorithmOid);  // no NUL
+    EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, nullptr), ZORBEL_ERR_PARAM);
+    ZORBELUDigestInfo plain{};
+    std::strcpy(plain.algorithmOid, "1.3.14.3.2.26");
+    plain.digestLength = 41;
+    EXPECT_EQ(ZORBELVerifyTimeStampToken(&blob, &plain, nullptr, nullptr), ZORBEL_ERR_PARAM);
+    ZORBELCertStore fake{};
+    fake.size = 12;
+    plain.digestLength = 20;
+    EXPECT_EQ(ZORBELVerifyTimeStampToken(&blob, &plain, nullptr, &fake), ZORBEL_ERR_PARAM);
+}
+
+// Every prefix of real tokens, DER and BER: never OK, never a crash.
+class core_TruncatedToken : public testing::TestWithParam<const char*> {};
+
+TEST_P(core_TruncatedToken, EveryPrefixGivesACode) {
+    const Bytes token = ReadFile(RealWorld(GetParam()));
+    for (size_t size = 1; size < token.size(); size += (size < 64 ? 1 : 7)) {
+        const std::vector<uint32_t> results = AllCalls(Bytes(token.begin(), token.begin() + static_cast<long>(size)));
+        EXPECT_EQ(results[0], ZORBEL_VERIFY_STRUCTURE) << size;
+        EXPECT_NE(results[3], ZORBEL_OK) << size;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tokens, core_TruncatedToken,
+                         testing::Values("bc-test-data/tsp/2Chains3ATS/BIN_ER.ers.0.0.tsr",
+                                         "bc-java/tsp/generalizedTime.tsr",
+                                         "trailofbits-rfc3161-client/test_tsa/response-injected-certs.tsr"));
+
+// Bytes after a token are ignored, as OpenSSL's readers ignore them.
+TEST(core_MalformedInput, TrailingBytesAreIgnored) {
+    Bytes token = ReadFile(RealWorld("bc-java/tsp/sha1Response.tsr"));
+    token.insert(token.end(), {0x00, 0x00, 0xDE, 0xAD});
+    ZORBELTimeStampInfo info{};
+    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
+    const ZORBELUBlob blob = Blob(token);
+    EXPECT_EQ(ZORBELGetTimeStampInfoEx(&blob, &info), ZORBEL_OK);
+}
+
+}  // namespace
+}  // namespace zorbelu::coretest

@@ -1,0 +1,93 @@
+#include "core/test_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace zorbelu::coretest {
+
+std::string RealWorld(const std::string& relative) { return std::string(ZORBELU_TESTDATA_DIR) + "/" + relative; }
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+Bytes FromHex(const std::string& hex) {
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::string ToHex(const uint8_t* data, size_t size) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        text += kDigits[data[i] >> 4];
+        text += kDigits[data[i] & 15];
+    }
+    return text;
+}
+
+ZORBELUDigestInfoEx DigestEx(const std::string& oid, const Bytes& value) {
+    ZORBELUDigestInfoEx digest{};
+    std::snprintf(digest.algorithmOid, sizeof digest.algorithmOid, "%s", oid.c_str());
+    std::memcpy(digest.digest, value.data(), std::min(value.size(), sizeof digest.digest));
+    digest.digestLength = static_cast<uint32_t>(value.size());
+    return digest;
+}
+
+ZORBELUDigestInfoEx HashWithLibrary(uint32_t algorithm, const Bytes& data) {
+    ZORBELHashHandle* handle = nullptr;
+    ZORBELUDigestInfoEx digest{};
+    if (ZORBELHashInitEx(&handle, algorithm) != ZORBEL_OK) throw std::runtime_error("hash init");
+    if (ZORBELHashUpdateEx(handle, data.data(), static_cast<uint32_t>(data.size())) != ZORBEL_OK ||
+        ZORBELHashFinalEx(handle, &digest) != ZORBEL_OK)
+        throw std::runtime_error("hash");
+    return digest;
+}
+
+ZORBELUDigestInfoEx TokenImprint(const Bytes& token) {
+    ZORBELTimeStampInfo info{};
+    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
+    const ZORBELUBlob blob = Blob(token);
+    if (ZORBELGetTimeStampInfoEx(&blob, &info) != ZORBEL_OK) throw std::runtime_error("token info");
+    return DigestEx(info.hashAlgorithmOid, Bytes(info.hashValue, info.hashValue + info.hashLength));
+}
+
+TempFolder::TempFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zorbelcore.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        if (output != nullptr) output->append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace zorbelu::coretest
