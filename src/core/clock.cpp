@@ -1,18 +1,9 @@
 #include "core/clock.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include "platform/clock.h"
 
 namespace zorbel {
 
-time_t Now() {
-    if (const char* fixed = std::getenv("ZORBELU_TEST_NOW"); fixed != nullptr && *fixed != '\0') {
-        char* end = nullptr;
-        errno = 0;
-        const long long seconds = std::strtoll(fixed, &end, 10);
-        if (errno == 0 && end != fixed && *end == '\0') return static_cast<time_t>(seconds);
-    }
-    return std::time(nullptr);
-}
+time_t Now() { return static_cast<time_t>(zorbelu::platform::Now()); }
 
 }  // namespace zorbel

@@ -1,6 +1,5 @@
-// The one place the core reads the current time. Tests may fix it with
-// ZORBELU_TEST_NOW (Unix seconds) to judge archived tokens at their own
-// time; nothing else sets it.
+// The one place the core reads the current time: the platform clock that
+// the library reads too (tests fix it through ZORBELU_TEST_NOW).
 #ifndef ZORBEL_CORE_CLOCK_H
 #define ZORBEL_CORE_CLOCK_H
 

@@ -1,5 +1,9 @@
-// The one clock the library reads (the stand-in of _time64): seconds since
-// the epoch, UTC. Tests set it so that expiry is tested without waiting.
+// The one clock the library and the core library read (the stand-in of
+// _time64): seconds since the epoch, UTC.
+//
+// Tests fix it so that expiry is tested without waiting. The fixed time
+// lives in the environment (ZORBELU_TEST_NOW, Unix seconds), so that both
+// libraries of the process read the same moment.
 #pragma once
 
 #include <cstdint>
