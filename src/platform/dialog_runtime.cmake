@@ -1,0 +1,1 @@
+# Sources of this part of the library, added to zorbelutilnd_objects.
