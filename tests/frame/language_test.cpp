@@ -11,8 +11,18 @@
 
 namespace {
 
+// The module's full path beside the library (a bare name would be looked up
+// through the search path of whoever calls dlopen, which differs under the
+// sanitizers).
+std::string BesideTheLibrary(const char* fileName) {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ZORBELUGetLibVer), &info) == 0 || info.dli_fname == nullptr) return fileName;
+    std::string path = info.dli_fname;
+    return path.substr(0, path.rfind('/') + 1) + fileName;
+}
+
 bool ModuleIsLoaded(const char* fileName) {
-    void* handle = dlopen(fileName, RTLD_NOW | RTLD_NOLOAD);
+    void* handle = dlopen(BesideTheLibrary(fileName).c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr) return false;
     dlclose(handle);
     return true;
