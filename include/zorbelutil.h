@@ -204,6 +204,31 @@ ZORBELU_API uint32_t ZORBELUPRVSetMessageDlgTitle(const char* title, uint32_t le
 ZORBELU_API uint32_t ZORBELUPRVSetVerifiedDlgTitle(const char* title, uint32_t length, uint32_t callerCode);
 ZORBELU_API const char* ZORBELUPRVGetVerifiedDlgTitle(void);
 
+/* ---- Verification with a CRL buffer -------------------------------------- */
+
+/* Verifies a token against the digest of the data it covers. The TSA
+ * certificate's issuer must be a root of the system store "ROOT"; its CRL is
+ * kept in `crlBuffer` (may be NULL) between calls and downloaded again once
+ * its nextUpdate has passed. `timeLimit` limits each download in
+ * milliseconds (0: 15000). Returns a status 2501 to 2509 or an error code. */
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampToken(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                 ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit);
+
+/* The same with connection settings for the downloads (may be NULL). */
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                   ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
+                                                   const ZORBELUProxyInfo* proxy);
+
+/* The same, comparing the time-stamped digest with that of the current
+ * document: 2509 when the token is valid but the document has changed. */
+ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenEx(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                      const ZORBELUDigestInfo* currentDigest,
+                                                      ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit);
+ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenEx2(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                       const ZORBELUDigestInfo* currentDigest,
+                                                       ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
+                                                       const ZORBELUProxyInfo* proxy);
+
 /* ---- CRLs --------------------------------------------------------------- */
 
 /* A new, empty CRL cache store for a series of verifications; each CRL is

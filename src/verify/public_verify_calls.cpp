@@ -1,0 +1,61 @@
+// The exported verify calls: each validates or defaults its arguments and
+// forwards to an engine, keeping its own argument order.
+#include <cstring>
+
+#include "frame/module_state.h"
+#include "platform/windows.h"
+#include "verify/token_verification_engine.h"
+#include "zorbelutil.h"
+
+namespace {
+
+using zorbelu::frame::GuardedExport;
+
+ZORBELUProxyInfo DefaultConnection(ZORBELU_HWND owner) {
+    ZORBELUProxyInfo proxy;
+    std::memset(&proxy, 0, sizeof proxy);
+    proxy.proxyMode = ZORBELU_PROXY_DIRECT;
+    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
+    proxy.ownerWindow = owner;
+    return proxy;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenEx2(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                       const ZORBELUDigestInfo* currentDigest,
+                                                       ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
+                                                       const ZORBELUProxyInfo* proxy) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        return zorbelu::verify::VerifyWithCrlBuffer(token, digest, currentDigest, crlBuffer, timeLimit, proxy);
+    });
+}
+
+ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenEx(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                      const ZORBELUDigestInfo* currentDigest,
+                                                      ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        const ZORBELUProxyInfo proxy = DefaultConnection(nullptr);
+        return zorbelu::verify::VerifyWithCrlBuffer(token, digest, currentDigest, crlBuffer, timeLimit, &proxy);
+    });
+}
+
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                   ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
+                                                   const ZORBELUProxyInfo* proxy) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        return zorbelu::verify::VerifyWithCrlBuffer(token, digest, digest, crlBuffer, timeLimit, proxy);
+    });
+}
+
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampToken(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                 ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        const ZORBELUProxyInfo proxy = DefaultConnection(zorbelu::platform::GetActiveWindow());
+        return zorbelu::verify::VerifyWithCrlBuffer(token, digest, digest, crlBuffer, timeLimit, &proxy);
+    });
+}
+
+}  // extern "C"

@@ -1,0 +1,183 @@
+// The verification engine for calls that bring a CRL buffer of their own:
+// the TSA certificate's issuer must be a root of the system store "ROOT",
+// and the TSA certificate's CRL is taken from the caller's buffer while it
+// is current, else downloaded into it.
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "certs/certificate_decoding.h"
+#include "certs/crl_cache.h"
+#include "certs/crl_distribution_points.h"
+#include "certs/names.h"
+#include "frame/app.h"
+#include "frame/module_state.h"
+#include "verify/request_validation.h"
+#include "verify/token_verification_engine.h"
+#include "verify/verification_steps.h"
+#include "zorbelcomm.h"
+
+namespace zorbelu::verify {
+namespace {
+
+constexpr int kCrlDownloadAttempts = 6;
+constexpr size_t kCrlUrlBufferSize = 1024;
+
+// Where the CRL of this call goes: the caller's buffer, or scratch buffer 1.
+struct CrlTarget {
+    ZORBELUCRLBuffer* record;
+    ZORBELUCRLBuffer scratch;
+    bool IsCallers(const ZORBELUCRLBuffer* caller) const { return record == caller; }
+};
+
+void UseScratchBuffer(CrlTarget& target, const frame::ScratchBuffer& buffer) {
+    target.scratch = ZORBELUCRLBuffer{0, buffer.data, buffer.capacity, 0, ZORBELU_ENCODING_DETECT};
+    target.record = &target.scratch;
+}
+
+// The first plain-HTTP distribution point of the certificate, or nothing.
+bool FindCrlUrl(X509* cert, char (&url)[kCrlUrlBufferSize]) {
+    std::memset(url, 0, sizeof url);
+    auto* points = static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr,
+                                                                       nullptr));
+    if (points == nullptr) return false;
+    bool found = false;
+    for (int i = 0; i < sk_DIST_POINT_num(points) && !found; ++i) {
+        if (const char* uri = certs::FindCrlUri(sk_DIST_POINT_value(points, i)); uri != nullptr) {
+            std::memcpy(url, uri, std::min(std::strlen(uri), sizeof url - 1));
+            found = true;
+        }
+    }
+    sk_DIST_POINT_pop_free(points, DIST_POINT_free);
+    return found;
+}
+
+// Downloads the CRL into the target, growing into scratch buffer 1 when the
+// caller's buffer is too small.
+uint32_t DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, const char* url, uint32_t timeLimit,
+                     ZORBELU_HWND owner) {
+    for (int attempt = 1;; ++attempt) {
+        ZORBELUCRLBuffer& t = *target.record;
+        t.encoding = ZORBELU_ENCODING_DETECT;
+        t.crlLength = 0;
+        t.state = 0;
+        uint32_t length = t.bufferSize;
+        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, t.buffer, &length, timeLimit, owner);
+        char user[520] = {};
+        const uint32_t userResult = ZORBELGetUser(user);
+        if (result == ZORBELU_OK) {
+            t.crlLength = length;
+            return ZORBELU_OK;
+        }
+        if (result == ZORBELU_ERR_COMM_CONNECT || result == ZORBELU_ERR_COMM_TIMEOUT) return result;
+        if (result == ZORBELU_ERR_COMM_PROXY_AUTH || result == ZORBELU_ERR_COMM_SERVER_AUTH)
+            return userResult == ZORBELU_ERR_NO_USER ? ZORBELU_VS_REVOCATION_UNKNOWN : result;
+        if (result != ZORBELU_ERR_BUFFER_TOO_SMALL) return ZORBELU_VS_REVOCATION_UNKNOWN;
+        if (attempt == kCrlDownloadAttempts) return ZORBELU_ERR_MEMORY;
+        if (target.IsCallers(callersBuffer)) {
+            // The caller's buffer is too small: its record says so, and this
+            // call's CRL lives in scratch buffer 1.
+            target.record->bufferSize = 0;
+            UseScratchBuffer(target, frame::AccessScratchBuffer(frame::kCrlBuffer));
+        } else {
+            UseScratchBuffer(target, frame::GrowScratchBuffer(frame::kCrlBuffer));
+        }
+        if (target.record->buffer == nullptr) return ZORBELU_ERR_MEMORY;
+    }
+}
+
+X509CrlPtr ParseTargetCrl(ZORBELUCRLBuffer& t) {
+    if (t.buffer == nullptr || t.crlLength == 0 || t.crlLength > INT32_MAX) return nullptr;
+    BioPtr bio(BIO_new_mem_buf(t.buffer, static_cast<int>(t.crlLength)));
+    if (!bio) return nullptr;
+    const uint32_t encoding =
+        t.encoding == ZORBELU_ENCODING_DETECT ? certs::DetectEncoding(t.buffer, t.crlLength) : t.encoding;
+    X509CrlPtr crl(encoding == ZORBELU_ENCODING_PEM ? PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)
+                                                    : d2i_X509_CRL_bio(bio.get(), nullptr));
+    if (crl) t.encoding = encoding == ZORBELU_ENCODING_PEM ? ZORBELU_ENCODING_PEM : ZORBELU_ENCODING_DER;
+    return crl;
+}
+
+// Puts a current CRL of the TSA certificate into the core store, from the
+// caller's buffer while it has not expired, else downloaded. When the CRL
+// was issued by another CA than the TSA certificate's issuer, that CA must
+// be a root too.
+uint32_t ObtainCrl(ZORBELCertStore* store, const char* url, ZORBELUCRLBuffer* crlBuffer, const TsaCertificate& tsa,
+                   uint32_t timeLimit, ZORBELU_HWND owner) {
+    bool held = crlBuffer != nullptr && crlBuffer->state == 1;
+    CrlTarget target{};
+    if (crlBuffer != nullptr && crlBuffer->bufferSize != 0)
+        target.record = crlBuffer;
+    else
+        UseScratchBuffer(target, frame::AccessScratchBuffer(frame::kCrlBuffer));
+
+    X509CrlPtr crl;
+    while (!crl) {
+        if (!held) {
+            const uint32_t downloaded = DownloadCrl(target, crlBuffer, url, timeLimit, owner);
+            if (downloaded != ZORBELU_OK) return downloaded;
+        }
+        crl = ParseTargetCrl(*target.record);
+        if (!crl) return ZORBELU_VS_REVOCATION_UNKNOWN;
+        if (held) {
+            held = false;
+            if (certs::IsCRLPastNextUpdate(crl.get())) crl.reset();  // expired: fetch a fresh one
+        }
+    }
+    ZORBELUCRLBuffer& t = *target.record;
+    const ZORBELUCertBlob record{t.buffer, t.crlLength, t.encoding};
+    if (ZORBELAddCRL(store, &record) != ZORBELU_OK) return ZORBELU_VS_REVOCATION_UNKNOWN;
+    t.state = 1;
+    const unsigned char* crlIssuer = nullptr;
+    size_t crlIssuerLength = 0;
+    if (X509_NAME_get0_der(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength) != 1)
+        return ZORBELU_VS_REVOCATION_UNKNOWN;
+    if (certs::NamesEqual(crlIssuer, crlIssuerLength, tsa.issuer, tsa.issuerLength)) return ZORBELU_OK;
+    return AddRootCertificateNamed(store, crlIssuer, crlIssuerLength);
+}
+
+}  // namespace
+
+uint32_t VerifyWithCrlBuffer(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                             const ZORBELUDigestInfo* currentDigest, ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
+                             const ZORBELUProxyInfo* proxy) {
+    CoreStorePtr store(ZORBELCreateCertStore());
+    if (!store) return ZORBELU_ERR_MEMORY;
+    if (const uint32_t valid = ValidateToken(token); valid != ZORBELU_OK) return valid;
+    if (digest == nullptr) return ZORBELU_ERR_PARAM;
+    if (const uint32_t valid = ValidateDigestPair(digest, currentDigest); valid != ZORBELU_OK) return valid;
+    if (const uint32_t valid = ValidateCrlBuffer(crlBuffer); valid != ZORBELU_OK) return valid;
+    const uint32_t limit = EffectiveTimeLimit(timeLimit);
+
+    ZORBELUProxyInfo settings;
+    if (const uint32_t copied = CopyConnectionSettings(proxy, nullptr, &settings); copied != ZORBELU_OK) return copied;
+    if (const uint32_t handed = HandSettingsToCommunication(settings); handed != ZORBELU_OK) return handed;
+
+    ZORBELUCertBlob certificate{};
+    if (const uint32_t extracted = ExtractTsaCertificate(token, &certificate); extracted != ZORBELU_OK)
+        return extracted;
+    TsaCertificate tsa;
+    if (const uint32_t decoded = DecodeTsaCertificate(certificate, &tsa); decoded != ZORBELU_OK) return decoded;
+
+    if (!tsa.selfIssued) {
+        if (const uint32_t root = AddRootCertificateNamed(store.get(), tsa.issuer, tsa.issuerLength);
+            root != ZORBELU_OK)
+            return root;
+        char url[kCrlUrlBufferSize];
+        if (!FindCrlUrl(tsa.cert.get(), url)) return ZORBELU_VS_CERT_INVALID;
+        const uint32_t crl = ObtainCrl(store.get(), url, crlBuffer, tsa, limit, settings.ownerWindow);
+        if (crl != ZORBELU_OK) {
+            if (crlBuffer != nullptr) crlBuffer->state = 0;
+            return crl;
+        }
+    }
+
+    const uint32_t verified = MapCoreResult(ZORBELVerifyTimeStampToken(token, digest, nullptr, store.get()));
+    if (verified != ZORBELU_OK) return verified;
+    return CompareDigests(digest->digest, currentDigest != nullptr ? currentDigest->digest : nullptr,
+                          currentDigest != nullptr ? currentDigest->digestLength : 0);
+}
+
+}  // namespace zorbelu::verify

@@ -1,0 +1,133 @@
+#include "verify/verification_steps.h"
+
+#include <cstring>
+
+#include "certs/certificate_decoding.h"
+#include "certs/names.h"
+#include "frame/app.h"
+#include "platform/stores/system_store.h"
+#include "verify/request_validation.h"
+#include "zorbelcomm.h"
+
+namespace zorbelu::verify {
+namespace {
+
+constexpr int kTsaCertificateAttempts = 6;
+
+// Copies a text field within its size, always NUL-terminated.
+template <size_t N>
+void CopyField(char (&to)[N], const char (&from)[N]) {
+    const void* end = std::memchr(from, '\0', N - 1);
+    const size_t length = end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - from) : N - 1;
+    std::memcpy(to, from, length);
+    to[length] = '\0';
+}
+
+}  // namespace
+
+uint32_t EffectiveTimeLimit(uint32_t timeLimit) { return timeLimit == 0 ? kDefaultTimeLimitMs : timeLimit; }
+
+uint32_t CopyConnectionSettings(const ZORBELUProxyInfo* proxy, ZORBELU_HWND defaultOwner, ZORBELUProxyInfo* copy) {
+    std::memset(copy, 0, sizeof *copy);
+    if (proxy == nullptr) {
+        copy->credentialMode = ZORBELU_CREDENTIALS_NONE;
+        copy->ownerWindow = defaultOwner;
+        return ZORBELU_OK;
+    }
+    const uint32_t valid = ValidateProxyInfo(proxy);
+    if (valid != ZORBELU_OK) return valid;
+    copy->proxyMode = proxy->proxyMode;
+    copy->credentialMode = proxy->credentialMode;
+    copy->ownerWindow = proxy->ownerWindow;
+    if (proxy->proxyMode == ZORBELU_PROXY_SERVER) CopyField(copy->proxyServer, proxy->proxyServer);
+    if (proxy->proxyMode != ZORBELU_PROXY_SYSTEM && proxy->credentialMode == ZORBELU_CREDENTIALS_GIVEN) {
+        CopyField(copy->credential1, proxy->credential1);
+        CopyField(copy->credential2, proxy->credential2);
+        CopyField(copy->credential3, proxy->credential3);
+    }
+    return ZORBELU_OK;
+}
+
+uint32_t HandSettingsToCommunication(const ZORBELUProxyInfo& copy) {
+    ZORBELUProxyInfo settings;
+    std::memset(&settings, 0, sizeof settings);
+    settings.proxyMode = copy.proxyMode;
+    settings.credentialMode = copy.credentialMode;
+    std::memcpy(settings.proxyServer, copy.proxyServer, sizeof settings.proxyServer);
+    std::memcpy(settings.credential1, copy.credential1, sizeof settings.credential1);
+    std::memcpy(settings.credential2, copy.credential2, sizeof settings.credential2);
+    std::memcpy(settings.credential3, copy.credential3, sizeof settings.credential3);
+    return ZORBELPRVSetProxy(&settings);
+}
+
+uint32_t ExtractTsaCertificate(const ZORBELUBlob* token, ZORBELUCertBlob* certificate) {
+    frame::ScratchBuffer* buffer = &frame::AccessScratchBuffer(frame::kTsaCertBuffer);
+    for (int attempt = 1;; ++attempt) {
+        if (buffer->data == nullptr) return ZORBELU_ERR_MEMORY;
+        *certificate = ZORBELUCertBlob{buffer->data, buffer->capacity, 0};
+        const uint32_t result = ZORBELGetTSACert(token, certificate);
+        if (result == ZORBELU_OK) return ZORBELU_OK;
+        if (result == ZORBELU_ERR_MEMORY || result == ZORBELU_ERR_TSA_CERT) return result;
+        if (result != ZORBELU_ERR_BUFFER_TOO_SMALL) return ZORBELU_VS_DATA_DAMAGED;
+        if (attempt == kTsaCertificateAttempts) return ZORBELU_ERR_BUFFER_TOO_SMALL;
+        buffer = &frame::GrowScratchBuffer(frame::kTsaCertBuffer);
+    }
+}
+
+uint32_t DecodeTsaCertificate(const ZORBELUCertBlob& bytes, TsaCertificate* tsa) {
+    tsa->cert.reset(certs::DecodeCertificate(bytes.data, static_cast<int32_t>(bytes.length), ZORBELU_ENCODING_DETECT));
+    if (!tsa->cert) return ZORBELU_VS_CERT_INVALID;
+    if (!certs::GetIssuerAndSubjectDer(tsa->cert.get(), &tsa->issuer, &tsa->issuerLength, &tsa->subject,
+                                       &tsa->subjectLength))
+        return ZORBELU_VS_CERT_INVALID;
+    tsa->selfIssued = certs::NamesEqual(tsa->subject, tsa->subjectLength, tsa->issuer, tsa->issuerLength);
+    return ZORBELU_OK;
+}
+
+uint32_t AddRootCertificateNamed(ZORBELCertStore* store, const uint8_t* name, size_t nameLength) {
+    const auto root = stores::SystemStore::Open("ROOT");
+    if (!root) return ZORBELU_VS_CERT_UNTRUSTED;
+    for (stores::DerCertificate& der : root->Certificates()) {
+        const unsigned char* p = der.data();
+        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+        if (!cert) continue;
+        const unsigned char* subject = nullptr;
+        size_t subjectLength = 0;
+        if (X509_NAME_get0_der(X509_get_subject_name(cert.get()), &subject, &subjectLength) != 1) continue;
+        if (!certs::NamesEqual(subject, subjectLength, name, nameLength)) continue;
+        const ZORBELUCertBlob record{der.data(), static_cast<uint32_t>(der.size()), ZORBELU_ENCODING_DER};
+        return ZORBELAddCACert(store, &record) == ZORBELU_OK ? ZORBELU_OK : ZORBELU_VS_CERT_UNTRUSTED;
+    }
+    return ZORBELU_VS_CERT_UNTRUSTED;
+}
+
+uint32_t MapCoreResult(uint32_t coreResult) {
+    switch (coreResult) {
+        case ZORBEL_VERIFY_STRUCTURE:
+        case ZORBEL_VERIFY_SIGNATURE:
+        case ZORBEL_VERIFY_ESS_BINDING:
+        case ZORBEL_VERIFY_IMPRINT_ALGORITHM:
+        case ZORBEL_VERIFY_IMPRINT_VALUE:
+            return ZORBELU_VS_DATA_DAMAGED;
+        case ZORBEL_VERIFY_CERT_INVALID:
+            return ZORBELU_VS_CERT_INVALID;
+        case ZORBEL_VERIFY_CERT_EXPIRED:
+            return ZORBELU_VS_CERT_EXPIRED;
+        case ZORBEL_VERIFY_CERT_REVOKED:
+            return ZORBELU_VS_CERT_REVOKED;
+        case ZORBEL_VERIFY_UNTRUSTED:
+        case ZORBEL_VERIFY_INCOMPLETE:
+            return ZORBELU_VS_CERT_UNTRUSTED;
+        case ZORBEL_VERIFY_CRL_EXPIRED:
+            return ZORBELU_VS_CRL_EXPIRED;
+        default:
+            return coreResult;  // 1, 2006 to 2009 and anything else pass unchanged
+    }
+}
+
+uint32_t CompareDigests(const uint8_t* stamped, const uint8_t* current, uint32_t length) {
+    if (current == nullptr) return ZORBELU_VS_OK;
+    return std::memcmp(stamped, current, length) == 0 ? ZORBELU_VS_OK : ZORBELU_VS_DOCUMENT_EDITED;
+}
+
+}  // namespace zorbelu::verify
