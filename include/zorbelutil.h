@@ -270,6 +270,11 @@ ZORBELU_API uint32_t ZORBELUGetServiceIdFromTimeStampToken(const ZORBELUBlob* to
  * or after the year 3000. May be called at any time, from any thread. */
 ZORBELU_API int64_t ZORBELUGeneralizedTimeToTimeT(const char* text);
 
+/* Whether a certificate is valid at `time` (seconds since the epoch, above
+ * 0); both ends of the validity period count as valid. 1; 2705 not yet
+ * valid; 2706 expired; 1001; 1500 (encoding); 2503 (does not decode). */
+ZORBELU_API uint32_t ZORBELUIsValidity(const ZORBELUCertBlob* cert, int64_t time);
+
 /* The row of a named zone (2 to 23): 1; 1001 for a NULL record; 2650 for a
  * number that names no zone. */
 ZORBELU_API uint32_t ZORBELUGetTimeZoneInfo(uint32_t zoneId, ZORBELUTimeZoneInfo* out);

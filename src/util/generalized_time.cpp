@@ -1,9 +1,15 @@
 #include "util/generalized_time.h"
 
+#include <openssl/asn1.h>
+
 #include <cctype>
 #include <cstring>
 #include <ctime>
+#include <string>
 
+#include "certs/certificate_decoding.h"
+#include "certs/openssl_ptr.h"
+#include "frame/module_state.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::util {
@@ -48,4 +54,39 @@ int64_t GeneralizedTimeToTimeT(const char* text) {
 // Touches no library state, so it runs without the guard; it cannot throw.
 extern "C" ZORBELU_API int64_t ZORBELUGeneralizedTimeToTimeT(const char* text) {
     return zorbelu::util::GeneralizedTimeToTimeT(text);
+}
+
+// ---- Certificate validity at a moment ----------------------------------------
+
+
+namespace zorbelu::util {
+namespace {
+
+// A certificate time as seconds; -1 when it cannot be converted.
+int64_t CertificateTime(const ASN1_TIME* time) {
+    ASN1_GENERALIZEDTIME* general = ASN1_TIME_to_generalizedtime(time, nullptr);
+    if (general == nullptr) return -1;
+    const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(general)),
+                           static_cast<size_t>(ASN1_STRING_length(general)));
+    ASN1_GENERALIZEDTIME_free(general);
+    return GeneralizedTimeToTimeT(text.c_str());
+}
+
+uint32_t IsValidity(const ZORBELUCertBlob* cert, int64_t time) {
+    if (cert == nullptr || time <= 0 || cert->data == nullptr || cert->length == 0) return ZORBELU_ERR_PARAM;
+    if (cert->encoding < ZORBELU_ENCODING_DETECT || cert->encoding > ZORBELU_ENCODING_PEM)
+        return ZORBELU_ERR_CRL_ENCODING;
+    X509Ptr x509(certs::DecodeCertificate(cert->data, static_cast<int32_t>(cert->length), cert->encoding));
+    if (!x509) return ZORBELU_VS_CERT_INVALID;
+    // Both ends count as valid.
+    if (time < CertificateTime(X509_get0_notBefore(x509.get()))) return ZORBELU_ERR_NOT_YET_VALID;
+    if (time > CertificateTime(X509_get0_notAfter(x509.get()))) return ZORBELU_ERR_EXPIRED;
+    return ZORBELU_OK;
+}
+
+}  // namespace
+}  // namespace zorbelu::util
+
+extern "C" ZORBELU_API uint32_t ZORBELUIsValidity(const ZORBELUCertBlob* cert, int64_t time) {
+    return zorbelu::frame::GuardedExport(ZORBELU_ERR_EXCEPTION, [&] { return zorbelu::util::IsValidity(cert, time); });
 }

@@ -1,5 +1,7 @@
 // GeneralizedTime conversion, the zone table, zone texts and algorithm codes.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <cstring>
 #include <string>
@@ -110,6 +112,50 @@ TEST(AlgorithmCodes, IdentifierAndLengthMustBothMatch) {
     uint32_t code = 0;
     EXPECT_EQ(ZORBELUGetOIDValueToOID(nullptr, 13, &code), ZORBELU_ERR_WINDOW);
     EXPECT_EQ(ZORBELUGetOIDValueToOID("1.3.14.3.2.26", 13, nullptr), ZORBELU_ERR_WINDOW);
+}
+
+}  // namespace
+
+namespace {
+
+// A certificate valid from 2020-01-01 00:00:00 to 2030-01-01 00:00:00 UTC.
+std::string CertificateValidIn2020s() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_TIME_set_string(X509_getm_notBefore(cert), "20200101000000Z");
+    ASN1_TIME_set_string(X509_getm_notAfter(cert), "20300101000000Z");
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("validity"), -1, -1, 0);
+    X509_set_issuer_name(cert, X509_get_subject_name(cert));
+    X509_set_pubkey(cert, key);
+    X509_sign(cert, key, EVP_sha256());
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(cert, &der);
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(length));
+    OPENSSL_free(der);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return bytes;
+}
+
+TEST(IsValidity, BothEndsOfThePeriodAreValid) {
+    std::string der = CertificateValidIn2020s();
+    ZORBELUCertBlob cert{reinterpret_cast<uint8_t*>(der.data()), static_cast<uint32_t>(der.size()), 1};
+    const int64_t notBefore = 1577836800, notAfter = 1893456000;
+    const struct {
+        int64_t time;
+        uint32_t expected;
+    } cases[] = {
+        {notBefore - 1, ZORBELU_ERR_NOT_YET_VALID}, {notBefore, ZORBELU_OK}, {notAfter, ZORBELU_OK},
+        {notAfter + 1, ZORBELU_ERR_EXPIRED},       {0, ZORBELU_ERR_PARAM},  {-5, ZORBELU_ERR_PARAM},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ZORBELUIsValidity(&cert, c.time), c.expected) << c.time;
+    cert.encoding = 4;
+    EXPECT_EQ(ZORBELUIsValidity(&cert, notBefore), ZORBELU_ERR_CRL_ENCODING);
+    cert.encoding = 3;  // DER bytes read as PEM do not decode
+    EXPECT_EQ(ZORBELUIsValidity(&cert, notBefore), ZORBELU_VS_CERT_INVALID);
+    EXPECT_EQ(ZORBELUIsValidity(nullptr, notBefore), ZORBELU_ERR_PARAM);
 }
 
 }  // namespace
