@@ -263,6 +263,21 @@ ZORBELU_API uint32_t ZORBELUGetServiceId(const char* policyOid, int32_t length, 
  * 1; 1001; 1004 (the token cannot be read); 2651. */
 ZORBELU_API uint32_t ZORBELUGetServiceIdFromTimeStampToken(const ZORBELUBlob* token, uint32_t* serviceId);
 
+/* ---- Token creation ------------------------------------------------------ */
+
+/* Creates a token for `digest` through the core library (see zorbel.h,
+ * ZORBELCreateTimeStampTokenEx: value1 the local TSA, value2 the options,
+ * value3 the output), asking for the TSA certificate and a nonce. 1001 for a
+ * NULL digest; otherwise the core library's result, unchanged. */
+ZORBELU_API uint32_t ZORBELUCreateTimeStampToken(uintptr_t value1, uintptr_t value2,
+                                                 const ZORBELUDigestInfoEx* digest, uintptr_t value3);
+
+/* Asks an RFC 3161 TSA over HTTP (see zorbel.h,
+ * ZORBELHTTP3161CreateTimeStampToken: value1 the connection, value2 the
+ * output). 1001 for a NULL digest; otherwise the core library's result. */
+ZORBELU_API uint32_t ZORBELUHTTP3161CreateTimeStampToken(uintptr_t value1, const ZORBELUDigestInfoEx* digest,
+                                                         uintptr_t value2);
+
 /* ---- Time, time zones and identifiers ---------------------------------- */
 
 /* Seconds since the epoch (UTC) of a GeneralizedTime text
