@@ -2,41 +2,72 @@
 // time-stamp tokens.
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
+#include "cli_support.h"
+#include "token_commands.h"
 #include "zorbelutil.h"
 
 namespace {
+
+using namespace zorbelu::cli;
 
 int PrintUsage(FILE* out) {
     std::fputs(
         "usage: zorbelu COMMAND [ARGUMENTS]\n"
         "\n"
         "commands:\n"
+        "  info TOKEN [--json]\n"
+        "      show what the token says: TSA, policy, time, serial, imprint\n"
+        "  verify TOKEN (--data FILE | --digest HEX [--alg NAME]) [OPTIONS]\n"
+        "      verify the token against the data it covers, with the TSA\n"
+        "      certificate's issuer in the \"ROOT\" store and its CRL downloaded\n"
+        "      options: --timeout MS (each download; 0 = 15000)\n"
+        "               --proxy HOST:PORT | --system-proxy\n"
+        "               --user NAME --password TEXT [--domain NAME]\n"
+        "               --lang CODE (texts of a language module, e.g. DEU)\n"
+        "               --json\n"
+        "      NAME: sha1, md5, sha256, sha384, sha512 (default: the token's own)\n"
         "  version    print the library's version\n"
-        "  help       print this text\n",
+        "  help       print this text\n"
+        "\n"
+        "exit status: 0 the token is valid and the data unchanged (2501); 1 another\n"
+        "verification status; 2 wrong arguments; 3 an error code instead of a status.\n"
+        "Certificate stores: $ZORBELU_STORE_DIR (default\n"
+        "~/.local/share/zorbelutilnd/stores), folders ROOT/ and CA/.\n",
         out);
-    return out == stderr ? 2 : 0;
+    return out == stderr ? kExitUsage : kExitValid;
 }
 
 int Version() {
     uint32_t major = 0, minor = 0, build = 0;
-    const uint32_t result = ZORBELUGetLibVer(&major, &minor, &build);
-    if (result != ZORBELU_OK) {
-        std::fprintf(stderr, "zorbelu: cannot read the library's version (code %u)\n", result);
-        return 1;
-    }
+    if (ZORBELUGetLibVer(&major, &minor, &build) != ZORBELU_OK) return kExitError;
     std::printf("zorbelutilnd %u.%u.%u\n", major, minor, build);
-    return 0;
+    return kExitValid;
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) return PrintUsage(stderr);
+    const std::string command = argv[1];
+    if (command == "version" || command == "--version") return Version();
+    if (command == "help" || command == "--help" || command == "-h") return PrintUsage(stdout);
+    if (command == "info") return InfoCommand(ParseArguments(argc, argv, 2, kInfoFlags));
+    if (command == "verify") return VerifyCommand(ParseArguments(argc, argv, 2, kVerifyFlags));
+    std::fprintf(stderr, "zorbelu: unknown command '%s'\n\n", argv[1]);
+    return PrintUsage(stderr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return PrintUsage(stderr);
-    const std::string command = argv[1];
-    if (command == "version" || command == "--version") return Version();
-    if (command == "help" || command == "--help" || command == "-h") return PrintUsage(stdout);
-    std::fprintf(stderr, "zorbelu: unknown command '%s'\n\n", argv[1]);
-    return PrintUsage(stderr);
+    try {
+        return Run(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "zorbelu: %s (see zorbelu help)\n", e.what());
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zorbelu: %s\n", e.what());
+        return kExitError;
+    }
 }

@@ -1,0 +1,234 @@
+#include "token_commands.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "zorbel.h"
+#include "zorbelcomm.h"
+#include "zorbelutil.h"
+
+namespace zorbelu::cli {
+
+const std::vector<std::string> kInfoFlags = {"json"};
+const std::vector<std::string> kVerifyFlags = {"json", "full", "crl-buffer"};
+
+namespace {
+
+struct Token {
+    std::string bytes;
+    ZORBELUBlob blob() const {
+        return {reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
+    }
+};
+
+Token LoadToken(const Arguments& args) {
+    if (args.positional.empty()) throw UsageError("give the token file");
+    auto bytes = ReadFile(args.positional[0]);
+    if (!bytes) throw UsageError("cannot read " + args.positional[0]);
+    return Token{std::move(*bytes)};
+}
+
+struct AlgorithmName {
+    const char* name;
+    const char* oid;
+    uint32_t code;
+};
+
+constexpr AlgorithmName kAlgorithms[] = {
+    {"sha1", "1.3.14.3.2.26", ZORBEL_HASH_SHA1},          {"md5", "1.2.840.113549.2.5", ZORBEL_HASH_MD5},
+    {"sha256", "2.16.840.1.101.3.4.2.1", ZORBEL_HASH_SHA256}, {"sha384", "2.16.840.1.101.3.4.2.2", ZORBEL_HASH_SHA384},
+    {"sha512", "2.16.840.1.101.3.4.2.3", ZORBEL_HASH_SHA512},
+};
+
+const AlgorithmName* AlgorithmByName(const std::string& name) {
+    for (const AlgorithmName& a : kAlgorithms)
+        if (name == a.name) return &a;
+    return nullptr;
+}
+
+const AlgorithmName* AlgorithmByOid(const std::string& oid) {
+    for (const AlgorithmName& a : kAlgorithms)
+        if (oid == a.oid) return &a;
+    return nullptr;
+}
+
+std::optional<ZORBELTimeStampInfo> ReadInfo(const Token& token) {
+    ZORBELTimeStampInfo info;
+    std::memset(&info, 0, sizeof info);
+    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
+    const ZORBELUBlob blob = token.blob();
+    if (ZORBELGetTimeStampInfoEx(&blob, &info) != ZORBEL_OK) return std::nullopt;
+    return info;
+}
+
+// The digest of the data: hashed from --data with the token's own imprint
+// algorithm (or --alg), or given with --digest.
+ZORBELUDigestInfoEx DataDigest(const Arguments& args, const std::optional<ZORBELTimeStampInfo>& info) {
+    const AlgorithmName* algorithm = nullptr;
+    if (args.has("alg")) {
+        algorithm = AlgorithmByName(args.get("alg"));
+        if (algorithm == nullptr) throw UsageError("unknown algorithm " + args.get("alg"));
+    } else if (info) {
+        algorithm = AlgorithmByOid(info->hashAlgorithmOid);
+    }
+    if (algorithm == nullptr) algorithm = AlgorithmByName("sha256");
+
+    ZORBELUDigestInfoEx digest;
+    std::memset(&digest, 0, sizeof digest);
+    if (args.has("digest")) {
+        const auto bytes = FromHex(args.get("digest"));
+        if (!bytes || bytes->size() > sizeof digest.digest) throw UsageError("--digest needs hex digits");
+        std::strcpy(digest.algorithmOid, algorithm->oid);
+        std::memcpy(digest.digest, bytes->data(), bytes->size());
+        digest.digestLength = static_cast<uint32_t>(bytes->size());
+        return digest;
+    }
+    if (!args.has("data")) throw UsageError("give --data FILE or --digest HEX");
+    const auto data = ReadFile(args.get("data"));
+    if (!data) throw UsageError("cannot read " + args.get("data"));
+    ZORBELHashHandle* hash = nullptr;
+    if (ZORBELHashInitEx(&hash, algorithm->code) != ZORBEL_OK) throw std::runtime_error("cannot hash");
+    for (size_t done = 0; done < data->size();) {
+        const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(data->size() - done, 1u << 20));
+        ZORBELHashUpdateEx(hash, data->data() + done, piece);
+        done += piece;
+    }
+    if (ZORBELHashFinalEx(hash, &digest) != ZORBEL_OK) throw std::runtime_error("cannot hash");
+    return digest;
+}
+
+ZORBELUDigestInfo ShortDigest(const ZORBELUDigestInfoEx& digest) {
+    ZORBELUDigestInfo record;
+    std::memset(&record, 0, sizeof record);
+    std::memcpy(record.algorithmOid, digest.algorithmOid, sizeof record.algorithmOid);
+    std::memcpy(record.digest, digest.digest, std::min<size_t>(digest.digestLength, sizeof record.digest));
+    record.digestLength = digest.digestLength;
+    return record;
+}
+
+// Connection settings from --proxy HOST:PORT / --system-proxy and --user,
+// --password, --domain.
+ZORBELUProxyInfo Connection(const Arguments& args) {
+    ZORBELUProxyInfo proxy;
+    std::memset(&proxy, 0, sizeof proxy);
+    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
+    if (args.has("proxy")) {
+        proxy.proxyMode = ZORBELU_PROXY_SERVER;
+        if (args.get("proxy").size() >= sizeof proxy.proxyServer) throw UsageError("--proxy is too long");
+        std::strcpy(proxy.proxyServer, args.get("proxy").c_str());
+    } else if (args.has("system-proxy")) {
+        proxy.proxyMode = ZORBELU_PROXY_SYSTEM;
+    }
+    if (args.has("user")) {
+        proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
+        for (auto [field, name] : {std::pair{proxy.credential1, "user"}, std::pair{proxy.credential2, "password"},
+                                   std::pair{proxy.credential3, "domain"}}) {
+            if (args.get(name).size() >= sizeof proxy.credential1) throw UsageError(std::string("--") + name + " is too long");
+            std::strcpy(field, args.get(name).c_str());
+        }
+    }
+    return proxy;
+}
+
+// Shows the seconds a verification has been waiting on a terminal, since
+// downloads can take a while.
+class Progress {
+public:
+    Progress() : enabled_(isatty(STDERR_FILENO) != 0) {
+        if (enabled_) thread_ = std::thread([this] { Run(); });
+    }
+    ~Progress() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    void Run() {
+        const auto start = std::chrono::steady_clock::now();
+        bool shown = false;
+        while (!done_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            if (elapsed < std::chrono::seconds(1)) continue;
+            std::fprintf(stderr, "\rverifying, downloading certificates and CRLs... %lds",
+                         static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()));
+            shown = true;
+        }
+        if (shown) std::fprintf(stderr, "\r%60s\r", "");
+    }
+    bool enabled_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+void PrintInfoHuman(const ZORBELTimeStampInfo& info) {
+    std::printf("TSA:        %s\n", info.tsaName[0] != '\0' ? info.tsaName : "(not named)");
+    std::printf("policy:     %s\n", info.policyOid);
+    std::printf("time:       %s\n", info.genTime);
+    std::printf("serial:     %s\n", Hex(info.serialNumber, info.serialNumberLength).c_str());
+    const AlgorithmName* algorithm = AlgorithmByOid(info.hashAlgorithmOid);
+    std::printf("imprint:    %s %s\n", algorithm != nullptr ? algorithm->name : info.hashAlgorithmOid,
+                Hex(info.hashValue, info.hashLength).c_str());
+    if (info.accuracySeconds != 0 || info.accuracyMillis != 0 || info.accuracyMicros != 0)
+        std::printf("accuracy:   %d s %d ms %d us\n", info.accuracySeconds, info.accuracyMillis, info.accuracyMicros);
+    std::printf("ordering:   %s\n", info.ordering == 1 ? "true" : "false");
+}
+
+std::string InfoJsonFields(const ZORBELTimeStampInfo& info) {
+    return "\"tsa\": " + JsonString(info.tsaName) + ", \"policy\": " + JsonString(info.policyOid) +
+           ", \"time\": " + JsonString(info.genTime) + ", \"serial\": " +
+           JsonString(Hex(info.serialNumber, info.serialNumberLength)) + ", \"imprintAlgorithm\": " +
+           JsonString(info.hashAlgorithmOid) + ", \"imprint\": " + JsonString(Hex(info.hashValue, info.hashLength)) +
+           ", \"ordering\": " + (info.ordering == 1 ? "true" : "false");
+}
+
+uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
+    const ZORBELUBlob blob = token.blob();
+    const uint32_t timeout = static_cast<uint32_t>(std::stoul(args.get("timeout", "0")));
+    const ZORBELUProxyInfo proxy = Connection(args);
+    Progress progress;
+    const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
+    return ZORBELUVerifyTimeStampTokenEx(&blob, &shortDigest, nullptr, timeout, &proxy);
+}
+
+}  // namespace
+
+int InfoCommand(const Arguments& args) {
+    const Token token = LoadToken(args);
+    const auto info = ReadInfo(token);
+    if (!info) {
+        std::fprintf(stderr, "zorbelu: %s is not a readable time-stamp token\n", args.positional[0].c_str());
+        return kExitError;
+    }
+    if (args.has("json"))
+        std::printf("{%s}\n", InfoJsonFields(*info).c_str());
+    else
+        PrintInfoHuman(*info);
+    return kExitValid;
+}
+
+int VerifyCommand(const Arguments& args) {
+    const Token token = LoadToken(args);
+    const auto info = ReadInfo(token);
+    const ZORBELUDigestInfoEx digest = DataDigest(args, info);
+    const uint32_t result = RunVerification(args, token, digest);
+    const std::string language = args.get("lang");
+    const bool isStatus = ZORBELU_IS_STATUS(result);
+    const std::string message = isStatus ? LibraryText(StatusMessageId(result), language) : ErrorText(result);
+    if (args.has("json")) {
+        std::printf("{\"result\": %u, \"status\": %s, \"message\": %s%s%s}\n", result, isStatus ? "true" : "false",
+                    JsonString(message).c_str(), info ? ", " : "", info ? InfoJsonFields(*info).c_str() : "");
+    } else {
+        std::printf("%u %s\n", result, message.c_str());
+        if (info) PrintInfoHuman(*info);
+    }
+    if (result == ZORBELU_VS_OK) return kExitValid;
+    return isStatus ? kExitStatus : kExitError;
+}
+
+}  // namespace zorbelu::cli
