@@ -5,7 +5,7 @@
 #include "certs/certificate_decoding.h"
 #include "certs/names.h"
 #include "frame/app.h"
-#include "platform/stores/system_store.h"
+#include "certs/root_lookup.h"
 #include "verify/request_validation.h"
 #include "zorbelcomm.h"
 
@@ -85,20 +85,11 @@ uint32_t DecodeTsaCertificate(const ZORBELUCertBlob& bytes, TsaCertificate* tsa)
 }
 
 uint32_t AddRootCertificateNamed(ZORBELCertStore* store, const uint8_t* name, size_t nameLength) {
-    const auto root = stores::SystemStore::Open("ROOT");
+    const auto root = certs::FindCertificateBySubject("ROOT", name, nameLength);
     if (!root) return ZORBELU_VS_CERT_UNTRUSTED;
-    for (stores::DerCertificate& der : root->Certificates()) {
-        const unsigned char* p = der.data();
-        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-        if (!cert) continue;
-        const unsigned char* subject = nullptr;
-        size_t subjectLength = 0;
-        if (X509_NAME_get0_der(X509_get_subject_name(cert.get()), &subject, &subjectLength) != 1) continue;
-        if (!certs::NamesEqual(subject, subjectLength, name, nameLength)) continue;
-        const ZORBELUCertBlob record{der.data(), static_cast<uint32_t>(der.size()), ZORBELU_ENCODING_DER};
-        return ZORBELAddCACert(store, &record) == ZORBELU_OK ? ZORBELU_OK : ZORBELU_VS_CERT_UNTRUSTED;
-    }
-    return ZORBELU_VS_CERT_UNTRUSTED;
+    const ZORBELUCertBlob record{const_cast<uint8_t*>(root->data()), static_cast<uint32_t>(root->size()),
+                                 ZORBELU_ENCODING_DER};
+    return ZORBELAddCACert(store, &record) == ZORBELU_OK ? ZORBELU_OK : ZORBELU_VS_CERT_UNTRUSTED;
 }
 
 uint32_t MapCoreResult(uint32_t coreResult) {
