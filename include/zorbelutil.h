@@ -229,6 +229,88 @@ ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenEx2(const ZORBELUBlob* token,
                                                        ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
                                                        const ZORBELUProxyInfo* proxy);
 
+/* ---- Certificate gathering ---------------------------------------------- */
+
+/* Everything a verifier needs besides the token: the TSA certificate, the CA
+ * certificates from its issuer up to a root of the system store "ROOT"
+ * (issuer first, root last; missing intermediates are fetched through the
+ * certificates' caIssuers URLs and kept in the store "CA"), and a current
+ * CRL for the TSA certificate and for each intermediate.
+ * - `tsaCertOut` points into library memory (DER), valid until the next call
+ *   that extracts a TSA certificate; do not free it. Written whatever the
+ *   result once the token has been accepted.
+ * - `*caOut` and `*crlOut` receive arrays that end with a record of zeros;
+ *   release each with ZORBELUFreeCertificates. Written only on success
+ *   (and `*caOut` set to NULL for 2704).
+ * `timeoutMs` limits each download (0: 15000); `proxy` may be NULL.
+ * 1; 1001 (token, NULL output); 1002; 1003, 1006 (connection settings);
+ * 1004 (the TSA certificate cannot be read); 1005; 1202 to 1205 (downloads);
+ * 1604 (a CRL cannot be obtained); 1605 (a certificate of the chain has no
+ * http CRL distribution point); 1700 (no TSA certificate in the token); 2701
+ * (no chain to a root of "ROOT"); 2704 (the TSA certificate is self-issued). */
+ZORBELU_API uint32_t ZORBELUGetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORBELUProxyInfo* proxy,
+                                            ZORBELUBlob* tsaCertOut, ZORBELUCertBlob** caOut,
+                                            ZORBELUCertBlob** crlOut);
+
+/* Releases an array of ZORBELUGetCertificates and the bytes of its records.
+ * 1; 1001 for NULL, a NULL array or an array whose first record is the
+ * terminator (nothing is freed). `*array` is left as it was. */
+ZORBELU_API uint32_t ZORBELUFreeCertificates(ZORBELUCertBlob** array);
+
+/* ---- Verification of the whole certificate path ------------------------- */
+
+/* Verifies a token with the TSA certificate's whole chain, walked through
+ * the system stores "CA" and "ROOT" (missing issuers fetched through their
+ * caIssuers URL), and a CRL for every certificate of the chain, kept in
+ * `crlCache` between calls (may be NULL: a store for this call only).
+ * A status 2501 to 2508 or an error code. */
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx2(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                    uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+                                                    ZORBELUCRLCacheStore* crlCache);
+
+/* Policies of the by-policy verification. */
+#define ZORBELU_POLICY_CHAIN_AND_CRLS 1u /* chain walk and a CRL for every certificate */
+#define ZORBELU_POLICY_CHAIN_ONLY 2u     /* chain walk; no CRLs, no downloads */
+#define ZORBELU_POLICY_TOKEN_ONLY 3u     /* the token's integrity and its TSA certificate's usage */
+#define ZORBELU_POLICY_NONE 4u           /* nothing is checked: 2501 (private call only) */
+
+/* As ZORBELUVerifyTimeStampTokenEx2 with the long digest record (SHA-384
+ * and SHA-512 too), doing as much as `policy` (1 to 3) says; 1001 for
+ * another policy. */
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
+                                                         uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+                                                         ZORBELUCRLCacheStore* crlCache, uint32_t policy);
+
+/* Policy 1 of the above. */
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx3(const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
+                                                    uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+                                                    ZORBELUCRLCacheStore* crlCache);
+
+/* The by-policy verification comparing the digest of the current document
+ * too (2509 when it differs); policy 4 gives 2501 at once. */
+ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenByPolicy(const ZORBELUBlob* token,
+                                                            const ZORBELUDigestInfoEx* digest,
+                                                            const ZORBELUDigestInfoEx* currentDigest,
+                                                            ZORBELUCRLCacheStore* crlCache, uint32_t timeLimit,
+                                                            const ZORBELUProxyInfo* proxy, uint32_t policy);
+
+/* ---- TSA certificate verdicts --------------------------------------------- */
+
+/* Judges a TSA certificate now: validity (1 or 2502), revocation (2513,
+ * 2514, 2504, 2505, 2506) and chain (2515, 2516, 2507, 2503), with its chain
+ * from the system stores and CRLs downloaded (kept in `cache`, may be NULL).
+ * Verdicts are no errors: 1 with the record filled; 1202 when the CRL server
+ * could not be reached (the record is filled too); or an error code. */
+ZORBELU_API uint32_t ZORBELUVerifyTSACertificate(const ZORBELUCertBlob* cert, ZORBELUCRLCacheStore* cache,
+                                                 int32_t timeout, const ZORBELUProxyInfo* proxy,
+                                                 ZORBELUTSACertResult* result);
+
+/* Judges a TSA certificate at `time` with the CA certificates and CRLs of a
+ * core certificate store (e.g. from ZORBELUGetCertificates). 1; 1001; 1500;
+ * 1600; 1601; 1605 (CRLs without CA certificates). */
+ZORBELU_API uint32_t ZORBELUVerifyTSACertificateAtTime(const ZORBELUCertBlob* cert, const ZORBELCertStore* store,
+                                                       int64_t time, ZORBELUTSACertResult* result);
+
 /* ---- CRLs --------------------------------------------------------------- */
 
 /* A new, empty CRL cache store for a series of verifications; each CRL is

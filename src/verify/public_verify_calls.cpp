@@ -4,6 +4,7 @@
 
 #include "frame/module_state.h"
 #include "platform/windows.h"
+#include "verify/full_verification.h"
 #include "verify/token_verification_engine.h"
 #include "zorbelutil.h"
 
@@ -55,6 +56,51 @@ ZORBELU_API uint32_t ZORBELUVerifyTimeStampToken(const ZORBELUBlob* token, const
     return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
         const ZORBELUProxyInfo proxy = DefaultConnection(zorbelu::platform::GetActiveWindow());
         return zorbelu::verify::VerifyWithCrlBuffer(token, digest, digest, crlBuffer, timeLimit, &proxy);
+    });
+}
+
+}  // extern "C"
+
+// ---- Calls with a CRL cache store ------------------------------------------
+
+extern "C" {
+
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx2(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+                                                    uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+                                                    ZORBELUCRLCacheStore* crlCache) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        return zorbelu::verify::VerifyTimeStampTokenFull(token, digest, digest, crlCache, timeLimit, proxy);
+    });
+}
+
+ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenByPolicy(const ZORBELUBlob* token,
+                                                            const ZORBELUDigestInfoEx* digest,
+                                                            const ZORBELUDigestInfoEx* currentDigest,
+                                                            ZORBELUCRLCacheStore* crlCache, uint32_t timeLimit,
+                                                            const ZORBELUProxyInfo* proxy, uint32_t policy) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        return zorbelu::verify::VerifyTimeStampTokenByPolicy(token, digest, currentDigest, crlCache, timeLimit,
+                                                             proxy, policy);
+    });
+}
+
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
+                                                         uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+                                                         ZORBELUCRLCacheStore* crlCache, uint32_t policy) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        if (policy < zorbelu::verify::kPolicyChainAndCrls || policy > zorbelu::verify::kPolicyIntegrityOnly)
+            return ZORBELU_ERR_PARAM;
+        return zorbelu::verify::VerifyTimeStampTokenByPolicy(token, digest, digest, crlCache, timeLimit, proxy,
+                                                             policy);
+    });
+}
+
+ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx3(const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
+                                                    uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+                                                    ZORBELUCRLCacheStore* crlCache) {
+    return GuardedExport(ZORBELU_ERR_EXCEPTION, [&] {
+        return zorbelu::verify::VerifyTimeStampTokenByPolicy(token, digest, digest, crlCache, timeLimit, proxy,
+                                                             zorbelu::verify::kPolicyChainAndCrls);
     });
 }
 

@@ -2,7 +2,16 @@
 // certificate per file (*.cer, *.crt, *.der, *.pem; DER or PEM) in the
 // folder of the store's name under the store root, in byte order of file
 // names; "ROOT" also shows the operating system's trust bundle after its
-// own files, unless ZORBELU_SYSTEM_ROOTS=0. This module reads them.
+// own files, read-only, unless ZORBELU_SYSTEM_ROOTS=0.
+//
+// Writing: a certificate is added as one DER file, written to a temporary
+// file in the same folder (".zorbelu-XXXXXX.tmp", never read as a
+// certificate), flushed to disk and renamed without replacing anything, under
+// a name that sorts after every certificate file already there; the folder
+// is created on first write. Deleting removes the file (or, for a PEM file
+// that holds several certificates, rewrites it without the one deleted, in
+// the same atomic way). A process killed while writing leaves at most a
+// temporary file behind, never a partial certificate.
 #ifndef ZORBELU_PLATFORM_STORES_SYSTEM_STORE_H
 #define ZORBELU_PLATFORM_STORES_SYSTEM_STORE_H
 
@@ -24,6 +33,22 @@ std::filesystem::path StoreRootFolder();
 // The operating system's trust bundle shown read-only in "ROOT".
 constexpr const char* kSystemBundle = "/etc/ssl/certs/ca-certificates.crt";
 
+// One certificate as enumeration finds it.
+struct StoreEntry {
+    DerCertificate der;
+    std::filesystem::path file;  // the file it was read from
+    bool readOnly = false;       // from the system bundle: never changed by us
+};
+
+// The outcome of a change to a store.
+enum class StoreChange {
+    Done,
+    Exists,        // add: the store already shows these exact bytes
+    NotFound,      // delete: the file no longer holds the certificate
+    AccessDenied,  // the system bundle, or a folder or file we may not write
+    Failed,        // anything else: no certificate, disk full, I/O error, no free name
+};
+
 class SystemStore {
 public:
     // "ROOT" or "CA" (any letter case); nothing for another name. A store
@@ -33,12 +58,23 @@ public:
     const std::string& Name() const { return name_; }
     const std::filesystem::path& Folder() const { return folder_; }
 
-    // Every certificate in store order, as DER. Files that hold no readable
-    // certificate are passed over.
+    // Every certificate in store order, with where it came from. Files that
+    // hold no readable certificate are passed over; a PEM file gives each of
+    // its certificates.
+    std::vector<StoreEntry> Entries() const;
+
+    // Every certificate in store order, as DER.
     std::vector<DerCertificate> Certificates() const;
 
     // True when a certificate with exactly these DER bytes is in the store.
     bool Contains(const uint8_t* der, size_t size) const;
+
+    // Adds a DER certificate as a new file, unless the store already shows
+    // the same bytes (Exists). `written` receives the new file's path.
+    [[nodiscard]] StoreChange Add(const uint8_t* der, size_t size, std::filesystem::path* written = nullptr) const;
+
+    // Removes the certificate `der` that enumeration read from `entry.file`.
+    [[nodiscard]] StoreChange Remove(const StoreEntry& entry) const;
 
 private:
     SystemStore(std::string name, std::filesystem::path folder, bool withBundle)
@@ -48,6 +84,19 @@ private:
     std::filesystem::path folder_;
     bool withBundle_;
 };
+
+// The file name an added certificate gets in a folder whose last
+// certificate file (in byte order) is `last` (empty when there is none): it
+// sorts after `last`. Ours are "<base>~NNNNNN.cer"; the next one counts on.
+std::string NameAfter(const std::string& last);
+
+// For tests only: the bundle file shown in "ROOT" (nothing: kSystemBundle).
+void SetSystemBundleForTesting(std::optional<std::filesystem::path> bundle);
+
+// For tests only: called with the temporary file's path after it has been
+// written and flushed, right before the rename (nullptr: none).
+using BeforeRenameHook = void (*)(const std::filesystem::path& temporary);
+void SetBeforeRenameHookForTesting(BeforeRenameHook hook);
 
 }  // namespace zorbelu::stores
 

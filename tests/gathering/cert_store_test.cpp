@@ -1,0 +1,368 @@
+// The system stores "ROOT" and "CA" through the store calls: order and
+// origin of what enumeration gives, the read-only system bundle, "add new",
+// deleting, folders we may not write, the confirmation before a root is
+// added, and adding that survives a killed process.
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "gathering/made_certs.h"
+#include "platform/cert_store.h"
+#include "platform/message_box.h"
+#include "platform/stores/system_store.h"
+#include "support/served_pki.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace zorbelu;
+using namespace zorbelu::platform;
+using test::Bytes;
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+struct Seen {
+    std::string der;
+    std::string file;  // file name only
+    bool readOnly;
+    bool operator==(const Seen& other) const {
+        return der == other.der && file == other.file && readOnly == other.readOnly;
+    }
+};
+
+std::vector<Seen> Enumerate(const char* name) {
+    std::vector<Seen> seen;
+    UniqueCertStore store = CertOpenSystemStoreA(nullptr, name);
+    if (!store) return seen;
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store.get(), nullptr); c != nullptr;
+         c = CertEnumCertificatesInStore(store.get(), c))
+        seen.push_back({std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded),
+                        c->file.filename().string(), c->readOnly});
+    return seen;
+}
+
+// Adds through a freshly opened store: the last error, S_OK on success.
+uint32_t Add(const char* storeName, const std::string& der) {
+    UniqueCertStore store = CertOpenSystemStoreA(nullptr, storeName);
+    if (!store) return GetLastError();
+    const bool added = CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, Bytes(der),
+                                                        static_cast<uint32_t>(der.size()), CERT_STORE_ADD_NEW, nullptr);
+    return added ? S_OK : GetLastError();
+}
+
+// Deletes the first certificate of the store with these bytes: the last error.
+uint32_t Delete(const char* storeName, const std::string& der) {
+    UniqueCertStore store = CertOpenSystemStoreA(nullptr, storeName);
+    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store.get(), nullptr); c != nullptr;
+         c = CertEnumCertificatesInStore(store.get(), c)) {
+        if (std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded) != der) continue;
+        return CertDeleteCertificateFromStore(c) ? S_OK : GetLastError();
+    }
+    return CRYPT_E_NOT_FOUND;
+}
+
+std::vector<std::string> FileNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class gathering_Stores : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("ZORBELU_UI", "headless", 1);
+        setenv("ZORBELU_STORE_DIR", root().c_str(), 1);
+        setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+        unsetenv("ZORBELU_ROOT_CONFIRM");
+        headless::SetMessageBoxAnswer(IDOK);
+        headless::ClearRecordedMessageBoxes();
+        key_ = test::NewKey();
+    }
+    void TearDown() override {
+        stores::SetSystemBundleForTesting(std::nullopt);
+        stores::SetBeforeRenameHookForTesting(nullptr);
+        headless::SetMessageBoxAnswer(IDOK);
+        unsetenv("ZORBELU_ROOT_CONFIRM");
+    }
+    fs::path root() const { return dir_.path() / "stores"; }
+    std::string Root(const std::string& cn, long serial = 1) { return test::MakeRoot(cn, key_.get(), serial); }
+
+    test::TempDir dir_;
+    test::Key key_;
+};
+
+TEST_F(gathering_Stores, EnumerationFollowsByteOrderOfFileNames) {
+    const std::string a = Root("a"), b = Root("b"), c = Root("c"), d = Root("d"), e = Root("e"), tmp = Root("tmp");
+    WriteFile(root() / "CA" / "b.pem", test::ToPem(b));
+    WriteFile(root() / "CA" / "a.der", a);
+    WriteFile(root() / "CA" / "C.cer", c);
+    WriteFile(root() / "CA" / "multi.pem", test::ToPem(d) + test::ToPem(e));
+    WriteFile(root() / "CA" / "notes.txt", "not a certificate");
+    WriteFile(root() / "CA" / "broken.crt", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
+    WriteFile(root() / "CA" / ".zorbelu-AbCdEf.tmp", tmp);  // a write that never finished
+    const std::vector<Seen> expected{{c, "C.cer", false}, {a, "a.der", false}, {b, "b.pem", false},
+                                     {d, "multi.pem", false}, {e, "multi.pem", false}};
+    EXPECT_EQ(Enumerate("CA"), expected);
+    EXPECT_EQ(Enumerate("ca"), expected);
+    EXPECT_TRUE(Enumerate("ROOT").empty());
+    EXPECT_EQ(CertOpenSystemStoreA(nullptr, "MY"), nullptr);
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+    int provider = 0;
+    EXPECT_EQ(CertOpenSystemStoreA(&provider, "CA"), nullptr);
+}
+
+TEST_F(gathering_Stores, SystemBundleIsShownLastInRootAndIsReadOnly) {
+    const std::string own = Root("own"), first = Root("bundle 1"), second = Root("bundle 2");
+    const fs::path bundle = dir_.path() / "bundle.crt";
+    WriteFile(bundle, test::ToPem(first) + test::ToPem(second));
+    stores::SetSystemBundleForTesting(bundle);
+    WriteFile(root() / "ROOT" / "zz.cer", own);
+
+    EXPECT_EQ(Enumerate("ROOT"), (std::vector<Seen>{{own, "zz.cer", false}}));  // ZORBELU_SYSTEM_ROOTS=0
+    setenv("ZORBELU_SYSTEM_ROOTS", "1", 1);
+    EXPECT_EQ(Enumerate("ROOT"), (std::vector<Seen>{{own, "zz.cer", false},
+                                                    {first, "bundle.crt", true},
+                                                    {second, "bundle.crt", true}}));
+    EXPECT_TRUE(Enumerate("CA").empty());
+
+    EXPECT_EQ(Delete("ROOT", second), E_ACCESSDENIED);
+    EXPECT_EQ(test::ReadFileBytes(bundle), test::ToPem(first) + test::ToPem(second));
+    // Already there through the bundle: nothing asked, nothing written.
+    EXPECT_EQ(Add("ROOT", first), CRYPT_E_EXISTS);
+    EXPECT_TRUE(headless::RecordedMessageBoxes().empty());
+    EXPECT_EQ(FileNames(root() / "ROOT"), std::vector<std::string>{"zz.cer"});
+}
+
+TEST_F(gathering_Stores, AddNewWritesDerUnderANameAfterEveryOther) {
+    const std::string present = Root("present"), first = Root("first"), second = Root("second");
+    WriteFile(root() / "CA" / "zz-present.pem", test::ToPem(present));
+
+    EXPECT_EQ(Add("CA", test::ToPem(first)), E_INVALIDARG);  // DER only
+    UniqueCertStore store = CertOpenSystemStoreA(nullptr, "CA");
+    EXPECT_FALSE(CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, Bytes(first),
+                                                  static_cast<uint32_t>(first.size()), 3 /* replace */, nullptr));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+
+    PCCERT_CONTEXT added = nullptr;
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, Bytes(first),
+                                                 static_cast<uint32_t>(first.size()), CERT_STORE_ADD_NEW, &added));
+    const UniqueCertContext owned(added);
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(added->file, root() / "CA" / "zz-present~000001.cer");
+    EXPECT_EQ(test::ReadFileBytes(added->file), first);
+
+    // The same bytes again, through this store and through a new one.
+    PCCERT_CONTEXT again = nullptr;
+    EXPECT_FALSE(CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, Bytes(first),
+                                                  static_cast<uint32_t>(first.size()), CERT_STORE_ADD_NEW, &again));
+    EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
+    ASSERT_NE(again, nullptr);  // the copy already there
+    EXPECT_EQ(again->file, added->file);
+    CertFreeCertificateContext(again);
+    EXPECT_EQ(Add("CA", first), CRYPT_E_EXISTS);
+    EXPECT_EQ(Add("CA", present), CRYPT_E_EXISTS);
+
+    EXPECT_EQ(Add("CA", second), S_OK);
+    EXPECT_EQ(Enumerate("CA"), (std::vector<Seen>{{present, "zz-present.pem", false},
+                                                  {first, "zz-present~000001.cer", false},
+                                                  {second, "zz-present~000002.cer", false}}));
+}
+
+TEST_F(gathering_Stores, NamesOfAddedFilesSortAfterTheLastOne) {
+    const struct {
+        const char* last;
+        const char* next;
+    } cases[] = {
+        {"", "cert~000001.cer"},
+        {"root.cer", "root~000001.cer"},
+        {"cert~000001.cer", "cert~000002.cer"},
+        {"a.b~000041.pem", "a.b~000042.cer"},
+        {"x~999999.cer", "x~999999~000001.cer"},
+        {"x~12345.cer", "x~12345~000001.cer"},
+        {"noext", "noext~000001.cer"},
+        {".pem", "~000001.cer"},
+        {"\xc3\xa9t\xc3\xa9.der", "\xc3\xa9t\xc3\xa9~000001.cer"},
+        {"~~~.crt", "~~~~000001.cer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last);
+        const std::string next = stores::NameAfter(c.last);
+        EXPECT_EQ(next, c.next);
+        EXPECT_GT(next, std::string(c.last));
+    }
+}
+
+TEST_F(gathering_Stores, DeleteRemovesTheFileOrRewritesASharedOne) {
+    const std::string alone = Root("alone"), first = Root("first"), second = Root("second");
+    WriteFile(root() / "CA" / "alone.cer", alone);
+    WriteFile(root() / "CA" / "pair.pem", test::ToPem(first) + test::ToPem(second));
+
+    EXPECT_EQ(Delete("CA", alone), S_OK);
+    EXPECT_FALSE(fs::exists(root() / "CA" / "alone.cer"));
+    EXPECT_EQ(Delete("CA", first), S_OK);
+    EXPECT_EQ(Enumerate("CA"), (std::vector<Seen>{{second, "pair.pem", false}}));
+    EXPECT_EQ(FileNames(root() / "CA"), std::vector<std::string>{"pair.pem"});  // no temporary file left
+
+    // A context whose file went away meanwhile; one of bytes alone.
+    UniqueCertStore store = CertOpenSystemStoreA(nullptr, "CA");
+    PCCERT_CONTEXT stale = CertEnumCertificatesInStore(store.get(), nullptr);
+    ASSERT_NE(stale, nullptr);
+    fs::remove(root() / "CA" / "pair.pem");
+    EXPECT_FALSE(CertDeleteCertificateFromStore(stale));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+    EXPECT_FALSE(CertDeleteCertificateFromStore(
+        CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(alone), static_cast<uint32_t>(alone.size()))));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+}
+
+TEST_F(gathering_Stores, FoldersWeMayNotWriteDenyAccess) {
+    const std::string cert = Root("denied");
+    // The store root is a regular file: no store folder can be made under it.
+    WriteFile(dir_.path() / "plain-file", "x");
+    setenv("ZORBELU_STORE_DIR", (dir_.path() / "plain-file").c_str(), 1);
+    EXPECT_TRUE(Enumerate("CA").empty());
+    EXPECT_EQ(Add("CA", cert), E_ACCESSDENIED);
+    setenv("ZORBELU_STORE_DIR", (dir_.path() / "plain-file" / "below").c_str(), 1);
+    EXPECT_EQ(Add("CA", cert), E_ACCESSDENIED);
+
+}
+
+TEST_F(gathering_Stores, AFolderWithoutWritePermissionDeniesAccess) {
+    const std::string cert = Root("present"), other = Root("other", 2);
+    WriteFile(root() / "CA" / "present.cer", cert);
+    // Root may write anywhere: the check then runs in a child as "nobody".
+    const bool asRoot = geteuid() == 0;
+    for (fs::path p = root() / "CA"; p != dir_.path().parent_path(); p = p.parent_path())
+        fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(root() / "CA", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                       fs::perms::others_exec);
+    struct RestorePermissions {
+        fs::path folder;
+        ~RestorePermissions() { fs::permissions(folder, fs::perms::owner_all); }
+    } restore{root() / "CA"};
+
+    const auto check = [&] {
+        return (Add("CA", other) == E_ACCESSDENIED ? 0 : 1) | (Delete("CA", cert) == E_ACCESSDENIED ? 0 : 2) |
+               (Enumerate("CA").size() == 1 ? 0 : 4);
+    };
+    if (!asRoot) {
+        EXPECT_EQ(check(), 0);
+    } else {
+        const pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+            _exit(check());
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 100) GTEST_SKIP() << "cannot become another user to test a read-only folder";
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: add not denied, 2: delete not denied, 4: store changed";
+    }
+    EXPECT_EQ(FileNames(root() / "CA"), std::vector<std::string>{"present.cer"});
+}
+
+std::string Sha1Text(const std::string& der) {
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(Bytes(der), der.size(), digest);
+    std::string text;
+    char hex[4];
+    for (unsigned char byte : digest) {
+        snprintf(hex, sizeof hex, "%02X ", byte);
+        text += hex;
+    }
+    text.pop_back();
+    return text;
+}
+
+TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
+    const struct {
+        int answer;           // what the person presses; IDOK: nobody answers
+        const char* confirm;  // ZORBELU_ROOT_CONFIRM, or nullptr
+        bool added;
+    } cases[] = {
+        {IDYES, nullptr, true}, {IDNO, nullptr, false},  {IDNO, "yes", false}, {IDYES, "no", true},
+        {IDOK, nullptr, false}, {IDOK, "yes", true},     {IDOK, "YES", true},  {IDOK, "no", false},
+        {IDOK, "1", false},     {IDOK, "", false},
+    };
+    const std::string cert = Root("Confirm Root");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "answer " << c.answer << ", confirm "
+                                        << (c.confirm ? c.confirm : "(unset)"));
+        fs::remove_all(root());
+        headless::ClearRecordedMessageBoxes();
+        headless::SetMessageBoxAnswer(c.answer);
+        if (c.confirm != nullptr)
+            setenv("ZORBELU_ROOT_CONFIRM", c.confirm, 1);
+        else
+            unsetenv("ZORBELU_ROOT_CONFIRM");
+
+        EXPECT_EQ(Add("ROOT", cert), c.added ? S_OK : ERROR_CANCELLED);
+        EXPECT_EQ(Enumerate("ROOT").size(), c.added ? 1u : 0u);
+        ASSERT_EQ(headless::RecordedMessageBoxes().size(), 1u);  // never silent
+        const RecordedMessageBox& box = headless::RecordedMessageBoxes().front();
+        EXPECT_EQ(box.type, MB_YESNO | MB_ICONQUESTION);
+        EXPECT_NE(box.text.find("Gathering Test, Confirm Root"), std::string::npos) << box.text;
+        EXPECT_NE(box.text.find(Sha1Text(cert)), std::string::npos) << box.text;
+    }
+    // Intermediate certificates are added without asking.
+    headless::ClearRecordedMessageBoxes();
+    unsetenv("ZORBELU_ROOT_CONFIRM");
+    EXPECT_EQ(Add("CA", cert), S_OK);
+    EXPECT_TRUE(headless::RecordedMessageBoxes().empty());
+}
+
+[[noreturn]] void KillBeforeRename(const fs::path&) {
+    std::raise(SIGKILL);
+    _exit(99);
+}
+
+TEST_F(gathering_Stores, AProcessKilledWhileAddingLeavesNoPartialCertificate) {
+    const std::string present = Root("present");
+    const std::string large =
+        test::MakeCertDer({"large", "large", key_.get(), key_.get(), true, 7, -3600, 86400, 200000});
+    WriteFile(root() / "CA" / "present.cer", present);
+
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        stores::SetBeforeRenameHookForTesting(KillBeforeRename);
+        (void)Add("CA", large);
+        _exit(0);  // not reached
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+
+    // What the killed process left: the present certificate and a temporary
+    // file that enumeration does not read.
+    const std::vector<std::string> names = FileNames(root() / "CA");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1], "present.cer");
+    EXPECT_EQ(names[0].rfind(".zorbelu-", 0), 0u);
+    EXPECT_EQ(fs::path(names[0]).extension(), ".tmp");
+    EXPECT_EQ(Enumerate("CA"), (std::vector<Seen>{{present, "present.cer", false}}));
+
+    // The certificate was not added: adding it now works and reads back whole.
+    EXPECT_EQ(Add("CA", large), S_OK);
+    EXPECT_EQ(Enumerate("CA"),
+              (std::vector<Seen>{{present, "present.cer", false}, {large, "present~000001.cer", false}}));
+}
+
+}  // namespace

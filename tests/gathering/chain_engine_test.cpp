@@ -1,0 +1,182 @@
+// The chain engine on the served fixture PKI: issuers from the stores and
+// through caIssuers URLs (kept in "CA" afterwards), the error bits of
+// untrusted, revoked, expired and incomplete chains, and the bounds that end
+// cyclic stores and overlong chains.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gathering/made_certs.h"
+#include "platform/chain_engine.h"
+#include "support/served_pki.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace zorbelu;
+using namespace zorbelu::platform;
+using fixtures::Ca;
+using fixtures::Store;
+using fixtures::Tsa;
+using test::Bytes;
+
+class gathering_ChainEngine : public testing::Test {
+protected:
+    UniqueCertChain Chain(const std::string& der, uint32_t flags = CERT_CHAIN_REVOCATION_CHECK_END_CERT) {
+        const UniqueCertContext context(
+            CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(der), static_cast<uint32_t>(der.size())));
+        EXPECT_NE(context, nullptr);
+        CERT_CHAIN_PARA parameters;
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        EXPECT_TRUE(
+            CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &parameters, flags, nullptr, &chain));
+        return UniqueCertChain(chain);
+    }
+    static std::vector<std::string> Elements(const CERT_CHAIN_CONTEXT& chain) {
+        std::vector<std::string> ders;
+        for (const CERT_CHAIN_ELEMENT& element : chain.rgpChain.at(0).rgpElement)
+            ders.emplace_back(reinterpret_cast<const char*>(element.pCertContext->pbCertEncoded),
+                              element.pCertContext->cbCertEncoded);
+        return ders;
+    }
+    void ClearStores() {
+        fs::remove_all(served_.storeDir() / "CA");
+        fs::remove_all(served_.storeDir() / "ROOT");
+    }
+    const std::string& Der(Ca ca) { return served_.pki().CertDer(ca); }
+    const std::string& Der(Tsa tsa) { return served_.pki().CertDer(tsa); }
+
+    test::ServedPki served_;
+};
+
+TEST_F(gathering_ChainEngine, AnIssuerOnlyReachableThroughCaIssuersIsFetchedAndKeptInCa) {
+    served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
+    const UniqueCertChain first = Chain(Der(Tsa::AiaOnly));
+    EXPECT_EQ(first->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    EXPECT_EQ(Elements(*first), (std::vector<std::string>{Der(Tsa::AiaOnly), Der(Ca::AiaIntermediate), Der(Ca::Root)}));
+    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+    EXPECT_EQ(served_.server().requestCount("/aia/root.cer"), 0u);
+
+    // Kept in "CA" as DER, where the next chain finds it without a download.
+    const CertContext& kept = *first->rgpChain[0].rgpElement[1].pCertContext;
+    EXPECT_EQ(kept.storeName, "CA");
+    EXPECT_EQ(kept.file.parent_path(), served_.storeDir() / "CA");
+    EXPECT_EQ(test::ReadFileBytes(kept.file), Der(Ca::AiaIntermediate));
+    const UniqueCertChain second = Chain(Der(Tsa::AiaOnly));
+    EXPECT_EQ(second->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+}
+
+TEST_F(gathering_ChainEngine, EveryFailureSetsItsErrorBit) {
+    const struct {
+        const char* what;
+        Tsa tsa;
+        bool intermediateInCa, rootInRoot;
+        uint32_t flags;
+        const char* failingPath;  // answered with 404
+        uint32_t errors;
+        size_t length;
+    } cases[] = {
+        {"trusted", Tsa::Good, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"PEM CRL", Tsa::PemCrl, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"root only in ROOT, intermediate fetched", Tsa::Good, false, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT,
+         nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"no root in ROOT", Tsa::Good, true, false, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr,
+         CERT_TRUST_IS_UNTRUSTED_ROOT, 3},
+        {"revoked", Tsa::Revoked, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr, CERT_TRUST_IS_REVOKED, 3},
+        {"revoked, not checked", Tsa::Revoked, true, true, 0, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"expired", Tsa::Expired, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr,
+         CERT_TRUST_IS_NOT_TIME_VALID, 3},
+        {"not yet valid", Tsa::NotYetValid, true, true, 0, nullptr, CERT_TRUST_IS_NOT_TIME_VALID, 3},
+        {"expired CRL", Tsa::ExpiredCrl, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr,
+         CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION, 3},
+        {"CRL unavailable", Tsa::Good, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, "/crl/intermediate.crl",
+         CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION, 3},
+        {"no distribution point", Tsa::NoCdp, true, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr,
+         CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 3},
+        {"issuer unavailable", Tsa::Good, false, true, 0, "/aia/intermediate.cer", CERT_TRUST_IS_PARTIAL_CHAIN, 1},
+        {"issuer unavailable, revocation", Tsa::Good, false, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT,
+         "/aia/intermediate.cer", CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 1},
+        {"self-signed, not in ROOT", Tsa::SelfIssued, false, true, CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr,
+         CERT_TRUST_IS_UNTRUSTED_ROOT, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearStores();
+        served_.server().clearPath("/crl/intermediate.crl");
+        served_.server().clearPath("/aia/intermediate.cer");
+        served_.server().serveFile("/crl/intermediate.crl", served_.pki().CrlBytes(fixtures::Crl::Intermediate));
+        served_.server().serveFile("/aia/intermediate.cer", Der(Ca::Intermediate));
+        if (c.failingPath != nullptr) served_.server().setStatus(c.failingPath, 404);
+        if (c.intermediateInCa) served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
+        if (c.rootInRoot) served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
+
+        const UniqueCertChain chain = Chain(Der(c.tsa), c.flags);
+        ASSERT_NE(chain, nullptr);
+        EXPECT_EQ(chain->TrustStatus.dwErrorStatus, c.errors);
+        EXPECT_EQ(chain->rgpChain.at(0).TrustStatus.dwErrorStatus, c.errors);
+        EXPECT_EQ(chain->rgpChain.at(0).rgpElement.size(), c.length);
+    }
+}
+
+TEST_F(gathering_ChainEngine, CyclicAndSelfReferencingCaStoresEnd) {
+    const test::Key a = test::NewKey(), b = test::NewKey(), x = test::NewKey(), other = test::NewKey(),
+                    end = test::NewKey();
+    // A and B name and sign each other; X names itself but is signed by another key.
+    const std::string certA = test::MakeCertDer({"A", "B", a.get(), b.get()});
+    const std::string certB = test::MakeCertDer({"B", "A", b.get(), a.get()});
+    const std::string certX = test::MakeCertDer({"X", "X", x.get(), other.get()});
+    fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "a.cer", certA);
+    fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "b.cer", certB);
+    fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "x.cer", certX);
+
+    const std::string underA = test::MakeCertDer({"end A", "A", end.get(), a.get(), false});
+    const UniqueCertChain cyclic = Chain(underA, 0);
+    EXPECT_EQ(cyclic->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC);
+    EXPECT_EQ(Elements(*cyclic), (std::vector<std::string>{underA, certA, certB}));
+
+    const std::string underX = test::MakeCertDer({"end X", "X", end.get(), x.get(), false});
+    // X names itself as issuer, but its own key does not verify it.
+    const UniqueCertChain selfReferencing = Chain(underX, 0);
+    EXPECT_EQ(selfReferencing->TrustStatus.dwErrorStatus,
+              CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_SIGNATURE_VALID);
+    EXPECT_EQ(Elements(*selfReferencing), (std::vector<std::string>{underX, certX}));
+}
+
+TEST_F(gathering_ChainEngine, AChainLongerThanTheBoundEndsAsPartial) {
+    // root <- ca1 <- ... <- ca11 <- end: the root is 13th, beyond the bound.
+    std::vector<test::Key> keys;
+    for (int i = 0; i <= 12; ++i) keys.push_back(test::NewKey());
+    const std::string root = test::MakeRoot("ca0", keys[0].get());
+    fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Root, "ca0.cer", root);
+    for (int i = 1; i <= 11; ++i)
+        fixtures::FixturePki::WriteStoreCertificate(
+            served_.storeDir(), Store::Ca, "ca" + std::to_string(i) + ".cer",
+            test::MakeCertDer(
+                {"ca" + std::to_string(i), "ca" + std::to_string(i - 1), keys[i].get(), keys[i - 1].get()}));
+    const std::string end = test::MakeCertDer({"end", "ca11", keys[12].get(), keys[11].get(), false});
+    const UniqueCertChain chain = Chain(end, 0);
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_EXCEEDS_LENGTH_LIMIT);
+    EXPECT_EQ(chain->rgpChain[0].rgpElement.size(), kMaxChainLength);
+}
+
+TEST_F(gathering_ChainEngine, RefusesWhatItCannotServe) {
+    const std::string& der = Der(Tsa::Good);
+    const UniqueCertContext context(
+        CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(der), static_cast<uint32_t>(der.size())));
+    CERT_CHAIN_PARA parameters;
+    PCCERT_CHAIN_CONTEXT chain = reinterpret_cast<PCCERT_CHAIN_CONTEXT>(&parameters);
+    int engine = 0;
+    EXPECT_FALSE(CertGetCertificateChain(&engine, context.get(), nullptr, nullptr, &parameters, 0, nullptr, &chain));
+    EXPECT_EQ(chain, nullptr);
+    EXPECT_FALSE(CertGetCertificateChain(nullptr, nullptr, nullptr, nullptr, &parameters, 0, nullptr, &chain));
+    char usage[] = "1.3.6.1.5.5.7.3.8";
+    char* usages[] = {usage};
+    parameters.RequestedUsage = {0, 1, usages};
+    EXPECT_FALSE(CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &parameters, 0, nullptr, &chain));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+}
+
+}  // namespace
