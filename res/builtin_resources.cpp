@@ -1,4 +1,6 @@
-// The library's own resources: the English texts, compiled in.
+// The library's own resources: the English texts and dialog templates and
+// the pictures, compiled in.
+#include "platform/dialog_template.h"
 #include "platform/resource_table.h"
 
 namespace {
@@ -9,6 +11,16 @@ const ZorbeluStringResource kStrings[] = {
 #undef ZORBELU_STRING
 };
 
+#include "dialogs/enu/dialogs.inc"
+#include "zorbelu_png_data.inc"
+
+const ZorbeluBinaryResource kResources[] = {
+    ZORBELU_DIALOG_RESOURCES
+#define ZORBELU_IMAGE(id, stem) {"PNG", id, kPng_##stem, sizeof kPng_##stem},
+#include "images/images.inc"
+#undef ZORBELU_IMAGE
+};
+
 }  // namespace
 
 extern "C" const ZorbeluResourceTable zorbelu_builtin_resources = {
@@ -16,6 +28,6 @@ extern "C" const ZorbeluResourceTable zorbelu_builtin_resources = {
     "ENU",
     kStrings,
     sizeof(kStrings) / sizeof(kStrings[0]),
-    nullptr,
-    0,
+    kResources,
+    sizeof(kResources) / sizeof(kResources[0]),
 };

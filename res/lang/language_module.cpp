@@ -1,7 +1,11 @@
 // A language module: the resources of one language, in a shared object of
 // their own. The build compiles this file once per language with
 // ZORBELU_LANGUAGE_CODE (e.g. "DEU") and ZORBELU_STRINGS_FILE (the table to
-// include) defined.
+// include) defined, and, for a module that carries dialogs too,
+// ZORBELU_DIALOGS_FILE (the language's res/dialogs/<code>/dialogs.inc) and
+// ZORBELU_WITH_IMAGES (the pictures, which every full module carries so that
+// it stands alone as the current resource module).
+#include "platform/dialog_template.h"
 #include "platform/resource_table.h"
 
 #ifndef ZORBELU_LANGUAGE_CODE
@@ -16,6 +20,28 @@ const ZorbeluStringResource kStrings[] = {
 #undef ZORBELU_STRING
 };
 
+#ifdef ZORBELU_DIALOGS_FILE
+#include ZORBELU_DIALOGS_FILE
+#else
+#define ZORBELU_DIALOG_RESOURCES
+#endif
+
+#ifdef ZORBELU_WITH_IMAGES
+#include "zorbelu_png_data.inc"
+#endif
+
+#if defined(ZORBELU_DIALOGS_FILE) || defined(ZORBELU_WITH_IMAGES)
+#define ZORBELU_HAS_RESOURCES 1
+const ZorbeluBinaryResource kResources[] = {
+    ZORBELU_DIALOG_RESOURCES
+#ifdef ZORBELU_WITH_IMAGES
+#define ZORBELU_IMAGE(id, stem) {"PNG", id, kPng_##stem, sizeof kPng_##stem},
+#include "images/images.inc"
+#undef ZORBELU_IMAGE
+#endif
+};
+#endif
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const ZorbeluResourceTable zorbelu_resource_table = {
@@ -23,6 +49,11 @@ extern "C" __attribute__((visibility("default"))) const ZorbeluResourceTable zor
     ZORBELU_LANGUAGE_CODE,
     kStrings,
     sizeof(kStrings) / sizeof(kStrings[0]),
+#ifdef ZORBELU_HAS_RESOURCES
+    kResources,
+    sizeof(kResources) / sizeof(kResources[0]),
+#else
     nullptr,
     0,
+#endif
 };

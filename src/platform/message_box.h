@@ -1,9 +1,8 @@
-// Message boxes, behind an interchangeable backend.
+// Message boxes, through the process's UI backend (ui_backend.h).
 //
-// The backend is a const table chosen once per process. The headless backend
-// shows nothing: it records every message box and answers with a preset
-// button, so that tests (and hosts without a display) can see what the
-// library would have shown.
+// The headless backend shows nothing: it records every message box and
+// answers with a queued or preset button, so that tests can see what the
+// library would have shown. Without any backend a message box answers 0.
 #pragma once
 
 #include <cstdint>
@@ -26,16 +25,9 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-struct MessageBoxBackend {
-    const char* name;
-    int (*show)(HWND owner, const char* text, const char* caption, uint32_t type);
-};
-
-// Shows a message box through the process's backend and returns the answer.
+// Shows a message box owned by `owner` (a live dialog, else none) and
+// returns the button pressed; 0 when no message box can be shown.
 int MessageBoxA(HWND owner, const char* text, const char* caption, uint32_t type);
-
-// The backend in use; chosen on first use.
-const MessageBoxBackend& CurrentMessageBoxBackend();
 
 // What the headless backend recorded.
 struct RecordedMessageBox {
@@ -48,7 +40,8 @@ struct RecordedMessageBox {
 namespace headless {
 const std::vector<RecordedMessageBox>& RecordedMessageBoxes();
 void ClearRecordedMessageBoxes();
-// The answer the next message boxes give (IDOK unless set).
+// The answer message boxes give when none is queued (IDOK unless set);
+// ui_headless.h queues single answers.
 void SetMessageBoxAnswer(int answer);
 }  // namespace headless
 

@@ -1,0 +1,83 @@
+#include "dialogs/token/display_format.h"
+
+#include <cstring>
+
+#include "frame/resource_text.h"
+
+namespace zorbelu::dialogs {
+namespace {
+
+struct AlgorithmName {
+    const char* oid;
+    uint32_t stringId;
+};
+
+// In the order they are compared.
+constexpr AlgorithmName kAlgorithmNames[] = {
+    {"1.3.14.3.2.26", 5029},          // SHA-1
+    {"1.2.840.113549.2.5", 5027},     // MD5
+    {"1.2.840.113549.1.1.4", 5028},   // MD5 with RSA Encryption
+    {"1.2.840.113549.1.1.5", 5030},   // SHA-1 with RSA Encryption
+    {"1.2.840.10040.4.3", 5031},      // DSA with SHA-1 Encryption
+    {"2.16.840.1.101.3.4.2.1", 5032}, // SHA-256
+    {"2.16.840.1.101.3.4.2.2", 5034}, // SHA-384
+    {"2.16.840.1.101.3.4.2.3", 5036}, // SHA-512
+    {"1.2.840.113549.1.1.11", 5033},  // SHA-256 with RSA Encryption
+    {"1.2.840.113549.1.1.12", 5035},  // SHA-384 with RSA Encryption
+    {"1.2.840.113549.1.1.13", 5037},  // SHA-512 with RSA Encryption
+};
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHexByte(std::string& out, uint8_t byte) {
+    out += kHexDigits[byte >> 4];
+    out += kHexDigits[byte & 0x0F];
+}
+
+}  // namespace
+
+void FormatAlgorithmName(const char* oid, std::string& out) {
+    out.clear();
+    if (oid == nullptr) return;
+    uint32_t id = kStringUnknownOid;
+    for (const AlgorithmName& name : kAlgorithmNames) {
+        if (std::strcmp(oid, name.oid) == 0) {
+            id = name.stringId;
+            break;
+        }
+    }
+    out = frame::LoadResourceString(id);
+}
+
+void FormatHexBlock(const uint8_t* bytes, int32_t count, std::string& out) {
+    out.clear();
+    if (bytes == nullptr || count <= 0) return;
+    out.reserve(static_cast<size_t>(count) * 2 + static_cast<size_t>(count / 64) * 2);
+    for (int32_t i = 0; i < count; ++i) {
+        AppendHexByte(out, bytes[i]);
+        if (count > 64 && i != 0 && (i + 1) % 64 == 0) out += "\r\n";
+    }
+}
+
+std::string FormatHex(const uint8_t* bytes, int32_t count) {
+    std::string out;
+    if (bytes == nullptr || count <= 0) return out;
+    out.reserve(static_cast<size_t>(count) * 2);
+    for (int32_t i = 0; i < count; ++i) AppendHexByte(out, bytes[i]);
+    return out;
+}
+
+std::string FormatSerial64(const uint32_t words[2]) {
+    if (words == nullptr) return std::string();
+    const uint64_t value = (uint64_t{words[0]} << 32) | words[1];
+    std::string digits;
+    uint64_t rest = value;
+    do {
+        digits.insert(digits.begin(), kHexDigits[rest & 0x0F]);
+        rest >>= 4;
+    } while (rest != 0);
+    if (digits.size() % 2 != 0) digits.insert(digits.begin(), '0');
+    return digits;
+}
+
+}  // namespace zorbelu::dialogs

@@ -1,0 +1,547 @@
+#include "platform/dialog.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "frame/module_state.h"
+#include "platform/module.h"
+#include "platform/ui_backend.h"
+
+namespace zorbelu::platform {
+namespace {
+
+// The result of a dialog whose template cannot be found.
+constexpr uint32_t kTemplateMissing = 1004;
+
+std::function<void(Dialog&)>& ModalStartObserver() {
+    static std::function<void(Dialog&)> observer;
+    return observer;
+}
+
+const ZorbeluDialogTemplate* TemplateOf(HINSTANCE module, uint32_t id) {
+    const ZorbeluBinaryResource* resource = FindResource(module, "DIALOG", id);
+    if (resource == nullptr || resource->data == nullptr || resource->size != sizeof(ZorbeluDialogTemplate))
+        return nullptr;
+    const auto* dialog = static_cast<const ZorbeluDialogTemplate*>(resource->data);
+    if (dialog->version != ZORBELU_DIALOG_TEMPLATE_VERSION || dialog->id != id) return nullptr;
+    if (dialog->controlCount != 0 && dialog->controls == nullptr) return nullptr;
+    return dialog;
+}
+
+HWND HandleOf(const Dialog* dialog) {
+    return reinterpret_cast<HWND>(const_cast<Dialog*>(dialog));
+}
+
+}  // namespace
+
+const ZorbeluDialogTemplate* FindDialogTemplate(uint32_t id) {
+    if (const ZorbeluDialogTemplate* found = TemplateOf(frame::AfxGetResourceHandle(), id)) return found;
+    return TemplateOf(OwnModuleHandle(), id);
+}
+
+const ZorbeluBinaryResource* FindImage(uint32_t id) {
+    const ZorbeluBinaryResource* found = FindResource(frame::AfxGetResourceHandle(), "PNG", id);
+    if (found == nullptr || found->data == nullptr) found = FindResource(OwnModuleHandle(), "PNG", id);
+    return found != nullptr && found->data != nullptr ? found : nullptr;
+}
+
+// ---- The backend's window, owned for the length of one modal run ----------
+
+class Dialog::Window {
+public:
+    Window(Dialog& dialog, const ZorbeluUiWindowSpec& spec, void* owner) : backend_(UiBackend()) {
+        events_ = {&dialog,          &Dialog::OnClicked,        &Dialog::OnSelected,    &Dialog::OnEdited,
+                   &Dialog::OnToggled, &Dialog::OnCloseRequested, &Dialog::OnModalStarted};
+        handle_ = backend_.createWindow(&spec, owner, &events_);
+    }
+    ~Window() {
+        if (handle_ != nullptr) backend_.destroyWindow(handle_);
+    }
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    void* handle() const { return handle_; }
+    const ZorbeluUiBackend& backend() const { return backend_; }
+
+private:
+    const ZorbeluUiBackend& backend_;
+    ZorbeluUiEvents events_{};
+    void* handle_ = nullptr;
+};
+
+namespace {
+
+// A control in the form the backend takes; valid while `control` and
+// `items` live.
+ZorbeluUiControl Describe(uint32_t kind, int id, uint32_t style, const std::string& text, const PixelRect& rect,
+                          bool visible, bool enabled, bool checked, const ZorbeluBinaryResource* image,
+                          const std::vector<const char*>& items, int selected) {
+    ZorbeluUiControl out{};
+    out.kind = kind;
+    out.id = id;
+    out.style = style;
+    out.text = text.c_str();
+    out.x = rect.x;
+    out.y = rect.y;
+    out.width = rect.width;
+    out.height = rect.height;
+    out.visible = visible ? 1 : 0;
+    out.enabled = enabled ? 1 : 0;
+    out.checked = checked ? 1 : 0;
+    if (image != nullptr) {
+        out.image = static_cast<const uint8_t*>(image->data);
+        out.imageSize = image->size;
+    }
+    out.items = items.empty() ? nullptr : items.data();
+    out.itemCount = static_cast<uint32_t>(items.size());
+    out.selected = selected;
+    return out;
+}
+
+std::vector<const char*> ItemPointers(const std::vector<std::string>& items) {
+    std::vector<const char*> pointers;
+    pointers.reserve(items.size());
+    for (const std::string& item : items) pointers.push_back(item.c_str());
+    return pointers;
+}
+
+// Keeps the registry of live windows and the active window right for the
+// length of a modal run, on every way out.
+class LiveWindowScope {
+public:
+    explicit LiveWindowScope(HWND window) : window_(window), previous_(GetActiveWindow()) {
+        RegisterWindow(window_);
+        SetActiveWindow(window_);
+    }
+    ~LiveWindowScope() {
+        UnregisterWindow(window_);
+        SetActiveWindow(IsWindow(previous_) ? previous_ : nullptr);
+    }
+    LiveWindowScope(const LiveWindowScope&) = delete;
+    LiveWindowScope& operator=(const LiveWindowScope&) = delete;
+
+private:
+    HWND window_;
+    HWND previous_;
+};
+
+}  // namespace
+
+// ---- Data exchange -------------------------------------------------------------
+
+void DataExchange::Text(int id, std::string& value) {
+    if (saving_) {
+        if (dialog_.HasItem(id)) value = dialog_.GetItemText(id);
+    } else {
+        dialog_.SetItemText(id, value);
+    }
+}
+
+void DataExchange::Check(int id, bool& value) {
+    if (saving_) {
+        if (dialog_.HasItem(id)) value = dialog_.GetCheck(id);
+    } else {
+        dialog_.SetCheck(id, value);
+    }
+}
+
+void DataExchange::ComboIndex(int id, int& value) {
+    if (saving_) {
+        if (dialog_.HasItem(id)) value = dialog_.GetCurSel(id);
+    } else {
+        dialog_.SetCurSel(id, value);
+    }
+}
+
+// ---- The dialog ------------------------------------------------------------------
+
+Dialog::Dialog(uint32_t templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
+
+Dialog::~Dialog() = default;
+
+HWND Dialog::GetSafeHwnd() const { return window_ != nullptr ? HandleOf(this) : nullptr; }
+
+Dialog* DialogFromHandle(HWND window) {
+    return IsWindow(window) ? reinterpret_cast<Dialog*>(window) : nullptr;
+}
+
+void* BackendWindowOf(HWND window) {
+    Dialog* dialog = DialogFromHandle(window);
+    return dialog != nullptr && dialog->window_ != nullptr ? dialog->window_->handle() : nullptr;
+}
+
+void SetModalStartObserver(std::function<void(Dialog&)> observer) { ModalStartObserver() = std::move(observer); }
+
+int Dialog::DoModal() {
+    lastError_ = 1;
+    failure_ = nullptr;
+    ended_ = false;
+    result_ = IDCANCEL;
+    if (window_ != nullptr) {  // already running
+        lastError_ = kTemplateMissing;
+        return -1;
+    }
+    if (UiStatus() != 1) {
+        lastError_ = UiStatus();
+        return -1;
+    }
+    const ZorbeluDialogTemplate* dialog = FindDialogTemplate(templateId_);
+    if (dialog == nullptr) {
+        lastError_ = kTemplateMissing;
+        return -1;
+    }
+
+    // The controls, from the template, in pixels.
+    controls_.clear();
+    controls_.reserve(dialog->controlCount);
+    for (uint32_t i = 0; i < dialog->controlCount; ++i) {
+        const ZorbeluDialogControl& c = dialog->controls[i];
+        Control control;
+        control.kind = c.kind;
+        control.id = c.id;
+        control.style = c.style;
+        control.text = c.text != nullptr ? c.text : "";
+        control.rect = MapDialogRect(c.rect);
+        control.visible = (c.style & ZORBELU_CS_HIDDEN) == 0;
+        control.enabled = (c.style & ZORBELU_CS_DISABLED) == 0;
+        if (c.kind == ZORBELU_CTL_PICTURE && c.image != 0) control.image = FindImage(c.image);
+        controls_.push_back(std::move(control));
+    }
+    caption_ = dialog->caption != nullptr ? dialog->caption : "";
+
+    std::vector<std::vector<const char*>> items(controls_.size());
+    std::vector<ZorbeluUiControl> described;
+    described.reserve(controls_.size());
+    for (const Control& c : controls_)
+        described.push_back(Describe(c.kind, c.id, c.style, c.text, c.rect, c.visible, c.enabled, c.checked, c.image,
+                                     items[described.size()], c.selected));
+    const PixelRect size = MapDialogRect(dialog->rect);
+    ZorbeluUiWindowSpec spec{};
+    spec.templateId = templateId_;
+    spec.caption = caption_.c_str();
+    spec.style = dialog->style;
+    spec.width = size.width;
+    spec.height = size.height;
+    spec.fontName = dialog->fontName;
+    spec.fontPoints = dialog->fontPoints;
+    spec.controls = described.data();
+    spec.controlCount = static_cast<uint32_t>(described.size());
+
+    // A dialog without a parent belongs to the active window, as on Windows.
+    Dialog* owner = DialogFromHandle(parent_ != nullptr ? parent_ : GetActiveWindow());
+    void* ownerWindow = owner != nullptr && owner->window_ != nullptr ? owner->window_->handle() : nullptr;
+
+    Window window(*this, spec, ownerWindow);
+    if (window.handle() == nullptr) {
+        lastError_ = kUiUnavailable;
+        controls_.clear();
+        return -1;
+    }
+    struct Detach {
+        Dialog& dialog;
+        ~Detach() {
+            dialog.window_ = nullptr;
+            dialog.controls_.clear();
+        }
+    } detach{*this};
+    window_ = &window;
+    LiveWindowScope live(HandleOf(this));
+
+    try {
+        OnInitDialog();
+    } catch (...) {
+        Fail(std::current_exception());
+    }
+    if (!ended_) window.backend().runModal(window.handle());
+    if (failure_ != nullptr) std::rethrow_exception(std::exchange(failure_, nullptr));
+    return result_;
+}
+
+void Dialog::EndDialog(int result) {
+    if (ended_) return;
+    ended_ = true;
+    result_ = result;
+    if (window_ != nullptr) window_->backend().endModal(window_->handle());
+}
+
+void Dialog::Fail(std::exception_ptr error) {
+    if (failure_ == nullptr) failure_ = std::move(error);
+    EndDialog(-1);
+}
+
+bool Dialog::OnInitDialog() {
+    UpdateData(false);
+    return true;
+}
+
+void Dialog::DoDataExchange(DataExchange&) {}
+
+void Dialog::OnOK() {
+    if (UpdateData(true)) EndDialog(IDOK);
+}
+
+void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void Dialog::On(int id, Notify event, std::function<void()> handler) {
+    handlers_[{id, event}] = std::move(handler);
+}
+
+bool Dialog::UpdateData(bool saveAndValidate) {
+    if (window_ == nullptr) return false;
+    DataExchange dx(*this, saveAndValidate);
+    DoDataExchange(dx);
+    return true;
+}
+
+Dialog::Control* Dialog::Find(int id) {
+    if (window_ == nullptr || id == ZORBELU_ID_NONE) return nullptr;
+    for (Control& c : controls_)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+const Dialog::Control* Dialog::Find(int id) const { return const_cast<Dialog*>(this)->Find(id); }
+
+void Dialog::Sync(const Control& control) {
+    if (window_ == nullptr) return;
+    const std::vector<const char*> items = ItemPointers(control.items);
+    const ZorbeluUiControl described = Describe(control.kind, control.id, control.style, control.text, control.rect,
+                                                control.visible, control.enabled, control.checked, control.image,
+                                                items, control.selected);
+    const auto index = static_cast<uint32_t>(&control - controls_.data());
+    window_->backend().updateControl(window_->handle(), index, &described);
+}
+
+bool Dialog::HasItem(int id) const { return Find(id) != nullptr; }
+
+bool Dialog::SetItemText(int id, std::string_view text) {
+    Control* c = Find(id);
+    if (c == nullptr) return false;
+    c->text.assign(text.data(), text.size());
+    Sync(*c);
+    return true;
+}
+
+std::string Dialog::GetItemText(int id) const {
+    const Control* c = Find(id);
+    return c != nullptr ? c->text : std::string();
+}
+
+bool Dialog::ShowItem(int id, bool show) {
+    Control* c = Find(id);
+    if (c == nullptr) return false;
+    c->visible = show;
+    Sync(*c);
+    return true;
+}
+
+bool Dialog::EnableItem(int id, bool enable) {
+    Control* c = Find(id);
+    if (c == nullptr) return false;
+    c->enabled = enable;
+    Sync(*c);
+    return true;
+}
+
+bool Dialog::IsItemVisible(int id) const {
+    const Control* c = Find(id);
+    return c != nullptr && c->visible;
+}
+
+bool Dialog::IsItemEnabled(int id) const {
+    const Control* c = Find(id);
+    return c != nullptr && c->enabled;
+}
+
+bool Dialog::MoveItem(int id, const PixelRect& rect) {
+    Control* c = Find(id);
+    if (c == nullptr || rect.width < 0 || rect.height < 0) return false;
+    c->rect = rect;
+    Sync(*c);
+    return true;
+}
+
+std::optional<PixelRect> Dialog::GetItemRect(int id) const {
+    const Control* c = Find(id);
+    if (c == nullptr) return std::nullopt;
+    return c->rect;
+}
+
+bool Dialog::SetCheck(int id, bool checked) {
+    Control* c = Find(id);
+    if (c == nullptr) return false;
+    c->checked = checked;
+    Sync(*c);
+    return true;
+}
+
+bool Dialog::GetCheck(int id) const {
+    const Control* c = Find(id);
+    return c != nullptr && c->checked;
+}
+
+int Dialog::AddItem(int id, std::string_view text) {
+    Control* c = Find(id);
+    if (c == nullptr) return -1;
+    return InsertItem(id, static_cast<int>(c->items.size()), text);
+}
+
+int Dialog::InsertItem(int id, int index, std::string_view text) {
+    Control* c = Find(id);
+    if (c == nullptr || index < -1 || index > static_cast<int>(c->items.size())) return -1;
+    if (index == -1) index = static_cast<int>(c->items.size());
+    c->items.insert(c->items.begin() + index, std::string(text));
+    if (c->selected >= index) ++c->selected;
+    Sync(*c);
+    return index;
+}
+
+bool Dialog::ResetItems(int id) {
+    Control* c = Find(id);
+    if (c == nullptr) return false;
+    c->items.clear();
+    c->selected = -1;
+    Sync(*c);
+    return true;
+}
+
+int Dialog::ItemCount(int id) const {
+    const Control* c = Find(id);
+    return c != nullptr ? static_cast<int>(c->items.size()) : -1;
+}
+
+int Dialog::GetCurSel(int id) const {
+    const Control* c = Find(id);
+    return c != nullptr ? c->selected : -1;
+}
+
+bool Dialog::SetCurSel(int id, int index) {
+    Control* c = Find(id);
+    if (c == nullptr || index < -1 || index >= static_cast<int>(c->items.size())) return false;
+    c->selected = index;
+    Sync(*c);
+    return true;
+}
+
+void Dialog::SetCaption(std::string_view caption) {
+    caption_.assign(caption.data(), caption.size());
+    if (window_ != nullptr) window_->backend().setCaption(window_->handle(), caption_.c_str());
+}
+
+std::vector<ControlView> Dialog::Controls() const {
+    std::vector<ControlView> views;
+    if (window_ == nullptr) return views;
+    views.reserve(controls_.size());
+    for (const Control& c : controls_) views.push_back({c.kind, c.id, c.style, c.text, c.rect, c.visible, c.enabled});
+    return views;
+}
+
+bool Dialog::NaturalSize(size_t index, int* width, int* height) const {
+    if (window_ == nullptr || index >= controls_.size() || window_->backend().naturalSize == nullptr) return false;
+    int32_t w = 0, h = 0;
+    if (window_->backend().naturalSize(window_->handle(), static_cast<uint32_t>(index), &w, &h) != 1) return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
+bool Dialog::Snapshot(const std::string& pngPath) const {
+    if (window_ == nullptr || window_->backend().snapshot == nullptr) return false;
+    return window_->backend().snapshot(window_->handle(), pngPath.c_str()) == 1;
+}
+
+bool Dialog::Dispatch(int id, Notify event) {
+    const auto found = handlers_.find({id, event});
+    if (found == handlers_.end()) return false;
+    found->second();
+    return true;
+}
+
+// ---- Events from the backend. They run inside the backend's loop, which
+// may be C code: nothing may be thrown through it, so an exception ends the
+// dialog and DoModal throws it again. ---------------------------------------------
+
+namespace {
+template <typename Body>
+void Guarded(Dialog* dialog, Body&& body, void (*fail)(Dialog*, std::exception_ptr)) {
+    try {
+        body();
+    } catch (...) {
+        fail(dialog, std::current_exception());
+    }
+}
+}  // namespace
+
+void Dialog::OnClicked(void* context, uint32_t index) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(
+        self,
+        [&] {
+            if (index >= self->controls_.size()) return;
+            const Control& c = self->controls_[index];
+            if (!c.visible || !c.enabled) return;
+            const int id = c.id;
+            if (self->Dispatch(id, Notify::Clicked)) return;
+            if (id == IDOK) self->OnOK();
+            if (id == IDCANCEL) self->OnCancel();
+        },
+        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+}
+
+void Dialog::OnSelected(void* context, uint32_t index, int32_t item) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(
+        self,
+        [&] {
+            if (index >= self->controls_.size()) return;
+            Control& c = self->controls_[index];
+            if (item < -1 || item >= static_cast<int>(c.items.size())) return;
+            c.selected = item;
+            self->Dispatch(c.id, Notify::SelectionChanged);
+        },
+        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+}
+
+void Dialog::OnEdited(void* context, uint32_t index, const char* text) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(
+        self,
+        [&] {
+            if (index >= self->controls_.size()) return;
+            Control& c = self->controls_[index];
+            c.text = text != nullptr ? text : "";
+            self->Dispatch(c.id, Notify::TextChanged);
+        },
+        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+}
+
+void Dialog::OnToggled(void* context, uint32_t index, int32_t checked) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(
+        self,
+        [&] {
+            if (index >= self->controls_.size()) return;
+            Control& c = self->controls_[index];
+            c.checked = checked != 0;
+            self->Dispatch(c.id, Notify::Clicked);
+        },
+        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+}
+
+void Dialog::OnCloseRequested(void* context) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(
+        self, [&] { self->OnCancel(); }, [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+}
+
+void Dialog::OnModalStarted(void* context) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(
+        self,
+        [&] {
+            if (ModalStartObserver()) ModalStartObserver()(*self);
+        },
+        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+}
+
+}  // namespace zorbelu::platform

@@ -1,0 +1,103 @@
+// The interface between the dialog runtime and a UI backend.
+//
+// A backend is a const table of functions (ZorbeluUiBackend), chosen once
+// per process (ui_backend.h). The headless backend is compiled into the
+// library; the GTK backend lives in a module of its own
+// (libzorbelutilnd-gtk.so) that exports the table under the symbol
+// ZORBELU_UI_BACKEND_SYMBOL, so that the library itself links no toolkit.
+//
+// The runtime keeps the truth about every control; it hands the backend a
+// full description of a control whenever anything of it changes, and the
+// backend reports what the user did through ZorbeluUiEvents. A backend's
+// window is an opaque pointer to the runtime. Plain C types only: the two
+// sides may be built apart.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+// One control as the backend shows it: pixels, never dialog units.
+struct ZorbeluUiControl {
+    uint32_t kind;  // ZORBELU_CTL_* (dialog_template.h)
+    int32_t id;
+    uint32_t style;  // ZORBELU_CS_*
+    const char* text;
+    int32_t x, y, width, height;
+    int32_t visible;
+    int32_t enabled;
+    int32_t checked;  // check boxes
+    const uint8_t* image;  // pictures: PNG bytes, or NULL
+    uint32_t imageSize;
+    const char* const* items;  // combo boxes, lists, tabs
+    uint32_t itemCount;
+    int32_t selected;  // -1 for none
+};
+
+struct ZorbeluUiWindowSpec {
+    uint32_t templateId;
+    const char* caption;
+    uint32_t style;  // ZORBELU_DS_*
+    int32_t width, height;  // client area, pixels
+    const char* fontName;
+    uint32_t fontPoints;
+    const ZorbeluUiControl* controls;  // in template order, which is the tab order
+    uint32_t controlCount;
+};
+
+// What the user did, reported to the runtime. `index` is the control's
+// position in the window's spec.
+struct ZorbeluUiEvents {
+    void* context;
+    void (*clicked)(void* context, uint32_t index);
+    void (*selected)(void* context, uint32_t index, int32_t item);
+    void (*edited)(void* context, uint32_t index, const char* text);
+    void (*toggled)(void* context, uint32_t index, int32_t checked);
+    void (*closeRequested)(void* context);  // the window's close box: Cancel
+    void (*modalStarted)(void* context);     // the window is on screen, the loop runs
+};
+
+struct ZorbeluUiFileFilter {
+    const char* description;  // "Time-Stamp Token Files (*.tst)"
+    const char* patterns;     // "*.tst", several joined by ';'
+};
+
+struct ZorbeluUiFileRequest {
+    int32_t save;  // 0 open, 1 save
+    const char* title;  // may be NULL
+    const char* initialName;
+    const char* defaultExtension;  // without the dot; may be NULL
+    const ZorbeluUiFileFilter* filters;
+    uint32_t filterCount;
+};
+
+struct ZorbeluUiBackend {
+    uint32_t version;  // ZORBELU_UI_BACKEND_VERSION
+    const char* name;
+    // Once per process before anything else: 1 when windows can be shown,
+    // else the code every dialog then fails with. Optional (NULL: ready).
+    uint32_t (*start)(void);
+    // Creates a hidden window with its controls; NULL on failure.
+    void* (*createWindow)(const ZorbeluUiWindowSpec* spec, void* owner, const ZorbeluUiEvents* events);
+    void (*destroyWindow)(void* window);
+    void (*updateControl)(void* window, uint32_t index, const ZorbeluUiControl* control);
+    void (*setCaption)(void* window, const char* caption);
+    // Shows the window modally, calls events->modalStarted once, and returns
+    // when endModal is called.
+    void (*runModal)(void* window);
+    void (*endModal)(void* window);
+    // A message box: the button pressed (IDOK, IDYES, ...), 0 on failure.
+    int32_t (*messageBox)(void* owner, const char* text, const char* caption, uint32_t type);
+    // Optional. 1 and the chosen path; 0 cancelled; -1 failure.
+    int32_t (*fileDialog)(void* owner, const ZorbeluUiFileRequest* request, char* path, uint32_t size);
+    // Optional, for layout tests: the smallest size that shows the whole text
+    // of a control at its current width. 1, or 0 when unknown.
+    int32_t (*naturalSize)(void* window, uint32_t index, int32_t* width, int32_t* height);
+    // Optional: writes what the window shows as a PNG file. 1 on success.
+    int32_t (*snapshot)(void* window, const char* pngPath);
+};
+
+}  // extern "C"
+
+#define ZORBELU_UI_BACKEND_VERSION 1u
+#define ZORBELU_UI_BACKEND_SYMBOL "zorbelu_ui_backend"

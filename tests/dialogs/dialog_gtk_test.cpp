@@ -1,0 +1,118 @@
+// Template 129 rendered by the GTK backend, in English and German, with a
+// real TAC: every control's natural size must fit its rectangle, and a
+// screenshot of each language is written for people to look at.
+//
+// Needs a display: ctest runs it under `xvfb-run -a`; without any display
+// it skips.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/test_util.h"
+#include "dialogs/token/tac_properties_dialog.h"
+#include "frame/module_state.h"
+#include "platform/dialog.h"
+#include "platform/module.h"
+#include "platform/ui_backend.h"
+
+namespace {
+
+using namespace zorbelu;
+
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+// What a control needs that its rectangle does not give, or "".
+std::string Overflow(const platform::Dialog& dialog, size_t index, const platform::ControlView& c) {
+    bool checkWidth = false, checkHeight = false;
+    switch (c.kind) {
+        case ZORBELU_CTL_STATIC:
+        case ZORBELU_CTL_BUTTON:
+        case ZORBELU_CTL_CHECKBOX:
+        case ZORBELU_CTL_GROUPBOX:
+        case ZORBELU_CTL_PICTURE:
+            checkWidth = checkHeight = true;
+            break;
+        case ZORBELU_CTL_EDIT:  // the text scrolls; the field's line must fit
+            checkHeight = (c.style & ZORBELU_CS_MULTILINE) == 0;
+            break;
+        case ZORBELU_CTL_COMBOBOX:
+            checkHeight = true;
+            break;
+        default:
+            break;
+    }
+    if (!c.visible || (!checkWidth && !checkHeight)) return "";
+    int width = 0, height = 0;
+    if (!dialog.NaturalSize(index, &width, &height)) return "no natural size";
+    // A group box's label only has to fit across; its frame is drawn to any height.
+    if (c.kind == ZORBELU_CTL_GROUPBOX) checkHeight = false;
+    std::ostringstream out;
+    if ((checkWidth && width > c.rect.width) || (checkHeight && height > c.rect.height))
+        out << "control " << index << " (id " << c.id << ", \"" << c.text << "\") needs " << width << "x" << height
+            << " px, has " << c.rect.width << "x" << c.rect.height;
+    return out.str();
+}
+
+TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
+    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
+    ASSERT_STREQ(platform::UiBackendName(), "gtk");
+
+    // The real token's TAC, so that the fields hold real values.
+    const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
+    std::vector<uint8_t> buffer(4000);
+    ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
+    const ZORBELUBlob blob = coretest::Blob(token);
+    ASSERT_EQ(ZORBELGetTAC(&blob, &tac), 1u);
+    const ZORBELUBlob tacBlob{tac.data, tac.length};
+    ZORBELTACCertInfo info{};
+    ZORBELTACTimingMetrics metrics{};
+    ZORBELTACTimingPolicy policy{};
+    ASSERT_EQ(ZORBELGetTACCertInfo(&tacBlob, &info), 1u);
+    ASSERT_EQ(ZORBELGetTACTimingMetrics(&tacBlob, &metrics), 1u);
+    ASSERT_EQ(ZORBELGetTACTimingPolicy(&tacBlob, &policy), 1u);
+
+    const char* dirEnv = std::getenv("ZORBELU_SCREENSHOT_DIR");
+    const std::string dir = dirEnv != nullptr && *dirEnv != '\0' ? dirEnv : ".";
+    std::system(("mkdir -p '" + dir + "'").c_str());
+
+    platform::HINSTANCE german = platform::LoadLibraryA(GERMAN_LANGUAGE_MODULE);
+    ASSERT_NE(german, nullptr);
+    struct Language {
+        const char* name;
+        platform::HINSTANCE module;
+    };
+    for (const Language& language : {Language{"enu", platform::OwnModuleHandle()}, Language{"deu", german}}) {
+        frame::AfxSetResourceHandle(language.module);
+        std::vector<std::string> overflows;
+        bool looked = false, shot = false;
+        const std::string png = dir + "/tac_properties_" + language.name + ".png";
+        platform::SetModalStartObserver([&](platform::Dialog& dialog) {
+            looked = true;
+            const std::vector<platform::ControlView> controls = dialog.Controls();
+            for (size_t i = 0; i < controls.size(); ++i)
+                if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
+                    overflows.push_back(problem);
+            shot = dialog.Snapshot(png);
+            dialog.EndDialog(platform::IDOK);
+        });
+        EXPECT_EQ(dialogs::ShowTACDialog(info, metrics, policy), 1u) << language.name;
+        platform::SetModalStartObserver(nullptr);
+        EXPECT_TRUE(looked) << language.name;
+        EXPECT_TRUE(shot) << png;
+        for (const std::string& problem : overflows) ADD_FAILURE() << language.name << ": " << problem;
+    }
+    frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+    platform::FreeLibrary(german);
+}
+
+}  // namespace

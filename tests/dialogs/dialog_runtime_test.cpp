@@ -1,0 +1,344 @@
+// The dialog runtime on the headless backend: templates through the current
+// resource module, the modal run, data exchange, handlers, control state,
+// the registry of live windows, message boxes and file dialogs, and the
+// failure without any backend.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "dialogs/test_dialog_ids.h"
+#include "frame/module_state.h"
+#include "platform/dialog.h"
+#include "platform/dialog_file.h"
+#include "platform/module.h"
+#include "platform/ui_backend.h"
+#include "platform/ui_headless.h"
+
+namespace {
+
+using namespace zorbelu;
+using namespace zorbelu::dialogtest;
+using platform::Notify;
+namespace hl = platform::headless;
+
+class Sample : public platform::Dialog {
+public:
+    explicit Sample(platform::HWND parent = nullptr) : Dialog(900, parent) {
+        On(kApply, Notify::Clicked, [this] {
+            ++applied;
+            UpdateData(true);
+        });
+        On(kCombo, Notify::SelectionChanged, [this] { picked = GetItemText(kCombo) + "#" + std::to_string(GetCurSel(kCombo)); });
+        On(kEnd42, Notify::Clicked, [this] { EndDialog(42); });
+        On(kThrow, Notify::Clicked, [] { throw std::runtime_error("handler failed"); });
+        On(kNested, Notify::Clicked, [this] {
+            outerDuringNested = GetSafeHwnd();
+            Sample inner(GetSafeHwnd());
+            innerResult = inner.DoModal();
+            activeAfterNested = platform::GetActiveWindow();
+        });
+        On(kMessage, Notify::Clicked, [this] {
+            answer = platform::MessageBoxA(GetSafeHwnd(), "Sure?", "Question", platform::MB_YESNO);
+        });
+        On(kSave, Notify::Clicked, [this] {
+            platform::FileDialog save(false, "tst", "token", "Tokens (*.tst)|*.tst|All Files (*.*)|*.*||",
+                                      GetSafeHwnd());
+            saveResult = save.DoModal();
+            savedPath = save.GetPathName();
+        });
+    }
+
+    std::string name = "initial";
+    bool flag = true;
+    int applied = 0;
+    std::string picked;
+    int innerResult = 0;
+    int answer = 0;
+    int saveResult = 0;
+    std::string savedPath;
+    platform::HWND outerDuringNested = nullptr;
+    platform::HWND activeAfterNested = nullptr;
+    platform::HWND seenHandle = nullptr;
+    bool throwInInit = false;
+
+protected:
+    bool OnInitDialog() override {
+        if (throwInInit) throw std::runtime_error("init failed");
+        seenHandle = GetSafeHwnd();
+        AddItem(kCombo, "first");
+        InsertItem(kCombo, 0, "second");  // in front: the list reads second, first
+        SetCurSel(kCombo, 1);
+        AddItem(kTab, "General");
+        AddItem(kTab, "Details");
+        SetCurSel(kTab, 0);
+        ShowItem(kEnd42, true);
+        return Dialog::OnInitDialog();
+    }
+    void DoDataExchange(platform::DataExchange& dx) override {
+        dx.Text(kName, name);
+        dx.Check(kFlag, flag);
+    }
+};
+
+// Every test runs with the test module as the current resource module.
+class DialogRuntime : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_STREQ(platform::UiBackendName(), "headless");
+        module_ = platform::LoadLibraryA(TEST_DIALOG_MODULE);
+        ASSERT_NE(module_, nullptr);
+        previous_ = frame::AfxGetResourceHandle();
+        frame::AfxSetResourceHandle(module_);
+        hl::Reset();
+    }
+    void TearDown() override {
+        frame::AfxSetResourceHandle(previous_);
+        platform::FreeLibrary(module_);
+    }
+    const hl::ModalRun& LastRun() const { return hl::Runs().back(); }
+
+    platform::HINSTANCE module_ = nullptr;
+    platform::HINSTANCE previous_ = nullptr;
+};
+
+TEST(DialogUnits, MapToPixelsByTheFixedBaseUnit) {
+    struct Case {
+        ZorbeluDialogRect units;
+        platform::PixelRect pixels;
+    };
+    const Case cases[] = {
+        {{0, 0, 4, 8}, {0, 0, 7, 16}},
+        {{7, 7, 230, 135}, {12, 14, 403, 270}},  // edges round half away from zero: 12.25 -> 12, 414.75 -> 415
+        {{1, 1, 1, 1}, {2, 2, 2, 2}},            // 1.75 -> 2, 3.5 -> 4
+        {{2, 0, 1, 0}, {4, 0, 1, 0}},            // 3.5 -> 4, 5.25 -> 5: adjacent controls stay adjacent
+        {{-4, -8, 4, 8}, {-7, -16, 7, 16}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::MapDialogRect(c.units), c.pixels)
+            << c.units.x << "," << c.units.y << "," << c.units.width << "," << c.units.height;
+    }
+}
+
+TEST_F(DialogRuntime, TemplatesComeFromTheCurrentModuleThenTheLibrary) {
+    // The module's own 129 wins over the library's; a template the module
+    // lacks comes from the library; a template of another version counts
+    // as missing.
+    const ZorbeluDialogTemplate* own = platform::FindDialogTemplate(129);
+    ASSERT_NE(own, nullptr);
+    EXPECT_STREQ(own->caption, "Test 129");
+    frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+    ASSERT_NE(platform::FindDialogTemplate(129), nullptr);
+    EXPECT_STRNE(platform::FindDialogTemplate(129)->caption, "Test 129");
+    EXPECT_EQ(platform::FindDialogTemplate(900), nullptr);
+    frame::AfxSetResourceHandle(module_);
+    EXPECT_EQ(platform::FindDialogTemplate(901), nullptr);
+
+    platform::Dialog missing(901);
+    EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_EQ(missing.LastError(), 1004u);
+    EXPECT_TRUE(hl::Runs().empty());
+}
+
+TEST_F(DialogRuntime, OkSavesTheControlsCancelDoesNot) {
+    struct Case {
+        int button;
+        int result;
+        std::string name;
+        bool flag;
+    };
+    const Case cases[] = {{1, platform::IDOK, "typed", false}, {2, platform::IDCANCEL, "initial", true}};
+    for (const Case& c : cases) {
+        Sample dialog;
+        hl::QueueScript({hl::Type(kName, "typed"), hl::Toggle(kFlag, false), hl::Press(c.button)});
+        EXPECT_EQ(dialog.DoModal(), c.result);
+        EXPECT_EQ(dialog.name, c.name);
+        EXPECT_EQ(dialog.flag, c.flag);
+        EXPECT_FALSE(LastRun().closedByBackend);
+        // Members went into the controls before the loop started.
+        EXPECT_EQ(LastRun().atStart.Find(kName)->text, "initial");
+        EXPECT_TRUE(LastRun().atStart.Find(kFlag)->checked);
+    }
+}
+
+TEST_F(DialogRuntime, HandlersRunByControlId) {
+    Sample dialog;
+    hl::QueueScript({hl::Type(kName, "applied"), hl::Press(kApply), hl::Pick(kCombo, 0), hl::Press(kEnd42)});
+    EXPECT_EQ(dialog.DoModal(), 42);
+    EXPECT_EQ(dialog.applied, 1);
+    EXPECT_EQ(dialog.name, "applied");  // UpdateData(true) in the handler
+    EXPECT_EQ(dialog.picked, "#0");
+    const hl::ControlState* combo = LastRun().atStart.Find(kCombo);
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->items, (std::vector<std::string>{"second", "first"}));
+    EXPECT_EQ(combo->selected, 1);
+    EXPECT_EQ(LastRun().atStart.Find(kTab)->items, (std::vector<std::string>{"General", "Details"}));
+}
+
+TEST_F(DialogRuntime, HiddenOrDisabledControlsRefuseTheUser) {
+    Sample dialog;
+    hl::QueueScript({hl::Press(kHidden), hl::Press(kDisabled), hl::Press(777), hl::Pick(kCombo, 5)});
+    EXPECT_EQ(dialog.DoModal(), platform::IDCANCEL);  // the script ran out: closed as by the close box
+    EXPECT_TRUE(LastRun().closedByBackend);
+    EXPECT_EQ(LastRun().refusedActions,
+              (std::vector<std::string>{"control 18 is hidden", "control 19 is disabled", "no control 777",
+                                        "control 12 has no item 5"}));
+}
+
+TEST_F(DialogRuntime, ShowEnableMoveAreSeenByTheBackend) {
+    Sample dialog;
+    hl::WindowState seen;
+    hl::QueueScript({hl::Look([&](const hl::WindowState& w) { seen = w; }), hl::Press(1)});
+    platform::SetModalStartObserver([](platform::Dialog& d) {
+        d.ShowItem(kHidden, true);
+        d.EnableItem(kApply, false);
+        d.MoveItem(kName, {5, 6, 70, 20});
+        d.SetCaption("Renamed");
+    });
+    EXPECT_EQ(dialog.DoModal(), platform::IDOK);
+    platform::SetModalStartObserver(nullptr);
+    EXPECT_EQ(seen.caption, "Renamed");
+    EXPECT_TRUE(seen.Find(kHidden)->visible);
+    EXPECT_FALSE(seen.Find(kApply)->enabled);
+    EXPECT_EQ(seen.Find(kName)->rect, (platform::PixelRect{5, 6, 70, 20}));
+    // Template rectangles in pixels, the window's size, the picture's image.
+    const hl::WindowState& start = LastRun().atStart;
+    EXPECT_EQ(start.width, 350);
+    EXPECT_EQ(start.height, 340);
+    EXPECT_EQ(start.Find(kFlag)->rect, (platform::PixelRect{18, 60, 105, 20}));
+    EXPECT_FALSE(start.Find(kHidden)->visible);
+    EXPECT_FALSE(start.Find(kDisabled)->enabled);
+    EXPECT_EQ(start.Find(kPicture)->imageWidth, 65u);  // bitmap 1003 from the library's own resources
+    EXPECT_EQ(start.Find(kPicture)->imageHeight, 65u);
+    EXPECT_EQ(start.Find(kNoPicture)->imageWidth, 0u);
+    // Outside DoModal there are no controls to change.
+    EXPECT_FALSE(dialog.SetItemText(kName, "x"));
+    EXPECT_FALSE(dialog.GetItemRect(kName).has_value());
+}
+
+TEST_F(DialogRuntime, LiveWhileModalAndOwnerOfNestedDialogs) {
+    Sample dialog;
+    hl::QueueScript({hl::Press(kNested), hl::Press(1)});
+    hl::QueueScript({hl::Press(kEnd42)});  // the inner dialog's
+    EXPECT_EQ(platform::GetActiveWindow(), nullptr);
+    EXPECT_EQ(dialog.DoModal(), platform::IDOK);
+    EXPECT_EQ(dialog.innerResult, 42);
+    ASSERT_NE(dialog.seenHandle, nullptr);
+    EXPECT_EQ(dialog.outerDuringNested, dialog.seenHandle);
+    EXPECT_EQ(dialog.activeAfterNested, dialog.seenHandle);  // the outer dialog is active again
+    ASSERT_EQ(hl::Runs().size(), 2u);
+    EXPECT_EQ(hl::Runs()[0].atStart.owner, dialog.seenHandle);  // the inner run ended first
+    EXPECT_FALSE(platform::IsWindow(dialog.seenHandle));
+    EXPECT_EQ(platform::GetActiveWindow(), nullptr);
+    EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
+}
+
+TEST_F(DialogRuntime, ExceptionsEndTheDialogAndLeaveDoModal) {
+    for (bool inInit : {false, true}) {
+        Sample dialog;
+        dialog.throwInInit = inInit;
+        hl::QueueScript({hl::Press(kThrow), hl::Press(1)});
+        EXPECT_THROW(dialog.DoModal(), std::runtime_error) << inInit;
+        EXPECT_EQ(platform::GetActiveWindow(), nullptr);
+        EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
+    }
+}
+
+TEST_F(DialogRuntime, MessageBoxesAreOwnedByTheDialogAndAnsweredFromTheQueue) {
+    hl::ClearRecordedMessageBoxes();
+    hl::QueueMessageBoxAnswer(platform::IDNO);
+    Sample dialog;
+    hl::QueueScript({hl::Press(kMessage), hl::Press(1)});
+    dialog.DoModal();
+    EXPECT_EQ(dialog.answer, platform::IDNO);
+    ASSERT_EQ(hl::RecordedMessageBoxes().size(), 1u);
+    EXPECT_EQ(hl::RecordedMessageBoxes()[0].owner, dialog.seenHandle);
+    EXPECT_EQ(hl::RecordedMessageBoxes()[0].type, platform::MB_YESNO);
+    // With the queue empty the preset answer holds, and no owner is none.
+    EXPECT_EQ(platform::MessageBoxA(nullptr, "x", "y", 0), platform::IDOK);
+    EXPECT_EQ(hl::RecordedMessageBoxes()[1].owner, nullptr);
+}
+
+TEST_F(DialogRuntime, FileDialogs) {
+    struct Case {
+        std::optional<std::string> answer;
+        int result;
+        std::string path;
+    };
+    const Case cases[] = {
+        {std::string("/tmp/out"), platform::IDOK, "/tmp/out.tst"},        // the default extension is added
+        {std::string("/tmp/out.der"), platform::IDOK, "/tmp/out.der"},    // an own extension is kept
+        {std::string("/tmp/a.b/out"), platform::IDOK, "/tmp/a.b/out.tst"}, // a dot in a folder is none
+        {std::nullopt, platform::IDCANCEL, ""},
+    };
+    for (const Case& c : cases) {
+        Sample dialog;
+        hl::QueueFileAnswer(c.answer);
+        hl::QueueScript({hl::Press(kSave), hl::Press(1)});
+        dialog.DoModal();
+        EXPECT_EQ(dialog.saveResult, c.result);
+        EXPECT_EQ(dialog.savedPath, c.path);
+    }
+    const hl::FileRequest& request = hl::FileRequests().back();
+    EXPECT_TRUE(request.save);
+    EXPECT_EQ(request.initialName, "token");
+    EXPECT_EQ(request.defaultExtension, "tst");
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(request.filters, (Pairs{{"Tokens (*.tst)", "*.tst"}, {"All Files (*.*)", "*.*"}}));
+    // Without a queued answer the dialog is cancelled.
+    platform::FileDialog open(true, "", "", "");
+    EXPECT_EQ(open.DoModal(), platform::IDCANCEL);
+}
+
+TEST(FileDialogFilter, PairsUntilTheDoubleBar) {
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* filter;
+        Pairs pairs;
+    };
+    const Case cases[] = {
+        {"A|*.a|B|*.b;*.c||", {{"A", "*.a"}, {"B", "*.b;*.c"}}},
+        {"A|*.a||B|*.b||", {{"A", "*.a"}}},
+        {"A|*.a|B", {{"A", "*.a"}}},  // an unpaired tail is dropped
+        {"", {}},
+        {"||", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(platform::FileDialog::ParseFilter(c.filter), c.pairs) << c.filter;
+}
+
+#ifdef GTK_UI_MODULE
+constexpr const char kGtkModule[] = GTK_UI_MODULE;
+#else
+constexpr const char kGtkModule[] = "";
+#endif
+
+// Without a usable backend every dialog fails at once with 1004. The
+// backend is chosen once per process, so each case runs in a fresh one.
+TEST(DialogWithoutBackend, FailsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        const char* ui;  // NULL: unset
+        const char* display;
+    };
+    const Case cases[] = {{nullptr, nullptr}, {"gtk", nullptr}, {"no-such-backend", ":0"}, {"gtk", ":987"}};
+    for (const Case& c : cases) {
+        EXPECT_EXIT(
+            {
+                if (c.ui != nullptr) setenv("ZORBELU_UI", c.ui, 1); else unsetenv("ZORBELU_UI");
+                unsetenv("WAYLAND_DISPLAY");
+                if (kGtkModule[0] != '\0') setenv("ZORBELU_UI_MODULE", kGtkModule, 1);  // GTK fails on :987
+                if (c.display != nullptr) setenv("DISPLAY", c.display, 1); else unsetenv("DISPLAY");
+                const auto start = std::chrono::steady_clock::now();
+                platform::Dialog dialog(129);
+                const int result = dialog.DoModal();
+                const bool quick = std::chrono::steady_clock::now() - start < std::chrono::seconds(10);
+                const bool boxFails = platform::MessageBoxA(nullptr, "x", "y", 0) == 0;
+                std::exit(result == -1 && dialog.LastError() == 1004 && quick && boxFails ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << (c.ui != nullptr ? c.ui : "(unset)") << " " << (c.display != nullptr ? c.display : "(none)");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// A resource module for the runtime tests: a template with one control of
+// every kind (900), a template whose version is not ours (901), and its own
+// template 129, which must win over the library's while this module is the
+// current resource module.
+#include "platform/dialog_template.h"
+#include "platform/resource_table.h"
+#include "dialogs/test_dialog_ids.h"
+
+namespace {
+
+using namespace zorbelu::dialogtest;
+
+const ZorbeluStringResource kStrings[] = {{5038, "Unknown (test module)"}};
+
+const ZorbeluDialogControl kControls900[] = {
+    {ZORBELU_CTL_GROUPBOX, ZORBELU_ID_NONE, "Everything", 0, {4, 4, 192, 140}, 0},
+    {ZORBELU_CTL_STATIC, ZORBELU_ID_NONE, "&Name:", 0, {10, 16, 40, 8}, 0},
+    {ZORBELU_CTL_EDIT, kName, "", 0, {52, 14, 100, 12}, 0},
+    {ZORBELU_CTL_CHECKBOX, kFlag, "&Flag", 0, {10, 30, 60, 10}, 0},
+    {ZORBELU_CTL_COMBOBOX, kCombo, "", ZORBELU_CS_VSCROLL, {80, 30, 72, 60}, 0},
+    {ZORBELU_CTL_BUTTON, kApply, "&Apply", 0, {10, 44, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kEnd42, "End 42", 0, {52, 44, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kThrow, "Throw", 0, {94, 44, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kNested, "Nested", 0, {136, 44, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kMessage, "Message", 0, {10, 60, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kHidden, "Hidden", ZORBELU_CS_HIDDEN, {52, 60, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kDisabled, "Disabled", ZORBELU_CS_DISABLED, {94, 60, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kSave, "Save", 0, {136, 60, 40, 14}, 0},
+    {ZORBELU_CTL_PICTURE, kPicture, "", 0, {10, 76, 41, 47}, 1003},
+    {ZORBELU_CTL_PICTURE, kNoPicture, "", 0, {54, 76, 20, 20}, 4242},
+    {ZORBELU_CTL_TAB, kTab, "", 0, {80, 76, 100, 30}, 0},
+    {ZORBELU_CTL_LIST, kList, "", ZORBELU_CS_VSCROLL, {80, 108, 100, 30}, 0},
+    {ZORBELU_CTL_EDIT, kNotes, "", ZORBELU_CS_MULTILINE | ZORBELU_CS_VSCROLL, {10, 126, 60, 16}, 0},
+    {ZORBELU_CTL_FRAME, ZORBELU_ID_NONE, "", 0, {4, 148, 192, 1}, 0},
+    {ZORBELU_CTL_BUTTON, 1, "OK", ZORBELU_CS_DEFAULT, {100, 152, 44, 14}, 0},
+    {ZORBELU_CTL_BUTTON, 2, "Cancel", 0, {148, 152, 44, 14}, 0},
+};
+const ZorbeluDialogTemplate kDialog900 = {ZORBELU_DIALOG_TEMPLATE_VERSION,
+                                          900,
+                                          "Sample",
+                                          ZORBELU_DS_MODALFRAME,
+                                          {0, 0, 200, 170},
+                                          "Arial",
+                                          9,
+                                          kControls900,
+                                          sizeof kControls900 / sizeof kControls900[0]};
+const ZorbeluDialogTemplate kDialog901 = {99, 901, "Future", 0, {0, 0, 10, 10}, "Arial", 9, kControls900, 1};
+const ZorbeluDialogControl kControls129[] = {{ZORBELU_CTL_BUTTON, 1, "OK", 0, {4, 4, 40, 14}, 0}};
+const ZorbeluDialogTemplate kDialog129 = {
+    ZORBELU_DIALOG_TEMPLATE_VERSION, 129, "Test 129", ZORBELU_DS_MODALFRAME, {0, 0, 50, 24}, "Arial", 9, kControls129,
+    1};
+
+const ZorbeluBinaryResource kResources[] = {
+    {"DIALOG", 900, &kDialog900, sizeof kDialog900},
+    {"DIALOG", 901, &kDialog901, sizeof kDialog901},
+    {"DIALOG", 129, &kDialog129, sizeof kDialog129},
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const ZorbeluResourceTable zorbelu_resource_table = {
+    zorbelu::platform::kResourceTableVersion, "TST", kStrings, 1, kResources,
+    sizeof kResources / sizeof kResources[0]};
