@@ -187,13 +187,22 @@ std::string InfoJsonFields(const ZORBELTimeStampInfo& info) {
            ", \"ordering\": " + (info.ordering == 1 ? "true" : "false");
 }
 
+// The engine the options choose: --crl-buffer (the TSA certificate's issuer
+// in "ROOT", its CRL alone), --full (the whole chain, every CRL) or
+// --policy N (the default, policy 1: the whole chain and every CRL, any
+// digest algorithm).
 uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
     const ZORBELUBlob blob = token.blob();
     const uint32_t timeout = static_cast<uint32_t>(std::stoul(args.get("timeout", "0")));
     const ZORBELUProxyInfo proxy = Connection(args);
     Progress progress;
-    const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
-    return ZORBELUVerifyTimeStampTokenEx(&blob, &shortDigest, nullptr, timeout, &proxy);
+    if (args.has("crl-buffer") || args.has("full")) {
+        const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
+        if (args.has("crl-buffer")) return ZORBELUVerifyTimeStampTokenEx(&blob, &shortDigest, nullptr, timeout, &proxy);
+        return ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, timeout, &proxy, nullptr);
+    }
+    const uint32_t policy = static_cast<uint32_t>(std::stoul(args.get("policy", "1")));
+    return ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, timeout, &proxy, nullptr, policy);
 }
 
 }  // namespace

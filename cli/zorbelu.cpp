@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli_support.h"
+#include "demo.h"
 #include "token_commands.h"
 #include "zorbelutil.h"
 
@@ -21,14 +22,22 @@ int PrintUsage(FILE* out) {
         "  info TOKEN [--json]\n"
         "      show what the token says: TSA, policy, time, serial, imprint\n"
         "  verify TOKEN (--data FILE | --digest HEX [--alg NAME]) [OPTIONS]\n"
-        "      verify the token against the data it covers, with the TSA\n"
-        "      certificate's issuer in the \"ROOT\" store and its CRL downloaded\n"
+        "      verify the token against the data it covers\n"
+        "      engine:  --policy N  the TSA certificate's chain through the \"CA\" and\n"
+        "                           \"ROOT\" stores; 1 (default) with a CRL for every\n"
+        "                           certificate, 2 without CRLs, 3 the token alone\n"
+        "               --full      as policy 1, SHA-1, MD5 and SHA-256 only\n"
+        "               --crl-buffer  the issuer in \"ROOT\" and the TSA certificate's CRL\n"
         "      options: --timeout MS (each download; 0 = 15000)\n"
         "               --proxy HOST:PORT | --system-proxy\n"
         "               --user NAME --password TEXT [--domain NAME]\n"
         "               --lang CODE (texts of a language module, e.g. DEU)\n"
         "               --json\n"
         "      NAME: sha1, md5, sha256, sha384, sha512 (default: the token's own)\n"
+        "  demo [--keep] [--lang CODE]\n"
+        "      make a small PKI and a token in a temporary folder, serve the CRL on\n"
+        "      127.0.0.1, and verify the token with every engine, then again after\n"
+        "      the document was changed; needs no network\n"
         "  version    print the library's version\n"
         "  help       print this text\n"
         "\n"
@@ -54,6 +63,7 @@ int Run(int argc, char** argv) {
     if (command == "help" || command == "--help" || command == "-h") return PrintUsage(stdout);
     if (command == "info") return InfoCommand(ParseArguments(argc, argv, 2, kInfoFlags));
     if (command == "verify") return VerifyCommand(ParseArguments(argc, argv, 2, kVerifyFlags));
+    if (command == "demo") return DemoCommand(ParseArguments(argc, argv, 2, kDemoFlags));
     std::fprintf(stderr, "zorbelu: unknown command '%s'\n\n", argv[1]);
     return PrintUsage(stderr);
 }

@@ -1,0 +1,11 @@
+// zorbelu demo: an offline end-to-end verification on an embedded default.
+#pragma once
+
+#include "cli_support.h"
+
+namespace zorbelu::cli {
+
+int DemoCommand(const Arguments& args);
+extern const std::vector<std::string> kDemoFlags;
+
+}  // namespace zorbelu::cli
