@@ -1,0 +1,181 @@
+// The verifications of the whole certificate path, full and by policy,
+// against the fixture PKI and the real test server.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "verify/verify_test_support.h"
+
+namespace {
+
+using namespace zorbelu;
+using fixtures::Ca;
+using fixtures::Crl;
+using fixtures::Damage;
+using fixtures::Digest;
+using fixtures::Store;
+using fixtures::Tsa;
+using fixtures::TokenSpec;
+
+class FullVerification : public ::testing::Test {
+protected:
+    void SetUp() override {
+        served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
+        served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
+    }
+
+    uint32_t Full(const std::string& token, ZORBELUCRLCacheStore* cache = nullptr) {
+        const ZORBELUBlob blob = test::Blob(token);
+        const ZORBELUDigestInfo digest = test::DigestRecord(served_.pki());
+        return ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 3000, nullptr, cache);
+    }
+
+    uint32_t ByPolicy(const std::string& token, uint32_t policy, Digest algorithm = Digest::Sha256,
+                      ZORBELUCRLCacheStore* cache = nullptr) {
+        const ZORBELUBlob blob = test::Blob(token);
+        const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served_.pki(), algorithm);
+        return ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, 3000, nullptr, cache, policy);
+    }
+
+    size_t Downloads(Crl crl) { return served_.server().requestCount(served_.crlPath(crl)); }
+
+    test::ServedPki served_;
+};
+
+TEST_F(FullVerification, AGoodTokenVerifiesThroughEveryCall) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    const ZORBELUBlob blob = test::Blob(token);
+    const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served_.pki());
+    EXPECT_EQ(Full(token), ZORBELU_VS_OK);
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx3(&blob, &digest, 0, nullptr, nullptr), ZORBELU_VS_OK);
+    for (const uint32_t policy : {1u, 2u, 3u}) EXPECT_EQ(ByPolicy(token, policy), ZORBELU_VS_OK) << policy;
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(&blob, &digest, &digest, nullptr, 0, nullptr, 1), ZORBELU_VS_OK);
+}
+
+TEST_F(FullVerification, EachFailureGivesItsStatus) {
+    const struct {
+        const char* what;
+        TokenSpec spec;
+        uint32_t full;
+        uint32_t policy2;
+    } cases[] = {
+        {"TSA certificate expired", TokenSpec(Tsa::Expired), ZORBELU_VS_CERT_EXPIRED, ZORBELU_VS_CERT_EXPIRED},
+        {"TSA certificate revoked", TokenSpec(Tsa::Revoked), ZORBELU_VS_CERT_REVOKED, ZORBELU_VS_OK},
+        {"CRL expired", TokenSpec(Tsa::ExpiredCrl), ZORBELU_VS_CRL_EXPIRED, ZORBELU_VS_OK},
+        {"no extended key usage", TokenSpec(Tsa::NoEku), ZORBELU_VS_CERT_INVALID, ZORBELU_VS_CERT_INVALID},
+        {"intermediate without an http distribution point, fetched by AIA", TokenSpec(Tsa::UnderNoCdpIntermediate),
+         ZORBELU_VS_REVOCATION_UNKNOWN, ZORBELU_VS_OK},
+        {"https distribution point only", TokenSpec(Tsa::HttpsOnlyCdp), ZORBELU_VS_REVOCATION_UNKNOWN,
+         ZORBELU_VS_OK},
+        {"signature damaged", [] { TokenSpec s(Tsa::Good); s.damage = Damage::FlipSignatureByte; return s; }(),
+         ZORBELU_VS_DATA_DAMAGED, ZORBELU_VS_DATA_DAMAGED},
+    };
+    for (const auto& c : cases) {
+        const std::string token = served_.pki().MakeToken(c.spec);
+        EXPECT_EQ(Full(token), c.full) << c.what;
+        EXPECT_EQ(ByPolicy(token, 2), c.policy2) << c.what;
+    }
+}
+
+TEST_F(FullVerification, AnIntermediateWithoutHttpDistributionPointFailsPolicyOne) {
+    served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::NoCdpIntermediate);
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::UnderNoCdpIntermediate));
+    EXPECT_EQ(ByPolicy(token, 1), ZORBELU_VS_REVOCATION_UNKNOWN);
+    EXPECT_EQ(ByPolicy(token, 2), ZORBELU_VS_OK);
+}
+
+TEST_F(FullVerification, AnIntermediateReachableOnlyThroughAiaVerifiesAfterTheSecondWalk) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::AiaOnly));
+    EXPECT_EQ(Full(token), ZORBELU_VS_OK);
+    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+    EXPECT_EQ(Full(token), ZORBELU_VS_OK);  // now in "CA": no second download
+    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+}
+
+TEST_F(FullVerification, WithoutARootTheChainIsUntrusted) {
+    test::ServedPki bare;  // no root installed anywhere
+    bare.pki().InstallInStore(bare.storeDir(), Store::Ca, Ca::Intermediate);
+    const std::string token = bare.pki().MakeToken(TokenSpec(Tsa::Good));
+    const ZORBELUBlob blob = test::Blob(token);
+    const ZORBELUDigestInfo digest = test::DigestRecord(bare.pki());
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 3000, nullptr, nullptr), ZORBELU_VS_CERT_UNTRUSTED);
+    const ZORBELUDigestInfoEx digestEx = test::DigestRecordEx(bare.pki());
+    // Policy 3 gives the core no store: the token's integrity alone.
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digestEx, 3000, nullptr, nullptr, 3), ZORBELU_VS_OK);
+}
+
+TEST_F(FullVerification, PoliciesTwoAndThreeDownloadNothingAndLookAtNoConnection) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    const ZORBELUBlob blob = test::Blob(token);
+    const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served_.pki());
+    ZORBELUProxyInfo refused{};
+    refused.proxyMode = 5;
+    for (const uint32_t policy : {2u, 3u})
+        EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, 0, &refused, nullptr, policy), ZORBELU_VS_OK);
+    EXPECT_EQ(Downloads(Crl::Intermediate) + Downloads(Crl::Root), 0u);
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, 0, &refused, nullptr, 1), ZORBELU_ERR_PARAM);
+}
+
+TEST_F(FullVerification, PolicyArgumentsAreRefusedFirst) {
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 4), ZORBELU_VS_OK);
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 5),
+              ZORBELU_ERR_PARAM);
+    for (const uint32_t policy : {0u, 4u, 5u})
+        EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(nullptr, nullptr, 0, nullptr, nullptr, policy), ZORBELU_ERR_PARAM);
+}
+
+TEST_F(FullVerification, LongDigestsOnlyThroughThePolicyCalls) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good, Digest::Sha512));
+    EXPECT_EQ(ByPolicy(token, 1, Digest::Sha512), ZORBELU_VS_OK);
+    const ZORBELUBlob blob = test::Blob(token);
+    ZORBELUDigestInfo digest{};
+    std::strcpy(digest.algorithmOid, fixtures::FixturePki::DigestOid(Digest::Sha512));
+    digest.digestLength = 64;
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 0, nullptr, nullptr), ZORBELU_ERR_DIGEST);
+}
+
+TEST_F(FullVerification, TheCurrentDocumentIsComparedThroughThePrivateCall) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    const ZORBELUBlob blob = test::Blob(token);
+    const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served_.pki());
+    ZORBELUDigestInfoEx edited = digest;
+    edited.digest[31] ^= 0x80;
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(&blob, &digest, &edited, nullptr, 0, nullptr, 2),
+              ZORBELU_VS_DOCUMENT_EDITED);
+}
+
+TEST_F(FullVerification, ASharedCacheDownloadsEachCrlOnceAndNoCacheEveryTime) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    ZORBELUCRLCacheStore* cache = nullptr;
+    ASSERT_EQ(ZORBELUCreateCRLCacheStore(&cache), ZORBELU_OK);
+    EXPECT_EQ(Full(token, cache), ZORBELU_VS_OK);
+    EXPECT_EQ(ByPolicy(token, 1, Digest::Sha256, cache), ZORBELU_VS_OK);
+    EXPECT_EQ(Downloads(Crl::Intermediate), 1u);
+    EXPECT_EQ(Downloads(Crl::Root), 1u);
+    EXPECT_EQ(ZORBELUFreeCRLCacheStore(cache), ZORBELU_OK);
+    EXPECT_EQ(Full(token), ZORBELU_VS_OK);
+    EXPECT_EQ(Full(token), ZORBELU_VS_OK);
+    EXPECT_EQ(Downloads(Crl::Intermediate), 3u);
+}
+
+TEST_F(FullVerification, ASelfIssuedTsaCertificateIsJudgedByTheCoreAlone) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::SelfIssued));
+    EXPECT_EQ(Full(token), ZORBELU_VS_CERT_UNTRUSTED);
+    EXPECT_EQ(ByPolicy(token, 1), ZORBELU_VS_OK);  // no store: integrity only
+    served_.pki().InstallInStore(served_.storeDir(), Store::Root, Tsa::SelfIssued);
+    EXPECT_EQ(Full(token), ZORBELU_VS_OK);
+    EXPECT_EQ(Downloads(Crl::Intermediate) + Downloads(Crl::Root), 0u);
+}
+
+TEST_F(FullVerification, ConnectionFailuresReachTheCaller) {
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    served_.server().setDelay(served_.crlPath(Crl::Intermediate), std::chrono::seconds(3));
+    const ZORBELUBlob blob = test::Blob(token);
+    const ZORBELUDigestInfo digest = test::DigestRecord(served_.pki());
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 200, nullptr, nullptr), ZORBELU_ERR_COMM_TIMEOUT);
+    served_.server().stop();
+    EXPECT_EQ(Full(token), ZORBELU_ERR_COMM_CONNECT);
+}
+
+}  // namespace
