@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli_support.h"
+#include "cert_commands.h"
 #include "demo.h"
 #include "token_commands.h"
 #include "zorbelutil.h"
@@ -34,6 +35,13 @@ int PrintUsage(FILE* out) {
         "               --lang CODE (texts of a language module, e.g. DEU)\n"
         "               --json\n"
         "      NAME: sha1, md5, sha256, sha384, sha512 (default: the token's own)\n"
+        "  certs TOKEN --out DIR [--timeout MS] [--json]\n"
+        "      gather the TSA certificate, the CA certificates up to a root of the\n"
+        "      \"ROOT\" store and a current CRL for each, and write them to DIR\n"
+        "  tsa-cert CERT [--at TIME --chain-of TOKEN] [--lang CODE] [--json]\n"
+        "      judge a TSA certificate on validity, revocation and chain, now (with\n"
+        "      the system stores and downloaded CRLs) or at TIME (YYYYMMDDhhmmssZ)\n"
+        "      with the chain and CRLs gathered for TOKEN\n"
         "  demo [--keep] [--lang CODE]\n"
         "      make a small PKI and a token in a temporary folder, serve the CRL on\n"
         "      127.0.0.1, and verify the token with every engine, then again after\n"
@@ -64,6 +72,8 @@ int Run(int argc, char** argv) {
     if (command == "info") return InfoCommand(ParseArguments(argc, argv, 2, kInfoFlags));
     if (command == "verify") return VerifyCommand(ParseArguments(argc, argv, 2, kVerifyFlags));
     if (command == "demo") return DemoCommand(ParseArguments(argc, argv, 2, kDemoFlags));
+    if (command == "certs") return CertsCommand(ParseArguments(argc, argv, 2, kCertsFlags));
+    if (command == "tsa-cert") return TsaCertCommand(ParseArguments(argc, argv, 2, kTsaCertFlags));
     std::fprintf(stderr, "zorbelu: unknown command '%s'\n\n", argv[1]);
     return PrintUsage(stderr);
 }
