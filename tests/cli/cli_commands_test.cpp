@@ -1,0 +1,103 @@
+// zorbelu's commands on the fixture PKI: what they print and the exit
+// status a script relies on.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "support/served_pki.h"
+
+namespace {
+
+using namespace zorbelu;
+using fixtures::Ca;
+using fixtures::Store;
+using fixtures::Tsa;
+using fixtures::TokenSpec;
+
+struct CommandRun {
+    int status;
+    std::string output;
+};
+
+CommandRun Zorbelu(const std::string& arguments) {
+    const std::string command = std::string(ZORBELU_CLI) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    std::array<char, 4096> buffer{};
+    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
+        served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
+    }
+    std::string TokenFile(const TokenSpec& spec, const std::string& name) {
+        const std::filesystem::path path = dir_.path() / name;
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        const std::string token = served_.pki().MakeToken(spec);
+        std::fwrite(token.data(), 1, token.size(), out);
+        std::fclose(out);
+        return path.string();
+    }
+    test::ServedPki served_;
+    test::TempDir dir_;
+};
+
+TEST_F(Cli, VerifyExitStatusTellsTheVerdict) {
+    const std::string good = TokenFile(TokenSpec(Tsa::Good), "good.tst");
+    const std::string revoked = TokenFile(TokenSpec(Tsa::Revoked), "revoked.tst");
+    const std::string data = served_.pki().DataPath().string();
+    const struct {
+        std::string arguments;
+        int status;
+        const char* printed;
+    } cases[] = {
+        {"verify " + good + " --data " + data, 0, "2501 Data has not been edited after time-stamping."},
+        {"verify " + good + " --data " + data + " --full", 0, "2501"},
+        {"verify " + good + " --data " + data + " --crl-buffer", 1, "2507"},  // the issuer is no root
+        {"verify " + good + " --data " + data + " --policy 3 --json", 0, "\"result\": 2501"},
+        {"verify " + revoked + " --data " + data, 1, "2504 Certificate used for time-stamp has been revoked."},
+        {"verify " + good + " --data " + good, 1, "2508"},
+        {"verify " + good + " --data " + data + " --lang DEU", 0, "2501 Die Daten"},
+        {"verify " + good + " --digest 00ff --alg sha256", 3, "1401"},
+        {"verify " + good, 2, "give --data FILE or --digest HEX"},
+        {"verify " + data + " --data " + data, 1, "2508"},  // not a token at all
+        {"frobnicate", 2, "unknown command"},
+    };
+    for (const auto& c : cases) {
+        const CommandRun run = Zorbelu(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.printed), std::string::npos) << c.arguments << "\n" << run.output;
+    }
+}
+
+TEST_F(Cli, InfoCertsAndTsaCert) {
+    const std::string good = TokenFile(TokenSpec(Tsa::Good), "good.tst");
+    CommandRun run = Zorbelu("info " + good + " --json");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.output.find("\"imprintAlgorithm\": \"2.16.840.1.101.3.4.2.1\""), std::string::npos) << run.output;
+
+    const std::filesystem::path out = dir_.path() / "gathered";
+    run = Zorbelu("certs " + good + " --out " + out.string());
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* file : {"tsa.cer", "ca-1.cer", "ca-2.cer", "crl-1.crl", "crl-2.crl"})
+        EXPECT_TRUE(std::filesystem::exists(out / file)) << file << "\n" << run.output;
+
+    run = Zorbelu("tsa-cert " + served_.pki().CertPath(Tsa::Revoked).string());
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("revocation  2504"), std::string::npos) << run.output;
+    run = Zorbelu("tsa-cert " + served_.pki().CertPath(Tsa::Good).string() + " --json");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("\"validity\": 1, \"revocation\": 2513, \"chain\": 2515"), std::string::npos)
+        << run.output;
+}
+
+}  // namespace
