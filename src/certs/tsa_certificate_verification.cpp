@@ -29,15 +29,6 @@ constexpr uint32_t kPemConversionCapacity = 15000;
 
 using StoreCtxPtr = X509StoreCtxPtr;
 
-int64_t CertificateTime(const ASN1_TIME* time) {
-    ASN1_GENERALIZEDTIME* general = ASN1_TIME_to_generalizedtime(time, nullptr);
-    if (general == nullptr) return -1;
-    const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(general)),
-                           static_cast<size_t>(ASN1_STRING_length(general)));
-    ASN1_GENERALIZEDTIME_free(general);
-    return util::GeneralizedTimeToTimeT(text.c_str());
-}
-
 enum class Check { Chain, Revocation };
 
 // OpenSSL's verdict as the library's: the same error means another thing
@@ -220,8 +211,8 @@ uint32_t VerifyTsaCertificateAtTime(const ZORBELUCertBlob* cert, const ZORBELCer
 
 bool CheckCertValidityAt(X509* cert, int64_t t, int64_t* reference) {
     if (t <= 0) t = platform::Now();
-    const int64_t notBefore = CertificateTime(X509_get0_notBefore(cert));
-    const int64_t notAfter = CertificateTime(X509_get0_notAfter(cert));
+    const int64_t notBefore = util::Asn1TimeToTimeT(X509_get0_notBefore(cert));
+    const int64_t notAfter = util::Asn1TimeToTimeT(X509_get0_notAfter(cert));
     if (notBefore <= t && t < notAfter) {
         *reference = 0;
         return true;

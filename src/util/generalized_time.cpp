@@ -60,10 +60,8 @@ extern "C" ZORBELU_API int64_t ZORBELUGeneralizedTimeToTimeT(const char* text) {
 
 
 namespace zorbelu::util {
-namespace {
 
-// A certificate time as seconds; -1 when it cannot be converted.
-int64_t CertificateTime(const ASN1_TIME* time) {
+int64_t Asn1TimeToTimeT(const ASN1_TIME* time) {
     ASN1_GENERALIZEDTIME* general = ASN1_TIME_to_generalizedtime(time, nullptr);
     if (general == nullptr) return -1;
     const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(general)),
@@ -72,6 +70,8 @@ int64_t CertificateTime(const ASN1_TIME* time) {
     return GeneralizedTimeToTimeT(text.c_str());
 }
 
+namespace {
+
 uint32_t IsValidity(const ZORBELUCertBlob* cert, int64_t time) {
     if (cert == nullptr || time <= 0 || cert->data == nullptr || cert->length == 0) return ZORBELU_ERR_PARAM;
     if (cert->encoding < ZORBELU_ENCODING_DETECT || cert->encoding > ZORBELU_ENCODING_PEM)
@@ -79,8 +79,8 @@ uint32_t IsValidity(const ZORBELUCertBlob* cert, int64_t time) {
     X509Ptr x509(certs::DecodeCertificate(cert->data, static_cast<int32_t>(cert->length), cert->encoding));
     if (!x509) return ZORBELU_VS_CERT_INVALID;
     // Both ends count as valid.
-    if (time < CertificateTime(X509_get0_notBefore(x509.get()))) return ZORBELU_ERR_NOT_YET_VALID;
-    if (time > CertificateTime(X509_get0_notAfter(x509.get()))) return ZORBELU_ERR_EXPIRED;
+    if (time < Asn1TimeToTimeT(X509_get0_notBefore(x509.get()))) return ZORBELU_ERR_NOT_YET_VALID;
+    if (time > Asn1TimeToTimeT(X509_get0_notAfter(x509.get()))) return ZORBELU_ERR_EXPIRED;
     return ZORBELU_OK;
 }
 
