@@ -1,0 +1,436 @@
+// Verification throughput, measured side by side in one process on one token
+// (tsa-good under the intermediate, SHA-256) of one fixture PKI served on
+// 127.0.0.1:
+//
+//   BM_OpenSslFloor              TS_RESP_verify_token, the TSA certificate as
+//                                the only trust anchor: what our integrity
+//                                check does (docs/performance.md)
+//   BM_OpenSslFloorRootTrusted   the same, chained to the root as `openssl ts
+//                                -verify` does; for information
+//   BM_CoreIntegrity             ZORBELVerifyTimeStampToken with no store
+//   BM_ByPolicy3, BM_ByPolicy2   ZORBELUVerifyTimeStampTokenByPolicy
+//   BM_FullWarmCache             ZORBELUVerifyTimeStampTokenEx2, one CRL cache
+//                                store kept across iterations
+//   BM_FullWarmCacheSystemRoots  the same with the OS CA bundle in "ROOT"
+//   BM_OpenSslChainWithCrls      X509_verify_cert of the TSA certificate, root
+//                                and intermediate trusted, both CRLs preloaded
+//   BM_OpenSslProcessPerToken    one `openssl ts -verify` process per token
+//   BM_OpenSslDecodeCertificate, BM_OpenSslCertificateSignature
+//                                two components, for the profile
+//
+// Every benchmark is timed on the wall clock (UseRealTime), so that the child
+// processes and any loopback download count. After the table the ratios are
+// printed against their targets.
+#include <benchmark/benchmark.h>
+
+#include <openssl/pkcs7.h>
+#include <openssl/ts.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/served_pki.h"
+#include "verify/verify_test_support.h"
+#include "zorbel.h"
+#include "zorbelutil.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace zorbelu;
+using fixtures::Ca;
+using fixtures::Crl;
+using fixtures::Digest;
+using fixtures::Store;
+using fixtures::Tsa;
+using fixtures::TokenSpec;
+
+X509* ParseCert(const std::string& der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    if (cert == nullptr) throw std::runtime_error("cannot parse a fixture certificate");
+    return cert;
+}
+
+X509_CRL* ParseCrl(const std::string& der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size()));
+    if (crl == nullptr) throw std::runtime_error("cannot parse a fixture CRL");
+    return crl;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// Everything the benchmarks share: made once, before the first benchmark.
+struct Bench {
+    test::ServedPki served;  // sets ZORBELU_STORE_DIR and ZORBELU_SYSTEM_ROOTS=0
+    std::string token;
+    std::string imprint;  // SHA-256 of the data
+    ZORBELUBlob blob{};
+    ZORBELUDigestInfo digest{};
+    ZORBELUDigestInfoEx digestEx{};
+    X509* tsaCert = nullptr;
+    X509_STORE* tsaOnlyStore = nullptr;  // the TSA certificate as the only anchor
+    X509_STORE* rootStore = nullptr;     // the root as the anchor, for TS_RESP_verify_token
+    STACK_OF(X509)* intermediates = nullptr;
+    X509_STORE* crlStore = nullptr;      // root and intermediate trusted, both CRLs
+    std::filesystem::path tokenFile;
+
+    Bench() {
+        served.pki().InstallInStore(served.storeDir(), Store::Root, Ca::Root);
+        served.pki().InstallInStore(served.storeDir(), Store::Ca, Ca::Intermediate);
+        token = served.pki().MakeToken(TokenSpec(Tsa::Good, Digest::Sha256));
+        imprint = served.pki().DataDigest(Digest::Sha256);
+        blob = test::Blob(token);
+        digest = test::DigestRecord(served.pki());
+        digestEx = test::DigestRecordEx(served.pki());
+
+        tsaCert = ParseCert(served.pki().CertDer(Tsa::Good));
+        X509* root = ParseCert(served.pki().CertDer(Ca::Root));
+        X509* intermediate = ParseCert(served.pki().CertDer(Ca::Intermediate));
+
+        tsaOnlyStore = X509_STORE_new();
+        X509_STORE_add_cert(tsaOnlyStore, tsaCert);
+        X509_STORE_set_flags(tsaOnlyStore, X509_V_FLAG_PARTIAL_CHAIN);
+
+        rootStore = X509_STORE_new();
+        X509_STORE_add_cert(rootStore, root);
+        intermediates = sk_X509_new_null();
+        X509_up_ref(intermediate);
+        sk_X509_push(intermediates, intermediate);
+
+        crlStore = X509_STORE_new();
+        X509_STORE_add_cert(crlStore, root);
+        X509_STORE_add_cert(crlStore, intermediate);
+        for (const Crl crl : {Crl::Root, Crl::Intermediate}) {
+            X509_CRL* parsed = ParseCrl(served.pki().CrlBytes(crl));
+            X509_STORE_add_crl(crlStore, parsed);
+            X509_CRL_free(parsed);
+        }
+        X509_STORE_set_flags(crlStore, X509_V_FLAG_CRL_CHECK | X509_V_FLAG_CRL_CHECK_ALL);
+        X509_free(root);
+        X509_free(intermediate);
+
+        tokenFile = served.storeDir().parent_path() / "token.tst";
+        std::ofstream(tokenFile, std::ios::binary) << token;
+    }
+
+    ~Bench() {
+        X509_STORE_free(crlStore);
+        sk_X509_pop_free(intermediates, X509_free);
+        X509_STORE_free(rootStore);
+        X509_STORE_free(tsaOnlyStore);
+        X509_free(tsaCert);
+    }
+
+    size_t Downloads() {
+        return served.server().requestCount(served.crlPath(Crl::Root)) +
+               served.server().requestCount(served.crlPath(Crl::Intermediate));
+    }
+};
+
+Bench* g_bench = nullptr;
+
+// TS_RESP_verify_token as a verifier of a token held as bytes: parse, verify,
+// free. `store` is taken over by the context in OpenSSL 3.0, hence the
+// reference added each time.
+bool OpenSslVerify(const Bench& b, X509_STORE* store, STACK_OF(X509)* untrusted) {
+    const auto* p = reinterpret_cast<const unsigned char*>(b.token.data());
+    PKCS7* token = d2i_PKCS7(nullptr, &p, static_cast<long>(b.token.size()));
+    if (token == nullptr) return false;
+    TS_VERIFY_CTX* ctx = TS_VERIFY_CTX_new();
+    TS_VERIFY_CTX_set_flags(ctx, TS_VFY_SIGNATURE | TS_VFY_IMPRINT | TS_VFY_VERSION);
+    X509_STORE_up_ref(store);
+    TS_VERIFY_CTX_set_store(ctx, store);
+    if (untrusted != nullptr) {
+        STACK_OF(X509)* copy = X509_chain_up_ref(untrusted);
+        TS_VERIFY_CTX_set_certs(ctx, copy);
+    }
+    auto* imprint = static_cast<unsigned char*>(OPENSSL_memdup(b.imprint.data(), b.imprint.size()));
+    TS_VERIFY_CTX_set_imprint(ctx, imprint, static_cast<long>(b.imprint.size()));
+    const int ok = TS_RESP_verify_token(ctx, token);
+    TS_VERIFY_CTX_free(ctx);
+    PKCS7_free(token);
+    return ok == 1;
+}
+
+void BM_OpenSslFloor(benchmark::State& state) {
+    Bench& b = *g_bench;
+    if (!OpenSslVerify(b, b.tsaOnlyStore, nullptr)) return state.SkipWithError("OpenSSL rejects the token");
+    for (auto _ : state) benchmark::DoNotOptimize(OpenSslVerify(b, b.tsaOnlyStore, nullptr));
+}
+
+void BM_OpenSslFloorRootTrusted(benchmark::State& state) {
+    Bench& b = *g_bench;
+    if (!OpenSslVerify(b, b.rootStore, b.intermediates)) return state.SkipWithError("OpenSSL rejects the token");
+    for (auto _ : state) benchmark::DoNotOptimize(OpenSslVerify(b, b.rootStore, b.intermediates));
+}
+
+void BM_CoreIntegrity(benchmark::State& state) {
+    Bench& b = *g_bench;
+    if (ZORBELVerifyTimeStampToken(&b.blob, &b.digest, nullptr, nullptr) != ZORBEL_OK)
+        return state.SkipWithError("integrity check failed");
+    for (auto _ : state) benchmark::DoNotOptimize(ZORBELVerifyTimeStampToken(&b.blob, &b.digest, nullptr, nullptr));
+}
+
+void ByPolicy(benchmark::State& state, uint32_t policy) {
+    Bench& b = *g_bench;
+    if (ZORBELUVerifyTimeStampTokenByPolicy(&b.blob, &b.digestEx, 3000, nullptr, nullptr, policy) != ZORBELU_VS_OK)
+        return state.SkipWithError("by-policy verification failed");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            ZORBELUVerifyTimeStampTokenByPolicy(&b.blob, &b.digestEx, 3000, nullptr, nullptr, policy));
+}
+
+void BM_ByPolicy2(benchmark::State& state) { ByPolicy(state, ZORBELU_POLICY_CHAIN_ONLY); }
+void BM_ByPolicy3(benchmark::State& state) { ByPolicy(state, ZORBELU_POLICY_TOKEN_ONLY); }
+
+void BM_FullWarmCache(benchmark::State& state) {
+    Bench& b = *g_bench;
+    ZORBELUCRLCacheStore* cache = nullptr;
+    if (ZORBELUCreateCRLCacheStore(&cache) != ZORBELU_OK) return state.SkipWithError("no CRL cache store");
+    // Warm: the first call downloads both CRLs from the loopback server.
+    if (ZORBELUVerifyTimeStampTokenEx2(&b.blob, &b.digest, 3000, nullptr, cache) != ZORBELU_VS_OK) {
+        ZORBELUFreeCRLCacheStore(cache);
+        return state.SkipWithError("full verification failed");
+    }
+    const size_t before = b.Downloads();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ZORBELUVerifyTimeStampTokenEx2(&b.blob, &b.digest, 3000, nullptr, cache));
+    state.counters["downloads"] = static_cast<double>(b.Downloads() - before);
+    ZORBELUFreeCRLCacheStore(cache);
+}
+
+// The same with the operating system's CA bundle shown in "ROOT"
+// (ZORBELU_SYSTEM_ROOTS unset), as on a user's machine; for information.
+void BM_FullWarmCacheSystemRoots(benchmark::State& state) {
+    Bench& b = *g_bench;
+    unsetenv("ZORBELU_SYSTEM_ROOTS");
+    ZORBELUCRLCacheStore* cache = nullptr;
+    if (ZORBELUCreateCRLCacheStore(&cache) != ZORBELU_OK) {
+        setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+        return state.SkipWithError("no CRL cache store");
+    }
+    if (ZORBELUVerifyTimeStampTokenEx2(&b.blob, &b.digest, 3000, nullptr, cache) == ZORBELU_VS_OK) {
+        for (auto _ : state)
+            benchmark::DoNotOptimize(ZORBELUVerifyTimeStampTokenEx2(&b.blob, &b.digest, 3000, nullptr, cache));
+    } else {
+        state.SkipWithError("full verification failed");
+    }
+    ZORBELUFreeCRLCacheStore(cache);
+    setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+}
+
+bool ChainWithCrls(const Bench& b) {
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    bool ok = X509_STORE_CTX_init(ctx, b.crlStore, b.tsaCert, nullptr) == 1 && X509_verify_cert(ctx) == 1;
+    X509_STORE_CTX_free(ctx);
+    return ok;
+}
+
+void BM_OpenSslChainWithCrls(benchmark::State& state) {
+    Bench& b = *g_bench;
+    if (!ChainWithCrls(b)) return state.SkipWithError("X509_verify_cert failed");
+    for (auto _ : state) benchmark::DoNotOptimize(ChainWithCrls(b));
+}
+
+// One `openssl ts -verify` process: spawn, wait; true on exit status 0.
+bool OpenSslProcess(Bench& b, const std::string& digestHex) {
+    const std::string tokenPath = b.tokenFile.string();
+    const std::string root = b.served.pki().CertPemPath(Ca::Root).string();
+    const std::string intermediate = b.served.pki().CertPemPath(Ca::Intermediate).string();
+    const char* argv[] = {"openssl", "ts", "-verify", "-token_in", "-in", tokenPath.c_str(), "-digest",
+                          digestHex.c_str(), "-CAfile", root.c_str(), "-untrusted", intermediate.c_str(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, "openssl", &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return false;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double ChildrenCpuMicros() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return (static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_stime.tv_sec)) * 1e6 +
+           static_cast<double>(usage.ru_utime.tv_usec) + static_cast<double>(usage.ru_stime.tv_usec);
+}
+
+// The CPU time of the children is not in the benchmark's CPU time (that of
+// this thread): it is the counter child_cpu_us, per iteration.
+void BM_OpenSslProcessPerToken(benchmark::State& state) {
+    Bench& b = *g_bench;
+    const std::string digestHex = Hex(b.imprint);
+    if (!OpenSslProcess(b, digestHex)) return state.SkipWithError("openssl ts -verify failed");
+    const double before = ChildrenCpuMicros();
+    for (auto _ : state) benchmark::DoNotOptimize(OpenSslProcess(b, digestHex));
+    state.counters["child_cpu_us"] = benchmark::Counter(ChildrenCpuMicros() - before, benchmark::Counter::kAvgIterations);
+}
+
+// Two components of every verification, for the profile in docs/performance.md:
+// decoding one certificate (OpenSSL 3 decodes its public key through the
+// provider decoders) and checking one ECDSA P-256 certificate signature.
+void BM_OpenSslDecodeCertificate(benchmark::State& state) {
+    const std::string& der = g_bench->served.pki().CertDer(Tsa::Good);
+    for (auto _ : state) {
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        benchmark::DoNotOptimize(cert);
+        X509_free(cert);
+    }
+}
+
+void BM_OpenSslCertificateSignature(benchmark::State& state) {
+    Bench& b = *g_bench;
+    EVP_PKEY* key = X509_get0_pubkey(sk_X509_value(b.intermediates, 0));
+    if (X509_verify(b.tsaCert, key) != 1) return state.SkipWithError("signature of the TSA certificate");
+    for (auto _ : state) benchmark::DoNotOptimize(X509_verify(b.tsaCert, key));
+}
+
+BENCHMARK(BM_OpenSslFloor)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenSslFloorRootTrusted)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CoreIntegrity)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ByPolicy3)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ByPolicy2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullWarmCache)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullWarmCacheSystemRoots)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(20);
+BENCHMARK(BM_OpenSslChainWithCrls)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenSslProcessPerToken)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
+BENCHMARK(BM_OpenSslDecodeCertificate)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenSslCertificateSignature)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// The console table, then the ratios of the times per iteration, wall clock
+// and CPU (the children's CPU time added for the process per token): the
+// median of the repetitions when there are several, else the single run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    using ConsoleReporter::ConsoleReporter;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            // Every benchmark is in microseconds.
+            Times times{run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            const auto child = run.counters.find("child_cpu_us");
+            if (child != run.counters.end()) times.cpu += child->second.value;
+            if (run.run_type == Run::RT_Aggregate) {
+                if (run.aggregate_name == "median") median_[name] = times;
+            } else if (run.repetitions <= 1) {
+                single_[name] = times;
+            }
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::FILE* out = stdout;
+        std::fprintf(out, "\nRatios of the times per verification%s:\n",
+                     median_.empty() ? "" : " (medians of the repetitions)");
+        std::fprintf(out, "  %-58s %9s %9s  %-15s %s\n", "", "wall", "CPU", "target", "verdict (wall)");
+        Ratio(out, "integrity / OpenSSL floor", "BM_CoreIntegrity", "BM_OpenSslFloor", "<= 1.25", 1.25, true);
+        Ratio(out, "full, warm cache / X509_verify_cert with CRLs", "BM_FullWarmCache", "BM_OpenSslChainWithCrls",
+              "<= 1.5", 1.5, true);
+        Ratio(out, "process per token / full, warm cache (throughput)", "BM_OpenSslProcessPerToken",
+              "BM_FullWarmCache", ">= 100", 100.0, false);
+        Ratio(out, "process per token / integrity (throughput)", "BM_OpenSslProcessPerToken", "BM_CoreIntegrity",
+              "(info)", 0, false);
+        Ratio(out, "policy 3 / OpenSSL floor", "BM_ByPolicy3", "BM_OpenSslFloor", "(info)", 0, true);
+        Ratio(out, "policy 2 / OpenSSL floor chained to the root", "BM_ByPolicy2", "BM_OpenSslFloorRootTrusted",
+              "(info)", 0, true);
+        Ratio(out, "full, warm cache / (floor + X509_verify_cert with CRLs)", "BM_FullWarmCache",
+              "BM_OpenSslFloor+BM_OpenSslChainWithCrls", "(info)", 0, true);
+        Ratio(out, "full with the OS bundle / full, warm cache", "BM_FullWarmCacheSystemRoots", "BM_FullWarmCache",
+              "(info)", 0, true);
+        std::fflush(out);
+    }
+
+private:
+    struct Times {
+        double real = 0;
+        double cpu = 0;
+    };
+
+    bool Time(const std::string& names, Times* us) const {
+        *us = Times{};
+        size_t start = 0;
+        while (start <= names.size()) {
+            const size_t plus = names.find('+', start);
+            const std::string name = names.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
+            const auto& source = median_.empty() ? single_ : median_;
+            const auto found = source.find(name);
+            if (found == source.end()) return false;
+            us->real += found->second.real;
+            us->cpu += found->second.cpu;
+            if (plus == std::string::npos) break;
+            start = plus + 1;
+        }
+        return true;
+    }
+
+    void Ratio(std::FILE* out, const char* what, const std::string& numerator, const std::string& denominator,
+               const char* target, double limit, bool atMost) const {
+        Times top, bottom;
+        if (!Time(numerator, &top) || !Time(denominator, &bottom) || bottom.real <= 0 || bottom.cpu <= 0) {
+            std::fprintf(out, "  %-58s   not measured\n", what);
+            return;
+        }
+        const double ratio = top.real / bottom.real;
+        const char* verdict = limit == 0 ? "" : ((atMost ? ratio <= limit : ratio >= limit) ? "met" : "MISSED");
+        std::fprintf(out, "  %-58s %9.2f %9.2f  %-15s %s\n", what, ratio, top.cpu / bottom.cpu, target, verdict);
+    }
+
+    std::map<std::string, Times> median_;
+    std::map<std::string, Times> single_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("ZORBELU_UI", "headless", 1);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    int result = 0;
+    try {
+        Bench bench;
+        g_bench = &bench;
+        RatioReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
+                                                 : benchmark::ConsoleReporter::OO_Tabular);
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        g_bench = nullptr;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zorbelu_verify_bench: %s\n", e.what());
+        result = 1;
+    }
+    benchmark::Shutdown();
+    return result;
+}
