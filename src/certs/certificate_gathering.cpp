@@ -38,15 +38,12 @@ using CacheStorePtr = std::unique_ptr<ZORBELUCRLCacheStore, CacheStoreFree>;
 
 // The first certificate of the store whose subject name is `name`.
 pf::UniqueCertContext FindBySubject(pf::HCERTSTORE store, const uint8_t* name, size_t nameLength) {
+    // Names compare by their simple text; the wanted one is rendered once.
+    const auto wanted = pf::CertNameToStrSimple(name, nameLength);
+    if (!wanted) return nullptr;
     for (pf::PCCERT_CONTEXT context = pf::CertEnumCertificatesInStore(store, nullptr); context != nullptr;
          context = pf::CertEnumCertificatesInStore(store, context)) {
-        const X509Ptr certificate(
-            DecodeCertificate(context->pbCertEncoded, static_cast<int32_t>(context->cbCertEncoded), kDer));
-        const uint8_t *issuer = nullptr, *subject = nullptr;
-        size_t issuerLength = 0, subjectLength = 0;
-        if (certificate &&
-            GetIssuerAndSubjectDer(certificate.get(), &issuer, &issuerLength, &subject, &subjectLength) &&
-            NamesEqual(subject, subjectLength, name, nameLength))
+        if (SubjectTextOf(context->pbCertEncoded, context->cbCertEncoded) == wanted)
             return pf::UniqueCertContext(context);
     }
     return nullptr;

@@ -1,5 +1,9 @@
 #include "certs/names.h"
 
+#include <map>
+#include <mutex>
+
+#include "certs/openssl_ptr.h"
 #include "platform/cert_names.h"
 
 namespace zorbelu::certs {
@@ -8,6 +12,22 @@ bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second,
     const auto firstText = platform::CertNameToStrSimple(first, firstLength);
     const auto secondText = platform::CertNameToStrSimple(second, secondLength);
     return firstText && secondText && *firstText == *secondText;
+}
+
+std::optional<std::string> SubjectTextOf(const uint8_t* der, size_t length) {
+    constexpr size_t kRemembered = 4096;
+    static std::mutex mutex;
+    static std::map<std::string, std::optional<std::string>> remembered;
+    std::string key(reinterpret_cast<const char*>(der), length);
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (auto it = remembered.find(key); it != remembered.end()) return it->second;
+    const unsigned char* p = der;
+    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(length)));
+    std::optional<std::string> text;
+    if (cert) text = platform::CertNameToStrSimple(X509_get_subject_name(cert.get()));
+    if (remembered.size() >= kRemembered) remembered.clear();
+    remembered.emplace(std::move(key), text);
+    return text;
 }
 
 namespace {

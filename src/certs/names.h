@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace zorbelu::certs {
 
@@ -12,6 +14,11 @@ namespace zorbelu::certs {
 // compared byte for byte: the same name may be encoded with other string
 // types. Bytes that are not a name never equal anything.
 bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength);
+
+// The simple text of the subject of the DER certificate `der`; nothing when
+// the bytes are no certificate. Remembered by the certificate's bytes, since
+// chain walks compare the same store certificates again and again.
+std::optional<std::string> SubjectTextOf(const uint8_t* der, size_t length);
 
 // The DER issuer name of `cert` and, when asked for, its subject name; the
 // bytes belong to the certificate. False on failure.

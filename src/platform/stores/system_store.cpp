@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace zorbelu::stores {
 
@@ -107,7 +109,7 @@ void AppendDerCertificate(const std::vector<uint8_t>& bytes, std::vector<DerCert
     if (certificate) out.emplace_back(bytes.data(), p);
 }
 
-std::vector<DerCertificate> FileCertificates(const fs::path& file, std::uintmax_t limit) {
+std::vector<DerCertificate> ReadFileCertificates(const fs::path& file, std::uintmax_t limit) {
     std::vector<DerCertificate> certificates;
     std::vector<uint8_t> bytes;
     if (!ReadFile(file, limit, bytes)) return certificates;
@@ -115,6 +117,36 @@ std::vector<DerCertificate> FileCertificates(const fs::path& file, std::uintmax_
         AppendPemCertificates(bytes, certificates);
     else
         AppendDerCertificate(bytes, certificates);
+    return certificates;
+}
+
+// What a file held when it was last read, known by its identity and time of
+// change: a verification walks the stores several times, and a store file
+// (the system bundle above all) rarely changes between two walks.
+struct ReadFileMemo {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    struct timespec changed;
+    std::vector<DerCertificate> certificates;
+};
+
+constexpr size_t kMemoizedFiles = 4096;
+
+std::vector<DerCertificate> FileCertificates(const fs::path& file, std::uintmax_t limit) {
+    static std::mutex mutex;
+    static std::map<std::string, ReadFileMemo> memo;
+    struct stat info {};
+    if (stat(file.c_str(), &info) != 0) return {};
+    const std::lock_guard<std::mutex> lock(mutex);
+    auto it = memo.find(file.string());
+    if (it != memo.end() && it->second.device == info.st_dev && it->second.inode == info.st_ino &&
+        it->second.size == info.st_size && it->second.changed.tv_sec == info.st_mtim.tv_sec &&
+        it->second.changed.tv_nsec == info.st_mtim.tv_nsec)
+        return it->second.certificates;
+    std::vector<DerCertificate> certificates = ReadFileCertificates(file, limit);
+    if (memo.size() >= kMemoizedFiles) memo.clear();
+    memo[file.string()] = ReadFileMemo{info.st_dev, info.st_ino, info.st_size, info.st_mtim, certificates};
     return certificates;
 }
 
