@@ -1,0 +1,150 @@
+#include "roots_commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "zorbelutil.h"
+
+namespace zorbelu::cli {
+
+const std::vector<std::string> kRootsFlags = {"json"};
+const std::vector<std::string> kServicesFlags = {"json"};
+
+namespace {
+
+// 0 when the stores are as asked (added, or all there); 1 for a negative
+// answer (something missing, nothing to delete, declined); 3 for an error.
+int ExitStatusOf(uint32_t result) {
+    switch (result) {
+        case ZORBELU_OK:
+        case ZORBELU_ROOT_IN_STORE: return kExitValid;
+        case ZORBELU_ERR_NOT_FOUND:
+        case ZORBELU_ERR_CANCELLED: return kExitStatus;
+        default: return kExitError;
+    }
+}
+
+uint32_t ParseService(const std::string& text) {
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || number > 0xFFFFFFFFul)
+        throw UsageError("SERVICE is a service number, 0 to " + std::to_string(ZORBELU_SERVICE_COUNT - 1));
+    return static_cast<uint32_t>(number);
+}
+
+std::string ServiceName(uint32_t service) {
+    ZORBELUServiceInfo info{};
+    if (ZORBELUGetKovraServiceInfo(service, &info) != ZORBELU_OK) return "";
+    return info.name;
+}
+
+void PrintAnswer(const Arguments& args, const std::string& operation, uint32_t result, bool haveService,
+                 uint32_t service) {
+    const std::string message = RootResultText(operation, result);
+    if (args.has("json")) {
+        std::string fields = "{\"operation\": " + JsonString(operation);
+        if (haveService) fields += ", \"service\": " + std::to_string(service);
+        if (args.has("token")) fields += ", \"token\": " + JsonString(args.get("token"));
+        std::printf("%s, \"result\": %u, \"message\": %s}\n", fields.c_str(), result, JsonString(message).c_str());
+        return;
+    }
+    if (haveService) {
+        const std::string name = ServiceName(service);
+        std::printf("service %u%s\n", service, name.empty() ? "" : (" (" + name + ")").c_str());
+    }
+    std::printf("%u %s\n", result, message.c_str());
+}
+
+}  // namespace
+
+std::string RootResultText(const std::string& operation, uint32_t result) {
+    const bool add = operation == "add", test = operation == "test";
+    switch (result) {
+        case ZORBELU_OK:
+            return add ? "done: the missing certificates of the service were added to the stores"
+                       : "done: the service's certificates were deleted from the stores";
+        case ZORBELU_ROOT_IN_STORE:
+            return add ? "nothing to do: every certificate of the service is already installed"
+                       : "installed: every certificate of the service is in the stores";
+        case ZORBELU_ERR_NOT_FOUND:
+            return test ? "not installed: at least one certificate of the service is missing from the stores"
+                        : "nothing to delete: none of the service's certificates is installed";
+        case ZORBELU_ERR_CANCELLED:
+            return "declined: a root certificate was not added because the confirmation was answered no "
+                   "(where no dialog can be shown, ZORBELU_ROOT_CONFIRM=yes answers yes)";
+        case ZORBELU_ERR_ACCESS_DENIED:
+            return "access denied: a certificate is in a store that may not be changed (the system's "
+                   "read-only bundle, or a folder or file that is not writable)";
+        case ZORBELU_ERR_PARAM:
+            return "wrong argument: no such service (add and test take 0 to 4, delete 0 to 2), or the "
+                   "token is unusable";
+        case ZORBELU_ERR_EXCEPTION:
+            return "failure: a certificate the library carries could not be read or has the wrong "
+                   "fingerprint, or a certificate store could not be opened or written";
+        case ZORBELU_ERR_UNKNOWN_SERVICE:
+            return "unknown service: the token's policy belongs to none of the five services";
+        default:
+            return ErrorText(result);
+    }
+}
+
+int RootsCommand(const Arguments& args) {
+    if (args.positional.empty()) throw UsageError("give add, test or delete");
+    const std::string operation = args.positional[0];
+    if (operation != "add" && operation != "test" && operation != "delete")
+        throw UsageError("roots takes add, test or delete, not '" + operation + "'");
+
+    if (args.has("token")) {
+        if (operation == "delete") throw UsageError("roots delete takes a service number, not a token");
+        if (args.positional.size() != 1) throw UsageError("give either SERVICE or --token FILE");
+        const auto token = ReadFile(args.get("token"));
+        if (!token) throw UsageError("cannot read " + args.get("token"));
+        const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token->data()), static_cast<uint32_t>(token->size())};
+        const uint32_t result = operation == "add" ? ZORBELUAddRootCertificateOfTimeStampToStore(&blob)
+                                                   : ZORBELUIsRootCertificateOfTimeStampInStore(&blob);
+        uint32_t service = 0;
+        const bool haveService = ZORBELUGetServiceIdFromTimeStampToken(&blob, &service) == ZORBELU_OK;
+        PrintAnswer(args, operation, result, haveService, service);
+        return ExitStatusOf(result);
+    }
+
+    if (args.positional.size() != 2) throw UsageError("give the service number (or --token FILE)");
+    const uint32_t service = ParseService(args.positional[1]);
+    const uint32_t result = operation == "add"    ? ZORBELUAddRootCertificateToStore(service)
+                            : operation == "test" ? ZORBELUIsRootCertificateInStore(service)
+                                                  : ZORBELUDeleteRootCertificateFromStore(service);
+    PrintAnswer(args, operation, result, true, service);
+    return ExitStatusOf(result);
+}
+
+int ServicesCommand(const Arguments& args) {
+    const bool json = args.has("json");
+    if (json) std::printf("{\"services\": [");
+    int status = kExitValid;
+    for (uint32_t service = 0; service < ZORBELU_SERVICE_COUNT; ++service) {
+        ZORBELUServiceInfo info{};
+        const uint32_t known = ZORBELUGetKovraServiceInfo(service, &info);
+        const uint32_t roots = ZORBELUIsRootCertificateInStore(service);
+        if (known != ZORBELU_OK || (roots != ZORBELU_ROOT_IN_STORE && roots != ZORBELU_ERR_NOT_FOUND))
+            status = kExitError;
+        const bool installed = roots == ZORBELU_ROOT_IN_STORE;
+        if (json) {
+            std::printf("%s\n  {\"number\": %u, \"name\": %s, \"policy\": %s, \"url\": %s, \"rootsInstalled\": %s, "
+                        "\"rootsResult\": %u}",
+                        service == 0 ? "" : ",", service, JsonString(info.name).c_str(),
+                        JsonString(info.policyOid).c_str(), JsonString(info.url).c_str(),
+                        installed ? "true" : "false", roots);
+        } else {
+            std::printf("%u  %s\n   policy %s\n   url    %s\n   roots  %s\n", service, info.name, info.policyOid,
+                        info.url[0] != '\0' ? info.url : "(none)",
+                        installed                         ? "installed"
+                        : roots == ZORBELU_ERR_NOT_FOUND ? "not installed (zorbelu roots add N installs them)"
+                                                         : (std::to_string(roots) + " " +
+                                                            RootResultText("test", roots)).c_str());
+        }
+    }
+    if (json) std::printf("\n]}\n");
+    return status;
+}
+
+}  // namespace zorbelu::cli
