@@ -8,6 +8,8 @@
 #include "cli_support.h"
 #include "cert_commands.h"
 #include "demo.h"
+#include "dialog_commands.h"
+#include "roots_commands.h"
 #include "token_commands.h"
 #include "zorbelutil.h"
 
@@ -42,6 +44,19 @@ int PrintUsage(FILE* out) {
         "      judge a TSA certificate on validity, revocation and chain, now (with\n"
         "      the system stores and downloaded CRLs) or at TIME (YYYYMMDDhhmmssZ)\n"
         "      with the chain and CRLs gathered for TOKEN\n"
+        "  services [--json]\n"
+        "      the five time-stamp services: number, name, policy, URL, and whether\n"
+        "      their root certificates are installed\n"
+        "  roots (add|test|delete) SERVICE [--json]\n"
+        "  roots (add|test) --token TOKEN [--json]\n"
+        "      install, look for or remove the root and CA certificates of a service\n"
+        "      (delete: services 0 to 2), or of the service and chain of a token;\n"
+        "      adding a root asks first (ZORBELU_ROOT_CONFIRM=yes|no answers where no\n"
+        "      dialog can be shown); exit 0 done or all there, 1 missing, nothing to\n"
+        "      delete or declined, 3 an error\n"
+        "  token-dialog TOKEN [--store-from-token] [--lang CODE]\n"
+        "      show the token's properties in a dialog; with --store-from-token also\n"
+        "      the CA certificates and CRLs gathered for it (needs a display)\n"
         "  demo [--keep] [--lang CODE]\n"
         "      make a small PKI and a token in a temporary folder, serve the CRL on\n"
         "      127.0.0.1, and verify the token with every engine, then again after\n"
@@ -74,6 +89,9 @@ int Run(int argc, char** argv) {
     if (command == "demo") return DemoCommand(ParseArguments(argc, argv, 2, kDemoFlags));
     if (command == "certs") return CertsCommand(ParseArguments(argc, argv, 2, kCertsFlags));
     if (command == "tsa-cert") return TsaCertCommand(ParseArguments(argc, argv, 2, kTsaCertFlags));
+    if (command == "token-dialog") return TokenDialogCommand(ParseArguments(argc, argv, 2, kTokenDialogFlags));
+    if (command == "roots") return RootsCommand(ParseArguments(argc, argv, 2, kRootsFlags));
+    if (command == "services") return ServicesCommand(ParseArguments(argc, argv, 2, kServicesFlags));
     std::fprintf(stderr, "zorbelu: unknown command '%s'\n\n", argv[1]);
     return PrintUsage(stderr);
 }

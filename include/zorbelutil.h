@@ -311,6 +311,18 @@ ZORBELU_API uint32_t ZORBELUVerifyTSACertificate(const ZORBELUCertBlob* cert, ZO
 ZORBELU_API uint32_t ZORBELUVerifyTSACertificateAtTime(const ZORBELUCertBlob* cert, const ZORBELCertStore* store,
                                                        int64_t time, ZORBELUTSACertResult* result);
 
+/* ---- Token properties dialog --------------------------------------------- */
+
+/* Shows the token's fields in a modal dialog owned by `owner` (may be NULL),
+ * with buttons for its time attribute certificate and TSA certificate; the
+ * Ex2 variant adds the CA certificates and CRLs found for the TSA
+ * certificate in `store`. 1 after the dialog closed; 1001 token (or store)
+ * missing or empty; 2001 token unreadable; 1004 no dialog could be shown or
+ * an exception was caught. */
+ZORBELU_API uint32_t ZORBELUShowTimeStampTokenProp(ZORBELU_HWND owner, const ZORBELUBlob* token);
+ZORBELU_API uint32_t ZORBELUShowTimeStampTokenPropEx2(ZORBELU_HWND owner, const ZORBELUBlob* token,
+                                                      const ZORBELCertStore* store);
+
 /* ---- CRLs --------------------------------------------------------------- */
 
 /* A new, empty CRL cache store for a series of verifications; each CRL is
@@ -327,6 +339,25 @@ ZORBELU_API uint32_t ZORBELUFreeCRLCacheStore(ZORBELUCRLCacheStore* store);
  * URL's length on return. 1; 1001; 1500 (encoding); 1002 (too small, nothing
  * written); 2503 (certificate does not decode); 2701 (no such URL). */
 ZORBELU_API uint32_t ZORBELUGetCDP(const ZORBELUCertBlob* cert, char* buffer, int32_t* capacity);
+
+/* ---- Root certificates of the time-stamp services ----------------------
+ * The library carries the root and intermediate CA certificates of the five
+ * services (docs/roots.md) and adds them to, looks for them in and deletes
+ * them from the current user's stores: self-issued roots in "ROOT", CA
+ * certificates in "CA". Adding to "ROOT" asks the user first.
+ * Results: 1 done (add: at least one certificate added; delete: at least one
+ * removed); 1001 bad service number (add and test 0..4, delete 0..2) or
+ * token; 1004 a certificate resource, its fingerprint or a store failed;
+ * 1006; 2651 the token's policy belongs to no service; 2700 every
+ * certificate is already present; 2701 (test) one is missing, (delete)
+ * none was there; 2702 the user declined; 2703 (delete) access denied.
+ * The token forms work on the rows of the token's service that lie on the
+ * chain of its TSA certificate. */
+ZORBELU_API uint32_t ZORBELUAddRootCertificateToStore(uint32_t serviceId);
+ZORBELU_API uint32_t ZORBELUIsRootCertificateInStore(uint32_t serviceId);
+ZORBELU_API uint32_t ZORBELUDeleteRootCertificateFromStore(uint32_t serviceId);
+ZORBELU_API uint32_t ZORBELUAddRootCertificateOfTimeStampToStore(const ZORBELUBlob* token);
+ZORBELU_API uint32_t ZORBELUIsRootCertificateOfTimeStampInStore(const ZORBELUBlob* token);
 
 /* ---- Time-stamp services ------------------------------------------------ */
 

@@ -13,12 +13,16 @@ const ZorbeluStringResource kStrings[] = {
 
 #include "dialogs/enu/dialogs.inc"
 #include "zorbelu_png_data.inc"
+#include "zorbelu_cert_data.inc"
 
 const ZorbeluBinaryResource kResources[] = {
     ZORBELU_DIALOG_RESOURCES
 #define ZORBELU_IMAGE(id, stem) {"PNG", id, kPng_##stem, sizeof kPng_##stem},
 #include "images/images.inc"
 #undef ZORBELU_IMAGE
+#define ZORBELU_CERT(id) {"CERT", id, kCert_##id, sizeof kCert_##id},
+#include "certs/certs.inc"
+#undef ZORBELU_CERT
 };
 
 }  // namespace

@@ -30,6 +30,15 @@ const ZorbeluStringResource kStrings[] = {
 #include "zorbelu_png_data.inc"
 #endif
 
+// ZORBELU_WITH_CERTS: the "CERT" resources too (zorbelu_cert_data.inc), in
+// a full module only.
+#ifdef ZORBELU_WITH_CERTS
+#ifndef ZORBELU_WITH_IMAGES
+#error "ZORBELU_WITH_CERTS belongs to a full module: define ZORBELU_WITH_IMAGES too"
+#endif
+#include "zorbelu_cert_data.inc"
+#endif
+
 #if defined(ZORBELU_DIALOGS_FILE) || defined(ZORBELU_WITH_IMAGES)
 #define ZORBELU_HAS_RESOURCES 1
 const ZorbeluBinaryResource kResources[] = {
@@ -38,6 +47,11 @@ const ZorbeluBinaryResource kResources[] = {
 #define ZORBELU_IMAGE(id, stem) {"PNG", id, kPng_##stem, sizeof kPng_##stem},
 #include "images/images.inc"
 #undef ZORBELU_IMAGE
+#endif
+#ifdef ZORBELU_WITH_CERTS
+#define ZORBELU_CERT(id) {"CERT", id, kCert_##id, sizeof kCert_##id},
+#include "certs/certs.inc"
+#undef ZORBELU_CERT
 #endif
 };
 #endif

@@ -1,17 +1,21 @@
-// Template 129 rendered by the GTK backend, in English and German, with a
-// real TAC: every control's natural size must fit its rectangle, and a
-// screenshot of each language is written for people to look at.
+// Templates 129 (with a real TAC), 130 and 6018 (with a real token) and 6047
+// rendered by the GTK backend, in English and German: every control's
+// natural size must fit its rectangle, and a screenshot of each template and
+// language is written for people to look at.
 //
 // Needs a display: ctest runs it under `xvfb-run -a`; without any display
 // it skips.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/test_util.h"
+#include "core/test_pki.h"
+#include "dialogs/token/certificate_viewing.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
 #include "platform/dialog.h"
@@ -113,6 +117,62 @@ TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
     }
     frame::AfxSetResourceHandle(platform::OwnModuleHandle());
     platform::FreeLibrary(german);
+}
+
+// Shows each dialog in English and German, checks that its controls fit and
+// writes <name>_<language>.png.
+void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show) {
+    const char* dirEnv = std::getenv("ZORBELU_SCREENSHOT_DIR");
+    const std::string dir = dirEnv != nullptr && *dirEnv != '\0' ? dirEnv : ".";
+    std::system(("mkdir -p '" + dir + "'").c_str());
+    platform::HINSTANCE german = platform::LoadLibraryA(GERMAN_LANGUAGE_MODULE);
+    ASSERT_NE(german, nullptr);
+    struct Language {
+        const char* name;
+        platform::HINSTANCE module;
+    };
+    for (const Language& language : {Language{"enu", platform::OwnModuleHandle()}, Language{"deu", german}}) {
+        frame::AfxSetResourceHandle(language.module);
+        std::vector<std::string> overflows;
+        bool looked = false, shot = false;
+        const std::string png = dir + "/" + name + "_" + language.name + ".png";
+        platform::SetModalStartObserver([&](platform::Dialog& dialog) {
+            looked = true;
+            const std::vector<platform::ControlView> controls = dialog.Controls();
+            for (size_t i = 0; i < controls.size(); ++i)
+                if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
+                    overflows.push_back(problem);
+            shot = dialog.Snapshot(png);
+            dialog.EndDialog(platform::IDOK);
+        });
+        show();
+        platform::SetModalStartObserver(nullptr);
+        EXPECT_TRUE(looked) << name << " " << language.name;
+        EXPECT_TRUE(shot) << png;
+        for (const std::string& problem : overflows) ADD_FAILURE() << name << " " << language.name << ": " << problem;
+    }
+    frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+    platform::FreeLibrary(german);
+}
+
+TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
+    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
+
+    const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
+    const ZORBELUBlob blob = coretest::Blob(token);
+    const coretest::Store store = coretest::MakeStore({});
+    RenderInEveryLanguage("token_properties", [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenProp(nullptr, &blob), 1u); });
+    RenderInEveryLanguage("token_properties_extended",
+                          [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store.get()), 1u); });
+
+    coretest::TestTsa tsa = coretest::MakeTestTsa();
+    coretest::Bytes root = coretest::CertDer(tsa.root.get()), leaf = coretest::CertDer(tsa.tsa.get());
+    ZORBELUCertBlob array[] = {{root.data(), static_cast<uint32_t>(root.size()), 2},
+                               {leaf.data(), static_cast<uint32_t>(leaf.size()), 2},
+                               {nullptr, 0, 0}};
+    RenderInEveryLanguage("certificate_selection",
+                          [&] { dialogs::ViewGatheredArray(array, dialogs::ViewKind::Certificate, nullptr); });
 }
 
 }  // namespace

@@ -1,0 +1,395 @@
+// Certificate and CRL viewing: the chain and the CRLs gathered from a core
+// store of the fixture PKI, the viewer launched through a stand-in script,
+// and the selection dialog on the headless backend.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dialogs/token/certificate_viewing.h"
+#include "frame/module_state.h"
+#include "platform/dialog.h"
+#include "platform/message_box.h"
+#include "platform/module.h"
+#include "platform/ui_headless.h"
+#include "dialogs/viewer_stand_in.h"
+#include "support/fixture_pki.h"
+#include "support/served_pki.h"
+#include "zorbel.h"
+
+namespace {
+
+using namespace zorbelu;
+using namespace zorbelu::dialogs;
+using fixtures::Ca;
+using fixtures::Crl;
+using fixtures::Tsa;
+namespace hl = platform::headless;
+
+// One fixture PKI per test program (ctest runs every test in a process of
+// its own, so this is made once per test).
+fixtures::FixturePki& Pki() {
+    static test::TempDir dir;
+    static fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
+    return pki;
+}
+
+ZORBELUCertBlob BlobOf(const std::string& bytes) {
+    return {reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data())), static_cast<uint32_t>(bytes.size()), 1};
+}
+
+struct StoreFree {
+    void operator()(ZORBELCertStore* s) const { ZORBELFreeCertStore(s); }
+};
+using Store = std::unique_ptr<ZORBELCertStore, StoreFree>;
+
+Store MakeStore(const std::vector<Ca>& cas, const std::vector<Crl>& crls) {
+    Store store(ZORBELCreateCertStore());
+    for (Ca ca : cas) {
+        const ZORBELUCertBlob blob = BlobOf(Pki().CertDer(ca));
+        EXPECT_EQ(ZORBELAddCACert(store.get(), &blob), 1u);
+    }
+    for (Crl crl : crls) {
+        const ZORBELUCertBlob blob = BlobOf(Pki().CrlBytes(crl));
+        EXPECT_EQ(ZORBELAddCRL(store.get(), &blob), 1u);
+    }
+    return store;
+}
+
+std::vector<std::string> Elements(const ZORBELUCertBlob* array) {
+    std::vector<std::string> out;
+    for (; array != nullptr && array->data != nullptr; ++array)
+        out.emplace_back(reinterpret_cast<const char*>(array->data), array->length);
+    return out;
+}
+
+// A gathered array of copies of `items`, as the dialog would hold it.
+CertBlobArray ArrayOf(const std::vector<std::string>& items) {
+    CertBlobArray array(new ZORBELUCertBlob[items.size() + 1]());
+    for (size_t i = 0; i < items.size(); ++i) {
+        ZORBELUCertBlob blob = BlobOf(items[i]);
+        const ZORBELCertNode node{blob.data, blob.length, blob.encoding, nullptr};
+        CopyCertBlob(node, array.get()[i]);
+    }
+    return array;
+}
+
+std::string ReadBytes(const std::string& path) { return test::ReadFileBytes(path); }
+
+// ---- Gathering ------------------------------------------------------------------
+
+struct GatherCase {
+    const char* name;
+    std::vector<Ca> storeCas;
+    std::vector<Crl> storeCrls;
+    Tsa tsa;
+    uint32_t chainResult;
+    std::vector<Ca> chain;
+    uint32_t crlResult;
+    std::vector<Crl> crlArray;
+};
+
+TEST(Gathering, ChainAndCrlsFromTheStore) {
+    const GatherCase cases[] = {
+        // The root first: the walk starts again from the head after each member.
+        {"complete chain", {Ca::Root, Ca::AiaIntermediate, Ca::Intermediate}, {Crl::Root, Crl::Intermediate},
+         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::Intermediate, Crl::Root}},
+        {"root missing", {Ca::Intermediate}, {Crl::Intermediate, Crl::Root},
+         Tsa::Good, 1605, {}, 1, {Crl::Intermediate}},
+        {"issued by the root", {Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root},
+         Tsa::UnderRoot, 1, {Ca::Root}, 1, {Crl::Root}},
+        {"self-issued TSA certificate", {Ca::Root, Ca::Intermediate}, {Crl::Root, Crl::Intermediate},
+         Tsa::SelfIssued, 1605, {}, 1605, {}},
+        {"no CRL of the issuer", {Ca::Intermediate, Ca::Root}, {Crl::Root},
+         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1605, {}},
+        {"two CRLs of one issuer: the first", {Ca::Intermediate, Ca::Root},
+         {Crl::IntermediatePem, Crl::Intermediate, Crl::Root},
+         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::IntermediatePem, Crl::Root}},
+        {"a gap ends the CRLs", {Ca::Intermediate, Ca::Root}, {Crl::AiaIntermediate, Crl::Intermediate},
+         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::Intermediate}},
+    };
+    for (const GatherCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Store store = MakeStore(c.storeCas, c.storeCrls);
+        const ZORBELUCertBlob tsa = BlobOf(Pki().CertDer(c.tsa));
+
+        ZORBELUCertBlob* raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);  // must be reset
+        EXPECT_EQ(BuildCAChainForCert(store.get(), &tsa, &raw), c.chainResult);
+        const CertBlobArray chain(raw);
+        std::vector<std::string> expected;
+        for (Ca ca : c.chain) expected.push_back(Pki().CertDer(ca));
+        EXPECT_EQ(Elements(chain.get()), expected);
+        if (c.chainResult != 1) {
+            EXPECT_EQ(chain, nullptr);
+        }
+
+        raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);
+        EXPECT_EQ(CollectCRLsForChain(store.get(), &tsa, chain.get(), &raw), c.crlResult);
+        const CertBlobArray crls(raw);
+        expected.clear();
+        for (Crl crl : c.crlArray) expected.push_back(Pki().CrlBytes(crl));
+        EXPECT_EQ(Elements(crls.get()), expected);
+        if (c.crlResult != 1) {
+            EXPECT_EQ(crls, nullptr);
+        }
+        // The copies are the array's own.
+        if (chain) {
+            EXPECT_NE(chain.get()[0].data, store->caCerts->data);
+        }
+    }
+}
+
+TEST(Gathering, ArgumentsAreCheckedFirst) {
+    const Store store = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate});
+    ZORBELCertStore unmarked = *store;
+    unmarked.size = 12;
+    const ZORBELUCertBlob tsa = BlobOf(Pki().CertDer(Tsa::Good));
+    const std::string junk = "not a certificate at all";
+    const ZORBELUCertBlob undecodable = BlobOf(junk);
+    const struct {
+        const char* name;
+        const ZORBELCertStore* store;
+        const ZORBELUCertBlob* cert;
+        uint32_t result;
+    } cases[] = {
+        {"no store", nullptr, &tsa, 1600},
+        {"store without its mark", &unmarked, &tsa, 1600},
+        {"no certificate", store.get(), nullptr, 1700},
+        {"undecodable certificate", store.get(), &undecodable, 1601},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZORBELUCertBlob* out = nullptr;
+        EXPECT_EQ(BuildCAChainForCert(c.store, c.cert, &out), c.result);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(CollectCRLsForChain(c.store, c.cert, nullptr, &out), c.result);
+        EXPECT_EQ(out, nullptr);
+    }
+    const Store scratch(ZORBELCreateCertStore());
+    EXPECT_EQ(AddCRLOfIssuer(&tsa, nullptr, scratch.get()), 1600u);
+    EXPECT_EQ(AddCRLOfIssuer(&tsa, store.get(), nullptr), 1600u);
+    EXPECT_EQ(AddCRLOfIssuer(&undecodable, store.get(), scratch.get()), 1601u);
+    EXPECT_EQ(scratch->crls, nullptr);
+}
+
+// ---- The viewer -----------------------------------------------------------------
+
+TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
+    const dialogtest::ViewerStandIn viewer;
+    const struct {
+        ViewKind kind;
+        const char* option;
+        const char* extension;
+        std::string first, second;
+    } cases[] = {
+        {ViewKind::Certificate, "--as-cert", ".cer", Pki().CertDer(Tsa::Good), Pki().CertDer(Ca::Root)},
+        {ViewKind::Crl, "--as-crl", ".crl", Pki().CrlBytes(Crl::IntermediateLarge), Pki().CrlBytes(Crl::Root)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const std::string file = (viewer.tmp() / ("zorbelutil-" + std::to_string(geteuid()) + c.extension)).string();
+        EXPECT_EQ(ViewerTemporaryFile(c.kind), file);
+        const std::string prefix = ViewerCommandPrefix(c.kind);
+        EXPECT_EQ(ViewerCommandLine(prefix, file), std::string(std::getenv(c.kind == ViewKind::Certificate
+                                                                              ? "ZORBELU_CERT_VIEWER"
+                                                                              : "ZORBELU_CRL_VIEWER")) +
+                                                       " " + file);
+        EXPECT_EQ(ViewerCommandLine(prefix, file).find_first_of("'\""), std::string::npos);
+
+        // Twice, the second time shorter: the same file, overwritten.
+        for (const std::string* bytes : {&c.first, &c.second}) {
+            const ZORBELUCertBlob blob = BlobOf(*bytes);
+            ASSERT_EQ(LaunchCertViewer(blob.data, blob.length, c.kind, nullptr), 1u);
+            EXPECT_EQ(viewer.Arguments(), (std::vector<std::string>{c.option, file}));
+            EXPECT_EQ(ReadBytes(file), *bytes);
+        }
+        EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::others_read,
+                  std::filesystem::perms::none);
+    }
+}
+
+TEST(Viewer, FailsWithoutStartingAnything) {
+    const dialogtest::ViewerStandIn viewer;
+    const std::string bytes = Pki().CertDer(Tsa::Good);
+    const ZORBELUCertBlob blob = BlobOf(bytes);
+    const std::string file = ViewerTemporaryFile(ViewKind::Certificate);
+    const std::filesystem::path elsewhere = viewer.tmp() / "elsewhere";
+    const struct {
+        const char* name;
+        uint32_t length;
+        const char* viewerCommand;  // NULL: the stand-in
+        const char* tmpdir;         // NULL: the stand-in's folder
+        bool fileIsALink;
+    } cases[] = {
+        {"nothing to write", 0, nullptr, nullptr, false},
+        {"no such program", blob.length, "/nonexistent/viewer --x", nullptr, false},
+        {"program not executable", blob.length, "/etc/hostname", nullptr, false},
+        {"temporary folder missing", blob.length, nullptr, "/nonexistent-zorbelu-folder", false},
+        {"the file is a link", blob.length, nullptr, nullptr, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialogtest::SavedVariable savedViewer("ZORBELU_CERT_VIEWER"), savedTmp("TMPDIR");
+        if (c.viewerCommand != nullptr) setenv("ZORBELU_CERT_VIEWER", c.viewerCommand, 1);
+        if (c.tmpdir != nullptr) setenv("TMPDIR", c.tmpdir, 1);
+        std::filesystem::remove(file);
+        if (c.fileIsALink) std::filesystem::create_symlink(elsewhere, file);
+        viewer.Forget();
+        EXPECT_EQ(LaunchCertViewer(blob.data, c.length, ViewKind::Certificate, nullptr), 0u);
+        EXPECT_TRUE(viewer.Arguments().empty());
+        EXPECT_FALSE(std::filesystem::exists(elsewhere));
+        std::filesystem::remove(file);
+    }
+}
+
+TEST(Viewer, WaitsForTheWindowNotForTheViewerToEnd) {
+    // Reports its window at once, then stays for a while.
+    const dialogtest::ViewerStandIn viewer("printf x >&\"$ZORBELU_VIEWER_READY_FD\"; sleep 4");
+    const std::string bytes = Pki().CertDer(Tsa::Good);
+    const ZORBELUCertBlob blob = BlobOf(bytes);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(LaunchCertViewer(blob.data, blob.length, ViewKind::Certificate, nullptr), 1u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(viewer.Arguments().size(), 2u);
+}
+
+TEST(Viewer, CommandPrefixes) {
+    const struct {
+        const char* prefix;
+        std::vector<std::string> words;
+    } splits[] = {
+        {"viewer ", {"viewer"}},
+        {"  /usr/bin/viewer   --crl  ", {"/usr/bin/viewer", "--crl"}},
+        {"'/opt/my viewer/bin/v' \"--title=A B\" x''y", {"/opt/my viewer/bin/v", "--title=A B", "xy"}},
+        {"''", {""}},
+        {"   ", {}},
+    };
+    for (const auto& s : splits) EXPECT_EQ(SplitCommandWords(s.prefix), s.words) << s.prefix;
+
+    dialogtest::SavedVariable saved("ZORBELU_CRL_VIEWER");
+    setenv("ZORBELU_CRL_VIEWER", "my-viewer", 1);
+    EXPECT_EQ(ViewerCommandPrefix(ViewKind::Crl), "my-viewer ");
+    // A blank setting is no setting: the default, which handles both kinds.
+    setenv("ZORBELU_CRL_VIEWER", "  ", 1);
+    const std::string fallback = ViewerCommandPrefix(ViewKind::Crl);
+    EXPECT_TRUE(fallback == "xdg-open " || fallback.find(std::string(kOwnViewerName) + " --crl ") != std::string::npos)
+        << fallback;
+}
+
+// ---- Viewing arrays and the selection dialog --------------------------------------
+
+class Selection : public testing::Test {
+protected:
+    void SetUp() override {
+        frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+        hl::Reset();
+        platform::headless::ClearRecordedMessageBoxes();
+    }
+    void TearDown() override { frame::AfxSetResourceHandle(platform::OwnModuleHandle()); }
+
+    dialogtest::ViewerStandIn viewer_;
+};
+
+TEST_F(Selection, ThreeCrlsListedLastFirstAndThePickedOneOpened) {
+    const std::vector<std::string> crls = {Pki().CrlBytes(Crl::Root), Pki().CrlBytes(Crl::Intermediate),
+                                           Pki().CrlBytes(Crl::AiaIntermediate)};
+    const CertBlobArray array = ArrayOf(crls);
+    const struct {
+        int pick;  // -1: keep the preselection
+        size_t opened;
+    } cases[] = {{-1, 2}, {0, 2}, {1, 1}, {2, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pick);
+        hl::Reset();
+        viewer_.Forget();
+        std::vector<hl::Action> script;
+        if (c.pick >= 0) script.push_back(hl::Pick(selection_ids::kList, c.pick));
+        script.push_back(hl::Press(platform::IDOK));
+        hl::QueueScript(script);
+        ViewGatheredArray(array.get(), ViewKind::Crl, nullptr);
+        ASSERT_EQ(hl::Runs().size(), 1u);
+        const hl::ModalRun& run = hl::Runs()[0];
+        EXPECT_FALSE(run.closedByBackend);
+        EXPECT_EQ(run.atStart.templateId, kTemplateCertCrlSelection);
+        const hl::ControlState* list = run.atStart.Find(selection_ids::kList);
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(list->items, (std::vector<std::string>{"Zorbelu Test AIA Intermediate CA",
+                                                         "Zorbelu Test Intermediate CA", "Zorbelu Test Root CA"}));
+        EXPECT_EQ(list->selected, 0);
+        EXPECT_EQ(ReadBytes(ViewerTemporaryFile(ViewKind::Crl)), crls[c.opened]);
+        EXPECT_EQ(viewer_.Arguments().front(), "--as-crl");
+        EXPECT_TRUE(platform::headless::RecordedMessageBoxes().empty());
+    }
+}
+
+TEST_F(Selection, CaptionAndLabelFollowTheKind) {
+    const std::string junk = "\x30\x03\x02\x01\x01";
+    const struct {
+        ViewKind kind;
+        std::vector<std::string> items;
+        const char* caption;
+        std::vector<std::string> listed;
+    } cases[] = {
+        {ViewKind::Certificate, {Pki().CertDer(Ca::Intermediate), junk, Pki().CertDer(Ca::Root)},
+         "Certificate Selection", {"Zorbelu Test Root CA", "", "Zorbelu Test Intermediate CA"}},
+        {ViewKind::Crl, {Pki().CrlBytes(Crl::IntermediatePem), Pki().CertDer(Ca::Root)},
+         "Certificate Revocation List Selection", {"", "Zorbelu Test Intermediate CA"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.caption);
+        hl::Reset();
+        const CertBlobArray array = ArrayOf(c.items);
+        hl::QueueScript({hl::Press(platform::IDCANCEL)});
+        ViewGatheredArray(array.get(), c.kind, nullptr);
+        ASSERT_EQ(hl::Runs().size(), 1u);
+        const hl::WindowState& w = hl::Runs()[0].atStart;
+        EXPECT_EQ(w.caption, c.caption);
+        EXPECT_EQ(w.Find(selection_ids::kLabel)->text, c.caption);
+        EXPECT_EQ(w.Find(selection_ids::kList)->items, c.listed);
+    }
+    EXPECT_TRUE(viewer_.Arguments().empty());  // cancelled: nothing opened
+}
+
+TEST_F(Selection, OneElementOpensTheViewerDirectly) {
+    const std::string root = Pki().CertDer(Ca::Root);
+    const CertBlobArray array = ArrayOf({root});
+    ViewGatheredArray(array.get(), ViewKind::Certificate, nullptr);
+    EXPECT_TRUE(hl::Runs().empty());
+    EXPECT_EQ(viewer_.Arguments(), (std::vector<std::string>{"--as-cert", ViewerTemporaryFile(ViewKind::Certificate)}));
+    EXPECT_EQ(ReadBytes(ViewerTemporaryFile(ViewKind::Certificate)), root);
+}
+
+TEST_F(Selection, FailuresShowTheKindsMessageWithCodeZero) {
+    setenv("ZORBELU_CERT_VIEWER", "/nonexistent/viewer", 1);
+    setenv("ZORBELU_CRL_VIEWER", "/nonexistent/viewer", 1);
+    const CertBlobArray one = ArrayOf({Pki().CrlBytes(Crl::Root)});
+    const CertBlobArray two = ArrayOf({Pki().CertDer(Ca::Intermediate), Pki().CertDer(Ca::Root)});
+    const std::string certError = "An error occurred when trying to display root certificate.(Error code: 0)";
+    const std::string crlError =
+        "An error occurred when trying to display certificate revocation list.(Error code: 0)";
+
+    ViewGatheredArray(nullptr, ViewKind::Crl, nullptr);
+    ViewGatheredArray(nullptr, ViewKind::Certificate, nullptr);
+    ViewGatheredArray(one.get(), ViewKind::Crl, nullptr);
+    hl::QueueScript({hl::Press(platform::IDOK)});  // the selection dialog's own failure
+    ViewGatheredArray(two.get(), ViewKind::Certificate, nullptr);
+
+    const auto& boxes = platform::headless::RecordedMessageBoxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    const std::string expected[] = {crlError, certError, crlError, certError};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(boxes[i].text, expected[i]) << i;
+        EXPECT_EQ(boxes[i].type, platform::MB_ICONSTOP) << i;
+    }
+    // The selection dialog owned its message and still closed with OK.
+    ASSERT_EQ(hl::Runs().size(), 1u);
+    EXPECT_FALSE(hl::Runs()[0].closedByBackend);
+    EXPECT_NE(boxes[3].owner, nullptr);
+}
+
+}  // namespace
