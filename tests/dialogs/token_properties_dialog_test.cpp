@@ -332,19 +332,6 @@ TEST_F(TokenProperties, ExportsCheckTokenThenStore) {
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
 
-TEST_F(TokenProperties, GermanModuleGivesTemplateAndTexts) {
-    platform::HINSTANCE german = platform::LoadLibraryA(GERMAN_LANGUAGE_MODULE);
-    ASSERT_NE(german, nullptr);
-    frame::AfxSetResourceHandle(german);
-    const Store store = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate});
-    const hl::WindowState w = Opened(Pki().Token("good-sha256"), store.get());
-    EXPECT_EQ(w.caption, "Eigenschaften des Zeitstempel-Tokens");
-    EXPECT_EQ(w.Find(kCrl)->text, "Zertifikatsperrliste (&L)");
-    EXPECT_EQ(Fields(w)[kHashName], " SHA-256");
-    frame::AfxSetResourceHandle(platform::OwnModuleHandle());
-    platform::FreeLibrary(german);
-}
-
 // ---- Templates ----------------------------------------------------------------------
 
 const ZorbeluDialogTemplate* TemplateOf(platform::HINSTANCE module, uint32_t id) {
