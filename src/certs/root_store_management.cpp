@@ -281,25 +281,8 @@ uint32_t ManageRootsOfService(uint32_t service, RootOperation operation) {
 }
 
 uint32_t ManageRootsOfToken(const ZORBELUBlob* token, RootOperation operation) {
-    if (const uint32_t valid = verify::ValidateToken(token); valid != ZORBELU_OK) return valid;
-
-    ZORBELTimeStampInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
-    const uint32_t read = ZORBELGetTimeStampInfoEx(token, &info);
-    if (read != ZORBELU_OK)
-        return read == ZORBELU_ERR_PARAM || read == ZORBELU_ERR_EXCEPTION || read == ZORBELU_ERR_WINDOW
-                   ? read
-                   : ZORBELU_ERR_EXCEPTION;
-    info.policyOid[sizeof info.policyOid - 1] = '\0';
-
     uint32_t service = 0;
-    const uint32_t found =
-        GetServiceId(info.policyOid, static_cast<int32_t>(std::strlen(info.policyOid)), &service);
-    if (found != ZORBELU_OK)
-        return found == ZORBELU_ERR_PARAM || found == ZORBELU_ERR_WINDOW || found == ZORBELU_ERR_UNKNOWN_SERVICE
-                   ? found
-                   : ZORBELU_ERR_EXCEPTION;
+    if (const uint32_t found = GetServiceIdFromToken(token, &service); found != ZORBELU_OK) return found;
     if (const uint32_t known = CheckServiceKnown(service); known != ZORBELU_OK) return known;
 
     const frame::TemporaryResourceModule module;
