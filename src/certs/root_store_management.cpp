@@ -13,6 +13,7 @@
 #include "frame/resource_text.h"
 #include "platform/cert_store.h"
 #include "verify/request_validation.h"
+#include "verify/verification_steps.h"
 #include "zorbel.h"
 
 namespace zorbelu::certs {
@@ -39,8 +40,6 @@ constexpr uint32_t kServiceWalkedToTheEnd = 2;
 // The service whose token filter follows the chain upward through its
 // intermediate certificate.
 constexpr uint32_t kServiceWithChain = 0;
-// ZORBELGetTSACert calls before a too-small answer is given up.
-constexpr int kTsaCertificateCalls = 6;
 
 struct Counters {
     uint32_t used = 0;
@@ -93,21 +92,12 @@ struct HashFreer {
 }
 
 // The TSA certificate of a token, read into scratch buffer 0, which grows
-// while the certificate does not fit.
+// while the certificate does not fit. Any failure is a bad token here.
 [[nodiscard]] uint32_t ReadTsaCertificate(const ZORBELUBlob* token, X509Ptr* cert) {
-    frame::ScratchBuffer* buffer = &frame::AccessScratchBuffer(frame::kTsaCertBuffer);
-    for (int call = 1; call <= kTsaCertificateCalls; ++call) {
-        if (buffer->data == nullptr) return ZORBELU_ERR_PARAM;
-        ZORBELUCertBlob blob{buffer->data, buffer->capacity, 0};
-        const uint32_t result = ZORBELGetTSACert(token, &blob);
-        if (result == ZORBELU_OK) {
-            cert->reset(DecodeCertificate(blob.data, static_cast<int32_t>(blob.length), ZORBELU_ENCODING_DETECT));
-            return *cert ? ZORBELU_OK : ZORBELU_ERR_PARAM;
-        }
-        if (result != ZORBELU_ERR_BUFFER_TOO_SMALL || call == kTsaCertificateCalls) break;
-        buffer = &frame::GrowScratchBuffer(frame::kTsaCertBuffer);
-    }
-    return ZORBELU_ERR_PARAM;
+    ZORBELUCertBlob blob{};
+    if (verify::ExtractTsaCertificate(token, &blob) != ZORBELU_OK) return ZORBELU_ERR_PARAM;
+    cert->reset(DecodeCertificate(blob.data, static_cast<int32_t>(blob.length), ZORBELU_ENCODING_DETECT));
+    return *cert ? ZORBELU_OK : ZORBELU_ERR_PARAM;
 }
 
 // Which rows a token limits the walk to: those on the chain of its TSA
