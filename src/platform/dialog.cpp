@@ -49,10 +49,10 @@ const ZorbeluBinaryResource* FindImage(uint32_t id) {
 
 class Dialog::Window {
 public:
-    Window(Dialog& dialog, const ZorbeluUiWindowSpec& spec, void* owner) : backend_(UiBackend()) {
+    Window(Dialog& dialog, const ZorbeluUiWindowSpec& layout, void* owner) : backend_(UiBackend()) {
         events_ = {&dialog,          &Dialog::OnClicked,        &Dialog::OnSelected,    &Dialog::OnEdited,
                    &Dialog::OnToggled, &Dialog::OnCloseRequested, &Dialog::OnModalStarted};
-        handle_ = backend_.createWindow(&spec, owner, &events_);
+        handle_ = backend_.createWindow(&layout, owner, &events_);
     }
     ~Window() {
         if (handle_ != nullptr) backend_.destroyWindow(handle_);
@@ -216,22 +216,22 @@ int Dialog::DoModal() {
         described.push_back(Describe(c.kind, c.id, c.style, c.text, c.rect, c.visible, c.enabled, c.checked, c.image,
                                      items[described.size()], c.selected));
     const PixelRect size = MapDialogRect(dialog->rect);
-    ZorbeluUiWindowSpec spec{};
-    spec.templateId = templateId_;
-    spec.caption = caption_.c_str();
-    spec.style = dialog->style;
-    spec.width = size.width;
-    spec.height = size.height;
-    spec.fontName = dialog->fontName;
-    spec.fontPoints = dialog->fontPoints;
-    spec.controls = described.data();
-    spec.controlCount = static_cast<uint32_t>(described.size());
+    ZorbeluUiWindowSpec layout{};
+    layout.templateId = templateId_;
+    layout.caption = caption_.c_str();
+    layout.style = dialog->style;
+    layout.width = size.width;
+    layout.height = size.height;
+    layout.fontName = dialog->fontName;
+    layout.fontPoints = dialog->fontPoints;
+    layout.controls = described.data();
+    layout.controlCount = static_cast<uint32_t>(described.size());
 
     // A dialog without a parent belongs to the active window, as on Windows.
     Dialog* owner = DialogFromHandle(parent_ != nullptr ? parent_ : GetActiveWindow());
     void* ownerWindow = owner != nullptr && owner->window_ != nullptr ? owner->window_->handle() : nullptr;
 
-    Window window(*this, spec, ownerWindow);
+    Window window(*this, layout, ownerWindow);
     if (window.handle() == nullptr) {
         lastError_ = kUiUnavailable;
         controls_.clear();

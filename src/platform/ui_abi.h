@@ -46,7 +46,7 @@ struct ZorbeluUiWindowSpec {
 };
 
 // What the user did, reported to the runtime. `index` is the control's
-// position in the window's spec.
+// position in the window's layout.
 struct ZorbeluUiEvents {
     void* context;
     void (*clicked)(void* context, uint32_t index);
@@ -78,7 +78,7 @@ struct ZorbeluUiBackend {
     // else the code every dialog then fails with. Optional (NULL: ready).
     uint32_t (*start)(void);
     // Creates a hidden window with its controls; NULL on failure.
-    void* (*createWindow)(const ZorbeluUiWindowSpec* spec, void* owner, const ZorbeluUiEvents* events);
+    void* (*createWindow)(const ZorbeluUiWindowSpec* layout, void* owner, const ZorbeluUiEvents* events);
     void (*destroyWindow)(void* window);
     void (*updateControl)(void* window, uint32_t index, const ZorbeluUiControl* control);
     void (*setCaption)(void* window, const char* caption);

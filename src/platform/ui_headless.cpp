@@ -62,17 +62,17 @@ void Apply(ControlState& state, const ZorbeluUiControl& c) {
     PngSize(c.image, c.imageSize, &state.imageWidth, &state.imageHeight);
 }
 
-void* CreateWindow(const ZorbeluUiWindowSpec* spec, void* owner, const ZorbeluUiEvents* events) {
-    if (spec == nullptr || events == nullptr) return nullptr;
+void* CreateWindow(const ZorbeluUiWindowSpec* layout, void* owner, const ZorbeluUiEvents* events) {
+    if (layout == nullptr || events == nullptr) return nullptr;
     auto* window = new Window;
     window->events = events;
-    window->state.templateId = spec->templateId;
-    window->state.caption = spec->caption != nullptr ? spec->caption : "";
-    window->state.width = spec->width;
-    window->state.height = spec->height;
+    window->state.templateId = layout->templateId;
+    window->state.caption = layout->caption != nullptr ? layout->caption : "";
+    window->state.width = layout->width;
+    window->state.height = layout->height;
     window->state.owner = owner != nullptr ? static_cast<HWND>(static_cast<Window*>(owner)->events->context) : nullptr;
-    window->state.controls.resize(spec->controlCount);
-    for (uint32_t i = 0; i < spec->controlCount; ++i) Apply(window->state.controls[i], spec->controls[i]);
+    window->state.controls.resize(layout->controlCount);
+    for (uint32_t i = 0; i < layout->controlCount; ++i) Apply(window->state.controls[i], layout->controls[i]);
     return window;
 }
 

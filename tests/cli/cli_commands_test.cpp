@@ -39,10 +39,10 @@ protected:
         served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
         served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
     }
-    std::string TokenFile(const TokenSpec& spec, const std::string& name) {
+    std::string TokenFile(const TokenSpec& recipe, const std::string& name) {
         const std::filesystem::path path = dir_.path() / name;
         std::FILE* out = std::fopen(path.c_str(), "wb");
-        const std::string token = served_.pki().MakeToken(spec);
+        const std::string token = served_.pki().MakeToken(recipe);
         std::fwrite(token.data(), 1, token.size(), out);
         std::fclose(out);
         return path.string();

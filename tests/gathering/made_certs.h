@@ -38,33 +38,33 @@ struct CertSpec {
     size_t padding = 0;                // bytes of a private, non-critical extension
 };
 
-inline std::string MakeCertDer(const CertSpec& spec) {
+inline std::string MakeCertDer(const CertSpec& recipe) {
     std::unique_ptr<X509, void (*)(X509*)> cert(X509_new(), X509_free);
     X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), spec.serial);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.notBeforeOffset);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.notAfterOffset);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), recipe.serial);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), recipe.notBeforeOffset);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), recipe.notAfterOffset);
     const auto name = [](X509_NAME* n, const std::string& cn) {
         X509_NAME_add_entry_by_txt(n, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Gathering Test"), -1,
                                    -1, 0);
         X509_NAME_add_entry_by_txt(n, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn.c_str()), -1,
                                    -1, 0);
     };
-    name(X509_get_subject_name(cert.get()), spec.subject);
-    name(X509_get_issuer_name(cert.get()), spec.issuer);
-    X509_set_pubkey(cert.get(), spec.key);
+    name(X509_get_subject_name(cert.get()), recipe.subject);
+    name(X509_get_issuer_name(cert.get()), recipe.issuer);
+    X509_set_pubkey(cert.get(), recipe.key);
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
-    const char* constraints = spec.ca ? "critical,CA:TRUE" : "critical,CA:FALSE";
+    const char* constraints = recipe.ca ? "critical,CA:TRUE" : "critical,CA:FALSE";
     if (X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, constraints)) {
         X509_add_ext(cert.get(), ext, -1);
         X509_EXTENSION_free(ext);
     }
-    if (spec.padding > 0) {
+    if (recipe.padding > 0) {
         ASN1_OBJECT* oid = OBJ_txt2obj("1.3.6.1.4.1.55555.99.1", 1);
         ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-        const std::string filler(spec.padding, 'x');
+        const std::string filler(recipe.padding, 'x');
         ASN1_OCTET_STRING_set(value, reinterpret_cast<const unsigned char*>(filler.data()),
                               static_cast<int>(filler.size()));
         X509_EXTENSION* ext = X509_EXTENSION_create_by_OBJ(nullptr, oid, 0, value);
@@ -73,7 +73,7 @@ inline std::string MakeCertDer(const CertSpec& spec) {
         ASN1_OCTET_STRING_free(value);
         ASN1_OBJECT_free(oid);
     }
-    if (X509_sign(cert.get(), spec.signer, EVP_sha256()) <= 0) throw std::runtime_error("cannot sign");
+    if (X509_sign(cert.get(), recipe.signer, EVP_sha256()) <= 0) throw std::runtime_error("cannot sign");
     unsigned char* der = nullptr;
     const int size = i2d_X509(cert.get(), &der);
     std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(size));

@@ -371,11 +371,11 @@ struct FixturePki::Impl {
         }
     }
 
-    std::string MakeRequest(const TokenSpec& spec, uint64_t serial) const {
-        const DigestRow& d = RowOf(kDigests, spec.digest);
-        std::string imprint = spec.imprint;
-        if (imprint.empty()) imprint = DigestOf(spec.digest);
-        return tokens::BuildRequest(d.md(), imprint, spec.includeTsaCert, serial * 7919 + 1);
+    std::string MakeRequest(const TokenSpec& recipe, uint64_t serial) const {
+        const DigestRow& d = RowOf(kDigests, recipe.digest);
+        std::string imprint = recipe.imprint;
+        if (imprint.empty()) imprint = DigestOf(recipe.digest);
+        return tokens::BuildRequest(d.md(), imprint, recipe.includeTsaCert, serial * 7919 + 1);
     }
 
     std::string DigestOf(Digest digest) const {
@@ -386,35 +386,35 @@ struct FixturePki::Impl {
         return std::string(reinterpret_cast<char*>(out), len);
     }
 
-    tokens::Signer SignerOf(const TokenSpec& spec) const {
-        const TsaRow& row = RowOf(kTsas, spec.tsa);
-        const Entity& tsa = tsas.at(spec.tsa);
+    tokens::Signer SignerOf(const TokenSpec& recipe) const {
+        const TsaRow& row = RowOf(kTsas, recipe.tsa);
+        const Entity& tsa = tsas.at(recipe.tsa);
         tokens::Signer s{tsa.cert.get(), tsa.key.get(), {}};
-        if (spec.includeChain) {
+        if (recipe.includeChain) {
             for (std::optional<Ca> ca = row.issuer; ca && RowOf(kCas, *ca).issuer; ca = RowOf(kCas, *ca).issuer)
                 s.extraCerts.push_back(cas.at(*ca).cert.get());
         }
         return s;
     }
 
-    tokens::Issuance IssuanceOf(const TokenSpec& spec) const {
+    tokens::Issuance IssuanceOf(const TokenSpec& recipe) const {
         tokens::Issuance i;
         i.serial = nextTokenSerial++;
-        i.essV2 = spec.essV2;
-        i.genTime = spec.genTime != 0 ? spec.genTime : std::min(now, tsas.at(spec.tsa).notAfter - kHour);
+        i.essV2 = recipe.essV2;
+        i.genTime = recipe.genTime != 0 ? recipe.genTime : std::min(now, tsas.at(recipe.tsa).notAfter - kHour);
         return i;
     }
 
-    std::string MakeToken(const TokenSpec& spec) const {
-        const tokens::Signer signer = SignerOf(spec);
-        const tokens::Issuance issuance = IssuanceOf(spec);
-        const std::string request = MakeRequest(spec, issuance.serial);
+    std::string MakeToken(const TokenSpec& recipe) const {
+        const tokens::Signer signer = SignerOf(recipe);
+        const tokens::Issuance issuance = IssuanceOf(recipe);
+        const std::string request = MakeRequest(recipe, issuance.serial);
         std::string token = tokens::ResponderAccepts(signer.cert)
                                 ? tokens::TokenOfResponse(tokens::Respond(signer, request, issuance))
                                 : tokens::SignWithCms(signer, request, issuance);
-        if (!spec.attributeCertificates.empty())
-            token = der::InsertAttributeCertificates(token, spec.attributeCertificates, spec.attributeCertificateTag);
-        switch (spec.damage) {
+        if (!recipe.attributeCertificates.empty())
+            token = der::InsertAttributeCertificates(token, recipe.attributeCertificates, recipe.attributeCertificateTag);
+        switch (recipe.damage) {
             case Damage::None: break;
             case Damage::FlipSignatureByte: token = der::FlipSignatureByte(token); break;
             case Damage::Truncate: token.resize(token.size() / 2); break;
@@ -422,13 +422,13 @@ struct FixturePki::Impl {
         return token;
     }
 
-    std::string MakeResponse(const TokenSpec& spec) const {
-        const tokens::Signer signer = SignerOf(spec);
-        if (!tokens::ResponderAccepts(signer.cert) || !spec.attributeCertificates.empty() ||
-            spec.damage != Damage::None)
-            throw std::invalid_argument("fixture PKI: no TimeStampResp for this token spec");
-        const tokens::Issuance issuance = IssuanceOf(spec);
-        return tokens::Respond(signer, MakeRequest(spec, issuance.serial), issuance);
+    std::string MakeResponse(const TokenSpec& recipe) const {
+        const tokens::Signer signer = SignerOf(recipe);
+        if (!tokens::ResponderAccepts(signer.cert) || !recipe.attributeCertificates.empty() ||
+            recipe.damage != Damage::None)
+            throw std::invalid_argument("fixture PKI: no TimeStampResp for this token recipe");
+        const tokens::Issuance issuance = IssuanceOf(recipe);
+        return tokens::Respond(signer, MakeRequest(recipe, issuance.serial), issuance);
     }
 
     void AddToken(const std::string& name, const std::string& token, const std::string& description) {
@@ -439,9 +439,9 @@ struct FixturePki::Impl {
 
     void MakeStandardTokens(const FixtureOptions& options) {
         for (const DigestRow& d : kDigests) {
-            TokenSpec spec;
-            spec.digest = d.id;
-            AddToken(std::string("good-") + d.name, MakeToken(spec),
+            TokenSpec recipe;
+            recipe.digest = d.id;
+            AddToken(std::string("good-") + d.name, MakeToken(recipe),
                      std::string("token of tsa-good over data.bin, ") + d.name);
         }
         struct Variant {
@@ -457,27 +457,27 @@ struct FixturePki::Impl {
             {"truncated", [](TokenSpec& s) { s.damage = Damage::Truncate; }, "first half only"},
         };
         for (const Variant& v : variants) {
-            TokenSpec spec;
-            v.apply(spec);
-            AddToken(std::string("good-sha256-") + v.suffix, MakeToken(spec),
+            TokenSpec recipe;
+            v.apply(recipe);
+            AddToken(std::string("good-sha256-") + v.suffix, MakeToken(recipe),
                      std::string("token of tsa-good, sha256, ") + v.description);
         }
         AddToken(kResponseToken, MakeResponse(TokenSpec{}), "TimeStampResp (granted) of tsa-good, sha256");
         if (!options.attributeCertificates.empty()) {
             for (int tag : {2, 1}) {
-                TokenSpec spec;
-                spec.attributeCertificates = options.attributeCertificates;
-                spec.attributeCertificateTag = tag;
-                AddToken(tag == 2 ? "good-sha256-tac" : "good-sha256-tac-v1", MakeToken(spec),
+                TokenSpec recipe;
+                recipe.attributeCertificates = options.attributeCertificates;
+                recipe.attributeCertificateTag = tag;
+                AddToken(tag == 2 ? "good-sha256-tac" : "good-sha256-tac-v1", MakeToken(recipe),
                          tag == 2 ? "token of tsa-good, sha256, with attribute certificates as [2] v2AttrCert"
                                   : "token of tsa-good, sha256, with attribute certificates as [1] v1AttrCert");
             }
         }
         for (const TsaRow& row : kTsas) {
             if (row.id == Tsa::Good) continue;
-            TokenSpec spec;
-            spec.tsa = row.id;
-            AddToken(std::string(row.name + 4) + "-sha256", MakeToken(spec),
+            TokenSpec recipe;
+            recipe.tsa = row.id;
+            AddToken(std::string(row.name + 4) + "-sha256", MakeToken(recipe),
                      std::string("token of ") + row.name + ", sha256");
         }
     }
@@ -575,8 +575,8 @@ std::vector<std::string> FixturePki::TokenNames() const {
     return names;
 }
 
-std::string FixturePki::MakeToken(const TokenSpec& spec) const { return impl_->MakeToken(spec); }
-std::string FixturePki::MakeResponse(const TokenSpec& spec) const { return impl_->MakeResponse(spec); }
+std::string FixturePki::MakeToken(const TokenSpec& recipe) const { return impl_->MakeToken(recipe); }
+std::string FixturePki::MakeResponse(const TokenSpec& recipe) const { return impl_->MakeResponse(recipe); }
 
 std::string FixturePki::RespondToTimeStampRequest(const std::string& requestDer) const {
     const Impl::Entity& tsa = impl_->tsas.at(Tsa::Good);

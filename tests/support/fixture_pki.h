@@ -187,10 +187,10 @@ public:
     std::vector<std::string> TokenNames() const;
 
     // A new token (ContentInfo DER); thread-safe.
-    std::string MakeToken(const TokenSpec& spec) const;
-    // The whole TimeStampResp for the spec; only for TSA certificates with a
+    std::string MakeToken(const TokenSpec& recipe) const;
+    // The whole TimeStampResp for the recipe; only for TSA certificates with a
     // critical timeStamping usage, without attribute certificates or damage.
-    std::string MakeResponse(const TokenSpec& spec) const;
+    std::string MakeResponse(const TokenSpec& recipe) const;
 
     // The TSA endpoint of an HTTP test server: the DER TimeStampResp that the
     // good TSA (Tsa::Good) gives for a DER TimeStampReq. Granted with the

@@ -50,7 +50,7 @@ TEST_F(CrlBufferEngine, AGoodTokenVerifiesThroughEveryCallOfTheFamily) {
 TEST_F(CrlBufferEngine, EachFailureGivesItsStatus) {
     const struct {
         const char* what;
-        TokenSpec spec;
+        TokenSpec recipe;
         uint32_t expected;
     } cases[] = {
         {"TSA certificate expired", TokenSpec(Tsa::Expired), ZORBELU_VS_CERT_EXPIRED},
@@ -71,7 +71,7 @@ TEST_F(CrlBufferEngine, EachFailureGivesItsStatus) {
         {"PEM CRL", TokenSpec(Tsa::PemCrl), ZORBELU_VS_OK},
         {"directly under the root", TokenSpec(Tsa::UnderRoot), ZORBELU_VS_OK},
     };
-    for (const auto& c : cases) EXPECT_EQ(Verify(served_.pki().MakeToken(c.spec)), c.expected) << c.what;
+    for (const auto& c : cases) EXPECT_EQ(Verify(served_.pki().MakeToken(c.recipe)), c.expected) << c.what;
 }
 
 TEST_F(CrlBufferEngine, TruncatedAndMissingCertificatesAreRefusedBeforeAnyDownload) {

@@ -56,7 +56,7 @@ TEST_F(FullVerification, AGoodTokenVerifiesThroughEveryCall) {
 TEST_F(FullVerification, EachFailureGivesItsStatus) {
     const struct {
         const char* what;
-        TokenSpec spec;
+        TokenSpec recipe;
         uint32_t full;
         uint32_t policy2;
     } cases[] = {
@@ -72,7 +72,7 @@ TEST_F(FullVerification, EachFailureGivesItsStatus) {
          ZORBELU_VS_DATA_DAMAGED, ZORBELU_VS_DATA_DAMAGED},
     };
     for (const auto& c : cases) {
-        const std::string token = served_.pki().MakeToken(c.spec);
+        const std::string token = served_.pki().MakeToken(c.recipe);
         EXPECT_EQ(Full(token), c.full) << c.what;
         EXPECT_EQ(ByPolicy(token, 2), c.policy2) << c.what;
     }

@@ -387,16 +387,16 @@ uint32_t Start() {
     return 1;
 }
 
-void* CreateWindow(const ZorbeluUiWindowSpec* spec, void* owner, const ZorbeluUiEvents* events) {
-    if (spec == nullptr || events == nullptr) return nullptr;
+void* CreateWindow(const ZorbeluUiWindowSpec* layout, void* owner, const ZorbeluUiEvents* events) {
+    if (layout == nullptr || events == nullptr) return nullptr;
     auto window = std::make_unique<Window>();
     window->events = events;
     window->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     g_object_ref_sink(window->window);
-    InstallStyle(spec->fontPoints);
+    InstallStyle(layout->fontPoints);
     gtk_style_context_add_class(gtk_widget_get_style_context(window->window),
-                                ("zorbelu-pt" + std::to_string(spec->fontPoints != 0 ? spec->fontPoints : 9)).c_str());
-    gtk_window_set_title(GTK_WINDOW(window->window), spec->caption != nullptr ? spec->caption : "");
+                                ("zorbelu-pt" + std::to_string(layout->fontPoints != 0 ? layout->fontPoints : 9)).c_str());
+    gtk_window_set_title(GTK_WINDOW(window->window), layout->caption != nullptr ? layout->caption : "");
     gtk_window_set_resizable(GTK_WINDOW(window->window), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(window->window), GDK_WINDOW_TYPE_HINT_DIALOG);
     if (owner != nullptr) {
@@ -406,16 +406,16 @@ void* CreateWindow(const ZorbeluUiWindowSpec* spec, void* owner, const ZorbeluUi
         gtk_window_set_position(GTK_WINDOW(window->window), GTK_WIN_POS_CENTER);
     }
     window->fixed = gtk_fixed_new();
-    gtk_widget_set_size_request(window->fixed, spec->width, spec->height);
+    gtk_widget_set_size_request(window->fixed, layout->width, layout->height);
     gtk_container_add(GTK_CONTAINER(window->window), window->fixed);
     gtk_widget_show(window->fixed);
     g_object_set_data(G_OBJECT(window->window), "zorbelu-window", window.get());
     g_signal_connect(window->window, "delete-event", G_CALLBACK(OnDelete), nullptr);
 
-    window->items.resize(spec->controlCount);
-    for (uint32_t i = 0; i < spec->controlCount; ++i) {
-        Build(window.get(), i, spec->controls[i]);
-        Apply(window.get(), i, spec->controls[i]);
+    window->items.resize(layout->controlCount);
+    for (uint32_t i = 0; i < layout->controlCount; ++i) {
+        Build(window.get(), i, layout->controls[i]);
+        Apply(window.get(), i, layout->controls[i]);
     }
     return window.release();
 }
