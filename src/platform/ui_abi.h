@@ -95,6 +95,9 @@ struct ZorbeluUiBackend {
     int32_t (*naturalSize)(void* window, uint32_t index, int32_t* width, int32_t* height);
     // Optional: writes what the window shows as a PNG file. 1 on success.
     int32_t (*snapshot)(void* window, const char* pngPath);
+    // Optional: where the window is on the screen, in pixels. 1, or 0 when
+    // the window system does not tell.
+    int32_t (*screenRect)(void* window, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
 };
 
 }  // extern "C"

@@ -206,6 +206,18 @@ int32_t ShowFileDialog(void*, const ZorbeluUiFileRequest* request, char* path, u
     return 1;
 }
 
+// A headless window stands at a fixed place of an imagined screen, so that
+// what depends on its position can be tested.
+int32_t ScreenRect(void* handle, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+    const auto* window = static_cast<const Window*>(handle);
+    if (window == nullptr) return 0;
+    *x = kHeadlessWindowLeft;
+    *y = kHeadlessWindowTop;
+    *width = window->state.width;
+    *height = window->state.height;
+    return 1;
+}
+
 constexpr ZorbeluUiBackend kHeadless{ZORBELU_UI_BACKEND_VERSION,
                                      "headless",
                                      nullptr,
@@ -218,7 +230,8 @@ constexpr ZorbeluUiBackend kHeadless{ZORBELU_UI_BACKEND_VERSION,
                                      ShowMessageBox,
                                      ShowFileDialog,
                                      nullptr,
-                                     nullptr};
+                                     nullptr,
+                                     ScreenRect};
 
 }  // namespace
 

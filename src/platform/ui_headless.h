@@ -42,6 +42,10 @@ struct ControlState {
     uint32_t imageHeight = 0;
 };
 
+// Where every headless window stands on its imagined screen.
+inline constexpr int kHeadlessWindowLeft = 100;
+inline constexpr int kHeadlessWindowTop = 80;
+
 struct WindowState {
     uint32_t templateId = 0;
     std::string caption;

@@ -259,6 +259,23 @@ TEST_F(TokenProperties, TsaButtonWritesTheCertificateAnewAtEveryPress) {
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
 
+TEST_F(TokenProperties, TheViewerIsToldWhereTheDialogStands) {
+    // The viewer centres its window over the rectangle it is given.
+    const std::filesystem::path folder = viewer_.record().parent_path();
+    const std::filesystem::path script = folder / "center.sh", told = folder / "center.txt";
+    std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$ZORBELU_VIEWER_CENTER\" > '" << told.string() << "'\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const dialogtest::SavedVariable saved("ZORBELU_CERT_VIEWER");
+    setenv("ZORBELU_CERT_VIEWER", script.c_str(), 1);
+    const hl::ModalRun run =
+        Show(Pki().Token("good-sha256"), nullptr, {hl::Press(kTsaCertificate), hl::Press(platform::IDOK)});
+    EXPECT_GT(run.atStart.width, 0);
+    EXPECT_EQ(test::ReadFileBytes(told), std::to_string(hl::kHeadlessWindowLeft) + "," +
+                                             std::to_string(hl::kHeadlessWindowTop) + "," +
+                                             std::to_string(run.atStart.width) + "," +
+                                             std::to_string(run.atStart.height));
+}
+
 TEST_F(TokenProperties, CaButtonOffersTheChainLastFirst) {
     const Store full = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root});
     Show(Pki().Token("good-sha256"), full.get(), {hl::Press(kCa), hl::Press(platform::IDOK)},

@@ -21,6 +21,8 @@
 #include "frame/resource_text.h"
 #include "platform/message_box.h"
 #include "platform/module.h"
+#include "platform/dialog.h"
+#include "platform/ui_backend.h"
 #include "zorbel.h"
 
 extern char** environ;
@@ -139,7 +141,7 @@ std::string LibraryFolder() {
 // child starts the viewer and leaves at once, so that the viewer is never
 // left for us to reap. True when the program was executed; then waits until
 // the viewer reports its window, ends, or the time is up.
-bool StartDetached(const std::vector<std::string>& words) {
+bool StartDetached(const std::vector<std::string>& words, const std::vector<std::string>& extraEnvironment) {
     const std::string program = ResolveProgram(words.front());
     if (program.empty()) return false;
 
@@ -157,6 +159,7 @@ bool StartDetached(const std::vector<std::string>& words) {
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
         if (std::strncmp(*entry, readyEntry.c_str(), readyEntry.size()) != 0) environment.emplace_back(*entry);
     environment.push_back(readyEntry + std::to_string(readyWrite.fd));
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> argv, envp;
     for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
@@ -371,10 +374,19 @@ std::vector<std::string> SplitCommandWords(std::string_view prefix) {
     return words;
 }
 
+// Tells the viewer where the owner window stands, so that it can centre
+// its window over it ("x,y,width,height"); nothing when that is unknown.
+std::vector<std::string> OwnerPlacement(platform::HWND owner) {
+    const ZorbeluUiBackend& backend = platform::UiBackend();
+    void* window = owner != nullptr ? platform::BackendWindowOf(owner) : nullptr;
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    if (window == nullptr || backend.screenRect == nullptr || backend.screenRect(window, &x, &y, &width, &height) != 1)
+        return {};
+    return {std::string(kViewerCenterVariable) + "=" + std::to_string(x) + "," + std::to_string(y) + "," +
+            std::to_string(width) + "," + std::to_string(height)};
+}
+
 uint32_t LaunchCertViewer(const uint8_t* data, uint32_t length, ViewKind kind, platform::HWND owner) {
-    // Where the viewer's window goes is the window manager's: a process of
-    // its own cannot be placed over our dialog on every display.
-    (void)owner;
     const std::string prefix = ViewerCommandPrefix(kind);
     const std::string file = ViewerTemporaryFile(kind);
     if (!WriteViewerFile(file, data, length)) return 0;
@@ -382,7 +394,7 @@ uint32_t LaunchCertViewer(const uint8_t* data, uint32_t length, ViewKind kind, p
     if (words.empty()) return 0;
     // ViewerCommandLine(prefix, file) as words: the file name stays one.
     words.push_back(file);
-    return StartDetached(words) ? ZORBELU_OK : 0;
+    return StartDetached(words, OwnerPlacement(owner)) ? ZORBELU_OK : 0;
 }
 
 // ---- Viewing a gathered array ----

@@ -67,6 +67,9 @@ inline constexpr const char* kOwnViewerName = "zorbelu-cert-viewer";
 inline constexpr const char* kViewerReadyVariable = "ZORBELU_VIEWER_READY_FD";
 // How long a launch waits for that at most.
 inline constexpr int kViewerReadyWaitMs = 5000;
+// Where the owner window stands ("x,y,width,height"), for the viewer to
+// centre its window over it.
+inline constexpr const char* kViewerCenterVariable = "ZORBELU_VIEWER_CENTER";
 
 // The command prefix of a kind, ending in one space: the variable's value
 // when set and not blank; else our viewer beside the library

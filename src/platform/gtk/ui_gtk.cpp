@@ -593,8 +593,21 @@ int32_t Snapshot(void* handle, const char* pngPath) {
     return ok ? 1 : 0;
 }
 
+int32_t ScreenRect(void* handle, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr || !gtk_widget_get_realized(window->window)) return 0;
+    gint left = 0, top = 0, w = 0, h = 0;
+    gtk_window_get_position(GTK_WINDOW(window->window), &left, &top);
+    gtk_window_get_size(GTK_WINDOW(window->window), &w, &h);
+    *x = left;
+    *y = top;
+    *width = w;
+    *height = h;
+    return 1;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) const ZorbeluUiBackend zorbelu_ui_backend = {
     ZORBELU_UI_BACKEND_VERSION, "gtk", Start, CreateWindow, DestroyWindow, UpdateControl, SetCaption, RunModal,
-    EndModal, MessageBox, FileDialog, NaturalSize, Snapshot};
+    EndModal, MessageBox, FileDialog, NaturalSize, Snapshot, ScreenRect};

@@ -84,11 +84,28 @@ gboolean OnMapped(GtkWidget*, GdkEvent*, gpointer) {
     return FALSE;
 }
 
+constexpr int kViewerWidth = 680;
+constexpr int kViewerHeight = 560;
+
+// The rectangle "x,y,width,height" of the window that opened the viewer, as
+// the library passes it; the viewer is centred over it where the window
+// system lets a program place its windows, else on the screen.
+void PlaceWindow(GtkWindow* window) {
+    int x = 0, y = 0, width = 0, height = 0;
+    const char* owner = std::getenv("ZORBELU_VIEWER_CENTER");
+    if (owner != nullptr && std::sscanf(owner, "%d,%d,%d,%d", &x, &y, &width, &height) == 4 && width > 0 &&
+        height > 0) {
+        gtk_window_move(window, x + (width - kViewerWidth) / 2, y + (height - kViewerHeight) / 2);
+        return;
+    }
+    gtk_window_set_position(window, GTK_WIN_POS_CENTER);
+}
+
 void Show(const std::string& title, const std::string& text) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), title.c_str());
-    gtk_window_set_default_size(GTK_WINDOW(window), 680, 560);
-    gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    gtk_window_set_default_size(GTK_WINDOW(window), kViewerWidth, kViewerHeight);
+    PlaceWindow(GTK_WINDOW(window));
     gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     g_signal_connect(window, "map-event", G_CALLBACK(OnMapped), nullptr);
