@@ -26,6 +26,7 @@ struct World {
     std::deque<int> messageBoxAnswers;
     std::vector<RecordedMessageBox> messageBoxes;
     int presetAnswer = IDOK;
+    int windowsToRefuse = 0;
 };
 
 World& TheWorld() {
@@ -64,6 +65,10 @@ void Apply(ControlState& state, const ZorbeluUiControl& c) {
 
 void* CreateWindow(const ZorbeluUiWindowSpec* layout, void* owner, const ZorbeluUiEvents* events) {
     if (layout == nullptr || events == nullptr) return nullptr;
+    if (World& world = TheWorld(); world.windowsToRefuse > 0) {
+        --world.windowsToRefuse;
+        return nullptr;  // as a window system out of resources would
+    }
     auto* window = new Window;
     window->events = events;
     window->state.templateId = layout->templateId;
@@ -256,6 +261,8 @@ const std::vector<ModalRun>& Runs() { return TheWorld().runs; }
 const std::vector<FileRequest>& FileRequests() { return TheWorld().fileRequests; }
 void QueueFileAnswer(std::optional<std::string> path) { TheWorld().fileAnswers.push_back(std::move(path)); }
 void QueueMessageBoxAnswer(int answer) { TheWorld().messageBoxAnswers.push_back(answer); }
+
+void RefuseNextWindows(int count) { TheWorld().windowsToRefuse = count; }
 
 void Reset() {
     World& world = TheWorld();

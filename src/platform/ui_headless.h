@@ -107,6 +107,10 @@ void QueueFileAnswer(std::optional<std::string> path);
 // The next message box answers `answer` (then the preset answer again).
 void QueueMessageBoxAnswer(int answer);
 
+// The next `count` windows cannot be made, so that tests see how a dialog
+// that cannot be shown is reported.
+void RefuseNextWindows(int count);
+
 // Forgets runs, file requests, queued scripts and answers, and message boxes.
 void Reset();
 

@@ -242,6 +242,15 @@ TEST_F(TokenProperties, TacButtonOpensTheTacDialog) {
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
 
+TEST_F(TokenProperties, ATacDialogThatCannotBeShownIsReported) {
+    const auto refuse = hl::Look([](const hl::WindowState&) { hl::RefuseNextWindows(1); });
+    Show(TokenWithTac(), nullptr, {refuse, hl::Press(kTac), hl::Press(platform::IDOK)});
+    ASSERT_EQ(hl::RecordedMessageBoxes().size(), 1u);
+    EXPECT_EQ(hl::RecordedMessageBoxes()[0].text,
+              "An error occurred when trying to display Time Attribute Certificate.(Error code: 1004)");
+    EXPECT_EQ(hl::RecordedMessageBoxes()[0].type, platform::MB_ICONSTOP);
+}
+
 TEST_F(TokenProperties, TsaButtonWritesTheCertificateAnewAtEveryPress) {
     const std::string file = ViewerTemporaryFile(ViewKind::Certificate);
     std::vector<std::vector<std::string>> seen;
