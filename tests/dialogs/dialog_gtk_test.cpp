@@ -176,3 +176,77 @@ TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
 }
 
 }  // namespace
+
+// ---- The certificate viewer's place ------------------------------------------
+
+#ifdef CERT_VIEWER_PROGRAM
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+// A self-signed certificate to show, as DER.
+std::string SomeCertificate() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("viewer placement"), -1, -1, 0);
+    X509_set_issuer_name(cert, X509_get_subject_name(cert));
+    X509_set_pubkey(cert, key);
+    X509_sign(cert, key, EVP_sha256());
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(cert, &der);
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(length));
+    OPENSSL_free(der);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return bytes;
+}
+
+std::string WindowTree() {
+    std::string out;
+    if (FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r")) {
+        char buffer[4096];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+        pclose(pipe);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(DialogGtk, TheViewerOpensCentredOverItsOwner) {
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
+    if (std::system("command -v xwininfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "xwininfo is not installed";
+    const std::string file = "/tmp/zorbelu-viewer-placement-" + std::to_string(getpid()) + ".cer";
+    std::ofstream(file, std::ios::binary) << SomeCertificate();
+    // An owner at 200,150 of 800 x 600: the 680 x 560 viewer goes to 260,170
+    // (with no window manager, as under Xvfb, X keeps the place a program asks for).
+    const pid_t viewer = fork();
+    if (viewer == 0) {
+        setenv("ZORBELU_VIEWER_CENTER", "200,150,800,600", 1);
+        execl(CERT_VIEWER_PROGRAM, CERT_VIEWER_PROGRAM, "--certificate", file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(viewer, 0);
+    std::string tree;
+    for (int i = 0; i < 50 && tree.find("680x560+260+170") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        tree = WindowTree();
+    }
+    kill(viewer, SIGTERM);
+    waitpid(viewer, nullptr, 0);
+    std::remove(file.c_str());
+    EXPECT_NE(tree.find("680x560+260+170"), std::string::npos) << tree;
+}
+#endif
