@@ -315,11 +315,7 @@ void Dialog::Sync(const Control& control) {
 bool Dialog::HasItem(int id) const { return Find(id) != nullptr; }
 
 bool Dialog::SetItemText(int id, std::string_view text) {
-    Control* c = Find(id);
-    if (c == nullptr) return false;
-    c->text.assign(text.data(), text.size());
-    Sync(*c);
-    return true;
+    return ChangeItem(id, [&](Control& c) { c.text.assign(text.data(), text.size()); });
 }
 
 std::string Dialog::GetItemText(int id) const {
@@ -328,19 +324,11 @@ std::string Dialog::GetItemText(int id) const {
 }
 
 bool Dialog::ShowItem(int id, bool show) {
-    Control* c = Find(id);
-    if (c == nullptr) return false;
-    c->visible = show;
-    Sync(*c);
-    return true;
+    return ChangeItem(id, [&](Control& c) { c.visible = show; });
 }
 
 bool Dialog::EnableItem(int id, bool enable) {
-    Control* c = Find(id);
-    if (c == nullptr) return false;
-    c->enabled = enable;
-    Sync(*c);
-    return true;
+    return ChangeItem(id, [&](Control& c) { c.enabled = enable; });
 }
 
 bool Dialog::IsItemVisible(int id) const {
@@ -354,11 +342,8 @@ bool Dialog::IsItemEnabled(int id) const {
 }
 
 bool Dialog::MoveItem(int id, const PixelRect& rect) {
-    Control* c = Find(id);
-    if (c == nullptr || rect.width < 0 || rect.height < 0) return false;
-    c->rect = rect;
-    Sync(*c);
-    return true;
+    if (rect.width < 0 || rect.height < 0) return false;
+    return ChangeItem(id, [&](Control& c) { c.rect = rect; });
 }
 
 std::optional<PixelRect> Dialog::GetItemRect(int id) const {
@@ -368,11 +353,7 @@ std::optional<PixelRect> Dialog::GetItemRect(int id) const {
 }
 
 bool Dialog::SetCheck(int id, bool checked) {
-    Control* c = Find(id);
-    if (c == nullptr) return false;
-    c->checked = checked;
-    Sync(*c);
-    return true;
+    return ChangeItem(id, [&](Control& c) { c.checked = checked; });
 }
 
 bool Dialog::GetCheck(int id) const {
@@ -397,12 +378,10 @@ int Dialog::InsertItem(int id, int index, std::string_view text) {
 }
 
 bool Dialog::ResetItems(int id) {
-    Control* c = Find(id);
-    if (c == nullptr) return false;
-    c->items.clear();
-    c->selected = -1;
-    Sync(*c);
-    return true;
+    return ChangeItem(id, [](Control& c) {
+        c.items.clear();
+        c.selected = -1;
+    });
 }
 
 int Dialog::ItemCount(int id) const {

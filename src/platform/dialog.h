@@ -151,6 +151,16 @@ private:
     Control* Find(int id);
     const Control* Find(int id) const;
     void Sync(const Control& control);
+    // Applies `edit` to control `id` and shows the change; false when there
+    // is no such control.
+    template <typename Edit>
+    bool ChangeItem(int id, Edit&& edit) {
+        Control* c = Find(id);
+        if (c == nullptr) return false;
+        edit(*c);
+        Sync(*c);
+        return true;
+    }
     bool Dispatch(int id, Notify event);
     void Fail(std::exception_ptr error);
 
