@@ -440,87 +440,67 @@ bool Dialog::Dispatch(int id, Notify event) {
 // may be C code: nothing may be thrown through it, so an exception ends the
 // dialog and DoModal throws it again. ---------------------------------------------
 
-namespace {
 template <typename Body>
-void Guarded(Dialog* dialog, Body&& body, void (*fail)(Dialog*, std::exception_ptr)) {
+void Dialog::Guarded(Dialog* dialog, Body&& body) {
     try {
         body();
     } catch (...) {
-        fail(dialog, std::current_exception());
+        dialog->Fail(std::current_exception());
     }
 }
-}  // namespace
+
+// The body of an event on control `index`, guarded; events for a control
+// the dialog does not have are passed over.
+template <typename Body>
+void Dialog::ForControl(void* context, uint32_t index, Body&& body) {
+    auto* self = static_cast<Dialog*>(context);
+    Guarded(self, [&] {
+        if (index < self->controls_.size()) body(*self, self->controls_[index]);
+    });
+}
 
 void Dialog::OnClicked(void* context, uint32_t index) {
-    auto* self = static_cast<Dialog*>(context);
-    Guarded(
-        self,
-        [&] {
-            if (index >= self->controls_.size()) return;
-            const Control& c = self->controls_[index];
-            if (!c.visible || !c.enabled) return;
-            const int id = c.id;
-            if (self->Dispatch(id, Notify::Clicked)) return;
-            if (id == IDOK) self->OnOK();
-            if (id == IDCANCEL) self->OnCancel();
-        },
-        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+    ForControl(context, index, [](Dialog& self, Control& c) {
+        if (!c.visible || !c.enabled) return;
+        const int id = c.id;
+        if (self.Dispatch(id, Notify::Clicked)) return;
+        if (id == IDOK) self.OnOK();
+        if (id == IDCANCEL) self.OnCancel();
+    });
 }
 
 void Dialog::OnSelected(void* context, uint32_t index, int32_t item) {
-    auto* self = static_cast<Dialog*>(context);
-    Guarded(
-        self,
-        [&] {
-            if (index >= self->controls_.size()) return;
-            Control& c = self->controls_[index];
-            if (item < -1 || item >= static_cast<int>(c.items.size())) return;
-            c.selected = item;
-            self->Dispatch(c.id, Notify::SelectionChanged);
-        },
-        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+    ForControl(context, index, [item](Dialog& self, Control& c) {
+        if (item < -1 || item >= static_cast<int>(c.items.size())) return;
+        c.selected = item;
+        self.Dispatch(c.id, Notify::SelectionChanged);
+    });
 }
 
 void Dialog::OnEdited(void* context, uint32_t index, const char* text) {
-    auto* self = static_cast<Dialog*>(context);
-    Guarded(
-        self,
-        [&] {
-            if (index >= self->controls_.size()) return;
-            Control& c = self->controls_[index];
-            c.text = text != nullptr ? text : "";
-            self->Dispatch(c.id, Notify::TextChanged);
-        },
-        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+    ForControl(context, index, [text](Dialog& self, Control& c) {
+        c.text = text != nullptr ? text : "";
+        self.Dispatch(c.id, Notify::TextChanged);
+    });
 }
 
 void Dialog::OnToggled(void* context, uint32_t index, int32_t checked) {
-    auto* self = static_cast<Dialog*>(context);
-    Guarded(
-        self,
-        [&] {
-            if (index >= self->controls_.size()) return;
-            Control& c = self->controls_[index];
-            c.checked = checked != 0;
-            self->Dispatch(c.id, Notify::Clicked);
-        },
-        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+    ForControl(context, index, [checked](Dialog& self, Control& c) {
+        c.checked = checked != 0;
+        self.Dispatch(c.id, Notify::Clicked);
+    });
 }
 
 void Dialog::OnCloseRequested(void* context) {
     auto* self = static_cast<Dialog*>(context);
-    Guarded(
-        self, [&] { self->OnCancel(); }, [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+    Guarded(self, [self] { self->OnCancel(); });
 }
 
 void Dialog::OnModalStarted(void* context) {
     auto* self = static_cast<Dialog*>(context);
-    Guarded(
-        self,
-        [&] {
-            if (ModalStartObserver()) ModalStartObserver()(*self);
-        },
-        [](Dialog* d, std::exception_ptr e) { d->Fail(std::move(e)); });
+    Guarded(self, [self] {
+        if (ModalStartObserver()) ModalStartObserver()(*self);
+    });
 }
 
 }  // namespace zorbelu::platform

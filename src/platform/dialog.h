@@ -163,6 +163,13 @@ private:
     }
     bool Dispatch(int id, Notify event);
     void Fail(std::exception_ptr error);
+    // Runs the body of a window-system event; an exception ends the dialog.
+    template <typename Body>
+    static void Guarded(Dialog* dialog, Body&& body);
+    // Likewise for an event on control `index`, passed over when there is
+    // no such control.
+    template <typename Body>
+    static void ForControl(void* context, uint32_t index, Body&& body);
 
     static void OnClicked(void* context, uint32_t index);
     static void OnSelected(void* context, uint32_t index, int32_t item);
