@@ -323,6 +323,58 @@ ZORBELU_API uint32_t ZORBELUShowTimeStampTokenProp(ZORBELU_HWND owner, const ZOR
 ZORBELU_API uint32_t ZORBELUShowTimeStampTokenPropEx2(ZORBELU_HWND owner, const ZORBELUBlob* token,
                                                       const ZORBELCertStore* store);
 
+/* ---- Signature properties ----------------------------------------------- */
+
+/* The outcome of a verification as the caller gives it (`status` 2500 to
+ * 2509), with the token's time in the computer's zone. The token must carry
+ * a TSA certificate and a time attribute certificate. 1 after the dialog
+ * closed; 1001 status or token; 2001 token unreadable; 1700 no TSA
+ * certificate; 1801 no time attribute certificate; 1004 no dialog could be
+ * shown or an exception was caught. */
+ZORBELU_API uint32_t ZORBELUPRVShowTimeStampTokenProp(ZORBELU_HWND parent, const ZORBELUBlob* token,
+                                                      uint32_t status);
+
+/* The same for a status 2500 to 2512 with the time in `zone` (may be NULL;
+ * an offset within -1440 to 1440 minutes or a zone number). For 2500 and
+ * 2512 neither token nor zone is tested. 2650 for a zone not accepted. */
+ZORBELU_API uint32_t ZORBELUPRVShowTimeStampTokenPropEx(ZORBELU_HWND parent, const ZORBELUBlob* token,
+                                                        uint32_t status, const ZORBELUTimeZoneSelector* zone);
+
+/* A chain of `count` (at least 2) time-stamps, each followed by the one that
+ * extends its validity: one dialog after another while the user asks for
+ * the next. Every entry is checked before anything is shown: 1006 for a
+ * NULL token reference, else as above. */
+ZORBELU_API uint32_t ZORBELUPRVShowSignaturePropEx2(ZORBELU_HWND parent, const ZORBELUSignatureEntry* entries,
+                                                    uint32_t count);
+
+/* The tabbed form: the overall status (2500, 2501 or 2508 to 2512) and the
+ * result of each certificate check on a line of its own, with comparison
+ * and export of the token; a chain of `count` (at least 1) entries. */
+ZORBELU_API uint32_t ZORBELUPRVShowSignaturePropEx3(ZORBELU_HWND parent, const ZORBELUSignatureEntryEx* entries,
+                                                    uint32_t count);
+
+/* Verify, then show (`verifyFlag` 1), or show unverified with status 2500
+ * (`verifyFlag` 0). The status shown (2500 to 2509) once the dialog closed,
+ * else an error code and no dialog. The Ex2 and Ex3 forms need a `zone`
+ * (offset -720 to 840 minutes, or a zone number; else 2650). */
+ZORBELU_API uint32_t ZORBELUShowTimeStampTokenPropWithVerification(ZORBELU_HWND parent, int32_t verifyFlag,
+                                                                   const ZORBELUBlob* token,
+                                                                   const ZORBELUDigestInfo* digest,
+                                                                   ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit);
+ZORBELU_API uint32_t ZORBELUShowTimeStampTokenPropWithVerificationEx(ZORBELU_HWND parent, int32_t verifyFlag,
+                                                                     const ZORBELUBlob* token,
+                                                                     const ZORBELUDigestInfo* digest,
+                                                                     ZORBELUCRLBuffer* crlBuffer, uint32_t timeLimit,
+                                                                     const ZORBELUProxyInfo* proxy);
+ZORBELU_API uint32_t ZORBELUShowTimeStampTokenPropWithVerificationEx2(
+    ZORBELU_HWND parent, int32_t verifyFlag, const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
+    const ZORBELUTimeZoneSelector* zone, uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+    ZORBELUCRLCacheStore* crlCache);
+ZORBELU_API uint32_t ZORBELUShowTimeStampTokenPropWithVerificationEx3(
+    ZORBELU_HWND parent, int32_t verifyFlag, const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
+    const ZORBELUTimeZoneSelector* zone, uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
+    ZORBELUCRLCacheStore* crlCache);
+
 /* ---- CRLs --------------------------------------------------------------- */
 
 /* A new, empty CRL cache store for a series of verifications; each CRL is

@@ -50,8 +50,14 @@ const ZorbeluBinaryResource* FindImage(uint32_t id) {
 class Dialog::Window {
 public:
     Window(Dialog& dialog, const ZorbeluUiWindowSpec& layout, void* owner) : backend_(UiBackend()) {
-        events_ = {&dialog,          &Dialog::OnClicked,        &Dialog::OnSelected,    &Dialog::OnEdited,
-                   &Dialog::OnToggled, &Dialog::OnCloseRequested, &Dialog::OnModalStarted};
+        events_ = {&dialog,
+                   &Dialog::OnClicked,
+                   &Dialog::OnSelected,
+                   &Dialog::OnEdited,
+                   &Dialog::OnToggled,
+                   &Dialog::OnCloseRequested,
+                   &Dialog::OnModalStarted,
+                   &Dialog::OnKeyPressed};
         handle_ = backend_.createWindow(&layout, owner, &events_);
     }
     ~Window() {
@@ -157,7 +163,10 @@ void DataExchange::ComboIndex(int id, int& value) {
 
 Dialog::Dialog(uint32_t templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
 
-Dialog::~Dialog() = default;
+Dialog::~Dialog() {
+    DestroyPages();
+    DestroyPage();
+}
 
 HWND Dialog::GetSafeHwnd() const { return window_ != nullptr ? HandleOf(this) : nullptr; }
 
@@ -167,17 +176,60 @@ Dialog* DialogFromHandle(HWND window) {
 
 void* BackendWindowOf(HWND window) {
     Dialog* dialog = DialogFromHandle(window);
+    // A page's windows belong to the dialog it lives in.
+    while (dialog != nullptr && dialog->owner_ != nullptr) dialog = dialog->owner_;
     return dialog != nullptr && dialog->window_ != nullptr ? dialog->window_->handle() : nullptr;
 }
 
 void SetModalStartObserver(std::function<void(Dialog&)> observer) { ModalStartObserver() = std::move(observer); }
+
+bool Dialog::LoadTemplate(const ZorbeluDialogTemplate& dialog) {
+    controls_.clear();
+    controls_.reserve(dialog.controlCount);
+    for (uint32_t i = 0; i < dialog.controlCount; ++i) {
+        const ZorbeluDialogControl& c = dialog.controls[i];
+        Control control;
+        control.kind = c.kind;
+        control.id = c.id;
+        control.style = c.style;
+        control.text = c.text != nullptr ? c.text : "";
+        control.rect = MapDialogRect(c.rect);
+        control.visible = (c.style & ZORBELU_CS_HIDDEN) == 0;
+        control.enabled = (c.style & ZORBELU_CS_DISABLED) == 0;
+        if (c.kind == ZORBELU_CTL_PICTURE && c.image != 0) control.image = FindImage(c.image);
+        controls_.push_back(std::move(control));
+    }
+    caption_ = dialog.caption != nullptr ? dialog.caption : "";
+    return true;
+}
+
+ZorbeluUiWindowSpec Dialog::DescribeWindow(const ZorbeluDialogTemplate& dialog, std::vector<ZorbeluUiControl>& described,
+                                           const std::vector<std::vector<const char*>>& items) const {
+    described.clear();
+    described.reserve(controls_.size());
+    for (const Control& c : controls_)
+        described.push_back(Describe(c.kind, c.id, c.style, c.text, c.rect, c.visible, c.enabled,
+                                               c.checked, c.image, items[described.size()], c.selected));
+    const PixelRect size = MapDialogRect(dialog.rect);
+    ZorbeluUiWindowSpec layout{};
+    layout.templateId = templateId_;
+    layout.caption = caption_.c_str();
+    layout.style = dialog.style;
+    layout.width = size.width;
+    layout.height = size.height;
+    layout.fontName = dialog.fontName;
+    layout.fontPoints = dialog.fontPoints;
+    layout.controls = described.data();
+    layout.controlCount = static_cast<uint32_t>(described.size());
+    return layout;
+}
 
 int Dialog::DoModal() {
     lastError_ = 1;
     failure_ = nullptr;
     ended_ = false;
     result_ = IDCANCEL;
-    if (window_ != nullptr) {  // already running
+    if (window_ != nullptr) {  // already running, or a page
         lastError_ = kTemplateMissing;
         return -1;
     }
@@ -190,46 +242,13 @@ int Dialog::DoModal() {
         lastError_ = kTemplateMissing;
         return -1;
     }
-
-    // The controls, from the template, in pixels.
-    controls_.clear();
-    controls_.reserve(dialog->controlCount);
-    for (uint32_t i = 0; i < dialog->controlCount; ++i) {
-        const ZorbeluDialogControl& c = dialog->controls[i];
-        Control control;
-        control.kind = c.kind;
-        control.id = c.id;
-        control.style = c.style;
-        control.text = c.text != nullptr ? c.text : "";
-        control.rect = MapDialogRect(c.rect);
-        control.visible = (c.style & ZORBELU_CS_HIDDEN) == 0;
-        control.enabled = (c.style & ZORBELU_CS_DISABLED) == 0;
-        if (c.kind == ZORBELU_CTL_PICTURE && c.image != 0) control.image = FindImage(c.image);
-        controls_.push_back(std::move(control));
-    }
-    caption_ = dialog->caption != nullptr ? dialog->caption : "";
-
-    std::vector<std::vector<const char*>> items(controls_.size());
+    LoadTemplate(*dialog);
+    const std::vector<std::vector<const char*>> items(controls_.size());
     std::vector<ZorbeluUiControl> described;
-    described.reserve(controls_.size());
-    for (const Control& c : controls_)
-        described.push_back(Describe(c.kind, c.id, c.style, c.text, c.rect, c.visible, c.enabled, c.checked, c.image,
-                                     items[described.size()], c.selected));
-    const PixelRect size = MapDialogRect(dialog->rect);
-    ZorbeluUiWindowSpec layout{};
-    layout.templateId = templateId_;
-    layout.caption = caption_.c_str();
-    layout.style = dialog->style;
-    layout.width = size.width;
-    layout.height = size.height;
-    layout.fontName = dialog->fontName;
-    layout.fontPoints = dialog->fontPoints;
-    layout.controls = described.data();
-    layout.controlCount = static_cast<uint32_t>(described.size());
+    const ZorbeluUiWindowSpec layout = DescribeWindow(*dialog, described, items);
 
     // A dialog without a parent belongs to the active window, as on Windows.
-    Dialog* owner = DialogFromHandle(parent_ != nullptr ? parent_ : GetActiveWindow());
-    void* ownerWindow = owner != nullptr && owner->window_ != nullptr ? owner->window_->handle() : nullptr;
+    void* ownerWindow = BackendWindowOf(parent_ != nullptr ? parent_ : GetActiveWindow());
 
     Window window(*this, layout, ownerWindow);
     if (window.handle() == nullptr) {
@@ -240,6 +259,7 @@ int Dialog::DoModal() {
     struct Detach {
         Dialog& dialog;
         ~Detach() {
+            dialog.DestroyPages();
             dialog.window_ = nullptr;
             dialog.controls_.clear();
         }
@@ -257,7 +277,144 @@ int Dialog::DoModal() {
     return result_;
 }
 
+// ---- Pages -------------------------------------------------------------------
+
+bool Dialog::CreatePage(Dialog& owner) {
+    if (window_ != nullptr || owner.window_ == nullptr || &owner == this) return false;
+    const ZorbeluDialogTemplate* dialog = FindDialogTemplate(templateId_);
+    if (dialog == nullptr) return false;
+    LoadTemplate(*dialog);
+    const std::vector<std::vector<const char*>> items(controls_.size());
+    std::vector<ZorbeluUiControl> described;
+    ZorbeluUiWindowSpec layout = DescribeWindow(*dialog, described, items);
+    layout.style |= ZORBELU_DS_CHILD;
+    auto window = std::make_unique<Window>(*this, layout, owner.window_->handle());
+    if (window->handle() == nullptr) {
+        controls_.clear();
+        return false;
+    }
+    pageWindow_ = std::move(window);
+    window_ = pageWindow_.get();
+    owner_ = &owner;
+    pageVisible_ = false;
+    owner.pages_.push_back(this);
+    RegisterWindow(HandleOf(this));
+    OnInitDialog();
+    return true;
+}
+
+void Dialog::DestroyPage() {
+    if (pageWindow_ == nullptr) return;
+    DestroyPages();
+    UnregisterWindow(HandleOf(this));
+    if (owner_ != nullptr) {
+        auto& siblings = owner_->pages_;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    }
+    window_ = nullptr;
+    controls_.clear();
+    pageWindow_.reset();
+    owner_ = nullptr;
+    pageVisible_ = false;
+}
+
+void Dialog::DestroyPages() {
+    // Newest first, each taking itself out of the list.
+    while (!pages_.empty()) pages_.back()->DestroyPage();
+}
+
+bool Dialog::MoveWindow(const PixelRect& rect) {
+    if (!IsPage() || rect.width < 0 || rect.height < 0) return false;
+    if (window_->backend().placeWindow != nullptr)
+        window_->backend().placeWindow(window_->handle(), rect.x, rect.y, rect.width, rect.height);
+    return true;
+}
+
+bool Dialog::ShowWindow(bool show) {
+    if (!IsPage()) return false;
+    pageVisible_ = show;
+    if (window_->backend().showWindow != nullptr) window_->backend().showWindow(window_->handle(), show ? 1 : 0);
+    return true;
+}
+
+bool Dialog::IsWindowVisible() const { return IsPage() ? pageVisible_ : window_ != nullptr; }
+
+// ---- Focus, keys and window rectangles ---------------------------------------
+
+int Dialog::GetFocusId() const {
+    if (window_ == nullptr || window_->backend().getFocus == nullptr) return 0;
+    const int32_t index = window_->backend().getFocus(window_->handle());
+    if (index < 0 || static_cast<size_t>(index) >= controls_.size()) return 0;
+    return controls_[static_cast<size_t>(index)].id;
+}
+
+bool Dialog::SetFocusTo(int id) {
+    const Control* c = Find(id);
+    if (c == nullptr || window_->backend().setFocus == nullptr) return false;
+    window_->backend().setFocus(window_->handle(), static_cast<uint32_t>(c - controls_.data()));
+    return true;
+}
+
+std::optional<PixelRect> Dialog::GetWindowRect() const {
+    if (window_ == nullptr || IsPage() || window_->backend().screenRect == nullptr) return std::nullopt;
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    if (window_->backend().screenRect(window_->handle(), &x, &y, &width, &height) != 1) return std::nullopt;
+    return PixelRect{x - kWindowFrameLeft, y - kWindowFrameTop, width + kWindowFrameLeft + kWindowFrameRight,
+                     height + kWindowFrameTop + kWindowFrameBottom};
+}
+
+std::optional<PixelRect> Dialog::GetItemScreenRect(int id) const {
+    const Control* c = Find(id);
+    const std::optional<PixelRect> frame = GetWindowRect();
+    if (c == nullptr || !frame) return std::nullopt;
+    return PixelRect{frame->x + kWindowFrameLeft + c->rect.x, frame->y + kWindowFrameTop + c->rect.y, c->rect.width,
+                     c->rect.height};
+}
+
+bool Dialog::SetWindowSize(int width, int height) {
+    if (window_ == nullptr || IsPage() || window_->backend().placeWindow == nullptr) return false;
+    const int clientWidth = width - kWindowFrameLeft - kWindowFrameRight;
+    const int clientHeight = height - kWindowFrameTop - kWindowFrameBottom;
+    if (clientWidth < 0 || clientHeight < 0) return false;
+    window_->backend().placeWindow(window_->handle(), 0, 0, clientWidth, clientHeight);
+    return true;
+}
+
+bool Dialog::OnKey(uint32_t key, int focusId) {
+    if (IsPage()) return false;
+    if (key == kKeyEscape) {
+        OnCancel();
+        return true;
+    }
+    if (key != kKeyReturn) return false;
+    const Control* focused = Find(focusId);
+    if (focused != nullptr && focused->kind == ZORBELU_CTL_BUTTON) {
+        Click(focusId);
+        return true;
+    }
+    for (const Control& c : controls_)
+        if (c.kind == ZORBELU_CTL_BUTTON && (c.style & ZORBELU_CS_DEFAULT) != 0) {
+            Click(c.id);
+            return true;
+        }
+    OnOK();
+    return true;
+}
+
+void Dialog::Click(int id) {
+    if (Control* c = Find(id)) ClickAt(*c);
+}
+
+void Dialog::ClickAt(Control& c) {
+    if (!c.visible || !c.enabled) return;
+    const int id = c.id;
+    if (Dispatch(id, Notify::Clicked)) return;
+    if (id == IDOK) OnOK();
+    if (id == IDCANCEL) OnCancel();
+}
+
 void Dialog::EndDialog(int result) {
+    if (IsPage()) return;  // a page ends with its owner
     if (ended_) return;
     ended_ = true;
     result_ = result;
@@ -265,6 +422,10 @@ void Dialog::EndDialog(int result) {
 }
 
 void Dialog::Fail(std::exception_ptr error) {
+    if (owner_ != nullptr) {  // the owner's modal run reports it
+        owner_->Fail(std::move(error));
+        return;
+    }
     if (failure_ == nullptr) failure_ = std::move(error);
     EndDialog(-1);
 }
@@ -460,13 +621,7 @@ void Dialog::ForControl(void* context, uint32_t index, Body&& body) {
 }
 
 void Dialog::OnClicked(void* context, uint32_t index) {
-    ForControl(context, index, [](Dialog& self, Control& c) {
-        if (!c.visible || !c.enabled) return;
-        const int id = c.id;
-        if (self.Dispatch(id, Notify::Clicked)) return;
-        if (id == IDOK) self.OnOK();
-        if (id == IDCANCEL) self.OnCancel();
-    });
+    ForControl(context, index, [](Dialog& self, Control& c) { self.ClickAt(c); });
 }
 
 void Dialog::OnSelected(void* context, uint32_t index, int32_t item) {
@@ -494,6 +649,16 @@ void Dialog::OnToggled(void* context, uint32_t index, int32_t checked) {
 void Dialog::OnCloseRequested(void* context) {
     auto* self = static_cast<Dialog*>(context);
     Guarded(self, [self] { self->OnCancel(); });
+}
+
+int32_t Dialog::OnKeyPressed(void* context, uint32_t key, int32_t focusIndex) {
+    auto* self = static_cast<Dialog*>(context);
+    bool handled = false;
+    Guarded(self, [&] {
+        const bool known = focusIndex >= 0 && static_cast<size_t>(focusIndex) < self->controls_.size();
+        handled = self->OnKey(key, known ? self->controls_[static_cast<size_t>(focusIndex)].id : 0);
+    });
+    return handled ? 1 : 0;
 }
 
 void Dialog::OnModalStarted(void* context) {

@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,19 @@ class Dialog;
 
 // What a handler reacts to.
 enum class Notify { Clicked, SelectionChanged, TextChanged };
+
+// The frame that Windows draws around a dialog's client area at 96 dpi: a
+// window rectangle (GetWindowRect) is the client area grown by it. Layout
+// rules written against window rectangles (a control moved by the distance
+// of its window rectangle from the dialog's) keep their numbers with it.
+inline constexpr int kWindowFrameLeft = 3;
+inline constexpr int kWindowFrameTop = 26;  // the caption bar and the top edge
+inline constexpr int kWindowFrameRight = 3;
+inline constexpr int kWindowFrameBottom = 3;
+
+// Keys offered to a dialog before the window system handles them.
+inline constexpr uint32_t kKeyReturn = ZORBELU_KEY_RETURN;
+inline constexpr uint32_t kKeyEscape = ZORBELU_KEY_ESCAPE;
 
 // The template `id` of the current resource module, else of the library's
 // own resources; NULL when neither has it (or its version is not ours).
@@ -111,6 +125,32 @@ public:
     void SetCaption(std::string_view caption);
     std::string GetCaption() const { return caption_; }
 
+    // Keyboard focus: the id of this dialog's control that has it (0 when
+    // none of them has), and moving it to control `id`.
+    int GetFocusId() const;
+    bool SetFocusTo(int id);
+
+    // Screen pixels: the window rectangle (the client area grown by the
+    // frame above) and a control's rectangle on the screen. Empty while the
+    // window does not exist or the backend cannot tell where it is.
+    std::optional<PixelRect> GetWindowRect() const;
+    std::optional<PixelRect> GetItemScreenRect(int id) const;
+    // Gives the window a new window rectangle size (the client area follows).
+    bool SetWindowSize(int width, int height);
+
+    // Pages: this dialog made from its own template as a modeless child of
+    // `owner`'s window, which must exist (from the owner's OnInitDialog on).
+    // The page's OnInitDialog runs; the page is hidden until ShowWindow and
+    // is destroyed with the owner's window (or DestroyPage). False when no
+    // window could be made.
+    bool CreatePage(Dialog& owner);
+    void DestroyPage();
+    bool IsPage() const { return owner_ != nullptr; }
+    // Place (owner's client pixels) and visibility of a page.
+    bool MoveWindow(const PixelRect& rect);
+    bool ShowWindow(bool show);
+    bool IsWindowVisible() const;
+
     std::vector<ControlView> Controls() const;
     // Layout tests: the backend's natural size of control `index` of
     // Controls(), and a picture of the window. False where the backend
@@ -127,6 +167,13 @@ protected:
     // OK and Cancel without a handler of their own.
     virtual void OnOK();
     virtual void OnCancel();
+    // Enter or Escape while control `focusId` (0: none) has the focus; true
+    // when handled. A dialog presses the focused button on Enter, else its
+    // default button, and cancels on Escape; a page handles no key.
+    virtual bool OnKey(uint32_t key, int focusId);
+    // Presses control `id` as a click would (nothing for a hidden or
+    // disabled one).
+    void Click(int id);
 
     // The message map: `handler` runs when control `id` reports `event`.
     void On(int id, Notify event, std::function<void()> handler);
@@ -163,6 +210,12 @@ private:
     }
     bool Dispatch(int id, Notify event);
     void Fail(std::exception_ptr error);
+    // The template's controls in pixels, and the window description of them.
+    bool LoadTemplate(const ZorbeluDialogTemplate& dialog);
+    ZorbeluUiWindowSpec DescribeWindow(const ZorbeluDialogTemplate& dialog, std::vector<ZorbeluUiControl>& described,
+                                 const std::vector<std::vector<const char*>>& items) const;
+    void ClickAt(Control& control);
+    void DestroyPages();
     // Runs the body of a window-system event; an exception ends the dialog.
     template <typename Body>
     static void Guarded(Dialog* dialog, Body&& body);
@@ -177,6 +230,7 @@ private:
     static void OnToggled(void* context, uint32_t index, int32_t checked);
     static void OnCloseRequested(void* context);
     static void OnModalStarted(void* context);
+    static int32_t OnKeyPressed(void* context, uint32_t key, int32_t focusIndex);
 
     uint32_t templateId_;
     HWND parent_;
@@ -184,6 +238,10 @@ private:
     std::vector<Control> controls_;
     std::string caption_;
     Window* window_ = nullptr;
+    std::unique_ptr<Window> pageWindow_;  // pages own their window
+    Dialog* owner_ = nullptr;            // pages: the dialog they live in
+    std::vector<Dialog*> pages_;
+    bool pageVisible_ = false;
     bool ended_ = false;
     int result_ = IDCANCEL;
     uint32_t lastError_ = 1;

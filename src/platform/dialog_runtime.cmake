@@ -5,6 +5,7 @@
 target_sources(zorbelutilnd_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/dialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dialog_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/shell.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_backend.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ui_headless.cpp)
 add_subdirectory(${CMAKE_CURRENT_LIST_DIR}/gtk ${CMAKE_CURRENT_BINARY_DIR}/platform/gtk)

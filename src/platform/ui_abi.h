@@ -55,6 +55,10 @@ struct ZorbeluUiEvents {
     void (*toggled)(void* context, uint32_t index, int32_t checked);
     void (*closeRequested)(void* context);  // the window's close box: Cancel
     void (*modalStarted)(void* context);     // the window is on screen, the loop runs
+    // Enter or Escape (ZORBELU_KEY_*) pressed while control `focusIndex` of
+    // this window (-1: none of its controls) has the focus. 1 when the
+    // runtime handled it; 0 lets the backend's normal handling go on.
+    int32_t (*key)(void* context, uint32_t key, int32_t focusIndex);
 };
 
 struct ZorbeluUiFileFilter {
@@ -71,6 +75,9 @@ struct ZorbeluUiFileRequest {
     uint32_t filterCount;
 };
 
+// Windows made with the ZORBELU_DS_CHILD style are pages: modeless, shown
+// inside their owner's client area, hidden until showWindow shows them, and
+// destroyed before their owner. Their controls report to their own events.
 struct ZorbeluUiBackend {
     uint32_t version;  // ZORBELU_UI_BACKEND_VERSION
     const char* name;
@@ -98,9 +105,23 @@ struct ZorbeluUiBackend {
     // Optional: where the window is on the screen, in pixels. 1, or 0 when
     // the window system does not tell.
     int32_t (*screenRect)(void* window, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+    // A page: its place and size in the owner's client area. A top-level
+    // window: the size of its client area (x and y are not used; the window
+    // system places windows).
+    void (*placeWindow)(void* window, int32_t x, int32_t y, int32_t width, int32_t height);
+    // Shows or hides a page.
+    void (*showWindow)(void* window, int32_t visible);
+    // The index of this window's control that has the keyboard focus, or -1.
+    int32_t (*getFocus)(void* window);
+    // Gives control `index` of this window the keyboard focus.
+    void (*setFocus)(void* window, uint32_t index);
 };
 
 }  // extern "C"
 
-#define ZORBELU_UI_BACKEND_VERSION 1u
+#define ZORBELU_UI_BACKEND_VERSION 2u
+
+// Keys reported through ZorbeluUiEvents::key (the Windows virtual-key codes).
+#define ZORBELU_KEY_RETURN 0x0Du
+#define ZORBELU_KEY_ESCAPE 0x1Bu
 #define ZORBELU_UI_BACKEND_SYMBOL "zorbelu_ui_backend"

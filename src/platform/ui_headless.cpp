@@ -1,5 +1,6 @@
 #include "platform/ui_headless.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -16,7 +17,32 @@ struct Window {
     WindowState state;
     const ZorbeluUiEvents* events = nullptr;
     bool ended = false;
+    Window* parent = nullptr;         // pages: the window they live in
+    std::vector<Window*> pages;       // in the order made
+    // Top-level windows: where the keyboard focus is (this window or one of
+    // its pages) and on which control.
+    Window* focusWindow = nullptr;
+    int focusIndex = -1;
+
+    Window* Root() {
+        Window* w = this;
+        while (w->parent != nullptr) w = w->parent;
+        return w;
+    }
 };
+
+// The window's state with its pages and focus, as a test looks at it.
+WindowState Snapshot(Window& window) {
+    WindowState state = window.state;
+    Window* root = window.Root();
+    state.focusId = 0;
+    if (root->focusWindow == &window && root->focusIndex >= 0 &&
+        static_cast<size_t>(root->focusIndex) < window.state.controls.size())
+        state.focusId = window.state.controls[static_cast<size_t>(root->focusIndex)].id;
+    state.pages.clear();
+    for (Window* page : window.pages) state.pages.push_back(Snapshot(*page));
+    return state;
+}
 
 struct World {
     std::deque<std::vector<Action>> scripts;
@@ -76,12 +102,33 @@ void* CreateWindow(const ZorbeluUiWindowSpec* layout, void* owner, const Zorbelu
     window->state.width = layout->width;
     window->state.height = layout->height;
     window->state.owner = owner != nullptr ? static_cast<HWND>(static_cast<Window*>(owner)->events->context) : nullptr;
+    if ((layout->style & ZORBELU_DS_CHILD) != 0 && owner != nullptr) {
+        window->parent = static_cast<Window*>(owner);
+        window->parent->pages.push_back(window);
+        window->state.isPage = true;
+        window->state.visible = false;
+        window->state.placement = {0, 0, layout->width, layout->height};
+    }
     window->state.controls.resize(layout->controlCount);
     for (uint32_t i = 0; i < layout->controlCount; ++i) Apply(window->state.controls[i], layout->controls[i]);
     return window;
 }
 
-void DestroyWindow(void* window) { delete static_cast<Window*>(window); }
+void DestroyWindow(void* handle) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr) return;
+    for (Window* page : window->pages) page->parent = nullptr;  // the runtime destroys pages first
+    if (window->parent != nullptr) {
+        auto& siblings = window->parent->pages;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
+        Window* root = window->Root();
+        if (root->focusWindow == window) {
+            root->focusWindow = nullptr;
+            root->focusIndex = -1;
+        }
+    }
+    delete window;
+}
 
 void UpdateControl(void* handle, uint32_t index, const ZorbeluUiControl* control) {
     auto* window = static_cast<Window*>(handle);
@@ -93,35 +140,66 @@ void SetCaption(void* handle, const char* caption) {
     if (handle != nullptr) static_cast<Window*>(handle)->state.caption = caption != nullptr ? caption : "";
 }
 
-// The control with `id` that a user could reach, or its refusal.
-int Reachable(const Window& window, int id, std::string* refusal) {
-    for (size_t i = 0; i < window.state.controls.size(); ++i) {
-        const ControlState& c = window.state.controls[i];
-        if (c.id != id) continue;
-        if (!c.visible || !c.enabled) {
-            *refusal = "control " + std::to_string(id) + (c.visible ? " is disabled" : " is hidden");
-            return -1;
+// Where a control of a script lives.
+struct Target {
+    Window* window = nullptr;
+    uint32_t index = 0;
+};
+
+// The control with `id` that a user could reach, in the window or one of
+// its visible pages; else the refusal.
+Target Reachable(Window& window, int id, std::string* refusal) {
+    std::vector<Window*> order{&window};
+    for (Window* page : window.pages)
+        if (page->state.visible) order.push_back(page);
+    for (Window* w : order) {
+        for (size_t i = 0; i < w->state.controls.size(); ++i) {
+            const ControlState& c = w->state.controls[i];
+            if (c.id != id) continue;
+            if (!c.visible || !c.enabled) {
+                *refusal = "control " + std::to_string(id) + (c.visible ? " is disabled" : " is hidden");
+                return {};
+            }
+            return {w, static_cast<uint32_t>(i)};
         }
-        return static_cast<int>(i);
     }
     *refusal = "no control " + std::to_string(id);
-    return -1;
+    return {};
+}
+
+void GiveFocus(Window& window, int index) {
+    Window* root = window.Root();
+    root->focusWindow = &window;
+    root->focusIndex = index;
+}
+
+// Enter or Escape goes to the window that has the focus.
+void PressKey(Window& top, uint32_t key) {
+    Window* target = top.focusWindow != nullptr ? top.focusWindow : &top;
+    const ZorbeluUiEvents& ev = *target->events;
+    const int32_t index = target == top.focusWindow ? top.focusIndex : -1;
+    if (ev.key != nullptr) ev.key(ev.context, key, index);
 }
 
 void Play(Window& window, const Action& action, ModalRun& run) {
     if (action.kind == Action::Kind::Look) {
-        if (action.look) action.look(window.state);
+        if (action.look) action.look(Snapshot(window));
+        return;
+    }
+    if (action.kind == Action::Kind::Key) {
+        PressKey(window, static_cast<uint32_t>(action.item));
         return;
     }
     std::string refusal;
-    const int index = Reachable(window, action.id, &refusal);
-    if (index < 0) {
+    const Target target = Reachable(window, action.id, &refusal);
+    if (target.window == nullptr) {
         run.refusedActions.push_back(refusal);
         return;
     }
-    const ZorbeluUiEvents& ev = *window.events;
-    const auto at = static_cast<uint32_t>(index);
-    ControlState& control = window.state.controls[at];
+    const ZorbeluUiEvents& ev = *target.window->events;
+    const uint32_t at = target.index;
+    ControlState& control = target.window->state.controls[at];
+    if (action.kind != Action::Kind::Toggle) GiveFocus(*target.window, static_cast<int>(at));
     switch (action.kind) {
         case Action::Kind::Press:
             ev.clicked(ev.context, at);
@@ -143,7 +221,7 @@ void Play(Window& window, const Action& action, ModalRun& run) {
             control.checked = action.item != 0;
             ev.toggled(ev.context, at, action.item);
             break;
-        case Action::Kind::Look:
+        default:
             break;
     }
 }
@@ -160,7 +238,10 @@ void RunModal(void* handle) {
     // Runs nest (a handler may run another dialog), so the record is made
     // here and stored when this run ends.
     ModalRun run;
-    run.atStart = window->state;
+    // The default button has the focus when a dialog opens.
+    for (size_t i = 0; i < window->state.controls.size(); ++i)
+        if ((window->state.controls[i].style & ZORBELU_CS_DEFAULT) != 0) GiveFocus(*window, static_cast<int>(i));
+    run.atStart = Snapshot(*window);
     const ZorbeluUiEvents& ev = *window->events;
     ev.modalStarted(ev.context);
     for (const Action& action : script) {
@@ -171,7 +252,7 @@ void RunModal(void* handle) {
         run.closedByBackend = true;
         ev.closeRequested(ev.context);
     }
-    run.atEnd = window->state;
+    run.atEnd = Snapshot(*window);
     world.runs.push_back(std::move(run));
 }
 
@@ -223,6 +304,34 @@ int32_t ScreenRect(void* handle, int32_t* x, int32_t* y, int32_t* width, int32_t
     return 1;
 }
 
+void PlaceWindow(void* handle, int32_t x, int32_t y, int32_t width, int32_t height) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr) return;
+    if (window->state.isPage) {
+        window->state.placement = {x, y, width, height};
+    } else {
+        window->state.width = width;
+        window->state.height = height;
+    }
+}
+
+void ShowPage(void* handle, int32_t visible) {
+    auto* window = static_cast<Window*>(handle);
+    if (window != nullptr && window->state.isPage) window->state.visible = visible != 0;
+}
+
+int32_t GetFocus(void* handle) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr) return -1;
+    const Window* root = window->Root();
+    return root->focusWindow == window ? root->focusIndex : -1;
+}
+
+void SetFocus(void* handle, uint32_t index) {
+    auto* window = static_cast<Window*>(handle);
+    if (window != nullptr && index < window->state.controls.size()) GiveFocus(*window, static_cast<int>(index));
+}
+
 constexpr ZorbeluUiBackend kHeadless{ZORBELU_UI_BACKEND_VERSION,
                                      "headless",
                                      nullptr,
@@ -236,7 +345,11 @@ constexpr ZorbeluUiBackend kHeadless{ZORBELU_UI_BACKEND_VERSION,
                                      ShowFileDialog,
                                      nullptr,
                                      nullptr,
-                                     ScreenRect};
+                                     ScreenRect,
+                                     PlaceWindow,
+                                     ShowPage,
+                                     GetFocus,
+                                     SetFocus};
 
 }  // namespace
 
@@ -248,7 +361,15 @@ const ControlState* WindowState::Find(int id) const {
     return nullptr;
 }
 
+const WindowState* WindowState::Page(uint32_t id) const {
+    for (const WindowState& page : pages)
+        if (page.templateId == id) return &page;
+    return nullptr;
+}
+
 Action Press(int id) { return {Action::Kind::Press, id, -1, {}, {}}; }
+Action Focus(int id) { return {Action::Kind::Focus, id, -1, {}, {}}; }
+Action Key(uint32_t key) { return {Action::Kind::Key, 0, static_cast<int>(key), {}, {}}; }
 Action Pick(int id, int item) { return {Action::Kind::Pick, id, item, {}, {}}; }
 Action Type(int id, std::string text) { return {Action::Kind::Type, id, -1, std::move(text), {}}; }
 Action Toggle(int id, bool checked) { return {Action::Kind::Toggle, id, checked ? 1 : 0, {}, {}}; }

@@ -53,14 +53,23 @@ struct WindowState {
     int height = 0;
     HWND owner = nullptr;  // the window that owns this one, if any
     std::vector<ControlState> controls;
+    int focusId = 0;  // the control of this window with the focus; 0 for none
+    // Pages (child windows) in the order made, each with its place in this
+    // window's client area and whether it shows.
+    bool isPage = false;
+    bool visible = true;
+    PixelRect placement;
+    std::vector<WindowState> pages;
 
     // The control with `id`, or NULL.
     const ControlState* Find(int id) const;
+    // The page made from template `templateId`, or NULL.
+    const WindowState* Page(uint32_t templateId) const;
 };
 
 // One action of a script.
 struct Action {
-    enum class Kind { Press, Pick, Type, Toggle, Look };
+    enum class Kind { Press, Pick, Type, Toggle, Look, Focus, Key };
     Kind kind;
     int id = 0;
     int item = -1;
@@ -68,8 +77,16 @@ struct Action {
     std::function<void(const WindowState&)> look;
 };
 
+// Actions find their control among the window's own controls first, then
+// among those of its visible pages.
+//
 // Press a button (as a click: nothing happens to a hidden or disabled one).
+// The button gets the focus, as a click gives it.
 Action Press(int id);
+// Move the keyboard focus to a control, as the Tab key would.
+Action Focus(int id);
+// Press a key (kKeyReturn, kKeyEscape) with the focus where it is.
+Action Key(uint32_t key);
 // Pick item `item` of a combo box, list or tab control.
 Action Pick(int id, int item);
 // Replace the text of an edit, as typing would.
