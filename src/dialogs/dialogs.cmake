@@ -3,7 +3,13 @@ target_sources(zorbelutilnd_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/token/display_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/token/tac_properties_dialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/token/certificate_viewing.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/token/token_properties_dialog.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/token/token_properties_dialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/signature/signature_texts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/signature/signature_dialog_parts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/signature/verified_properties_dialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/signature/verified_properties_tabbed.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/signature/token_comparison.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/signature/show_with_verification.cpp)
 
 # zorbelu-cert-viewer: the default viewer of certificates and CRLs, a small
 # GTK 3 program of its own (the library links no GTK). Built when the GTK
