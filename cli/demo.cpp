@@ -7,13 +7,14 @@
 #include <functional>
 
 #include "demo_pki.h"
+#include "dialog_commands.h"
 #include "loopback_server.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kDemoFlags = {"keep"};
+const std::vector<std::string> kDemoFlags = {"keep", "gui", "tabbed"};
 
 namespace {
 
@@ -124,6 +125,20 @@ bool VerifyAll(const char* title, const std::string& token, const ZORBELUDigestI
     return asExpected;
 }
 
+// Shows the outcome of the full verification of `token` against `digest`
+// in the signature properties dialog; false when no dialog could be shown.
+bool ShowInDialog(const char* what, const std::string& token, const ZORBELUDigestInfoEx& digest,
+                  ZORBELUCRLCacheStore* cache, bool tabbed) {
+    const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token.data()), static_cast<uint32_t>(token.size())};
+    const ZORBELUDigestInfo shortDigest = ShortForm(digest);
+    const uint32_t status = ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, 5000, nullptr, cache);
+    std::printf("  showing %s: %u\n", what, status);
+    const uint32_t shown = ShowVerificationResult(blob, status, ZoneArgument("local"), tabbed, 5000, nullptr);
+    if (shown == ZORBELU_OK) return true;
+    std::fprintf(stderr, "zorbelu: the dialog: %u %s\n", shown, ErrorText(shown).c_str());
+    return false;
+}
+
 }  // namespace
 
 int DemoCommand(const Arguments& args) {
@@ -159,8 +174,15 @@ int DemoCommand(const Arguments& args) {
     tampered.replace(tampered.find("1,000"), 5, "9,000");
     const bool bad = VerifyAll("The document after one figure was changed:", token, Sha256(tampered), cache,
                                ZORBELU_VS_DATA_DAMAGED, language);
+    bool shown = true;
+    if (args.has("gui")) {
+        std::printf("\nThe outcomes in the signature properties dialog (close each to go on):\n");
+        shown = ShowInDialog("the document as it was time-stamped", token, digest, cache, args.has("tabbed")) &&
+                ShowInDialog("the changed document", token, Sha256(tampered), cache, args.has("tabbed"));
+    }
     (void)ZORBELUFreeCRLCacheStore(cache);
     if (args.has("keep")) folder.Keep();
+    if (!shown) return kExitError;
     std::printf("\n%s\n", good && bad ? "demo: every answer is as expected" : "demo: an answer was not as expected");
     return good && bad ? kExitValid : kExitStatus;
 }

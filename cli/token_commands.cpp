@@ -17,21 +17,14 @@ namespace zorbelu::cli {
 const std::vector<std::string> kInfoFlags = {"json"};
 const std::vector<std::string> kVerifyFlags = {"json", "full", "crl-buffer"};
 
-namespace {
-
-struct Token {
-    std::string bytes;
-    ZORBELUBlob blob() const {
-        return {reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
-    }
-};
-
 Token LoadToken(const Arguments& args) {
     if (args.positional.empty()) throw UsageError("give the token file");
     auto bytes = ReadFile(args.positional[0]);
     if (!bytes) throw UsageError("cannot read " + args.positional[0]);
     return Token{std::move(*bytes)};
 }
+
+namespace {
 
 struct AlgorithmName {
     const char* name;
@@ -56,6 +49,8 @@ const AlgorithmName* AlgorithmByOid(const std::string& oid) {
         if (oid == a.oid) return &a;
     return nullptr;
 }
+
+}  // namespace
 
 std::optional<ZORBELTimeStampInfo> ReadInfo(const Token& token) {
     ZORBELTimeStampInfo info;
@@ -135,20 +130,16 @@ ZORBELUProxyInfo Connection(const Arguments& args) {
     return proxy;
 }
 
-// Shows the seconds a verification has been waiting on a terminal, since
-// downloads can take a while.
-class Progress {
-public:
-    Progress() : enabled_(isatty(STDERR_FILENO) != 0) {
-        if (enabled_) thread_ = std::thread([this] { Run(); });
-    }
-    ~Progress() {
-        done_ = true;
-        if (thread_.joinable()) thread_.join();
-    }
+Progress::Progress() : enabled_(isatty(STDERR_FILENO) != 0) {
+    if (enabled_) thread_ = std::thread([this] { Run(); });
+}
 
-private:
-    void Run() {
+Progress::~Progress() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void Progress::Run() {
         const auto start = std::chrono::steady_clock::now();
         bool shown = false;
         while (!done_) {
@@ -160,11 +151,9 @@ private:
             shown = true;
         }
         if (shown) std::fprintf(stderr, "\r%60s\r", "");
-    }
-    bool enabled_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
+}
+
+namespace {
 
 void PrintInfoHuman(const ZORBELTimeStampInfo& info) {
     std::printf("TSA:        %s\n", info.tsaName[0] != '\0' ? info.tsaName : "(not named)");

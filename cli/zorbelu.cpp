@@ -54,13 +54,19 @@ int PrintUsage(FILE* out) {
         "      adding a root asks first (ZORBELU_ROOT_CONFIRM=yes|no answers where no\n"
         "      dialog can be shown); exit 0 done or all there, 1 missing, nothing to\n"
         "      delete or declined, 3 an error\n"
+        "  show TOKEN (--data FILE | --digest HEX [--alg NAME]) [--tabbed] [--zone ZONE]\n"
+        "      verify the token (full verification) and show the outcome in the\n"
+        "      signature properties dialog; --tabbed adds the verdicts on the TSA\n"
+        "      certificate, comparison and export; ZONE: local (default), utc,\n"
+        "      +HH:MM, -HH:MM or a zone such as JST; connection options as verify's\n"
         "  token-dialog TOKEN [--store-from-token] [--lang CODE]\n"
         "      show the token's properties in a dialog; with --store-from-token also\n"
         "      the CA certificates and CRLs gathered for it (needs a display)\n"
-        "  demo [--keep] [--lang CODE]\n"
+        "  demo [--keep] [--lang CODE] [--gui [--tabbed]]\n"
         "      make a small PKI and a token in a temporary folder, serve the CRL on\n"
         "      127.0.0.1, and verify the token with every engine, then again after\n"
-        "      the document was changed; needs no network\n"
+        "      the document was changed; needs no network. --gui shows both\n"
+        "      outcomes in the signature properties dialog\n"
         "  version    print the library's version\n"
         "  help       print this text\n"
         "\n"
@@ -89,6 +95,7 @@ int Run(int argc, char** argv) {
     if (command == "demo") return DemoCommand(ParseArguments(argc, argv, 2, kDemoFlags));
     if (command == "certs") return CertsCommand(ParseArguments(argc, argv, 2, kCertsFlags));
     if (command == "tsa-cert") return TsaCertCommand(ParseArguments(argc, argv, 2, kTsaCertFlags));
+    if (command == "show") return ShowCommand(ParseArguments(argc, argv, 2, kShowFlags));
     if (command == "token-dialog") return TokenDialogCommand(ParseArguments(argc, argv, 2, kTokenDialogFlags));
     if (command == "roots") return RootsCommand(ParseArguments(argc, argv, 2, kRootsFlags));
     if (command == "services") return ServicesCommand(ParseArguments(argc, argv, 2, kServicesFlags));
