@@ -146,6 +146,8 @@ public:
     bool CreatePage(Dialog& owner);
     void DestroyPage();
     bool IsPage() const { return owner_ != nullptr; }
+    // The pages living in this dialog, in the order made.
+    const std::vector<Dialog*>& Pages() const { return pages_; }
     // Place (owner's client pixels) and visibility of a page.
     bool MoveWindow(const PixelRect& rect);
     bool ShowWindow(bool show);

@@ -1,4 +1,5 @@
-// Templates 129 (with a real TAC), 130 and 6018 (with a real token) and 6047
+// Templates 129 (with a real TAC), 130 and 6018 (with a real token), 6047
+// and the signature properties dialogs with their pages and result dialogs,
 // rendered by the GTK backend, in English and German: every control's
 // natural size must fit its rectangle, and a screenshot of each template and
 // language is written for people to look at.
@@ -15,12 +16,16 @@
 
 #include "core/test_util.h"
 #include "core/test_pki.h"
+#include "dialogs/signature/token_comparison.h"
+#include "dialogs/signature/verified_properties_tabbed.h"
+#include "dialogs/tac_token.h"
 #include "dialogs/token/certificate_viewing.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
 #include "platform/dialog.h"
 #include "platform/module.h"
 #include "platform/ui_backend.h"
+#include "support/served_pki.h"
 
 namespace {
 
@@ -119,9 +124,21 @@ TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
     platform::FreeLibrary(german);
 }
 
+// The controls of a dialog and of its pages that do not fit.
+void CollectOverflows(const platform::Dialog& dialog, std::vector<std::string>& overflows) {
+    const std::vector<platform::ControlView> controls = dialog.Controls();
+    for (size_t i = 0; i < controls.size(); ++i)
+        if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
+            overflows.push_back("template " + std::to_string(dialog.TemplateId()) + ": " + problem);
+    for (const platform::Dialog* page : dialog.Pages())
+        if (page->IsWindowVisible()) CollectOverflows(*page, overflows);
+}
+
 // Shows each dialog in English and German, checks that its controls fit and
-// writes <name>_<language>.png.
-void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show) {
+// writes <name>_<language>.png. `prepare` may change the dialog before it is
+// looked at (pick a tab).
+void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show,
+                           const std::function<void(platform::Dialog&)>& prepare = {}) {
     const char* dirEnv = std::getenv("ZORBELU_SCREENSHOT_DIR");
     const std::string dir = dirEnv != nullptr && *dirEnv != '\0' ? dirEnv : ".";
     std::system(("mkdir -p '" + dir + "'").c_str());
@@ -138,10 +155,8 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
         const std::string png = dir + "/" + name + "_" + language.name + ".png";
         platform::SetModalStartObserver([&](platform::Dialog& dialog) {
             looked = true;
-            const std::vector<platform::ControlView> controls = dialog.Controls();
-            for (size_t i = 0; i < controls.size(); ++i)
-                if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
-                    overflows.push_back(problem);
+            if (prepare) prepare(dialog);
+            CollectOverflows(dialog, overflows);
             shot = dialog.Snapshot(png);
             dialog.EndDialog(platform::IDOK);
         });
@@ -173,6 +188,52 @@ TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
                                {nullptr, 0, 0}};
     RenderInEveryLanguage("certificate_selection",
                           [&] { dialogs::ViewGatheredArray(array, dialogs::ViewKind::Certificate, nullptr); });
+}
+
+TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
+    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
+    test::TempDir dir;
+    const fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
+    const std::string token = dialogtest::TokenWithTac(pki);
+    const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token.data()), static_cast<uint32_t>(token.size())};
+    const ZORBELUTimeZoneSelector tokyo{ZORBELU_TIME_ZONE_FIXED_OFFSET, 540};
+    ZORBELUPRVSetModuleName("Archive Signer", 14, ZORBELU_PRIVATE_CALLER_CODE);
+    ZORBELUPRVSetDoDisplayedTempravoLogo(1);
+
+    // Each picture of the plain dialog, and the chained form.
+    for (const uint32_t status : {2500u, 2501u, 2508u, 2509u})
+        RenderInEveryLanguage("signature_properties_" + std::to_string(status), [&] {
+            EXPECT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &blob, status, &tokyo), 1u);
+        });
+    const ZORBELUTokenRef ref{&blob, nullptr};
+    const ZORBELUSignatureEntry chain[] = {{2510, &ref, &tokyo}, {2501, &ref, &tokyo}};
+    RenderInEveryLanguage("signature_properties_chained",
+                          [&] { EXPECT_EQ(ZORBELUPRVShowSignaturePropEx2(nullptr, chain, 2), 1u); });
+
+    // The tabbed dialog, chained, on each tab; a failed check on the first.
+    const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo}, {2501, 1, 2513, 2515, &ref, &tokyo}};
+    const char* tabNames[] = {"results", "details", "compare"};
+    for (int tab = 0; tab < 3; ++tab)
+        RenderInEveryLanguage(
+            std::string("signature_tabbed_") + tabNames[tab],
+            [&] { EXPECT_EQ(ZORBELUPRVShowSignaturePropEx3(nullptr, tabbed, 2), 1u); },
+            [tab](platform::Dialog& dialog) {
+                if (auto* tabbedDialog = dynamic_cast<dialogs::CDlgVerifiedPropEx*>(&dialog))
+                    tabbedDialog->SelectTab(tab);
+            });
+
+    // The result dialogs of comparison and export.
+    for (const uint32_t result : {dialogs::kTokensMatch, dialogs::kTokensDiffer, dialogs::kTokenFileUnreadable})
+        RenderInEveryLanguage("compare_result_" + std::to_string(result), [&] {
+            dialogs::CDlgCompareResult shown(result, nullptr);
+            EXPECT_EQ(shown.DoModal(), platform::IDOK);
+        });
+    for (const bool failed : {false, true})
+        RenderInEveryLanguage(failed ? "export_result_failed" : "export_result", [&] {
+            dialogs::CDlgExportTST shown(failed, nullptr);
+            EXPECT_EQ(shown.DoModal(), platform::IDOK);
+        });
 }
 
 }  // namespace

@@ -201,6 +201,10 @@ void CDlgVerifiedPropEx::ShowIssuer() {
     RemoveIssuerBox(*this, kStringHeightCut, {{kDetails, 5052}, {platform::IDOK, 5053}, {kCompanyLabel, 5054}, {kCompanyLine, 5055}});
 }
 
+void CDlgVerifiedPropEx::SelectTab(int index) {
+    if (SetCurSel(kTabs, index)) OnTabChanged();
+}
+
 void CDlgVerifiedPropEx::OnTabChanged() {
     const int selected = GetCurSel(kTabs);
     if (selected < kTabStatus || selected > kTabCompare) return;

@@ -72,6 +72,8 @@ public:
                        ZORBELCertStore* store, platform::HWND parent);
 
     bool ViewNext() const { return viewNext_; }
+    // Selects tab `index` as a click on it would.
+    void SelectTab(int index);
 
     const ZORBELUBlob* Token() const override { return token_; }
     void CloseWithOk() override { OnOK(); }
