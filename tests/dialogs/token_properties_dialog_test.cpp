@@ -2,7 +2,7 @@
 // field of a real token and of fixture tokens, which buttons a token leaves
 // enabled, what the buttons open and the messages of their failures, the two
 // exports' argument checks, and templates 130, 6018 and 6047 in every
-// language.
+// language, with those of the signature properties dialogs.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -12,6 +12,8 @@
 
 #include "core/test_pki.h"
 #include "core/test_util.h"
+#include "dialogs/signature/token_comparison.h"
+#include "dialogs/signature/verified_properties_tabbed.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "dialogs/token/token_properties_dialog.h"
 #include "dialogs/viewer_stand_in.h"
@@ -372,10 +374,32 @@ TEST(TokenTemplates, SameControlsInEveryLanguage) {
     ASSERT_NE(german, nullptr);
     const std::vector<int> fields = {kVersion, kPolicy,   kSerialNumber, kGenTime,    kOrdering,  kAccuracy,
                                      kTsaName, kHashOid,  kHashName,     kHashValue,  kHashLength};
+    // The signature properties dialogs: the status part, the issuer part
+    // with the company line and the buttons below it.
+    namespace sig = signature_ids;
+    const std::vector<int> status = {sig::kMessageText, sig::kTimeText,  sig::kModuleLabel, sig::kModuleText,
+                                     sig::kLogo,        kPictureQuestion, kPictureCheck,     kPictureCross,
+                                     kPictureWarning};
+    const std::vector<int> issuer = {sig::kIssuerBox,   sig::kIssuerIntro,  sig::kServiceLabel, sig::kServiceText,
+                                     sig::kPolicyLabel, sig::kPolicyText,   sig::kCompanyLabel, sig::kCompanyLine,
+                                     sig::kDetails,     platform::IDOK};
+    const auto join = [](std::vector<int> a, const std::vector<int>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
     const std::map<uint32_t, std::vector<int>> needed = {
         {130, {kTac, kTsaCertificate, platform::IDOK}},
         {6018, {kTac, kTsaCertificate, kCrl, kCa, platform::IDOK}},
         {6047, {selection_ids::kLabel, selection_ids::kList, platform::IDOK, platform::IDCANCEL}},
+        {1058, join(status, issuer)},
+        {6019, join(join(status, issuer), {sig::kViewNext})},
+        {1019, join({tabbed_ids::kTabs}, issuer)},
+        {1020, join(status, {sig::kViewNext})},
+        {1021, {tabbed_ids::kIntegrityLine, tabbed_ids::kValidityLine, tabbed_ids::kRevocationLine,
+                tabbed_ids::kRootLine}},
+        {6030, {compare_ids::kPath, compare_ids::kChoose, compare_ids::kCompare, compare_ids::kExport}},
+        {6031, {compare_ids::kCompareMessage, kPictureCheck, kPictureCross, kPictureWarning, platform::IDOK}},
+        {6032, {compare_ids::kExportMessage, platform::IDOK}},
     };
     for (const auto& [id, buttons] : needed) {
         SCOPED_TRACE(id);
@@ -400,7 +424,7 @@ TEST(TokenTemplates, SameControlsInEveryLanguage) {
                 }
             }
             std::vector<int> wanted = buttons;
-            if (id != 6047) wanted.insert(wanted.end(), fields.begin(), fields.end());
+            if (id == 130 || id == 6018) wanted.insert(wanted.end(), fields.begin(), fields.end());
             for (int wantedId : wanted) EXPECT_EQ(ids.count(wantedId), 1u) << "id " << wantedId;
             if (module == platform::OwnModuleHandle()) {
                 english = controls;

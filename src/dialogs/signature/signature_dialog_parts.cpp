@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "dialogs/signature/signature_texts.h"
+#include "dialogs/token/display_format.h"
 #include "dialogs/token/token_properties_dialog.h"
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
@@ -20,11 +21,6 @@ constexpr uint32_t kCertificateBufferSize = 10000;
 // The left edge of a moved control comes 5 pixels nearer the dialog's.
 constexpr int kMoveLeft = 5;
 
-template <size_t N>
-std::string TextField(const char (&text)[N]) {
-    return std::string(text, strnlen(text, N));
-}
-
 }  // namespace
 
 ZORBELTimeStampInfo ReadTokenInfo(const ZORBELUBlob* token, bool* readable) {
@@ -39,8 +35,8 @@ ZORBELTimeStampInfo ReadTokenInfo(const ZORBELUBlob* token, bool* readable) {
     return info;
 }
 
-std::string PolicyOf(const ZORBELTimeStampInfo& info) { return TextField(info.policyOid); }
-std::string GenerationTimeOf(const ZORBELTimeStampInfo& info) { return TextField(info.genTime); }
+std::string PolicyOf(const ZORBELTimeStampInfo& info) { return RecordText(info.policyOid); }
+std::string GenerationTimeOf(const ZORBELTimeStampInfo& info) { return RecordText(info.genTime); }
 
 std::string SigningModuleText() {
     char name[kModuleNameSize] = {};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace zorbelu::dialogs {
@@ -25,6 +26,13 @@ std::string FormatHex(const uint8_t* bytes, int32_t count);
 // The 64-bit value of two words (high word first) in uppercase hex without
 // leading zeros, with one "0" put in front of an odd number of digits.
 std::string FormatSerial64(const uint32_t words[2]);
+
+// A text field of a fixed-size record, never read past its array, NUL or
+// not.
+template <size_t N>
+std::string RecordText(const char (&text)[N]) {
+    return std::string(text, strnlen(text, N));
+}
 
 // String ids of the names.
 inline constexpr uint32_t kStringUnknownOid = 5038;

@@ -19,10 +19,10 @@ constexpr uint32_t kInitialTsaCertBuffer = 10000;
 constexpr uint32_t kTacBuffer = 4000;
 constexpr int kTsaCertCalls = 4;
 
-// A text field of the record, never read past its array.
+// A text field of the record after one space.
 template <size_t N>
 std::string Field(const char (&text)[N]) {
-    return " " + std::string(text, strnlen(text, N));
+    return " " + RecordText(text);
 }
 
 // A byte count of the record, held to the size of its array.
