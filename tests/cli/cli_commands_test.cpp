@@ -23,8 +23,9 @@ struct CommandRun {
     std::string output;
 };
 
-CommandRun Zorbelu(const std::string& arguments) {
-    const std::string command = std::string(ZORBELU_CLI) + " " + arguments + " 2>&1";
+// `environment`: assignments put before the command ("NAME=value ").
+CommandRun Zorbelu(const std::string& arguments, const std::string& environment = "") {
+    const std::string command = environment + std::string(ZORBELU_CLI) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     std::array<char, 4096> buffer{};
@@ -98,6 +99,33 @@ TEST_F(Cli, InfoCertsAndTsaCert) {
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("\"validity\": 1, \"revocation\": 2513, \"chain\": 2515"), std::string::npos)
         << run.output;
+}
+
+// With the headless backend (the test's environment) a dialog closes as
+// soon as it opens, so show's answer is the verification's.
+TEST_F(Cli, ShowVerifiesThenShows) {
+    const std::string good = TokenFile(TokenSpec(Tsa::Good), "good.tst");
+    const std::string data = served_.pki().DataPath().string();
+    const struct {
+        std::string arguments;
+        int status;
+        const char* printed;
+    } cases[] = {
+        {"show " + good + " --data " + data, 0, "2501 Data has not been edited"},
+        {"show " + good + " --data " + data + " --tabbed --zone JST", 0, "2501"},
+        {"show " + good + " --data " + good + " --zone +05:30", 1, "2508"},
+        {"show " + good + " --digest 00ff", 3, "1401"},
+        {"show " + good + " --data " + data + " --zone mars", 2, "--zone takes"},
+    };
+    for (const auto& c : cases) {
+        const CommandRun run = Zorbelu(c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.printed), std::string::npos) << c.arguments << "\n" << run.output;
+    }
+    // Without any way to show windows the dialog's failure is an error.
+    const CommandRun run = Zorbelu("show " + good + " --data " + data, "ZORBELU_UI=none ");
+    EXPECT_EQ(run.status, 3) << run.output;
+    EXPECT_NE(run.output.find("the dialog: 1004"), std::string::npos) << run.output;
 }
 
 }  // namespace
