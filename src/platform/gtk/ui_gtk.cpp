@@ -8,6 +8,13 @@
 // GtkFixed. Widgets use the template's point size in a sans-serif face and
 // a compact padding, so that the fixed base unit of dialog_units.h holds
 // their texts.
+//
+// A page (ZORBELU_DS_CHILD) is a GtkFixed of its own inside its owner's
+// GtkFixed, put there after the owner's controls so that it is drawn above
+// them (a tab strip lies under its pages) and its widgets' input windows,
+// realized later, lie above theirs too. Its controls report to the page's
+// events. Enter and Escape are offered to the runtime before GTK's own
+// handling (OnKeyPress).
 #include <gtk/gtk.h>
 
 #include <cstdint>
@@ -39,14 +46,106 @@ struct Item {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
+// A client area: a GtkFixed whose size is its size request alone, whatever
+// its children need, and which draws nothing outside it. A plain GtkFixed
+// asks for room for every child, so a window could not be made smaller than
+// its controls reach (a dialog that folds part of itself away), and a page
+// would show controls beyond its edge.
+struct ZorbeluClientArea {
+    GtkFixed parent;
+};
+struct ZorbeluClientAreaClass {
+    GtkFixedClass parent;
+};
+G_DEFINE_TYPE(ZorbeluClientArea, zorbelu_client_area, GTK_TYPE_FIXED)
+
+void ClientAreaNoRequest(GtkWidget*, gint* minimum, gint* natural) { *minimum = *natural = 0; }
+
+GtkSizeRequestMode ClientAreaRequestMode(GtkWidget*) { return GTK_SIZE_REQUEST_CONSTANT_SIZE; }
+
+gboolean ClientAreaDraw(GtkWidget* widget, cairo_t* cr) {
+    cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
+    cairo_clip(cr);
+    const gboolean result = GTK_WIDGET_CLASS(zorbelu_client_area_parent_class)->draw(widget, cr);
+    cairo_restore(cr);
+    return result;
+}
+
+void zorbelu_client_area_class_init(ZorbeluClientAreaClass* cls) {
+    GtkWidgetClass* widget = GTK_WIDGET_CLASS(cls);
+    widget->get_preferred_width = ClientAreaNoRequest;
+    widget->get_preferred_height = ClientAreaNoRequest;
+    widget->get_request_mode = ClientAreaRequestMode;
+    widget->draw = ClientAreaDraw;
+}
+
+void zorbelu_client_area_init(ZorbeluClientArea*) {}
+
+GtkWidget* NewClientArea(int width, int height) {
+    GtkWidget* area = GTK_WIDGET(g_object_new(zorbelu_client_area_get_type(), nullptr));
+    gtk_widget_set_size_request(area, width > 0 ? width : 0, height > 0 ? height : 0);
+    return area;
+}
+
 struct Window {
+    // The toplevel GtkWindow. A page does not own it: it is its owner's.
     GtkWidget* window = nullptr;
-    GtkWidget* fixed = nullptr;
+    GtkWidget* fixed = nullptr;  // the client area; a page's is in its owner's
+    Window* owner = nullptr;     // pages only
     const ZorbeluUiEvents* events = nullptr;
     std::vector<Item> items;
     GMainLoop* loop = nullptr;
+    guint startedSource = 0;
+    bool* destroyedWhileModal = nullptr;  // RunModal's, while its loop runs
     bool ended = false;
     int updating = 0;  // changes made by the runtime report no events
+
+    Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    ~Window() {
+        ++updating;  // widgets going away report nothing
+        // The runtime may destroy a window from inside one of its events
+        // while the modal loop runs: the loop ends and RunModal leaves
+        // without touching the window.
+        if (startedSource != 0) g_source_remove(startedSource);
+        if (destroyedWhileModal != nullptr) *destroyedWhileModal = true;
+        if (loop != nullptr) {
+            g_main_loop_quit(loop);
+            g_main_loop_unref(loop);
+        }
+        // Both were referenced when made, so this is safe even when an
+        // owner was (wrongly) destroyed before its page.
+        GtkWidget* own = IsPage() ? fixed : window;
+        if (own != nullptr) {
+            gtk_widget_destroy(own);
+            g_object_unref(own);
+        }
+    }
+    bool IsPage() const { return owner != nullptr; }
+};
+
+// Runs `body` for the C side: an exception (memory) becomes `failure`.
+template <typename Result, typename Body>
+Result NoThrow(Result failure, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failure;
+    }
+}
+
+// Changes the runtime makes report no events back to it.
+class Quiet {
+public:
+    explicit Quiet(Window* window) : window_(window) { ++window_->updating; }
+    ~Quiet() { --window_->updating; }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+private:
+    Window* window_;
 };
 
 // "&File" -> "_File", "&&" -> "&", "_" -> "__".
@@ -109,8 +208,10 @@ void InstallStyle(uint32_t points) {
     g_object_unref(provider);
 }
 
+// A control's widgets carry their window and index + 1 (so that a widget
+// that is no control reads NULL); a toplevel GtkWindow carries its window.
 uint32_t IndexOf(GtkWidget* widget) {
-    return static_cast<uint32_t>(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(widget), "zorbelu-index")));
+    return static_cast<uint32_t>(GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(widget), "zorbelu-index"))) - 1;
 }
 
 Window* WindowOf(GtkWidget* widget) {
@@ -119,7 +220,19 @@ Window* WindowOf(GtkWidget* widget) {
 
 void Tag(GtkWidget* widget, Window* window, uint32_t index) {
     g_object_set_data(G_OBJECT(widget), "zorbelu-window", window);
-    g_object_set_data(G_OBJECT(widget), "zorbelu-index", GUINT_TO_POINTER(index));
+    g_object_set_data(G_OBJECT(widget), "zorbelu-index", GUINT_TO_POINTER(index + 1));
+}
+
+// The control `widget` is part of (the nearest tagged ancestor: a combo
+// box's own button belongs to the combo box): its window and index.
+bool ControlOf(GtkWidget* widget, Window** window, int32_t* index) {
+    for (GtkWidget* w = widget; w != nullptr; w = gtk_widget_get_parent(w)) {
+        if (g_object_get_data(G_OBJECT(w), "zorbelu-index") == nullptr) continue;
+        *window = WindowOf(w);
+        *index = static_cast<int32_t>(IndexOf(w));
+        return *window != nullptr;
+    }
+    return false;
 }
 
 void OnClicked(GtkButton* button, gpointer) {
@@ -171,15 +284,51 @@ void OnBufferChanged(GtkTextBuffer* buffer, gpointer data) {
     GtkTextIter start, end;
     gtk_text_buffer_get_bounds(buffer, &start, &end);
     gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    const std::string windows = ToWindowsLines(text);
+    NoThrow(0, [&] {
+        const std::string windows = ToWindowsLines(text);
+        w->events->edited(w->events->context, IndexOf(view), windows.c_str());
+        return 0;
+    });
     g_free(text);
-    w->events->edited(w->events->context, IndexOf(view), windows.c_str());
 }
 
 gboolean OnDelete(GtkWidget* widget, GdkEvent*, gpointer) {
     Window* w = WindowOf(widget);
     if (w != nullptr) w->events->closeRequested(w->events->context);
     return TRUE;  // the runtime decides; the window stays until destroyed
+}
+
+// Enter and Escape go to the window whose control has the focus (a page's
+// or the dialog's), or to the dialog with -1, before GTK sees them, as a
+// dialog manager sees them before the control does. The runtime may end or
+// destroy the dialog in the call; GTK holds the toplevel for the length of
+// the event, and nothing of ours is touched afterwards.
+gboolean OnKeyPress(GtkWidget* toplevel, GdkEventKey* event, gpointer) {
+    uint32_t key = 0;
+    switch (event->keyval) {
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter:
+        case GDK_KEY_ISO_Enter:
+            key = ZORBELU_KEY_RETURN;
+            break;
+        case GDK_KEY_Escape:
+            key = ZORBELU_KEY_ESCAPE;
+            break;
+        default:
+            return FALSE;
+    }
+    Window* target = WindowOf(toplevel);
+    if (target == nullptr || target->ended) return FALSE;
+    int32_t index = -1;
+    Window* owner = nullptr;
+    int32_t found = -1;
+    if (ControlOf(gtk_window_get_focus(GTK_WINDOW(toplevel)), &owner, &found)) {
+        target = owner;
+        index = found;
+    }
+    const ZorbeluUiEvents* events = target->events;
+    if (events == nullptr || events->key == nullptr) return FALSE;
+    return events->key(events->context, key, index) == 1 ? TRUE : FALSE;
 }
 
 GdkPixbuf* PixbufFromPng(const uint8_t* data, uint32_t size) {
@@ -239,7 +388,9 @@ void Build(Window* window, uint32_t index, const ZorbeluUiControl& c) {
         case ZORBELU_CTL_BUTTON:
             inner = outer = gtk_button_new_with_mnemonic("");
             g_signal_connect(inner, "clicked", G_CALLBACK(OnClicked), nullptr);
-            if ((c.style & ZORBELU_CS_DEFAULT) != 0) {
+            // The toplevel has one default button, the dialog's; a page's
+            // would take it from the dialog.
+            if ((c.style & ZORBELU_CS_DEFAULT) != 0 && !window->IsPage()) {
                 gtk_widget_set_can_default(inner, TRUE);
                 gtk_window_set_default(GTK_WINDOW(window->window), inner);
             }
@@ -266,7 +417,10 @@ void Build(Window* window, uint32_t index, const ZorbeluUiControl& c) {
             break;
         case ZORBELU_CTL_TAB:
             inner = outer = gtk_notebook_new();
-            gtk_notebook_set_scrollable(GTK_NOTEBOOK(inner), TRUE);
+            // Tabs share the strip's width and shorten their labels (the
+            // whole text in a tooltip) rather than scroll some of them out
+            // of sight.
+            gtk_notebook_set_scrollable(GTK_NOTEBOOK(inner), FALSE);
             g_signal_connect(inner, "switch-page", G_CALLBACK(OnSwitchPage), nullptr);
             break;
         case ZORBELU_CTL_LIST:
@@ -287,7 +441,7 @@ void Build(Window* window, uint32_t index, const ZorbeluUiControl& c) {
 
 void Apply(Window* window, uint32_t index, const ZorbeluUiControl& c) {
     Item& item = window->items[index];
-    ++window->updating;
+    const Quiet quiet(window);
     const std::string text = c.text != nullptr ? c.text : "";
     const bool textChanged = text != item.text;
     item.text = text;
@@ -345,7 +499,11 @@ void Apply(Window* window, uint32_t index, const ZorbeluUiControl& c) {
                 GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
                 gtk_widget_show(page);
                 GtkWidget* label = gtk_label_new_with_mnemonic(Mnemonic(s.c_str()).c_str());
+                gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+                gtk_widget_set_tooltip_text(label, gtk_label_get_text(GTK_LABEL(label)));
                 gtk_notebook_append_page(GTK_NOTEBOOK(item.inner), page, label);
+                gtk_container_child_set(GTK_CONTAINER(item.inner), page, "tab-expand", TRUE, "tab-fill", TRUE,
+                                        nullptr);
             }
         } else if (item.kind == ZORBELU_CTL_LIST) {
             GList* children = gtk_container_get_children(GTK_CONTAINER(item.inner));
@@ -379,7 +537,6 @@ void Apply(Window* window, uint32_t index, const ZorbeluUiControl& c) {
     gtk_widget_set_sensitive(item.outer, c.enabled != 0);
     gtk_widget_set_visible(item.outer, c.visible != 0);
     if (item.outer != item.inner) gtk_widget_show(item.inner);
-    --window->updating;
 }
 
 uint32_t Start() {
@@ -387,88 +544,165 @@ uint32_t Start() {
     return 1;
 }
 
-void* CreateWindow(const ZorbeluUiWindowSpec* layout, void* owner, const ZorbeluUiEvents* events) {
-    if (layout == nullptr || events == nullptr) return nullptr;
+std::string StyleClass(uint32_t points) { return "zorbelu-pt" + std::to_string(points != 0 ? points : 9); }
+
+void BuildControls(Window* window, const ZorbeluUiWindowSpec* layout) {
+    window->items.resize(layout->controlCount);
+    for (uint32_t i = 0; i < layout->controlCount; ++i) {
+        Build(window, i, layout->controls[i]);
+        Apply(window, i, layout->controls[i]);
+    }
+}
+
+// A page: a client area at (0,0) of the owner's, hidden until showWindow.
+// Put after the owner's controls, it is drawn above them.
+std::unique_ptr<Window> CreatePage(const ZorbeluUiWindowSpec* layout, Window* owner, const ZorbeluUiEvents* events) {
+    auto page = std::make_unique<Window>();
+    page->events = events;
+    page->owner = owner;
+    page->window = owner->window;
+    InstallStyle(layout->fontPoints);
+    page->fixed = NewClientArea(layout->width, layout->height);
+    g_object_ref_sink(page->fixed);
+    gtk_style_context_add_class(gtk_widget_get_style_context(page->fixed), StyleClass(layout->fontPoints).c_str());
+    gtk_fixed_put(GTK_FIXED(owner->fixed), page->fixed, 0, 0);
+    BuildControls(page.get(), layout);
+    return page;
+}
+
+std::unique_ptr<Window> CreateTopLevel(const ZorbeluUiWindowSpec* layout, Window* owner,
+                                       const ZorbeluUiEvents* events) {
     auto window = std::make_unique<Window>();
     window->events = events;
     window->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     g_object_ref_sink(window->window);
     InstallStyle(layout->fontPoints);
-    gtk_style_context_add_class(gtk_widget_get_style_context(window->window),
-                                ("zorbelu-pt" + std::to_string(layout->fontPoints != 0 ? layout->fontPoints : 9)).c_str());
+    gtk_style_context_add_class(gtk_widget_get_style_context(window->window), StyleClass(layout->fontPoints).c_str());
     gtk_window_set_title(GTK_WINDOW(window->window), layout->caption != nullptr ? layout->caption : "");
     gtk_window_set_resizable(GTK_WINDOW(window->window), FALSE);
     gtk_window_set_type_hint(GTK_WINDOW(window->window), GDK_WINDOW_TYPE_HINT_DIALOG);
     if (owner != nullptr) {
-        gtk_window_set_transient_for(GTK_WINDOW(window->window), GTK_WINDOW(static_cast<Window*>(owner)->window));
+        gtk_window_set_transient_for(GTK_WINDOW(window->window), GTK_WINDOW(owner->window));
         gtk_window_set_position(GTK_WINDOW(window->window), GTK_WIN_POS_CENTER_ON_PARENT);
     } else {
         gtk_window_set_position(GTK_WINDOW(window->window), GTK_WIN_POS_CENTER);
     }
-    window->fixed = gtk_fixed_new();
-    gtk_widget_set_size_request(window->fixed, layout->width, layout->height);
+    window->fixed = NewClientArea(layout->width, layout->height);
     gtk_container_add(GTK_CONTAINER(window->window), window->fixed);
     gtk_widget_show(window->fixed);
     g_object_set_data(G_OBJECT(window->window), "zorbelu-window", window.get());
     g_signal_connect(window->window, "delete-event", G_CALLBACK(OnDelete), nullptr);
+    g_signal_connect(window->window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
+    BuildControls(window.get(), layout);
+    return window;
+}
 
-    window->items.resize(layout->controlCount);
-    for (uint32_t i = 0; i < layout->controlCount; ++i) {
-        Build(window.get(), i, layout->controls[i]);
-        Apply(window.get(), i, layout->controls[i]);
-    }
-    return window.release();
+void* CreateWindow(const ZorbeluUiWindowSpec* layout, void* owner, const ZorbeluUiEvents* events) {
+    if (layout == nullptr || events == nullptr) return nullptr;
+    auto* ownerWindow = static_cast<Window*>(owner);
+    return NoThrow<void*>(nullptr, [&]() -> void* {
+        if ((layout->style & ZORBELU_DS_CHILD) != 0 && ownerWindow != nullptr)
+            return CreatePage(layout, ownerWindow, events).release();
+        return CreateTopLevel(layout, ownerWindow, events).release();
+    });
 }
 
 void DestroyWindow(void* handle) {
-    std::unique_ptr<Window> window(static_cast<Window*>(handle));
+    auto* window = static_cast<Window*>(handle);
     if (window == nullptr) return;
-    if (window->loop != nullptr) g_main_loop_unref(window->loop);
-    gtk_widget_destroy(window->window);
-    g_object_unref(window->window);
-    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    const bool page = window->IsPage();
+    delete window;
+    // A page goes while the runtime tears its owner down: nothing may run
+    // in between.
+    if (!page)
+        while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
 }
 
 void UpdateControl(void* handle, uint32_t index, const ZorbeluUiControl* control) {
     auto* window = static_cast<Window*>(handle);
     if (window == nullptr || control == nullptr || index >= window->items.size()) return;
-    Apply(window, index, *control);
+    NoThrow(0, [&] {
+        Apply(window, index, *control);
+        return 0;
+    });
 }
 
 void SetCaption(void* handle, const char* caption) {
     auto* window = static_cast<Window*>(handle);
-    if (window != nullptr) gtk_window_set_title(GTK_WINDOW(window->window), caption != nullptr ? caption : "");
+    if (window != nullptr && !window->IsPage())
+        gtk_window_set_title(GTK_WINDOW(window->window), caption != nullptr ? caption : "");
 }
 
 gboolean Started(gpointer data) {
     auto* window = static_cast<Window*>(data);
+    window->startedSource = 0;
     if (!window->ended) window->events->modalStarted(window->events->context);
     return G_SOURCE_REMOVE;
 }
 
 void RunModal(void* handle) {
     auto* window = static_cast<Window*>(handle);
-    if (window == nullptr || window->ended) return;
+    if (window == nullptr || window->IsPage() || window->ended) return;
+    // A control the runtime gave the focus before the window was shown keeps
+    // it; otherwise the default button has it, as in a Windows dialog (the
+    // first read-only field would otherwise show a cursor).
+    const bool focusChosen = gtk_window_get_focus(GTK_WINDOW(window->window)) != nullptr;
     gtk_window_set_modal(GTK_WINDOW(window->window), TRUE);
     gtk_widget_show(window->window);
-    // The default button has the focus, as in a Windows dialog; the first
-    // read-only field would otherwise show a cursor.
-    if (GtkWidget* button = gtk_window_get_default_widget(GTK_WINDOW(window->window)); button != nullptr)
+    if (GtkWidget* button = gtk_window_get_default_widget(GTK_WINDOW(window->window));
+        button != nullptr && !focusChosen)
         gtk_widget_grab_focus(button);
     gtk_window_present(GTK_WINDOW(window->window));
     // Lay the window out before the runtime looks at it: the idle source
     // runs after GTK's resize and redraw sources.
     window->loop = g_main_loop_new(nullptr, FALSE);
-    g_idle_add_full(G_PRIORITY_LOW, Started, window, nullptr);
-    if (!window->ended) g_main_loop_run(window->loop);
+    window->startedSource = g_idle_add_full(G_PRIORITY_LOW, Started, window, nullptr);
+    if (!window->ended) {
+        bool destroyed = false;
+        window->destroyedWhileModal = &destroyed;
+        GMainLoop* loop = g_main_loop_ref(window->loop);
+        g_main_loop_run(loop);
+        g_main_loop_unref(loop);
+        if (destroyed) return;
+        window->destroyedWhileModal = nullptr;
+    }
     gtk_widget_hide(window->window);
 }
 
 void EndModal(void* handle) {
     auto* window = static_cast<Window*>(handle);
-    if (window == nullptr) return;
+    if (window == nullptr || window->IsPage()) return;
     window->ended = true;
     if (window->loop != nullptr && g_main_loop_is_running(window->loop)) g_main_loop_quit(window->loop);
+}
+
+void PlaceWindow(void* handle, int32_t x, int32_t y, int32_t width, int32_t height) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr) return;
+    // The client area asks for exactly this size, and a window that is not
+    // resizable is always as large as its content asks: it shrinks too.
+    gtk_widget_set_size_request(window->fixed, width > 0 ? width : 0, height > 0 ? height : 0);
+    if (window->IsPage()) gtk_fixed_move(GTK_FIXED(window->owner->fixed), window->fixed, x, y);
+}
+
+void ShowWindow(void* handle, int32_t visible) {
+    auto* window = static_cast<Window*>(handle);
+    if (window != nullptr && window->IsPage()) gtk_widget_set_visible(window->fixed, visible != 0);
+}
+
+int32_t GetFocus(void* handle) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr) return -1;
+    Window* owner = nullptr;
+    int32_t index = -1;
+    if (!ControlOf(gtk_window_get_focus(GTK_WINDOW(window->window)), &owner, &index) || owner != window) return -1;
+    return index;
+}
+
+void SetFocus(void* handle, uint32_t index) {
+    auto* window = static_cast<Window*>(handle);
+    if (window == nullptr || index >= window->items.size()) return;
+    gtk_widget_grab_focus(window->items[index].inner);
 }
 
 struct Button {
@@ -488,7 +722,13 @@ std::vector<Button> ButtonsOf(uint32_t type) {
     }
 }
 
-int32_t MessageBox(void* owner, const char* text, const char* caption, uint32_t type) {
+// The toplevel GtkWindow of an owner, which may be a page.
+GtkWindow* ParentOf(void* owner) {
+    return owner != nullptr ? GTK_WINDOW(static_cast<Window*>(owner)->window) : nullptr;
+}
+
+int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint32_t type) {
+    const std::vector<Button> buttons = ButtonsOf(type);
     GtkMessageType icon = GTK_MESSAGE_OTHER;
     switch (type & kMbIconMask) {
         case 0x10: icon = GTK_MESSAGE_ERROR; break;
@@ -497,11 +737,9 @@ int32_t MessageBox(void* owner, const char* text, const char* caption, uint32_t 
         case 0x40: icon = GTK_MESSAGE_INFO; break;
         default: break;
     }
-    GtkWindow* parent = owner != nullptr ? GTK_WINDOW(static_cast<Window*>(owner)->window) : nullptr;
-    GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, icon, GTK_BUTTONS_NONE, "%s",
+    GtkWidget* box = gtk_message_dialog_new(ParentOf(owner), GTK_DIALOG_MODAL, icon, GTK_BUTTONS_NONE, "%s",
                                             text != nullptr ? text : "");
     gtk_window_set_title(GTK_WINDOW(box), caption != nullptr ? caption : "");
-    const std::vector<Button> buttons = ButtonsOf(type);
     for (const Button& b : buttons) gtk_dialog_add_button(GTK_DIALOG(box), b.label, b.id);
     const gint response = gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
@@ -513,14 +751,36 @@ int32_t MessageBox(void* owner, const char* text, const char* caption, uint32_t 
     return buttons.size() == 1 ? buttons[0].id : (type & kMbTypeMask) == 4 ? kIdNo : kIdCancel;
 }
 
-int32_t FileDialog(void* owner, const ZorbeluUiFileRequest* request, char* path, uint32_t size) {
-    if (request == nullptr || path == nullptr || size == 0) return -1;
-    GtkWindow* parent = owner != nullptr ? GTK_WINDOW(static_cast<Window*>(owner)->window) : nullptr;
+int32_t MessageBox(void* owner, const char* text, const char* caption, uint32_t type) {
+    return NoThrow(0, [&] { return ShowMessageBox(owner, text, caption, type); });
+}
+
+// "*.tst;*.tsr" -> GTK patterns; "*.*" means every file, as on Windows.
+std::vector<std::string> SplitPatterns(const char* joined) {
+    std::vector<std::string> out;
+    const std::string patterns = joined != nullptr ? joined : "";
+    size_t start = 0;
+    while (start <= patterns.size()) {
+        const size_t semi = patterns.find(';', start);
+        const std::string one = patterns.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+        if (!one.empty()) out.push_back(one == "*.*" ? "*" : one);
+        if (semi == std::string::npos) break;
+        start = semi + 1;
+    }
+    return out;
+}
+
+struct DestroyWidget {
+    void operator()(GtkWidget* widget) const { gtk_widget_destroy(widget); }
+};
+
+int32_t ChooseFile(void* owner, const ZorbeluUiFileRequest* request, char* path, uint32_t size) {
     const bool save = request->save != 0;
-    GtkWidget* chooser = gtk_file_chooser_dialog_new(
-        request->title != nullptr ? request->title : (save ? "Save As" : "Open"), parent,
+    const std::unique_ptr<GtkWidget, DestroyWidget> dialog(gtk_file_chooser_dialog_new(
+        request->title != nullptr ? request->title : (save ? "Save As" : "Open"), ParentOf(owner),
         save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL,
-        save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+        save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr));
+    GtkWidget* chooser = dialog.get();
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), TRUE);
     if (request->initialName != nullptr && *request->initialName != '\0') {
         if (save) {
@@ -530,18 +790,10 @@ int32_t FileDialog(void* owner, const ZorbeluUiFileRequest* request, char* path,
         }
     }
     for (uint32_t i = 0; i < request->filterCount; ++i) {
+        const std::vector<std::string> patterns = SplitPatterns(request->filters[i].patterns);
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, request->filters[i].description);
-        const std::string patterns = request->filters[i].patterns != nullptr ? request->filters[i].patterns : "";
-        size_t start = 0;
-        while (start <= patterns.size()) {
-            const size_t semi = patterns.find(';', start);
-            const std::string one = patterns.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-            // "*.*" means every file, as on Windows.
-            if (!one.empty()) gtk_file_filter_add_pattern(filter, one == "*.*" ? "*" : one.c_str());
-            if (semi == std::string::npos) break;
-            start = semi + 1;
-        }
+        for (const std::string& one : patterns) gtk_file_filter_add_pattern(filter, one.c_str());
         gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
     }
     int32_t result = 0;
@@ -555,7 +807,12 @@ int32_t FileDialog(void* owner, const ZorbeluUiFileRequest* request, char* path,
         }
         g_free(chosen);
     }
-    gtk_widget_destroy(chooser);
+    return result;
+}
+
+int32_t FileDialog(void* owner, const ZorbeluUiFileRequest* request, char* path, uint32_t size) {
+    if (request == nullptr || path == nullptr || size == 0) return -1;
+    const int32_t result = NoThrow(-1, [&] { return ChooseFile(owner, request, path, size); });
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
     return result;
 }
@@ -578,15 +835,28 @@ int32_t NaturalSize(void* handle, uint32_t index, int32_t* width, int32_t* heigh
     return 1;
 }
 
+// A page's picture is its client area alone, while it is shown.
 int32_t Snapshot(void* handle, const char* pngPath) {
     auto* window = static_cast<Window*>(handle);
-    if (window == nullptr || pngPath == nullptr || !gtk_widget_get_realized(window->window)) return 0;
-    const int w = gtk_widget_get_allocated_width(window->window);
-    const int h = gtk_widget_get_allocated_height(window->window);
+    if (window == nullptr || pngPath == nullptr) return 0;
+    GtkWidget* widget = window->IsPage() ? window->fixed : window->window;
+    if (!gtk_widget_get_realized(widget) || (window->IsPage() && !gtk_widget_is_drawable(widget))) return 0;
+    // The runtime may have changed the window just before (shown another
+    // page): lay it out now, as GTK would before its next frame; a widget
+    // that waits for its allocation draws nothing. A window that waits for
+    // the window system to give it a new size has no picture yet.
+    gtk_container_check_resize(GTK_CONTAINER(window->window));
+    gint width = 0, height = 0;
+    gtk_widget_get_size_request(window->fixed, &width, &height);
+    if (gtk_widget_get_allocated_width(window->fixed) != width ||
+        gtk_widget_get_allocated_height(window->fixed) != height)
+        return 0;
+    const int w = gtk_widget_get_allocated_width(widget);
+    const int h = gtk_widget_get_allocated_height(widget);
     if (w <= 0 || h <= 0) return 0;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
     cairo_t* cr = cairo_create(surface);
-    gtk_widget_draw(window->window, cr);
+    gtk_widget_draw(widget, cr);
     cairo_destroy(cr);
     const bool ok = cairo_surface_write_to_png(surface, pngPath) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);
@@ -595,7 +865,8 @@ int32_t Snapshot(void* handle, const char* pngPath) {
 
 int32_t ScreenRect(void* handle, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
     auto* window = static_cast<Window*>(handle);
-    if (window == nullptr || !gtk_widget_get_realized(window->window)) return 0;
+    // The runtime asks for top-level windows only.
+    if (window == nullptr || window->IsPage() || !gtk_widget_get_realized(window->window)) return 0;
     gint left = 0, top = 0, w = 0, h = 0;
     gtk_window_get_position(GTK_WINDOW(window->window), &left, &top);
     gtk_window_get_size(GTK_WINDOW(window->window), &w, &h);
@@ -610,4 +881,4 @@ int32_t ScreenRect(void* handle, int32_t* x, int32_t* y, int32_t* width, int32_t
 
 extern "C" __attribute__((visibility("default"))) const ZorbeluUiBackend zorbelu_ui_backend = {
     ZORBELU_UI_BACKEND_VERSION, "gtk", Start, CreateWindow, DestroyWindow, UpdateControl, SetCaption, RunModal,
-    EndModal, MessageBox, FileDialog, NaturalSize, Snapshot, ScreenRect};
+    EndModal, MessageBox, FileDialog, NaturalSize, Snapshot, ScreenRect, PlaceWindow, ShowWindow, GetFocus, SetFocus};
