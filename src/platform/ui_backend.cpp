@@ -22,7 +22,7 @@ int32_t NoMessageBox(void*, const char*, const char*, uint32_t) { return 0; }
 // What a process without a way to show windows gets.
 constexpr ZorbeluUiBackend kNoBackend{
     ZORBELU_UI_BACKEND_VERSION, "none", nullptr, NoWindow, NoDestroy, NoUpdate, NoCaption, NoRun, NoRun,
-    NoMessageBox, nullptr, nullptr, nullptr, nullptr};
+    NoMessageBox, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 bool HasDisplay() {
     const char* x11 = std::getenv("DISPLAY");
