@@ -131,4 +131,20 @@ uint32_t RequireCertificates(const ZORBELUBlob* token);
 // shown.
 uint32_t WalkDialogChain(uint32_t count, const std::function<ChainStep(uint32_t index, bool chained)>& show);
 
+// Runs one dialog of a chain: the chained form (with the store of its token
+// reference) or the plain one. `what` is the dialog's first constructor
+// argument (the status, or the check results).
+template <typename SignatureDialog, typename What>
+ChainStep ShowChainEntry(bool chained, const What& what, const ZORBELUTokenRef& ref,
+                         const ZORBELUTimeZoneSelector* zone, platform::HWND parent) {
+    if (chained) {
+        SignatureDialog dialog(what, ref.token, zone, ref.store, parent);
+        if (dialog.DoModal() == -1) return {dialog.LastError(), false};
+        return {ZORBELU_OK, dialog.ViewNext()};
+    }
+    SignatureDialog dialog(what, ref.token, zone, parent);
+    if (dialog.DoModal() == -1) return {dialog.LastError(), false};
+    return {ZORBELU_OK, false};
+}
+
 }  // namespace zorbelu::dialogs

@@ -147,16 +147,9 @@ uint32_t ShowSignatureChain(platform::HWND parent, const ZORBELUSignatureEntry* 
         if (const uint32_t checked = CheckShownToken(entry.tokenRef->token); checked != ZORBELU_OK) return checked;
         if (const uint32_t checked = CheckZoneArgument(entry.zone); checked != ZORBELU_OK) return checked;
     }
-    return WalkDialogChain(count, [&](uint32_t i, bool chained) -> ChainStep {
-        const ZORBELUSignatureEntry& entry = entries[i];
-        if (chained) {
-            CDlgVerifiedProp dialog(entry.status, entry.tokenRef->token, entry.zone, entry.tokenRef->store, parent);
-            if (dialog.DoModal() == -1) return {dialog.LastError(), false};
-            return {ZORBELU_OK, dialog.ViewNext()};
-        }
-        CDlgVerifiedProp dialog(entry.status, entry.tokenRef->token, entry.zone, parent);
-        if (dialog.DoModal() == -1) return {dialog.LastError(), false};
-        return {ZORBELU_OK, false};
+    return WalkDialogChain(count, [&](uint32_t i, bool chained) {
+        const ZORBELUSignatureEntry& e = entries[i];
+        return ShowChainEntry<CDlgVerifiedProp>(chained, e.status, *e.tokenRef, e.zone, parent);
     });
 }
 

@@ -229,17 +229,10 @@ uint32_t ShowTabbedSignatureChain(platform::HWND parent, const ZORBELUSignatureE
                 return checked;
         }
     }
-    return WalkDialogChain(count, [&](uint32_t i, bool chained) -> ChainStep {
+    return WalkDialogChain(count, [&](uint32_t i, bool chained) {
         const ZORBELUSignatureEntryEx& e = entries[i];
         const CheckResults results{e.status, e.validityResult, e.revocationResult, e.rootResult};
-        if (chained) {
-            CDlgVerifiedPropEx dialog(results, e.tokenRef->token, e.zone, e.tokenRef->store, parent);
-            if (dialog.DoModal() == -1) return {dialog.LastError(), false};
-            return {ZORBELU_OK, dialog.ViewNext()};
-        }
-        CDlgVerifiedPropEx dialog(results, e.tokenRef->token, e.zone, parent);
-        if (dialog.DoModal() == -1) return {dialog.LastError(), false};
-        return {ZORBELU_OK, false};
+        return ShowChainEntry<CDlgVerifiedPropEx>(chained, results, *e.tokenRef, e.zone, parent);
     });
 }
 
