@@ -11,11 +11,10 @@
 #include "certs/crl_distribution_points.h"
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
+#include "certs/store_index.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
-#include "platform/cert_names.h"
-#include "platform/cert_store.h"
 #include "platform/windows.h"
 #include "verify/request_validation.h"
 #include "verify/verification_steps.h"
@@ -36,17 +35,16 @@ struct CacheStoreFree {
 };
 using CacheStorePtr = std::unique_ptr<ZORBELUCRLCacheStore, CacheStoreFree>;
 
-// The first certificate of the store whose subject name is `name`.
-pf::UniqueCertContext FindBySubject(pf::HCERTSTORE store, const uint8_t* name, size_t nameLength) {
-    // Names compare by their simple text; the wanted one is rendered once.
-    const auto wanted = pf::CertNameToStrSimple(name, nameLength);
-    if (!wanted) return nullptr;
-    for (pf::PCCERT_CONTEXT context = pf::CertEnumCertificatesInStore(store, nullptr); context != nullptr;
-         context = pf::CertEnumCertificatesInStore(store, context)) {
-        if (SubjectTextOf(context->pbCertEncoded, context->cbCertEncoded) == wanted)
-            return pf::UniqueCertContext(context);
-    }
-    return nullptr;
+const IndexedCertificate* FindIn(const StoreIndex& store, const std::optional<std::string>& subject) {
+    return subject ? store.FirstWithSubject(*subject) : nullptr;
+}
+
+bool AddToCoreStore(ZORBELCertStore* coreStore, const IndexedCertificate& found, WalkEnd& why) {
+    const stores::DerCertificate& der = found.entry->der;
+    ZORBELUCertBlob item{const_cast<uint8_t*>(der.data()), static_cast<uint32_t>(der.size()), kDer};
+    if (ZORBELAddCACert(coreStore, &item) == ZORBELU_OK) return true;
+    why = WalkEnd::CoreRefused;
+    return false;
 }
 
 bool IsSelfIssued(X509* certificate) {
@@ -54,10 +52,6 @@ bool IsSelfIssued(X509* certificate) {
     size_t issuerLength = 0, subjectLength = 0;
     return GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength, &subject, &subjectLength) &&
            NamesEqual(subject, subjectLength, issuer, issuerLength);
-}
-
-std::string NameText(const uint8_t* name, size_t length) {
-    return pf::CertNameToStrSimple(name, length).value_or(std::string());
 }
 
 // The TSA certificate of the token into scratch buffer 0, growing it while
@@ -139,52 +133,30 @@ uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, 
     WalkEnd unused;
     WalkEnd& why = end != nullptr ? *end : unused;
     why = WalkEnd::NotFound;
-    std::set<std::string> namesSought{NameText(name, nameLength)};
-    size_t taken = 0;
-    const char* storeName = "CA";
-    for (;;) {
-        const pf::UniqueCertStore store = pf::CertOpenSystemStoreA(nullptr, storeName);
-        if (!store) {
-            why = WalkEnd::StoreUnavailable;
-            return ZORBELU_VS_CERT_UNTRUSTED;
-        }
-        const bool inCa = std::strcmp(storeName, "CA") == 0;
-        pf::UniqueCertContext found = FindBySubject(store.get(), name, nameLength);
-        if (!found) {
-            if (!inCa) return ZORBELU_VS_CERT_UNTRUSTED;
-            storeName = "ROOT";
-            continue;
-        }
-        X509Ptr certificate(DecodeCertificate(found->pbCertEncoded, static_cast<int32_t>(found->cbCertEncoded), 1));
-        if (!certificate) {
-            why = WalkEnd::Undecodable;
-            return ZORBELU_VS_CERT_UNTRUSTED;
-        }
-        if (inCa && IsSelfIssued(certificate.get())) {
-            // Not taken from the intermediate store: the same name in "ROOT".
-            storeName = "ROOT";
-            continue;
-        }
-        ZORBELUCertBlob item{const_cast<uint8_t*>(found->pbCertEncoded), found->cbCertEncoded, kDer};
-        if (ZORBELAddCACert(coreStore, &item) != ZORBELU_OK) {
-            why = WalkEnd::CoreRefused;
-            return ZORBELU_VS_CERT_UNTRUSTED;
-        }
-        if (!inCa) {
+    // One look at each store for the whole walk.
+    const std::shared_ptr<const StoreIndex> ca = StoreIndex::Current("CA");
+    const std::shared_ptr<const StoreIndex> root = StoreIndex::Current("ROOT");
+    if (!ca || !root) {
+        why = WalkEnd::StoreUnavailable;
+        return ZORBELU_VS_CERT_UNTRUSTED;
+    }
+    std::optional<std::string> wanted = NameText(name, nameLength);
+    std::set<std::string> namesSought{wanted.value_or(std::string())};
+    for (size_t taken = 0;;) {
+        const IndexedCertificate* found = FindIn(*ca, wanted);
+        // A self-issued certificate is not taken from "CA": the same name in "ROOT".
+        if (found == nullptr || found->SelfIssued()) {
+            found = FindIn(*root, wanted);
+            if (found == nullptr) return ZORBELU_VS_CERT_UNTRUSTED;
+            if (!AddToCoreStore(coreStore, *found, why)) return ZORBELU_VS_CERT_UNTRUSTED;
             why = WalkEnd::RootReached;
             return ZORBELU_OK;
         }
-        const uint8_t* issuer = nullptr;
-        size_t issuerLength = 0;
-        if (!GetIssuerAndSubjectDer(certificate.get(), &issuer, &issuerLength)) {
-            why = WalkEnd::Undecodable;
-            return ZORBELU_VS_CERT_UNTRUSTED;
-        }
-        list.Append(certificate.get());
-        (void)certificate.release();  // the list owns it, and the issuer name's bytes, from here
-        name = issuer;
-        nameLength = issuerLength;
-        if (!namesSought.insert(NameText(name, nameLength)).second) {
+        if (!AddToCoreStore(coreStore, *found, why)) return ZORBELU_VS_CERT_UNTRUSTED;
+        X509_up_ref(found->cert.get());
+        list.Append(found->cert.get());
+        wanted = found->issuer;
+        if (!namesSought.insert(wanted.value_or(std::string())).second) {
             why = WalkEnd::NameRepeated;
             return ZORBELU_VS_CERT_UNTRUSTED;
         }
@@ -192,7 +164,6 @@ uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, 
             why = WalkEnd::LengthLimit;
             return ZORBELU_VS_CERT_UNTRUSTED;
         }
-        storeName = "CA";
     }
 }
 

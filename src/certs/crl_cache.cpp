@@ -11,6 +11,7 @@
 #include "certs/openssl_ptr.h"
 #include "frame/module_state.h"
 #include "platform/clock.h"
+#include "platform/stores/decoded_objects.h"
 #include "zorbel.h"
 #include "zorbelcomm.h"
 
@@ -63,11 +64,16 @@ ZORBELUCRLCacheEntry* AppendEntry(ZORBELUCRLCacheStore* cache, const char* url, 
     return entry;
 }
 
+// A cached CRL is read again with every verification that uses it: a DER
+// CRL is decoded once per process (platform/stores/decoded_objects.h).
 X509CrlPtr ParseCrl(const uint8_t* bytes, uint32_t length, uint32_t* encoding) {
     if (bytes == nullptr || length == 0 || length > INT32_MAX) return nullptr;
+    *encoding = DetectEncoding(bytes, length);
+    if (*encoding == ZORBELU_ENCODING_DER) {
+        if (X509_CRL* shared = stores::SharedCrl(bytes, length)) return X509CrlPtr(shared);
+    }
     BioPtr bio(BIO_new_mem_buf(bytes, static_cast<int>(length)));
     if (!bio) return nullptr;
-    *encoding = DetectEncoding(bytes, length);
     return X509CrlPtr(*encoding == ZORBELU_ENCODING_PEM ? PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)
                                                         : d2i_X509_CRL_bio(bio.get(), nullptr));
 }

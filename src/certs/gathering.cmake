@@ -6,6 +6,7 @@ target_sources(zorbelutilnd_objects PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/cert_store.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/platform/chain_engine.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/certs/certificate_gathering.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/certs/store_index.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/certs/zorbelutil_lib.cpp)
 
 # The trust anchors of the time-stamp services in the system stores.

@@ -1,33 +1,27 @@
 #include "certs/names.h"
 
-#include <map>
-#include <mutex>
-
 #include "certs/openssl_ptr.h"
 #include "platform/cert_names.h"
+#include "platform/stores/bounded_cache.h"
 
 namespace zorbelu::certs {
 
-bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength) {
-    const auto firstText = platform::CertNameToStrSimple(first, firstLength);
-    const auto secondText = platform::CertNameToStrSimple(second, secondLength);
-    return firstText && secondText && *firstText == *secondText;
+std::optional<std::string> NameText(const uint8_t* der, size_t length) {
+    // Every verification compares the same few names (its TSA's, its CAs').
+    static stores::BoundedCache<std::string, std::optional<std::string>> remembered(kMaxRememberedNames,
+                                                                                   kMaxRememberedNameBytes);
+    if (der == nullptr || length == 0) return std::nullopt;
+    std::string key(reinterpret_cast<const char*>(der), length);
+    if (std::optional<std::optional<std::string>> text = remembered.Find(key)) return *text;
+    std::optional<std::string> text = platform::CertNameToStrSimple(der, length);
+    const size_t weight = key.size() + (text ? text->size() : 0);
+    return remembered.Insert(std::move(key), std::move(text), weight);
 }
 
-std::optional<std::string> SubjectTextOf(const uint8_t* der, size_t length) {
-    constexpr size_t kRemembered = 4096;
-    static std::mutex mutex;
-    static std::map<std::string, std::optional<std::string>> remembered;
-    std::string key(reinterpret_cast<const char*>(der), length);
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (auto it = remembered.find(key); it != remembered.end()) return it->second;
-    const unsigned char* p = der;
-    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(length)));
-    std::optional<std::string> text;
-    if (cert) text = platform::CertNameToStrSimple(X509_get_subject_name(cert.get()));
-    if (remembered.size() >= kRemembered) remembered.clear();
-    remembered.emplace(std::move(key), text);
-    return text;
+bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength) {
+    const auto firstText = NameText(first, firstLength);
+    const auto secondText = NameText(second, secondLength);
+    return firstText && secondText && *firstText == *secondText;
 }
 
 namespace {

@@ -10,15 +10,18 @@
 
 namespace zorbelu::certs {
 
+// Names whose simple text is remembered, and the bytes they may take.
+inline constexpr size_t kMaxRememberedNames = 4096;
+inline constexpr size_t kMaxRememberedNameBytes = 1u << 20;
+
+// The simple text of a DER name (platform/cert_names.h); nothing when the
+// bytes are not one whole name. Remembered by the name's bytes.
+std::optional<std::string> NameText(const uint8_t* der, size_t length);
+
 // True when both DER names read the same as simple text. Names are never
 // compared byte for byte: the same name may be encoded with other string
 // types. Bytes that are not a name never equal anything.
 bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength);
-
-// The simple text of the subject of the DER certificate `der`; nothing when
-// the bytes are no certificate. Remembered by the certificate's bytes, since
-// chain walks compare the same store certificates again and again.
-std::optional<std::string> SubjectTextOf(const uint8_t* der, size_t length);
 
 // The DER issuer name of `cert` and, when asked for, its subject name; the
 // bytes belong to the certificate. False on failure.

@@ -1,19 +1,18 @@
 #include "certs/root_lookup.h"
 
 #include "certs/names.h"
-#include "platform/cert_names.h"
-#include "platform/stores/system_store.h"
+#include "certs/store_index.h"
 
 namespace zorbelu::certs {
 
 std::optional<std::vector<uint8_t>> FindCertificateBySubject(const char* storeName, const uint8_t* name,
                                                              size_t nameLength) {
-    const auto store = stores::SystemStore::Open(storeName);
-    const auto wanted = platform::CertNameToStrSimple(name, nameLength);
+    const std::shared_ptr<const StoreIndex> store = StoreIndex::Current(storeName);
+    const auto wanted = NameText(name, nameLength);
     if (!store || !wanted) return std::nullopt;
-    for (stores::DerCertificate& der : store->Certificates())
-        if (SubjectTextOf(der.data(), der.size()) == wanted) return std::move(der);
-    return std::nullopt;
+    const IndexedCertificate* found = store->FirstWithSubject(*wanted);
+    if (found == nullptr) return std::nullopt;
+    return found->entry->der;
 }
 
 }  // namespace zorbelu::certs

@@ -4,10 +4,15 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
 
 namespace zorbelu::stores {
@@ -60,6 +65,9 @@ protected:
     void TearDown() override {
         fs::remove_all(root_);
         unsetenv("ZORBELU_STORE_DIR");
+        setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+        SetSystemBundleForTesting(std::nullopt);
+        files::SetRealTimeOffsetForTesting(0);
     }
     void Write(const std::string& relative, const std::string& bytes) {
         fs::create_directories((fs::path(root_) / relative).parent_path());
@@ -99,6 +107,69 @@ TEST_F(core_SystemStore, SystemBundleFollowsTheSwitch) {
     setenv("ZORBELU_SYSTEM_ROOTS", "1", 1);
     EXPECT_GT(SystemStore::Open("ROOT")->Certificates().size(), 10u);
     EXPECT_TRUE(SystemStore::Open("CA")->Certificates().empty());  // the bundle shows in ROOT only
+}
+
+// An hour back: a later change cannot leave the same time.
+void DateBack(const fs::path& path) {
+    const timespec times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+std::vector<DerCertificate> Ders(const StoreContents& contents) {
+    std::vector<DerCertificate> ders;
+    for (const StoreEntry& entry : contents.entries) ders.push_back(entry.der);
+    return ders;
+}
+
+// What a store showed is answered again while nothing of it changed. Every
+// kind of change must show at the next look, even once all that was read
+// counts as settled (its times well in the past).
+TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
+    const DerCertificate a = MakeCert("a"), b = MakeCert("b");
+    DerCertificate c = MakeCert("c");
+    while (c.size() != a.size()) c = MakeCert("c");  // a rewrite that keeps the size
+    const auto write = [](const fs::path& file, const std::string& bytes) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    const std::string derC(c.begin(), c.end());
+    const struct {
+        const char* what;
+        std::function<void(const fs::path& folder, const fs::path& bundle)> change;
+        std::vector<DerCertificate> after;
+    } cases[] = {
+        {"a file rewritten in place, same size", [&](auto& folder, auto&) { write(folder / "1.cer", derC); },
+         {c, b, a}},
+        {"a file added", [&](auto& folder, auto&) { write(folder / "3.cer", derC); }, {a, b, c, a}},
+        {"a file removed", [&](auto& folder, auto&) { fs::remove(folder / "2.cer"); }, {a, a}},
+        {"a file replaced by a rename",
+         [&](auto& folder, auto&) {
+             write(folder / "new.tmp", derC);
+             fs::rename(folder / "new.tmp", folder / "1.cer");
+         },
+         {c, b, a}},
+        {"the bundle rewritten in place, same size", [&](auto&, auto& bundle) { write(bundle, Pem(c)); }, {a, b, c}},
+    };
+    setenv("ZORBELU_SYSTEM_ROOTS", "1", 1);
+    files::SetRealTimeOffsetForTesting(10);
+    int n = 0;
+    for (const auto& step : cases) {
+        const fs::path storeRoot = fs::path(root_) / std::to_string(++n);
+        const fs::path folder = storeRoot / "ROOT", bundle = storeRoot / "bundle.pem";
+        fs::create_directories(folder);
+        write(folder / "1.cer", std::string(a.begin(), a.end()));
+        write(folder / "2.cer", std::string(b.begin(), b.end()));
+        write(bundle, Pem(a));
+        for (const fs::path& path : {folder / "1.cer", folder / "2.cer", folder, bundle}) DateBack(path);
+        setenv("ZORBELU_STORE_DIR", storeRoot.c_str(), 1);
+        SetSystemBundleForTesting(bundle);
+
+        const auto first = SystemStore::Open("ROOT")->Contents();
+        EXPECT_EQ(SystemStore::Open("ROOT")->Contents(), first) << step.what;
+        step.change(folder, bundle);
+        const auto changed = SystemStore::Open("ROOT")->Contents();
+        EXPECT_NE(changed, first) << step.what;
+        EXPECT_EQ(Ders(*changed), step.after) << step.what;
+    }
 }
 
 }  // namespace

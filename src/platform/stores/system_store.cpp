@@ -12,19 +12,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
+
+#include "platform/stores/store_files.h"
+#include "platform/stores/store_snapshots.h"
 
 namespace zorbelu::stores {
 
 namespace {
 
 namespace fs = std::filesystem;
+using files::CertificateFiles;
+using files::FileCertificates;
+using files::kMaxCertificateFile;
 
-// A certificate file is small; the bundle holds some hundred certificates.
-constexpr std::uintmax_t kMaxCertificateFile = 1u << 20;
-constexpr std::uintmax_t kMaxBundleFile = 16u << 20;
 // Names tried for one new file before giving up (others may be adding too).
 constexpr int kMaxNameAttempts = 16;
 
@@ -69,101 +70,6 @@ std::string Upper(std::string_view text) {
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
     return upper;
-}
-
-bool HasCertificateExtension(const fs::path& file) {
-    const std::string extension = Upper(file.extension().string());
-    return extension == ".CER" || extension == ".CRT" || extension == ".DER" || extension == ".PEM";
-}
-
-bool ReadFile(const fs::path& file, std::uintmax_t limit, std::vector<uint8_t>& bytes) {
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(file, error);
-    if (error || size == 0 || size > limit) return false;
-    std::ifstream in(file, std::ios::binary);
-    bytes.resize(static_cast<size_t>(size));
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
-}
-
-bool LooksLikePem(const std::vector<uint8_t>& bytes) {
-    static constexpr char kBegin[] = "-----BEGIN";
-    return std::search(bytes.begin(), bytes.end(), kBegin, kBegin + sizeof kBegin - 1) != bytes.end();
-}
-
-void AppendPemCertificates(const std::vector<uint8_t>& bytes, std::vector<DerCertificate>& out) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    if (!bio) return;
-    for (;;) {
-        std::unique_ptr<X509, X509Free> certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-        if (!certificate) break;
-        unsigned char* der = nullptr;
-        const int size = i2d_X509(certificate.get(), &der);
-        if (size > 0) out.emplace_back(der, der + size);
-        OPENSSL_free(der);
-    }
-}
-
-void AppendDerCertificate(const std::vector<uint8_t>& bytes, std::vector<DerCertificate>& out) {
-    const unsigned char* p = bytes.data();
-    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
-    if (certificate) out.emplace_back(bytes.data(), p);
-}
-
-std::vector<DerCertificate> ReadFileCertificates(const fs::path& file, std::uintmax_t limit) {
-    std::vector<DerCertificate> certificates;
-    std::vector<uint8_t> bytes;
-    if (!ReadFile(file, limit, bytes)) return certificates;
-    if (LooksLikePem(bytes))
-        AppendPemCertificates(bytes, certificates);
-    else
-        AppendDerCertificate(bytes, certificates);
-    return certificates;
-}
-
-// What a file held when it was last read, known by its identity and time of
-// change: a verification walks the stores several times, and a store file
-// (the system bundle above all) rarely changes between two walks.
-struct ReadFileMemo {
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    struct timespec changed;
-    std::vector<DerCertificate> certificates;
-};
-
-constexpr size_t kMemoizedFiles = 4096;
-
-std::vector<DerCertificate> FileCertificates(const fs::path& file, std::uintmax_t limit) {
-    static std::mutex mutex;
-    static std::map<std::string, ReadFileMemo> memo;
-    struct stat info {};
-    if (stat(file.c_str(), &info) != 0) return {};
-    const std::lock_guard<std::mutex> lock(mutex);
-    auto it = memo.find(file.string());
-    if (it != memo.end() && it->second.device == info.st_dev && it->second.inode == info.st_ino &&
-        it->second.size == info.st_size && it->second.changed.tv_sec == info.st_mtim.tv_sec &&
-        it->second.changed.tv_nsec == info.st_mtim.tv_nsec)
-        return it->second.certificates;
-    std::vector<DerCertificate> certificates = ReadFileCertificates(file, limit);
-    if (memo.size() >= kMemoizedFiles) memo.clear();
-    memo[file.string()] = ReadFileMemo{info.st_dev, info.st_ino, info.st_size, info.st_mtim, certificates};
-    return certificates;
-}
-
-void AppendFile(const fs::path& file, std::uintmax_t limit, bool readOnly, std::vector<StoreEntry>& out) {
-    for (DerCertificate& der : FileCertificates(file, limit)) out.push_back({std::move(der), file, readOnly});
-}
-
-std::vector<fs::path> CertificateFiles(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error) && HasCertificateExtension(it->path())) files.push_back(it->path());
-    }
-    // Byte order of the file names, as the store promises.
-    std::sort(files.begin(), files.end(),
-              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
-    return files;
 }
 
 bool SystemRootsShown() {
@@ -290,22 +196,22 @@ std::optional<SystemStore> SystemStore::Open(std::string_view name) {
     return SystemStore(upper, StoreRootFolder() / upper, upper == "ROOT" && SystemRootsShown());
 }
 
-std::vector<StoreEntry> SystemStore::Entries() const {
-    std::vector<StoreEntry> entries;
-    for (const fs::path& file : CertificateFiles(folder_)) AppendFile(file, kMaxCertificateFile, false, entries);
-    if (withBundle_) AppendFile(SystemBundle(), kMaxBundleFile, true, entries);
-    return entries;
+std::shared_ptr<const StoreContents> SystemStore::Contents() const {
+    return snapshots::CurrentContents(folder_, withBundle_ ? std::optional<fs::path>(SystemBundle()) : std::nullopt);
 }
+
+std::vector<StoreEntry> SystemStore::Entries() const { return Contents()->entries; }
 
 std::vector<DerCertificate> SystemStore::Certificates() const {
     std::vector<DerCertificate> certificates;
-    for (StoreEntry& entry : Entries()) certificates.push_back(std::move(entry.der));
+    for (const StoreEntry& entry : Contents()->entries) certificates.push_back(entry.der);
     return certificates;
 }
 
 bool SystemStore::Contains(const uint8_t* der, size_t size) const {
     if (der == nullptr || size == 0) return false;
-    for (const StoreEntry& entry : Entries())
+    const std::shared_ptr<const StoreContents> contents = Contents();
+    for (const StoreEntry& entry : contents->entries)
         if (entry.der.size() == size && std::memcmp(entry.der.data(), der, size) == 0) return true;
     return false;
 }

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,12 @@ struct StoreEntry {
     bool readOnly = false;       // from the system bundle: never changed by us
 };
 
+// What a store shows at one moment. Shared and never changed: while the
+// store does not change, every look at it answers the same object.
+struct StoreContents {
+    std::vector<StoreEntry> entries;
+};
+
 // The outcome of a change to a store.
 enum class StoreChange {
     Done,
@@ -60,7 +67,12 @@ public:
 
     // Every certificate in store order, with where it came from. Files that
     // hold no readable certificate are passed over; a PEM file gives each of
-    // its certificates.
+    // its certificates. Looking again costs one stat of the folder, of each
+    // certificate file and of the bundle while none of them changed
+    // (store_snapshots.h).
+    std::shared_ptr<const StoreContents> Contents() const;
+
+    // A copy of Contents()->entries.
     std::vector<StoreEntry> Entries() const;
 
     // Every certificate in store order, as DER.

@@ -1,0 +1,51 @@
+// The certificates of a system store found by the simple text of their
+// subject (platform/cert_names.h), as chain walks and root look-ups compare
+// names. Built once for each contents of a store and shared, so that a walk
+// neither reads nor decodes anything while the store stays as it is.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "certs/openssl_ptr.h"
+#include "platform/stores/system_store.h"
+
+namespace zorbelu::certs {
+
+// One certificate of the store, decoded, with the simple texts of its names.
+struct IndexedCertificate {
+    const stores::StoreEntry* entry = nullptr;  // belongs to the index
+    X509Ptr cert;                                // shared: read, never change
+    std::optional<std::string> subject;
+    std::optional<std::string> issuer;
+    // Subject and issuer read the same (NamesEqual of the two).
+    bool SelfIssued() const { return subject && issuer && *subject == *issuer; }
+};
+
+class StoreIndex {
+public:
+    // Indexes kept at once; each holds the decoded certificates of one
+    // contents of one store.
+    static constexpr size_t kMaxIndexes = 16;
+
+    // The system store `storeName` ("ROOT" or "CA") as it is now, indexed;
+    // NULL for another name.
+    static std::shared_ptr<const StoreIndex> Current(const char* storeName);
+
+    explicit StoreIndex(std::shared_ptr<const stores::StoreContents> contents);
+
+    // The first certificate in store order whose subject reads as `text`;
+    // NULL when none does.
+    const IndexedCertificate* FirstWithSubject(const std::string& text) const;
+
+private:
+    std::shared_ptr<const stores::StoreContents> contents_;
+    std::vector<IndexedCertificate> certificates_;
+    std::unordered_map<std::string, size_t> firstBySubject_;
+};
+
+}  // namespace zorbelu::certs

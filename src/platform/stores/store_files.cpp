@@ -1,0 +1,191 @@
+#include "platform/stores/store_files.h"
+
+#include <openssl/asn1.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/stores/decoded_objects.h"
+
+namespace zorbelu::stores::files {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Coarser than any file system's time stamps we expect to store on.
+constexpr time_t kTimeResolutionMargin = 2;
+// Files whose certificates are remembered; beyond that the memory starts over.
+constexpr size_t kMemoizedFiles = 4096;
+
+struct BioFree {
+    void operator()(BIO* b) const noexcept { BIO_free(b); }
+};
+struct X509Free {
+    void operator()(X509* x) const noexcept { X509_free(x); }
+};
+
+bool HasCertificateExtension(const fs::path& file) {
+    std::string extension = file.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
+    return extension == ".CER" || extension == ".CRT" || extension == ".DER" || extension == ".PEM";
+}
+
+bool ReadFile(const fs::path& file, std::uintmax_t limit, std::vector<uint8_t>& bytes) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    if (error || size == 0 || size > limit) return false;
+    std::ifstream in(file, std::ios::binary);
+    bytes.resize(static_cast<size_t>(size));
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
+}
+
+bool LooksLikePem(const std::vector<uint8_t>& bytes) {
+    static constexpr char kBegin[] = "-----BEGIN";
+    return std::search(bytes.begin(), bytes.end(), kBegin, kBegin + sizeof kBegin - 1) != bytes.end();
+}
+
+// The size of the DER element at the start of `bytes` (definite length),
+// or 0 when there is none.
+size_t ElementSize(const std::vector<uint8_t>& bytes) {
+    const unsigned char* p = bytes.data();
+    long length = 0;
+    int tag = 0, xclass = 0;
+    const int flags = ASN1_get_object(&p, &length, &tag, &xclass, static_cast<long>(bytes.size()));
+    if ((flags & 0x80) != 0 || flags == 0x21) return 0;  // an error, or an indefinite length
+    return static_cast<size_t>(p - bytes.data()) + static_cast<size_t>(length);
+}
+
+// A store file is read again after every change, and the same certificates
+// come back; a chain walk decodes them too: each is decoded (and so checked)
+// once per process, where it can be.
+X509* DecodeShared(const unsigned char* der, size_t size) {
+    if (X509* shared = SharedCertificate(der, size)) return shared;
+    const unsigned char* p = der;
+    return d2i_X509(nullptr, &p, static_cast<long>(size));
+}
+
+// As PEM_read_bio_X509 in a loop, which reads each block and decodes it.
+void AppendPemCertificates(const std::vector<uint8_t>& bytes, std::vector<DerCertificate>& out) {
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    if (!bio) return;
+    for (;;) {
+        unsigned char* block = nullptr;
+        long blockSize = 0;
+        if (PEM_bytes_read_bio(&block, &blockSize, nullptr, PEM_STRING_X509, bio.get(), nullptr, nullptr) != 1)
+            break;
+        std::unique_ptr<X509, X509Free> certificate(DecodeShared(block, static_cast<size_t>(blockSize)));
+        OPENSSL_free(block);
+        if (!certificate) break;
+        unsigned char* der = nullptr;
+        const int size = i2d_X509(certificate.get(), &der);
+        if (size > 0) out.emplace_back(der, der + size);
+        OPENSSL_free(der);
+    }
+}
+
+void AppendDerCertificate(const std::vector<uint8_t>& bytes, std::vector<DerCertificate>& out) {
+    // The certificate is the first element; bytes after it do not matter.
+    const size_t size = ElementSize(bytes);
+    if (size > 0 && size <= bytes.size()) {
+        const std::unique_ptr<X509, X509Free> shared(SharedCertificate(bytes.data(), size));
+        if (shared) {
+            out.emplace_back(bytes.data(), bytes.data() + size);
+            return;
+        }
+    }
+    const unsigned char* p = bytes.data();
+    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
+    if (certificate) out.emplace_back(bytes.data(), p);
+}
+
+std::vector<DerCertificate> ReadFileCertificates(const fs::path& file, std::uintmax_t limit) {
+    std::vector<DerCertificate> certificates;
+    std::vector<uint8_t> bytes;
+    if (!ReadFile(file, limit, bytes)) return certificates;
+    if (LooksLikePem(bytes))
+        AppendPemCertificates(bytes, certificates);
+    else
+        AppendDerCertificate(bytes, certificates);
+    return certificates;
+}
+
+struct ReadFileMemo {
+    Stamp stamp;
+    bool settled;
+    std::vector<DerCertificate> certificates;
+};
+
+std::atomic<time_t> realTimeOffset{0};
+
+bool Before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+}  // namespace
+
+bool operator==(const Stamp& a, const Stamp& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec &&
+           a.changed.tv_sec == b.changed.tv_sec && a.changed.tv_nsec == b.changed.tv_nsec;
+}
+
+std::optional<Stamp> StampOf(const fs::path& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return std::nullopt;
+    return Stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+timespec RealTimeNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    now.tv_sec += realTimeOffset.load(std::memory_order_relaxed);
+    return now;
+}
+
+void SetRealTimeOffsetForTesting(time_t seconds) { realTimeOffset.store(seconds, std::memory_order_relaxed); }
+
+bool Settled(const std::optional<Stamp>& stamp, const timespec& lookedAt) {
+    if (!stamp) return true;  // absent: whatever appears later has a stamp
+    const timespec limit{lookedAt.tv_sec - kTimeResolutionMargin, lookedAt.tv_nsec};
+    return Before(stamp->modified, limit) && Before(stamp->changed, limit);
+}
+
+std::vector<fs::path> CertificateFiles(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (it->is_regular_file(error) && HasCertificateExtension(it->path())) files.push_back(it->path());
+    }
+    // Byte order of the file names, as the store promises.
+    std::sort(files.begin(), files.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+    return files;
+}
+
+std::vector<DerCertificate> FileCertificates(const fs::path& file, std::uintmax_t limit) {
+    static std::mutex mutex;
+    static std::map<std::string, ReadFileMemo> memo;
+    const timespec lookedAt = RealTimeNow();
+    const std::optional<Stamp> stamp = StampOf(file);
+    if (!stamp) return {};
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const auto it = memo.find(file.string());
+        if (it != memo.end() && it->second.settled && it->second.stamp == *stamp) return it->second.certificates;
+    }
+    std::vector<DerCertificate> certificates = ReadFileCertificates(file, limit);
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (memo.size() >= kMemoizedFiles) memo.clear();
+    memo[file.string()] = ReadFileMemo{*stamp, Settled(stamp, lookedAt), certificates};
+    return certificates;
+}
+
+}  // namespace zorbelu::stores::files
