@@ -3,22 +3,32 @@
 #include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
 
+#include <utility>
+
+#include "core/chain_verdicts.h"
 #include "core/clock.h"
 #include "core/ossl_ptr.h"
+#include "platform/stores/decoded_objects.h"
 #include "platform/stores/system_store.h"
 
 namespace zorbel {
 
 namespace {
 
-// One store node: a DER object, or PEM text with one or more objects.
-template <typename T, T* (*D2i)(T**, const unsigned char**, long), T* (*PemRead)(BIO*, T**, pem_password_cb*, void*),
+// One store node: a DER object, or PEM text with one or more objects. The
+// same DER nodes come back with every verification (a chain's CA
+// certificates, its CRLs): they are decoded once per process.
+template <typename T, T* (*Shared)(const uint8_t*, size_t),
+          T* (*D2i)(T**, const unsigned char**, long), T* (*PemRead)(BIO*, T**, pem_password_cb*, void*),
           void (*Free)(T*), typename Add>
 [[nodiscard]] bool DecodeNode(const ZORBELCertNode* node, Add&& add) {
     if (node->data == nullptr || node->length == 0) return false;
     if (node->encoding == ZORBELU_ENCODING_DER) {
-        const unsigned char* p = node->data;
-        OsslPtr<T, Free> object(D2i(nullptr, &p, static_cast<long>(node->length)));
+        OsslPtr<T, Free> object(Shared(node->data, node->length));
+        if (!object) {  // not exactly one DER object: decoded as it is
+            const unsigned char* p = node->data;
+            object.reset(D2i(nullptr, &p, static_cast<long>(node->length)));
+        }
         return object && add(std::move(object));
     }
     BioPtr bio(BIO_new_mem_buf(node->data, static_cast<int>(node->length)));
@@ -32,9 +42,22 @@ template <typename T, T* (*D2i)(T**, const unsigned char**, long), T* (*PemRead)
     return count > 0;
 }
 
+template <typename Add>
+[[nodiscard]] bool DecodeCertificateNode(const ZORBELCertNode* node, Add&& add) {
+    using zorbelu::stores::SharedCertificate;
+    return DecodeNode<X509, SharedCertificate, d2i_X509, PEM_read_bio_X509, X509_free>(node, std::forward<Add>(add));
+}
+
+template <typename Add>
+[[nodiscard]] bool DecodeCrlNode(const ZORBELCertNode* node, Add&& add) {
+    using zorbelu::stores::SharedCrl;
+    return DecodeNode<X509_CRL, SharedCrl, d2i_X509_CRL, PEM_read_bio_X509_CRL, X509_CRL_free>(
+        node, std::forward<Add>(add));
+}
+
 [[nodiscard]] bool AddCertificates(const ZORBELCertStore* store, X509_STORE* trusted) {
     for (const ZORBELCertNode* node = store->caCerts; node != nullptr; node = node->next) {
-        const bool ok = DecodeNode<X509, d2i_X509, PEM_read_bio_X509, X509_free>(
+        const bool ok = DecodeCertificateNode(
             node, [&](X509Ptr certificate) { return X509_STORE_add_cert(trusted, certificate.get()) == 1; });
         if (!ok) return false;
     }
@@ -43,8 +66,8 @@ template <typename T, T* (*D2i)(T**, const unsigned char**, long), T* (*PemRead)
 
 [[nodiscard]] bool AddCrls(const ZORBELCertStore* store, X509_STORE* trusted) {
     for (const ZORBELCertNode* node = store->crls; node != nullptr; node = node->next) {
-        const bool ok = DecodeNode<X509_CRL, d2i_X509_CRL, PEM_read_bio_X509_CRL, X509_CRL_free>(
-            node, [&](X509CrlPtr crl) { return X509_STORE_add_crl(trusted, crl.get()) == 1; });
+        const bool ok =
+            DecodeCrlNode(node, [&](X509CrlPtr crl) { return X509_STORE_add_crl(trusted, crl.get()) == 1; });
         if (!ok) return false;
     }
     return true;
@@ -110,8 +133,8 @@ uint32_t CheckSelfIssued(X509* tsa) {
     return X509_verify(tsa, X509_get0_pubkey(tsa)) == 1 ? ZORBEL_OK : ZORBEL_VERIFY_CERT_INVALID;
 }
 
-uint32_t CheckChain(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCertStore* store, time_t now) {
-    if (store->caCerts == nullptr) return ZORBEL_VERIFY_UNTRUSTED;  // no anchor at all
+uint32_t RunChainCheck(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCertStore* store, time_t now,
+                       const ChainKey& key) {
     X509StorePtr trusted(X509_STORE_new());
     X509StoreCtxPtr context(X509_STORE_CTX_new());
     if (!trusted || !context) return ZORBEL_ERR_MEMORY;
@@ -123,8 +146,17 @@ uint32_t CheckChain(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCertS
     if (store->crls != nullptr) flags |= X509_V_FLAG_CRL_CHECK;
     X509_STORE_CTX_set_flags(context.get(), flags);
     X509_STORE_CTX_set_time(context.get(), 0, now);
-    if (X509_verify_cert(context.get()) == 1) return ZORBEL_OK;
-    return ResultOfChainError(X509_STORE_CTX_get_error(context.get()));
+    const uint32_t verdict =
+        X509_verify_cert(context.get()) == 1 ? ZORBEL_OK : ResultOfChainError(X509_STORE_CTX_get_error(context.get()));
+    if (verdict != ZORBEL_ERR_MEMORY) RememberChainVerdict(key, verdict, now, tsa, intermediates, trusted.get());
+    return verdict;
+}
+
+uint32_t CheckChain(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCertStore* store, time_t now) {
+    if (store->caCerts == nullptr) return ZORBEL_VERIFY_UNTRUSTED;  // no anchor at all
+    const ChainKey key = KeyOfChainCheck(tsa, intermediates, store);
+    if (const std::optional<uint32_t> remembered = RememberedChainVerdict(key, now)) return *remembered;
+    return RunChainCheck(tsa, intermediates, store, now, key);
 }
 
 }  // namespace
@@ -139,7 +171,7 @@ bool HasTimeStampingUsageOnly(X509* certificate) {
 
 bool StoreCertificates(const ZORBELCertStore* store, STACK_OF(X509) * out) {
     for (const ZORBELCertNode* node = store->caCerts; node != nullptr; node = node->next) {
-        const bool ok = DecodeNode<X509, d2i_X509, PEM_read_bio_X509, X509_free>(node, [&](X509Ptr certificate) {
+        const bool ok = DecodeCertificateNode(node, [&](X509Ptr certificate) {
             if (!sk_X509_push(out, certificate.get())) return false;
             certificate.release();
             return true;

@@ -5,6 +5,7 @@
 
 #include "core/boundary.h"
 #include "core/ess.h"
+#include "core/token_handle.h"
 
 namespace zorbel {
 
@@ -19,12 +20,9 @@ X509* FindByEss(const EssBinding& binding, STACK_OF(X509) * candidates) {
     return nullptr;
 }
 
-[[nodiscard]] uint32_t WriteTsaCertificate(const ZORBELUBlob* blob, ZORBELUCertBlob* out) {
-    Token token;
-    if (const uint32_t rc = ReadToken(blob, token); rc != ZORBEL_OK) return rc;
-    X509StackPtr certificates = TokenCertificates(token);
-    if (!certificates) return ZORBEL_ERR_MEMORY;
-    X509* tsa = FindTsaCertificate(token, certificates.get());
+[[nodiscard]] uint32_t WriteTsaCertificate(const Token& token, ZORBELUCertBlob* out) {
+    if (!token.certificates) return ZORBEL_ERR_MEMORY;
+    X509* tsa = FindTsaCertificate(token, token.certificates.get());
     if (tsa == nullptr) return ZORBEL_ERR_NO_TSA_CERT;
     unsigned char* der = nullptr;
     const int size = i2d_X509(tsa, &der);
@@ -32,6 +30,12 @@ X509* FindByEss(const EssBinding& binding, STACK_OF(X509) * candidates) {
     const uint32_t rc = WriteOutput(out, der, static_cast<size_t>(size));
     OPENSSL_free(der);
     return rc;
+}
+
+[[nodiscard]] uint32_t WriteTsaCertificate(const ZORBELUBlob* blob, ZORBELUCertBlob* out) {
+    Token token;
+    if (const uint32_t rc = ReadToken(blob, token); rc != ZORBEL_OK) return rc;
+    return WriteTsaCertificate(token, out);
 }
 
 }  // namespace
@@ -51,9 +55,31 @@ X509* FindTsaCertificate(const Token& token, STACK_OF(X509) * candidates) {
 
 }  // namespace zorbel
 
-extern "C" ZORBEL_API uint32_t ZORBELGetTSACert(const ZORBELUBlob* token, ZORBELUCertBlob* out) {
+extern "C" {
+
+ZORBEL_API uint32_t ZORBELGetTSACert(const ZORBELUBlob* token, ZORBELUCertBlob* out) {
     return zorbel::Guarded([&]() -> uint32_t {
         if (out == nullptr) return ZORBEL_ERR_PARAM;
         return zorbel::WriteTsaCertificate(token, out);
     });
 }
+
+ZORBEL_API uint32_t ZORBELPRVGetTokenTSACert(const ZORBELPRVToken* token, ZORBELUCertBlob* out) {
+    return zorbel::Guarded([&]() -> uint32_t {
+        if (token == nullptr || out == nullptr) return ZORBEL_ERR_PARAM;
+        return zorbel::WriteTsaCertificate(token->token, out);
+    });
+}
+
+ZORBEL_API uint32_t ZORBELPRVGetTokenTSAX509(const ZORBELPRVToken* token, X509** out) {
+    return zorbel::Guarded([&]() -> uint32_t {
+        if (token == nullptr || out == nullptr || !token->token.certificates) return ZORBEL_ERR_PARAM;
+        X509* tsa = zorbel::FindTsaCertificate(token->token, token->token.certificates.get());
+        if (tsa == nullptr) return ZORBEL_ERR_NO_TSA_CERT;
+        if (X509_up_ref(tsa) != 1) return ZORBEL_ERR_INTERNAL;
+        *out = tsa;
+        return ZORBEL_OK;
+    });
+}
+
+}  // extern "C"

@@ -2,6 +2,8 @@
 
 #include "core/ber_to_der.h"
 #include "core/der.h"
+#include "core/token_certificates.h"
+#include "platform/stores/decoded_objects.h"
 
 namespace zorbel {
 
@@ -10,10 +12,34 @@ namespace {
 // PKIStatus granted (0) and grantedWithMods (1) carry a token.
 constexpr uint32_t kGrantedWithMods = 1;
 
-[[nodiscard]] bool ParseSignedData(Token& token) {
-    const unsigned char* p = token.contentInfo.data();
-    token.cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(token.contentInfo.size())));
-    if (!token.cms || OBJ_obj2nid(CMS_get0_type(token.cms.get())) != NID_pkcs7_signed) return false;
+[[nodiscard]] bool ParseCms(Token& token, const std::vector<uint8_t>& der) {
+    const unsigned char* p = der.data();
+    token.cms.reset(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(der.size())));
+    return static_cast<bool>(token.cms);
+}
+
+// The certificates taken out, decoded once per process; false when one is
+// no certificate (OpenSSL would not have parsed the token either).
+[[nodiscard]] bool DecodeTakenOut(const std::vector<der::Span>& certificates, Token& token) {
+    token.certificates.reset(sk_X509_new_null());
+    if (!token.certificates) return false;
+    for (const der::Span& der : certificates) {
+        X509Ptr certificate(zorbelu::stores::SharedCertificate(der.data, der.size));
+        if (!certificate || !sk_X509_push(token.certificates.get(), certificate.get())) return false;
+        (void)certificate.release();  // the stack holds the reference
+    }
+    return true;
+}
+
+// The certificates of a token parsed whole, as OpenSSL decoded them.
+[[nodiscard]] bool CertificatesOfCms(Token& token) {
+    token.certificates.reset(CMS_get1_certs(token.cms.get()));
+    if (!token.certificates) token.certificates.reset(sk_X509_new_null());  // NULL for an empty set
+    return static_cast<bool>(token.certificates);
+}
+
+[[nodiscard]] bool CheckSignedDataShape(Token& token) {
+    if (OBJ_obj2nid(CMS_get0_type(token.cms.get())) != NID_pkcs7_signed) return false;
     if (OBJ_obj2nid(CMS_get0_eContentType(token.cms.get())) != NID_id_smime_ct_TSTInfo) return false;
     STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(token.cms.get());
     if (sk_CMS_SignerInfo_num(signers) != 1) return false;  // RFC 3161: exactly one signer
@@ -24,6 +50,14 @@ constexpr uint32_t kGrantedWithMods = 1;
     if (content == nullptr || *content == nullptr) return false;
     token.eContent = *content;
     return true;
+}
+
+[[nodiscard]] bool ParseSignedData(Token& token) {
+    CertificatesTakenOut split;
+    if (!TakeOutCertificates(token.contentInfo, split))
+        return ParseCms(token, token.contentInfo) && CheckSignedDataShape(token) && CertificatesOfCms(token);
+    return ParseCms(token, split.contentInfo) && DecodeTakenOut(split.certificates, token) &&
+           CheckSignedDataShape(token);
 }
 
 [[nodiscard]] bool ParseTstInfo(Token& token) {
@@ -101,9 +135,8 @@ bool FirstAttributeCertificate(const Token& token, std::vector<uint8_t>& tac) {
 }
 
 X509StackPtr TokenCertificates(const Token& token) {
-    X509StackPtr certs(CMS_get1_certs(token.cms.get()));
-    if (!certs) certs.reset(sk_X509_new_null());  // CMS answers NULL for an empty set
-    return certs;
+    if (!token.certificates) return X509StackPtr(sk_X509_new_null());
+    return X509StackPtr(X509_chain_up_ref(token.certificates.get()));
 }
 
 }  // namespace zorbel

@@ -14,7 +14,8 @@ namespace zorbel {
 
 struct Token {
     std::vector<uint8_t> contentInfo;  // the token as DER
-    CmsPtr cms;
+    CmsPtr cms;                        // parsed without its X.509 certificates, as a rule
+    X509StackPtr certificates;         // those, shared decodes: read them, never change them
     TstInfoPtr tstInfo;
     CMS_SignerInfo* signerInfo = nullptr;        // the only SignerInfo; owned by cms
     const ASN1_OCTET_STRING* eContent = nullptr; // the TSTInfo octets as signed; owned by cms
@@ -35,7 +36,8 @@ struct Token {
 // certificate set, re-tagged as a SEQUENCE. False when there is none.
 [[nodiscard]] bool FirstAttributeCertificate(const Token& token, std::vector<uint8_t>& tac);
 
-// The certificates (X.509 only) the token carries; never NULL unless memory ran out.
+// The certificates (X.509 only) the token carries, in set order, as new
+// references; never NULL unless memory ran out.
 X509StackPtr TokenCertificates(const Token& token);
 
 }  // namespace zorbel

@@ -8,6 +8,7 @@
 #include "core/chain_check.h"
 #include "core/ess.h"
 #include "core/signer_certificate.h"
+#include "core/token_handle.h"
 #include "core/token_reader.h"
 
 namespace zorbel {
@@ -85,9 +86,7 @@ uint32_t CheckImprint(const Token& token, const ExpectedImprint& expected) {
     return ZORBEL_OK;
 }
 
-uint32_t VerifyToken(const ZORBELUBlob* blob, const ExpectedImprint& expected, const ZORBELCertStore* store) {
-    Token token;
-    if (const uint32_t rc = ReadToken(blob, token); rc != ZORBEL_OK) return rc;
+uint32_t VerifyToken(Token& token, const ExpectedImprint& expected, const ZORBELCertStore* store) {
     X509StackPtr tokenCerts = TokenCertificates(token);
     X509StackPtr storeCerts(sk_X509_new_null());
     if (!tokenCerts || !storeCerts) return ZORBEL_ERR_MEMORY;
@@ -102,11 +101,18 @@ uint32_t VerifyToken(const ZORBELUBlob* blob, const ExpectedImprint& expected, c
     return CheckTsaCertificate(signer, tokenCerts.get(), store);
 }
 
-template <typename Digest>
-uint32_t VerifyExport(const ZORBELUBlob* token, const Digest* digest, const void* reserved,
-                      const ZORBELCertStore* store) {
+uint32_t VerifyToken(const ZORBELUBlob* blob, const ExpectedImprint& expected, const ZORBELCertStore* store) {
+    Token token;
+    if (const uint32_t rc = ReadToken(blob, token); rc != ZORBEL_OK) return rc;
+    return VerifyToken(token, expected, store);
+}
+
+// `token`: a blob, or a token read already. Arguments are checked before the
+// token is read.
+template <typename TokenOrBlob, typename Digest>
+uint32_t VerifyExport(TokenOrBlob& token, const Digest* digest, const ZORBELCertStore* store) {
     const uint32_t result = Guarded([&]() -> uint32_t {
-        if (!IsUsableBlob(token) || digest == nullptr || reserved != nullptr) return ZORBEL_ERR_PARAM;
+        if (digest == nullptr) return ZORBEL_ERR_PARAM;
         if (store != nullptr && store->size != ZORBEL_CERT_STORE_MARK) return ZORBEL_ERR_PARAM;
         ExpectedImprint expected;
         if (!ReadExpectedImprint(digest->algorithmOid, sizeof digest->algorithmOid, digest->digest,
@@ -118,6 +124,19 @@ uint32_t VerifyExport(const ZORBELUBlob* token, const Digest* digest, const void
     return result;
 }
 
+template <typename Digest>
+uint32_t VerifyBlobExport(const ZORBELUBlob* token, const Digest* digest, const void* reserved,
+                          const ZORBELCertStore* store) {
+    if (!IsUsableBlob(token) || reserved != nullptr) return ZORBEL_ERR_PARAM;
+    return VerifyExport(token, digest, store);
+}
+
+template <typename Digest>
+uint32_t VerifyReadTokenExport(ZORBELPRVToken* token, const Digest* digest, const ZORBELCertStore* store) {
+    if (token == nullptr) return ZORBEL_ERR_PARAM;
+    return VerifyExport(token->token, digest, store);
+}
+
 }  // namespace
 
 }  // namespace zorbel
@@ -126,12 +145,22 @@ extern "C" {
 
 ZORBEL_API uint32_t ZORBELVerifyTimeStampToken(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
                                                const void* reserved, const ZORBELCertStore* store) {
-    return zorbel::VerifyExport(token, digest, reserved, store);
+    return zorbel::VerifyBlobExport(token, digest, reserved, store);
 }
 
 ZORBEL_API uint32_t ZORBELVerifyTimeStampTokenEx(const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
                                                  const void* reserved, const ZORBELCertStore* store) {
-    return zorbel::VerifyExport(token, digest, reserved, store);
+    return zorbel::VerifyBlobExport(token, digest, reserved, store);
+}
+
+ZORBEL_API uint32_t ZORBELPRVVerifyToken(ZORBELPRVToken* token, const ZORBELUDigestInfo* digest,
+                                         const ZORBELCertStore* store) {
+    return zorbel::VerifyReadTokenExport(token, digest, store);
+}
+
+ZORBEL_API uint32_t ZORBELPRVVerifyTokenEx(ZORBELPRVToken* token, const ZORBELUDigestInfoEx* digest,
+                                           const ZORBELCertStore* store) {
+    return zorbel::VerifyReadTokenExport(token, digest, store);
 }
 
 }  // extern "C"

@@ -1,0 +1,87 @@
+#include "core/token_certificates.h"
+
+#include <algorithm>
+
+namespace zorbel {
+
+namespace {
+
+// id-signedData, 1.2.840.113549.1.7.2, as DER contents.
+constexpr uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+
+bool IsSignedDataOid(const der::Tlv& oid) {
+    return oid.contents.size == sizeof kSignedDataOid &&
+           std::equal(kSignedDataOid, kSignedDataOid + sizeof kSignedDataOid, oid.contents.data);
+}
+
+void Append(std::vector<uint8_t>& out, const der::Span& span) { out.insert(out.end(), span.data, span.data + span.size); }
+
+void AppendWrapped(std::vector<uint8_t>& out, uint8_t identifier, const std::vector<uint8_t>& contents) {
+    der::AppendHeader(out, identifier, contents.size());
+    out.insert(out.end(), contents.begin(), contents.end());
+}
+
+// Splits the certificate set: X.509 certificates (a plain SEQUENCE) go to
+// `certificates`, every other choice stays in `rest`.
+bool SplitSet(const der::Tlv& set, std::vector<der::Span>& certificates, std::vector<uint8_t>& rest) {
+    der::Reader choices = der::Inside(set);
+    der::Tlv choice;
+    while (!choices.AtEnd()) {
+        if (!choices.Next(choice)) return false;
+        if (choice.Is(der::kSequence))
+            certificates.push_back(choice.whole);
+        else
+            Append(rest, choice.whole);
+    }
+    return true;
+}
+
+// SignedData with the X.509 certificates left out of its certificate set.
+bool RebuildSignedData(const der::Tlv& signedData, CertificatesTakenOut& out, std::vector<uint8_t>& rebuilt) {
+    der::Reader fields = der::Inside(signedData);
+    der::Tlv version, digestAlgorithms, encapsulated, certificates, rest;
+    if (!fields.Expect(der::kInteger, version) || !fields.Expect(der::kSet, digestAlgorithms) ||
+        !fields.Expect(der::kSequence, encapsulated))
+        return false;
+    std::vector<uint8_t> contents;
+    Append(contents, version.whole);
+    Append(contents, digestAlgorithms.whole);
+    Append(contents, encapsulated.whole);
+    if (fields.NextIf(der::ContextConstructed(0), certificates)) {
+        std::vector<uint8_t> kept;
+        if (!SplitSet(certificates, out.certificates, kept)) return false;
+        if (!kept.empty()) AppendWrapped(contents, der::ContextConstructed(0), kept);
+    }
+    while (!fields.AtEnd()) {  // crls and signerInfos, unchanged
+        if (!fields.Next(rest)) return false;
+        Append(contents, rest.whole);
+    }
+    AppendWrapped(rebuilt, der::kSequence, contents);
+    return true;
+}
+
+}  // namespace
+
+bool TakeOutCertificates(const std::vector<uint8_t>& contentInfo, CertificatesTakenOut& out) {
+    der::Reader top({contentInfo.data(), contentInfo.size()});
+    der::Tlv ci, type, explicitContent, signedData;
+    if (!top.Expect(der::kSequence, ci) || !top.AtEnd()) return false;
+    der::Reader inCi = der::Inside(ci);
+    if (!inCi.Expect(der::kOid, type) || !IsSignedDataOid(type) ||
+        !inCi.Expect(der::ContextConstructed(0), explicitContent) || !inCi.AtEnd())
+        return false;
+    der::Reader inContent = der::Inside(explicitContent);
+    if (!inContent.Expect(der::kSequence, signedData) || !inContent.AtEnd()) return false;
+    std::vector<uint8_t> rebuilt;
+    if (!RebuildSignedData(signedData, out, rebuilt)) return false;
+    std::vector<uint8_t> content;
+    AppendWrapped(content, der::ContextConstructed(0), rebuilt);
+    std::vector<uint8_t> contents;
+    Append(contents, type.whole);
+    contents.insert(contents.end(), content.begin(), content.end());
+    out.contentInfo.clear();
+    AppendWrapped(out.contentInfo, der::kSequence, contents);
+    return true;
+}
+
+}  // namespace zorbel
