@@ -29,11 +29,11 @@ struct TsaInList {
     bool selfIssued = false;
 };
 
-uint32_t TakeTsaCertificate(const ZORBELUBlob* token, certs::CertList& list, TsaInList* tsa) {
+uint32_t TakeTsaCertificate(const ZORBELPRVToken* token, certs::CertList& list, TsaInList* tsa) {
     ZORBELUCertBlob bytes{};
     if (const uint32_t extracted = ExtractTsaCertificate(token, &bytes); extracted != ZORBELU_OK) return extracted;
     TsaCertificate decoded;
-    if (const uint32_t result = DecodeTsaCertificate(bytes, &decoded); result != ZORBELU_OK) return result;
+    if (const uint32_t result = TsaCertificateOf(token, &decoded); result != ZORBELU_OK) return result;
     tsa->issuer = decoded.issuer;
     tsa->issuerLength = decoded.issuerLength;
     tsa->selfIssued = decoded.selfIssued;
@@ -85,13 +85,15 @@ uint32_t VerifyCertificatesAndToken(const ZORBELUBlob* token, const ZORBELUDiges
                                     uint32_t limit, ZORBELU_HWND owner, ZORBELCertStore* store,
                                     certs::CertList& list) {
     try {
+        CoreTokenPtr read;
+        if (const uint32_t result = ReadCoreToken(token, &read); result != ZORBELU_OK) return result;
         TsaInList tsa;
-        if (const uint32_t taken = TakeTsaCertificate(token, list, &tsa); taken != ZORBELU_OK) return taken;
+        if (const uint32_t taken = TakeTsaCertificate(read.get(), list, &tsa); taken != ZORBELU_OK) return taken;
         if (!tsa.selfIssued) {
             if (const uint32_t walked = WalkChain(store, list, tsa); walked != ZORBELU_OK) return walked;
             if (const uint32_t crls = FetchCrls(store, list, crlCache, limit, owner); crls != ZORBELU_OK) return crls;
         }
-        const uint32_t verified = MapCoreResult(ZORBELVerifyTimeStampToken(token, digest, nullptr, store));
+        const uint32_t verified = MapCoreResult(ZORBELPRVVerifyToken(read.get(), digest, store));
         if (verified != ZORBELU_OK) return verified;
         return FinalDigestComparison(digest, currentDigest);
     } catch (const std::exception&) {
@@ -137,9 +139,11 @@ uint32_t VerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDig
     }
 
     CoreStorePtr store;
+    CoreTokenPtr read;
     try {
+        if (const uint32_t result = ReadCoreToken(token, &read); result != ZORBELU_OK) return result;
         TsaInList tsa;
-        if (const uint32_t taken = TakeTsaCertificate(token, list, &tsa); taken != ZORBELU_OK) return taken;
+        if (const uint32_t taken = TakeTsaCertificate(read.get(), list, &tsa); taken != ZORBELU_OK) return taken;
         if (policy != kPolicyIntegrityOnly && !tsa.selfIssued) {
             store.reset(ZORBELCreateCertStore());
             if (!store) return ZORBELU_ERR_MEMORY;
@@ -153,7 +157,7 @@ uint32_t VerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDig
     } catch (const std::exception&) {
         return ZORBELU_VS_CERT_INVALID;
     }
-    const uint32_t verified = MapCoreResult(ZORBELVerifyTimeStampTokenEx(token, digest, nullptr, store.get()));
+    const uint32_t verified = MapCoreResult(ZORBELPRVVerifyTokenEx(read.get(), digest, store.get()));
     if (verified != ZORBELU_OK) return verified;
     return FinalDigestComparison(digest, currentDigest);
 }

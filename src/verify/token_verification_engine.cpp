@@ -155,11 +155,13 @@ uint32_t VerifyWithCrlBuffer(const ZORBELUBlob* token, const ZORBELUDigestInfo* 
     if (const uint32_t copied = CopyConnectionSettings(proxy, nullptr, &settings); copied != ZORBELU_OK) return copied;
     if (const uint32_t handed = HandSettingsToCommunication(settings); handed != ZORBELU_OK) return handed;
 
+    CoreTokenPtr read;
+    if (const uint32_t result = ReadCoreToken(token, &read); result != ZORBELU_OK) return result;
     ZORBELUCertBlob certificate{};
-    if (const uint32_t extracted = ExtractTsaCertificate(token, &certificate); extracted != ZORBELU_OK)
+    if (const uint32_t extracted = ExtractTsaCertificate(read.get(), &certificate); extracted != ZORBELU_OK)
         return extracted;
     TsaCertificate tsa;
-    if (const uint32_t decoded = DecodeTsaCertificate(certificate, &tsa); decoded != ZORBELU_OK) return decoded;
+    if (const uint32_t decoded = TsaCertificateOf(read.get(), &tsa); decoded != ZORBELU_OK) return decoded;
 
     if (!tsa.selfIssued) {
         if (const uint32_t root = AddRootCertificateNamed(store.get(), tsa.issuer, tsa.issuerLength);
@@ -174,7 +176,7 @@ uint32_t VerifyWithCrlBuffer(const ZORBELUBlob* token, const ZORBELUDigestInfo* 
         }
     }
 
-    const uint32_t verified = MapCoreResult(ZORBELVerifyTimeStampToken(token, digest, nullptr, store.get()));
+    const uint32_t verified = MapCoreResult(ZORBELPRVVerifyToken(read.get(), digest, store.get()));
     if (verified != ZORBELU_OK) return verified;
     return CompareDigests(digest->digest, currentDigest != nullptr ? currentDigest->digest : nullptr,
                           currentDigest != nullptr ? currentDigest->digestLength : 0);

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "certs/certificate_decoding.h"
 #include "certs/names.h"
 #include "frame/app.h"
 #include "certs/root_lookup.h"
@@ -21,6 +20,35 @@ void CopyField(char (&to)[N], const char (&from)[N]) {
     const size_t length = end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - from) : N - 1;
     std::memcpy(to, from, length);
     to[length] = '\0';
+}
+
+// What the verification makes of the core library's answer when it reads
+// the token or is asked for the TSA certificate.
+uint32_t TsaCertificateResult(uint32_t result) {
+    switch (result) {
+        case ZORBELU_OK:
+        case ZORBELU_ERR_MEMORY:
+        case ZORBELU_ERR_TSA_CERT:
+        case ZORBELU_ERR_BUFFER_TOO_SMALL:
+            return result;
+        default:
+            return ZORBELU_VS_DATA_DAMAGED;
+    }
+}
+
+// Asks `get` for the TSA certificate into scratch buffer 0, growing it while
+// the certificate does not fit.
+template <typename Get>
+uint32_t ExtractInto(Get&& get, ZORBELUCertBlob* certificate) {
+    frame::ScratchBuffer* buffer = &frame::AccessScratchBuffer(frame::kTsaCertBuffer);
+    for (int attempt = 1;; ++attempt) {
+        if (buffer->data == nullptr) return ZORBELU_ERR_MEMORY;
+        *certificate = ZORBELUCertBlob{buffer->data, buffer->capacity, 0};
+        const uint32_t result = TsaCertificateResult(get(certificate));
+        if (result != ZORBELU_ERR_BUFFER_TOO_SMALL) return result;
+        if (attempt == kTsaCertificateAttempts) return ZORBELU_ERR_BUFFER_TOO_SMALL;
+        buffer = &frame::GrowScratchBuffer(frame::kTsaCertBuffer);
+    }
 }
 
 }  // namespace
@@ -60,23 +88,26 @@ uint32_t HandSettingsToCommunication(const ZORBELUProxyInfo& copy) {
     return ZORBELPRVSetProxy(&settings);
 }
 
-uint32_t ExtractTsaCertificate(const ZORBELUBlob* token, ZORBELUCertBlob* certificate) {
-    frame::ScratchBuffer* buffer = &frame::AccessScratchBuffer(frame::kTsaCertBuffer);
-    for (int attempt = 1;; ++attempt) {
-        if (buffer->data == nullptr) return ZORBELU_ERR_MEMORY;
-        *certificate = ZORBELUCertBlob{buffer->data, buffer->capacity, 0};
-        const uint32_t result = ZORBELGetTSACert(token, certificate);
-        if (result == ZORBELU_OK) return ZORBELU_OK;
-        if (result == ZORBELU_ERR_MEMORY || result == ZORBELU_ERR_TSA_CERT) return result;
-        if (result != ZORBELU_ERR_BUFFER_TOO_SMALL) return ZORBELU_VS_DATA_DAMAGED;
-        if (attempt == kTsaCertificateAttempts) return ZORBELU_ERR_BUFFER_TOO_SMALL;
-        buffer = &frame::GrowScratchBuffer(frame::kTsaCertBuffer);
-    }
+uint32_t ReadCoreToken(const ZORBELUBlob* token, CoreTokenPtr* read) {
+    if (frame::AccessScratchBuffer(frame::kTsaCertBuffer).data == nullptr) return ZORBELU_ERR_MEMORY;
+    ZORBELPRVToken* raw = nullptr;
+    const uint32_t result = ZORBELPRVReadToken(token, &raw);
+    read->reset(raw);
+    return TsaCertificateResult(result);
 }
 
-uint32_t DecodeTsaCertificate(const ZORBELUCertBlob& bytes, TsaCertificate* tsa) {
-    tsa->cert.reset(certs::DecodeCertificate(bytes.data, static_cast<int32_t>(bytes.length), ZORBELU_ENCODING_DETECT));
-    if (!tsa->cert) return ZORBELU_VS_CERT_INVALID;
+uint32_t ExtractTsaCertificate(const ZORBELUBlob* token, ZORBELUCertBlob* certificate) {
+    return ExtractInto([&](ZORBELUCertBlob* out) { return ZORBELGetTSACert(token, out); }, certificate);
+}
+
+uint32_t ExtractTsaCertificate(const ZORBELPRVToken* token, ZORBELUCertBlob* certificate) {
+    return ExtractInto([&](ZORBELUCertBlob* out) { return ZORBELPRVGetTokenTSACert(token, out); }, certificate);
+}
+
+uint32_t TsaCertificateOf(const ZORBELPRVToken* token, TsaCertificate* tsa) {
+    X509* cert = nullptr;
+    if (ZORBELPRVGetTokenTSAX509(token, &cert) != ZORBELU_OK) return ZORBELU_VS_CERT_INVALID;
+    tsa->cert.reset(cert);
     if (!certs::GetIssuerAndSubjectDer(tsa->cert.get(), &tsa->issuer, &tsa->issuerLength, &tsa->subject,
                                        &tsa->subjectLength))
         return ZORBELU_VS_CERT_INVALID;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "certs/openssl_ptr.h"
+#include "core/zorbel_private.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
@@ -36,10 +37,20 @@ using CoreStorePtr = std::unique_ptr<ZORBELCertStore, CoreStoreFree>;
 // library; its answer other than 1 ends the verification.
 [[nodiscard]] uint32_t HandSettingsToCommunication(const ZORBELUProxyInfo& copy);
 
+struct CoreTokenFree {
+    void operator()(ZORBELPRVToken* token) const { ZORBELPRVFreeToken(token); }
+};
+using CoreTokenPtr = std::unique_ptr<ZORBELPRVToken, CoreTokenFree>;
+
+// The token, read by the core library once for the whole verification: 1,
+// or what ExtractTsaCertificate answers for a token that cannot be read.
+[[nodiscard]] uint32_t ReadCoreToken(const ZORBELUBlob* token, CoreTokenPtr* read);
+
 // The token's TSA certificate, in scratch buffer 0, grown 10,000 bytes at a
 // time over at most six attempts. 1; 1002; 1005; 1700; 2508 for any other
 // answer of the core library.
 [[nodiscard]] uint32_t ExtractTsaCertificate(const ZORBELUBlob* token, ZORBELUCertBlob* certificate);
+[[nodiscard]] uint32_t ExtractTsaCertificate(const ZORBELPRVToken* token, ZORBELUCertBlob* certificate);
 
 // The decoded TSA certificate with its DER names (pointing into it).
 struct TsaCertificate {
@@ -51,8 +62,10 @@ struct TsaCertificate {
     bool selfIssued = false;
 };
 
-// 1, or 2503 when the certificate or its names cannot be read.
-[[nodiscard]] uint32_t DecodeTsaCertificate(const ZORBELUCertBlob& bytes, TsaCertificate* tsa);
+// The token's TSA certificate, taken from the token read (scratch buffer 0
+// is the whole process's: another thread may be writing it), with its
+// names: 1, or 2503.
+[[nodiscard]] uint32_t TsaCertificateOf(const ZORBELPRVToken* token, TsaCertificate* tsa);
 
 // Finds the certificate whose subject is `name` in the system store "ROOT"
 // and adds it to the core store as a trust anchor: 1, or 2507.

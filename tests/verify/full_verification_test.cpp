@@ -2,8 +2,13 @@
 // against the fixture PKI and the real test server.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "verify/verify_test_support.h"
 
@@ -24,6 +29,7 @@ protected:
         served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
         served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
     }
+    void TearDown() override { unsetenv("ZORBELU_TEST_NOW"); }
 
     uint32_t Full(const std::string& token, ZORBELUCRLCacheStore* cache = nullptr) {
         const ZORBELUBlob blob = test::Blob(token);
@@ -176,6 +182,72 @@ TEST_F(FullVerification, ConnectionFailuresReachTheCaller) {
     EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 200, nullptr, nullptr), ZORBELU_ERR_COMM_TIMEOUT);
     served_.server().stop();
     EXPECT_EQ(Full(token), ZORBELU_ERR_COMM_CONNECT);
+}
+
+// Every cache is warm after the first call; each later call must still give
+// the verdict of the stores, the CRLs and the clock as they are then.
+TEST_F(FullVerification, AWarmVerificationFollowsEveryChangeOfStoresAndClock) {
+    const std::string good = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    const std::string revoked = served_.pki().MakeToken(TokenSpec(Tsa::Revoked));
+    const std::filesystem::path rootFile = served_.storeDir() / "ROOT" / "root.cer";
+    const auto setClock = [&](long offset) {
+        setenv("ZORBELU_TEST_NOW", std::to_string(served_.pki().Now() + offset).c_str(), 1);
+    };
+    const long kPastNextUpdate = 8 * 86400;  // the CRLs run to now + 7 days
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        const std::string& token;
+        uint32_t expected;
+    } steps[] = {
+        {"good", [] {}, good, ZORBELU_VS_OK},
+        {"revoked", [] {}, revoked, ZORBELU_VS_CERT_REVOKED},
+        {"root removed", [&] { std::filesystem::remove(rootFile); }, good, ZORBELU_VS_CERT_UNTRUSTED},
+        {"root back", [&] { served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root); }, good,
+         ZORBELU_VS_OK},
+        {"root file holding another certificate",
+         [&] { fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Root, "root.cer",
+                                                           served_.pki().CertDer(Ca::Intermediate)); },
+         good,
+         ZORBELU_VS_CERT_UNTRUSTED},
+        {"root file holding the root again",
+         [&] { served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root); }, good, ZORBELU_VS_OK},
+        {"clock past the CRL's nextUpdate", [&] { setClock(kPastNextUpdate); }, good, ZORBELU_VS_CRL_EXPIRED},
+        {"revoked, clock past the CRL's nextUpdate", [] {}, revoked, ZORBELU_VS_CRL_EXPIRED},
+        {"clock back", [&] { setClock(0); }, revoked, ZORBELU_VS_CERT_REVOKED},
+        {"good, clock back", [] {}, good, ZORBELU_VS_OK},
+    };
+    ZORBELUCRLCacheStore* cache = nullptr;
+    ASSERT_EQ(ZORBELUCreateCRLCacheStore(&cache), ZORBELU_OK);
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(Full(step.token, cache), step.expected) << step.what;
+    }
+    EXPECT_EQ(ZORBELUFreeCRLCacheStore(cache), ZORBELU_OK);
+}
+
+// Hosts verify from several threads; the certificates, CRLs and verdicts the
+// library remembers are shared between them.
+TEST_F(FullVerification, ThreadsVerifyingAtOnceEachGetTheirOwnVerdicts) {
+    const std::string good = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    const std::string revoked = served_.pki().MakeToken(TokenSpec(Tsa::Revoked));
+    constexpr int kThreads = 4, kRounds = 10;
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ZORBELUCRLCacheStore* cache = nullptr;  // a cache store is one thread's
+            if (ZORBELUCreateCRLCacheStore(&cache) != ZORBELU_OK) return void(++wrong[t]);
+            for (int round = 0; round < kRounds; ++round) {
+                const bool isGood = (round + t) % 2 == 0;
+                const uint32_t expected = isGood ? ZORBELU_VS_OK : ZORBELU_VS_CERT_REVOKED;
+                if (Full(isGood ? good : revoked, cache) != expected) ++wrong[t];
+            }
+            if (ZORBELUFreeCRLCacheStore(cache) != ZORBELU_OK) ++wrong[t];
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace
