@@ -77,33 +77,6 @@ private:
 
 namespace {
 
-// A control in the form the backend takes; valid while `control` and
-// `items` live.
-ZorbeluUiControl Describe(uint32_t kind, int id, uint32_t style, const std::string& text, const PixelRect& rect,
-                          bool visible, bool enabled, bool checked, const ZorbeluBinaryResource* image,
-                          const std::vector<const char*>& items, int selected) {
-    ZorbeluUiControl out{};
-    out.kind = kind;
-    out.id = id;
-    out.style = style;
-    out.text = text.c_str();
-    out.x = rect.x;
-    out.y = rect.y;
-    out.width = rect.width;
-    out.height = rect.height;
-    out.visible = visible ? 1 : 0;
-    out.enabled = enabled ? 1 : 0;
-    out.checked = checked ? 1 : 0;
-    if (image != nullptr) {
-        out.image = static_cast<const uint8_t*>(image->data);
-        out.imageSize = image->size;
-    }
-    out.items = items.empty() ? nullptr : items.data();
-    out.itemCount = static_cast<uint32_t>(items.size());
-    out.selected = selected;
-    return out;
-}
-
 std::vector<const char*> ItemPointers(const std::vector<std::string>& items) {
     std::vector<const char*> pointers;
     pointers.reserve(items.size());
@@ -183,7 +156,7 @@ void* BackendWindowOf(HWND window) {
 
 void SetModalStartObserver(std::function<void(Dialog&)> observer) { ModalStartObserver() = std::move(observer); }
 
-bool Dialog::LoadTemplate(const ZorbeluDialogTemplate& dialog) {
+void Dialog::LoadTemplate(const ZorbeluDialogTemplate& dialog) {
     controls_.clear();
     controls_.reserve(dialog.controlCount);
     for (uint32_t i = 0; i < dialog.controlCount; ++i) {
@@ -200,16 +173,39 @@ bool Dialog::LoadTemplate(const ZorbeluDialogTemplate& dialog) {
         controls_.push_back(std::move(control));
     }
     caption_ = dialog.caption != nullptr ? dialog.caption : "";
-    return true;
 }
 
-ZorbeluUiWindowSpec Dialog::DescribeWindow(const ZorbeluDialogTemplate& dialog, std::vector<ZorbeluUiControl>& described,
-                                           const std::vector<std::vector<const char*>>& items) const {
+// A control in the form the backend takes; valid while `c` and `items` live.
+ZorbeluUiControl Dialog::Describe(const Control& c, const std::vector<const char*>& items) {
+    ZorbeluUiControl out{};
+    out.kind = c.kind;
+    out.id = c.id;
+    out.style = c.style;
+    out.text = c.text.c_str();
+    out.x = c.rect.x;
+    out.y = c.rect.y;
+    out.width = c.rect.width;
+    out.height = c.rect.height;
+    out.visible = c.visible ? 1 : 0;
+    out.enabled = c.enabled ? 1 : 0;
+    out.checked = c.checked ? 1 : 0;
+    if (c.image != nullptr) {
+        out.image = static_cast<const uint8_t*>(c.image->data);
+        out.imageSize = c.image->size;
+    }
+    out.items = items.empty() ? nullptr : items.data();
+    out.itemCount = static_cast<uint32_t>(items.size());
+    out.selected = c.selected;
+    return out;
+}
+
+ZorbeluUiWindowSpec Dialog::DescribeWindow(const ZorbeluDialogTemplate& dialog,
+                                           std::vector<ZorbeluUiControl>& described) const {
+    // Controls fresh from their template have no items yet.
+    static const std::vector<const char*> kNoItems;
     described.clear();
     described.reserve(controls_.size());
-    for (const Control& c : controls_)
-        described.push_back(Describe(c.kind, c.id, c.style, c.text, c.rect, c.visible, c.enabled,
-                                               c.checked, c.image, items[described.size()], c.selected));
+    for (const Control& c : controls_) described.push_back(Describe(c, kNoItems));
     const PixelRect size = MapDialogRect(dialog.rect);
     ZorbeluUiWindowSpec layout{};
     layout.templateId = templateId_;
@@ -243,9 +239,8 @@ int Dialog::DoModal() {
         return -1;
     }
     LoadTemplate(*dialog);
-    const std::vector<std::vector<const char*>> items(controls_.size());
     std::vector<ZorbeluUiControl> described;
-    const ZorbeluUiWindowSpec layout = DescribeWindow(*dialog, described, items);
+    const ZorbeluUiWindowSpec layout = DescribeWindow(*dialog, described);
 
     // A dialog without a parent belongs to the active window, as on Windows.
     void* ownerWindow = BackendWindowOf(parent_ != nullptr ? parent_ : GetActiveWindow());
@@ -284,9 +279,8 @@ bool Dialog::CreatePage(Dialog& owner) {
     const ZorbeluDialogTemplate* dialog = FindDialogTemplate(templateId_);
     if (dialog == nullptr) return false;
     LoadTemplate(*dialog);
-    const std::vector<std::vector<const char*>> items(controls_.size());
     std::vector<ZorbeluUiControl> described;
-    ZorbeluUiWindowSpec layout = DescribeWindow(*dialog, described, items);
+    ZorbeluUiWindowSpec layout = DescribeWindow(*dialog, described);
     layout.style |= ZORBELU_DS_CHILD;
     auto window = std::make_unique<Window>(*this, layout, owner.window_->handle());
     if (window->handle() == nullptr) {
@@ -466,9 +460,7 @@ const Dialog::Control* Dialog::Find(int id) const { return const_cast<Dialog*>(t
 void Dialog::Sync(const Control& control) {
     if (window_ == nullptr) return;
     const std::vector<const char*> items = ItemPointers(control.items);
-    const ZorbeluUiControl described = Describe(control.kind, control.id, control.style, control.text, control.rect,
-                                                control.visible, control.enabled, control.checked, control.image,
-                                                items, control.selected);
+    const ZorbeluUiControl described = Describe(control, items);
     const auto index = static_cast<uint32_t>(&control - controls_.data());
     window_->backend().updateControl(window_->handle(), index, &described);
 }

@@ -213,9 +213,10 @@ private:
     bool Dispatch(int id, Notify event);
     void Fail(std::exception_ptr error);
     // The template's controls in pixels, and the window description of them.
-    bool LoadTemplate(const ZorbeluDialogTemplate& dialog);
-    ZorbeluUiWindowSpec DescribeWindow(const ZorbeluDialogTemplate& dialog, std::vector<ZorbeluUiControl>& described,
-                                 const std::vector<std::vector<const char*>>& items) const;
+    void LoadTemplate(const ZorbeluDialogTemplate& dialog);
+    static ZorbeluUiControl Describe(const Control& control, const std::vector<const char*>& items);
+    ZorbeluUiWindowSpec DescribeWindow(const ZorbeluDialogTemplate& dialog,
+                                       std::vector<ZorbeluUiControl>& described) const;
     void ClickAt(Control& control);
     void DestroyPages();
     // Runs the body of a window-system event; an exception ends the dialog.

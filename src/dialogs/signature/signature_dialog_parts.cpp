@@ -23,6 +23,19 @@ constexpr int kMoveLeft = 5;
 
 }  // namespace
 
+bool CloseOwnerOnKey(SignaturePageOwner* owner, uint32_t key) {
+    if (owner == nullptr) return false;
+    if (key == platform::kKeyReturn) {
+        owner->CloseWithOk();
+        return true;
+    }
+    if (key == platform::kKeyEscape) {
+        owner->CloseWithCancel();
+        return true;
+    }
+    return false;
+}
+
 ZORBELTimeStampInfo ReadTokenInfo(const ZORBELUBlob* token, bool* readable) {
     ZORBELTimeStampInfo info{};
     info.size = ZORBEL_TIMESTAMP_INFO_SIZE;

@@ -48,6 +48,10 @@ protected:
     ~SignaturePageOwner() = default;
 };
 
+// Enter and Escape on a page end the dialog it lives in, as its OK and
+// Cancel would; true when `key` was one of them and there is an owner.
+bool CloseOwnerOnKey(SignaturePageOwner* owner, uint32_t key);
+
 // The information record of a token, filled by the core library; zeroed
 // (size set) when it cannot be read.
 ZORBELTimeStampInfo ReadTokenInfo(const ZORBELUBlob* token, bool* readable = nullptr);

@@ -75,20 +75,13 @@ bool CDlgCompareTST::OnInitDialog() {
 }
 
 bool CDlgCompareTST::OnKey(uint32_t key, int focusId) {
-    if (owner_ == nullptr) return false;
-    if (key == platform::kKeyReturn) {
-        if (focusId == kChoose || focusId == kCompare || focusId == kExport) {
-            Click(focusId);
-        } else {
-            owner_->CloseWithOk();
-        }
+    // Enter on one of the page's buttons presses it; elsewhere it ends the dialog.
+    if (owner_ != nullptr && key == platform::kKeyReturn &&
+        (focusId == kChoose || focusId == kCompare || focusId == kExport)) {
+        Click(focusId);
         return true;
     }
-    if (key == platform::kKeyEscape) {
-        owner_->CloseWithCancel();
-        return true;
-    }
-    return false;
+    return CloseOwnerOnKey(owner_, key);
 }
 
 ZORBELUBlob CDlgCompareTST::Token() const {

@@ -22,20 +22,6 @@ bool IsTabbedStatus(uint32_t status) {
     return status < ZORBELU_VS_CERT_EXPIRED || status > ZORBELU_VS_CERT_UNTRUSTED;
 }
 
-// Enter and Escape on a page end the dialog the page lives in.
-bool CloseOwnerOnKey(SignaturePageOwner* owner, uint32_t key) {
-    if (owner == nullptr) return false;
-    if (key == platform::kKeyReturn) {
-        owner->CloseWithOk();
-        return true;
-    }
-    if (key == platform::kKeyEscape) {
-        owner->CloseWithCancel();
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 // ---- Status page -----------------------------------------------------------------
