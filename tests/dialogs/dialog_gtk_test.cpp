@@ -71,59 +71,6 @@ std::string Overflow(const platform::Dialog& dialog, size_t index, const platfor
     return out.str();
 }
 
-TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
-    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
-    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
-    ASSERT_STREQ(platform::UiBackendName(), "gtk");
-
-    // The real token's TAC, so that the fields hold real values.
-    const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
-    std::vector<uint8_t> buffer(4000);
-    ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
-    const ZORBELUBlob blob = coretest::Blob(token);
-    ASSERT_EQ(ZORBELGetTAC(&blob, &tac), 1u);
-    const ZORBELUBlob tacBlob{tac.data, tac.length};
-    ZORBELTACCertInfo info{};
-    ZORBELTACTimingMetrics metrics{};
-    ZORBELTACTimingPolicy policy{};
-    ASSERT_EQ(ZORBELGetTACCertInfo(&tacBlob, &info), 1u);
-    ASSERT_EQ(ZORBELGetTACTimingMetrics(&tacBlob, &metrics), 1u);
-    ASSERT_EQ(ZORBELGetTACTimingPolicy(&tacBlob, &policy), 1u);
-
-    const char* dirEnv = std::getenv("ZORBELU_SCREENSHOT_DIR");
-    const std::string dir = dirEnv != nullptr && *dirEnv != '\0' ? dirEnv : ".";
-    std::system(("mkdir -p '" + dir + "'").c_str());
-
-    platform::HINSTANCE german = platform::LoadLibraryA(GERMAN_LANGUAGE_MODULE);
-    ASSERT_NE(german, nullptr);
-    struct Language {
-        const char* name;
-        platform::HINSTANCE module;
-    };
-    for (const Language& language : {Language{"enu", platform::OwnModuleHandle()}, Language{"deu", german}}) {
-        frame::AfxSetResourceHandle(language.module);
-        std::vector<std::string> overflows;
-        bool looked = false, shot = false;
-        const std::string png = dir + "/tac_properties_" + language.name + ".png";
-        platform::SetModalStartObserver([&](platform::Dialog& dialog) {
-            looked = true;
-            const std::vector<platform::ControlView> controls = dialog.Controls();
-            for (size_t i = 0; i < controls.size(); ++i)
-                if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
-                    overflows.push_back(problem);
-            shot = dialog.Snapshot(png);
-            dialog.EndDialog(platform::IDOK);
-        });
-        EXPECT_EQ(dialogs::ShowTACDialog(info, metrics, policy), 1u) << language.name;
-        platform::SetModalStartObserver(nullptr);
-        EXPECT_TRUE(looked) << language.name;
-        EXPECT_TRUE(shot) << png;
-        for (const std::string& problem : overflows) ADD_FAILURE() << language.name << ": " << problem;
-    }
-    frame::AfxSetResourceHandle(platform::OwnModuleHandle());
-    platform::FreeLibrary(german);
-}
-
 // The controls of a dialog and of its pages that do not fit.
 void CollectOverflows(const platform::Dialog& dialog, std::vector<std::string>& overflows) {
     const std::vector<platform::ControlView> controls = dialog.Controls();
@@ -168,6 +115,27 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
     }
     frame::AfxSetResourceHandle(platform::OwnModuleHandle());
     platform::FreeLibrary(german);
+}
+
+TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
+    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
+    ASSERT_STREQ(platform::UiBackendName(), "gtk");
+
+    // The real token's TAC, so that the fields hold real values.
+    const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
+    std::vector<uint8_t> buffer(4000);
+    ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
+    const ZORBELUBlob blob = coretest::Blob(token);
+    ASSERT_EQ(ZORBELGetTAC(&blob, &tac), 1u);
+    const ZORBELUBlob tacBlob{tac.data, tac.length};
+    ZORBELTACCertInfo info{};
+    ZORBELTACTimingMetrics metrics{};
+    ZORBELTACTimingPolicy policy{};
+    ASSERT_EQ(ZORBELGetTACCertInfo(&tacBlob, &info), 1u);
+    ASSERT_EQ(ZORBELGetTACTimingMetrics(&tacBlob, &metrics), 1u);
+    ASSERT_EQ(ZORBELGetTACTimingPolicy(&tacBlob, &policy), 1u);
+    RenderInEveryLanguage("tac_properties", [&] { EXPECT_EQ(dialogs::ShowTACDialog(info, metrics, policy), 1u); });
 }
 
 TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
@@ -241,8 +209,6 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
 // ---- The certificate viewer's place ------------------------------------------
 
 #ifdef CERT_VIEWER_PROGRAM
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -253,26 +219,6 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
 #include <thread>
 
 namespace {
-
-// A self-signed certificate to show, as DER.
-std::string SomeCertificate() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("viewer placement"), -1, -1, 0);
-    X509_set_issuer_name(cert, X509_get_subject_name(cert));
-    X509_set_pubkey(cert, key);
-    X509_sign(cert, key, EVP_sha256());
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(cert, &der);
-    std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(length));
-    OPENSSL_free(der);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return bytes;
-}
 
 std::string WindowTree() {
     std::string out;
@@ -290,7 +236,8 @@ TEST(DialogGtk, TheViewerOpensCentredOverItsOwner) {
     if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
     if (std::system("command -v xwininfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "xwininfo is not installed";
     const std::string file = "/tmp/zorbelu-viewer-placement-" + std::to_string(getpid()) + ".cer";
-    std::ofstream(file, std::ios::binary) << SomeCertificate();
+    test::TempDir dir;
+    std::ofstream(file, std::ios::binary) << fixtures::FixturePki::Create(dir.path() / "pki").CertDer(fixtures::Ca::Root);
     // An owner at 200,150 of 800 x 600: the 680 x 560 viewer goes to 260,170
     // (with no window manager, as under Xvfb, X keeps the place a program asks for).
     const pid_t viewer = fork();
