@@ -208,46 +208,4 @@ TEST_F(TacDialog, GermanModuleGivesTemplateAndNames) {
     platform::FreeLibrary(german);
 }
 
-// Template 129 in every language: the same controls, each inside the dialog,
-// every field the dialog binds a read-only edit.
-TEST(Template129, SameControlsInEveryLanguage) {
-    platform::HINSTANCE german = platform::LoadLibraryA(GERMAN_LANGUAGE_MODULE);
-    ASSERT_NE(german, nullptr);
-    const platform::HINSTANCE modules[] = {platform::OwnModuleHandle(), german};
-    std::vector<std::pair<uint32_t, int>> english;
-    for (platform::HINSTANCE module : modules) {
-        const ZorbeluBinaryResource* resource = platform::FindResource(module, "DIALOG", 129);
-        ASSERT_NE(resource, nullptr);
-        const auto* t = static_cast<const ZorbeluDialogTemplate*>(resource->data);
-        ASSERT_EQ(t->version, ZORBELU_DIALOG_TEMPLATE_VERSION);
-        std::vector<std::pair<uint32_t, int>> controls;
-        std::set<int> ids;
-        for (uint32_t i = 0; i < t->controlCount; ++i) {
-            const ZorbeluDialogControl& c = t->controls[i];
-            controls.emplace_back(c.kind, c.id);
-            EXPECT_TRUE(c.rect.x >= 0 && c.rect.y >= 0 && c.rect.x + c.rect.width <= t->rect.width &&
-                        c.rect.y + c.rect.height <= t->rect.height)
-                << "control " << i << " lies outside the dialog";
-            if (c.id != ZORBELU_ID_NONE) {
-                EXPECT_TRUE(ids.insert(c.id).second) << "id " << c.id << " twice";
-            }
-            if (c.kind == ZORBELU_CTL_EDIT) {
-                EXPECT_NE(c.style & ZORBELU_CS_READONLY, 0u) << c.id;
-            }
-            EXPECT_NE(c.text, nullptr);
-        }
-        for (int id : {kVersion, kPolicyId, kSerialNumber, kNotBefore, kNotAfter, kHolderHashValue, kHolder,
-                       kHolderHashOid, kHolderHashLength, kHolderHashName, kIssuer, kSignatureLength, kSignatureOid,
-                       kSignatureName, kMetricsOffset, kMetricsDelay, kAuditedTime, kExpiration, kSignatureValue,
-                       kPolicyOffset, kPolicyDelay, platform::IDOK})
-            EXPECT_EQ(ids.count(id), 1u) << "id " << id;
-        if (module == platform::OwnModuleHandle()) {
-            english = controls;
-        } else {
-            EXPECT_EQ(controls, english);
-        }
-    }
-    platform::FreeLibrary(german);
-}
-
 }  // namespace

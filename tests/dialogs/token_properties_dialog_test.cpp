@@ -387,7 +387,13 @@ TEST(TokenTemplates, SameControlsInEveryLanguage) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
+    namespace tac = tac_ids;
     const std::map<uint32_t, std::vector<int>> needed = {
+        {129, {tac::kVersion, tac::kPolicyId, tac::kSerialNumber, tac::kNotBefore, tac::kNotAfter,
+               tac::kHolderHashValue, tac::kHolder, tac::kHolderHashOid, tac::kHolderHashLength,
+               tac::kHolderHashName, tac::kIssuer, tac::kSignatureLength, tac::kSignatureOid, tac::kSignatureName,
+               tac::kMetricsOffset, tac::kMetricsDelay, tac::kAuditedTime, tac::kExpiration, tac::kSignatureValue,
+               tac::kPolicyOffset, tac::kPolicyDelay, platform::IDOK}},
         {130, {kTac, kTsaCertificate, platform::IDOK}},
         {6018, {kTac, kTsaCertificate, kCrl, kCa, platform::IDOK}},
         {6047, {selection_ids::kLabel, selection_ids::kList, platform::IDOK, platform::IDCANCEL}},
