@@ -20,6 +20,7 @@
 #include "dialogs/viewer_stand_in.h"
 #include "support/fixture_pki.h"
 #include "support/served_pki.h"
+#include "dialogs/dialog_test_pki.h"
 #include "zorbel.h"
 
 namespace {
@@ -30,36 +31,10 @@ using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
 namespace hl = platform::headless;
-
-// One fixture PKI per test program (ctest runs every test in a process of
-// its own, so this is made once per test).
-fixtures::FixturePki& Pki() {
-    static test::TempDir dir;
-    static fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
-    return pki;
-}
-
-ZORBELUCertBlob BlobOf(const std::string& bytes) {
-    return {reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data())), static_cast<uint32_t>(bytes.size()), 1};
-}
-
-struct StoreFree {
-    void operator()(ZORBELCertStore* s) const { ZORBELFreeCertStore(s); }
-};
-using Store = std::unique_ptr<ZORBELCertStore, StoreFree>;
-
-Store MakeStore(const std::vector<Ca>& cas, const std::vector<Crl>& crls) {
-    Store store(ZORBELCreateCertStore());
-    for (Ca ca : cas) {
-        const ZORBELUCertBlob blob = BlobOf(Pki().CertDer(ca));
-        EXPECT_EQ(ZORBELAddCACert(store.get(), &blob), 1u);
-    }
-    for (Crl crl : crls) {
-        const ZORBELUCertBlob blob = BlobOf(Pki().CrlBytes(crl));
-        EXPECT_EQ(ZORBELAddCRL(store.get(), &blob), 1u);
-    }
-    return store;
-}
+using dialogtest::Pki;
+using dialogtest::MakeStore;
+using dialogtest::Store;
+using dialogtest::CertBlobOf;
 
 std::vector<std::string> Elements(const ZORBELUCertBlob* array) {
     std::vector<std::string> out;
@@ -72,7 +47,7 @@ std::vector<std::string> Elements(const ZORBELUCertBlob* array) {
 CertBlobArray ArrayOf(const std::vector<std::string>& items) {
     CertBlobArray array(new ZORBELUCertBlob[items.size() + 1]());
     for (size_t i = 0; i < items.size(); ++i) {
-        ZORBELUCertBlob blob = BlobOf(items[i]);
+        ZORBELUCertBlob blob = CertBlobOf(items[i]);
         const ZORBELCertNode node{blob.data, blob.length, blob.encoding, nullptr};
         CopyCertBlob(node, array.get()[i]);
     }
@@ -116,7 +91,7 @@ TEST(Gathering, ChainAndCrlsFromTheStore) {
     for (const GatherCase& c : cases) {
         SCOPED_TRACE(c.name);
         const Store store = MakeStore(c.storeCas, c.storeCrls);
-        const ZORBELUCertBlob tsa = BlobOf(Pki().CertDer(c.tsa));
+        const ZORBELUCertBlob tsa = CertBlobOf(Pki().CertDer(c.tsa));
 
         ZORBELUCertBlob* raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);  // must be reset
         EXPECT_EQ(BuildCAChainForCert(store.get(), &tsa, &raw), c.chainResult);
@@ -148,9 +123,9 @@ TEST(Gathering, ArgumentsAreCheckedFirst) {
     const Store store = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate});
     ZORBELCertStore unmarked = *store;
     unmarked.size = 12;
-    const ZORBELUCertBlob tsa = BlobOf(Pki().CertDer(Tsa::Good));
+    const ZORBELUCertBlob tsa = CertBlobOf(Pki().CertDer(Tsa::Good));
     const std::string junk = "not a certificate at all";
-    const ZORBELUCertBlob undecodable = BlobOf(junk);
+    const ZORBELUCertBlob undecodable = CertBlobOf(junk);
     const struct {
         const ZORBELCertStore* store;
         const ZORBELUCertBlob* cert;
@@ -191,7 +166,7 @@ TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
 
         // Twice, the second time shorter: the same file, overwritten.
         for (const std::string* bytes : {&c.first, &c.second}) {
-            const ZORBELUCertBlob blob = BlobOf(*bytes);
+            const ZORBELUCertBlob blob = CertBlobOf(*bytes);
             ASSERT_EQ(LaunchCertViewer(blob.data, blob.length, c.kind, nullptr), 1u);
             EXPECT_EQ(viewer.Arguments(), (std::vector<std::string>{c.option, file}));
             EXPECT_EQ(ReadBytes(file), *bytes);
@@ -204,7 +179,7 @@ TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
 TEST(Viewer, FailsWithoutStartingAnything) {
     const dialogtest::ViewerStandIn viewer;
     const std::string bytes = Pki().CertDer(Tsa::Good);
-    const ZORBELUCertBlob blob = BlobOf(bytes);
+    const ZORBELUCertBlob blob = CertBlobOf(bytes);
     const std::string file = ViewerTemporaryFile(ViewKind::Certificate);
     const std::filesystem::path elsewhere = viewer.tmp() / "elsewhere";
     const struct {
@@ -239,7 +214,7 @@ TEST(Viewer, WaitsForTheWindowNotForTheViewerToEnd) {
     // Reports its window at once, then stays for a while.
     const dialogtest::ViewerStandIn viewer("printf x >&\"$ZORBELU_VIEWER_READY_FD\"; sleep 4");
     const std::string bytes = Pki().CertDer(Tsa::Good);
-    const ZORBELUCertBlob blob = BlobOf(bytes);
+    const ZORBELUCertBlob blob = CertBlobOf(bytes);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(LaunchCertViewer(blob.data, blob.length, ViewKind::Certificate, nullptr), 1u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));

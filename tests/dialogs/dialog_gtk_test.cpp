@@ -18,7 +18,7 @@
 #include "core/test_pki.h"
 #include "dialogs/signature/token_comparison.h"
 #include "dialogs/signature/verified_properties_tabbed.h"
-#include "dialogs/tac_token.h"
+#include "dialogs/dialog_test_pki.h"
 #include "dialogs/token/certificate_viewing.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"

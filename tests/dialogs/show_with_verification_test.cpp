@@ -12,7 +12,7 @@
 #include "frame/module_state.h"
 #include "platform/module.h"
 #include "platform/ui_headless.h"
-#include "dialogs/tac_token.h"
+#include "dialogs/dialog_test_pki.h"
 #include "verify/verify_test_support.h"
 
 namespace {

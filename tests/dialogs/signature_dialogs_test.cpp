@@ -28,7 +28,7 @@
 #include "platform/ui_headless.h"
 #include "support/fixture_pki.h"
 #include "support/served_pki.h"
-#include "dialogs/tac_token.h"
+#include "dialogs/dialog_test_pki.h"
 
 namespace {
 
@@ -36,16 +36,8 @@ using namespace zorbelu;
 using namespace zorbelu::dialogs;
 using namespace zorbelu::dialogs::signature_ids;
 namespace hl = platform::headless;
-
-fixtures::FixturePki& Pki() {
-    static test::TempDir dir;
-    static fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
-    return pki;
-}
-
-ZORBELUBlob Blob(const std::string& bytes) {
-    return {reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
-}
+using dialogtest::Blob;
+using dialogtest::Pki;
 
 const std::string& TacToken() {
     static const std::string token = dialogtest::TokenWithTac(Pki());

@@ -24,6 +24,7 @@
 #include "platform/ui_headless.h"
 #include "support/fixture_pki.h"
 #include "support/served_pki.h"
+#include "dialogs/dialog_test_pki.h"
 #include "support/tac_builder.h"
 #include "zorbel.h"
 
@@ -36,38 +37,10 @@ using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
 namespace hl = platform::headless;
-
-fixtures::FixturePki& Pki() {
-    static test::TempDir dir;
-    static fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
-    return pki;
-}
-
-ZORBELUBlob TokenBlob(const std::string& bytes) {
-    return {reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
-}
-
-struct StoreFree {
-    void operator()(ZORBELCertStore* s) const { ZORBELFreeCertStore(s); }
-};
-using Store = std::unique_ptr<ZORBELCertStore, StoreFree>;
-
-Store MakeStore(const std::vector<Ca>& cas, const std::vector<Crl>& crls) {
-    Store store(ZORBELCreateCertStore());
-    for (Ca ca : cas) {
-        const std::string& der = Pki().CertDer(ca);
-        const ZORBELUCertBlob blob{reinterpret_cast<uint8_t*>(const_cast<char*>(der.data())),
-                                   static_cast<uint32_t>(der.size()), 1};
-        EXPECT_EQ(ZORBELAddCACert(store.get(), &blob), 1u);
-    }
-    for (Crl crl : crls) {
-        const std::string& bytes = Pki().CrlBytes(crl);
-        const ZORBELUCertBlob blob{reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data())),
-                                   static_cast<uint32_t>(bytes.size()), 1};
-        EXPECT_EQ(ZORBELAddCRL(store.get(), &blob), 1u);
-    }
-    return store;
-}
+using dialogtest::Pki;
+using dialogtest::MakeStore;
+using dialogtest::Store;
+using dialogtest::Blob;
 
 // A token of a test TSA that carries a time attribute certificate.
 std::string TokenWithTac() {
@@ -122,7 +95,7 @@ protected:
                       std::vector<hl::Action> nested = {}) {
         hl::QueueScript(std::move(script));
         if (!nested.empty()) hl::QueueScript(std::move(nested));
-        const ZORBELUBlob blob = TokenBlob(token);
+        const ZORBELUBlob blob = Blob(token);
         const uint32_t result = store != nullptr ? ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store)
                                                  : ZORBELUShowTimeStampTokenProp(nullptr, &blob);
         EXPECT_EQ(result, 1u);
@@ -328,7 +301,7 @@ TEST_F(TokenProperties, ExportsCheckTokenThenStore) {
     const std::string good = Pki().Token("good-sha256");
     const std::string junk = "\x30\x03\x02\x01\x01";
     const Store store = MakeStore({Ca::Root}, {});
-    const ZORBELUBlob goodBlob = TokenBlob(good), junkBlob = TokenBlob(junk);
+    const ZORBELUBlob goodBlob = Blob(good), junkBlob = Blob(junk);
     const ZORBELUBlob noData{nullptr, 10}, empty{goodBlob.data, 0};
     const struct {
         const char* name;
