@@ -157,29 +157,6 @@ TEST_F(FixturePkiTest, CertificateChainsAndRevocationAsOpenSslSeesThem) {
     }
 }
 
-TEST_F(FixturePkiTest, SelfIssuedTsaIsItsOwnAnchor) {
-    const fs::path cert = pki_->CertPemPath(Tsa::SelfIssued);
-    const Outcome own = Shell("openssl verify -purpose timestampsign -CAfile " + Quote(cert) + " " + Quote(cert));
-    EXPECT_EQ(own.status, 0) << own.output;
-    const Outcome root = Shell("openssl verify -CAfile " + Quote(pki_->CertPemPath(Ca::Root)) + " " + Quote(cert));
-    EXPECT_NE(root.status, 0) << root.output;
-}
-
-TEST_F(FixturePkiTest, DatesFollowTheGivenNow) {
-    // Made for a moment years ago: valid then, expired at the wall clock.
-    const time_t then = 1500000000;
-    FixtureOptions options;
-    options.now = then;
-    const FixturePki old = FixturePki::Create(Scratch("old"), options);
-    const std::string base = "openssl verify -CAfile " + Quote(old.CertPemPath(Ca::Root)) + " -untrusted " +
-                             Quote(old.CertPemPath(Ca::Intermediate)) + " -crl_check -CRLfile " +
-                             Quote(old.CrlPath(Crl::Intermediate)) + " ";
-    const Outcome atThen = Shell(base + "-attime " + std::to_string(then) + " " + Quote(old.CertPath(Tsa::Good)));
-    EXPECT_EQ(atThen.status, 0) << atThen.output;
-    const Outcome atWallClock = Shell(base + Quote(old.CertPath(Tsa::Good)));
-    EXPECT_NE(atWallClock.output.find("expired"), std::string::npos) << atWallClock.output;
-}
-
 TEST_F(FixturePkiTest, EveryCrlIsSignedByItsIssuer) {
     const struct {
         Crl crl;
@@ -204,26 +181,6 @@ TEST_F(FixturePkiTest, EveryCrlIsSignedByItsIssuer) {
         EXPECT_NE(o.output.find("verify OK"), std::string::npos) << o.output;
     }
 }
-
-TEST_F(FixturePkiTest, PemAndDerCrlAreTheSameCrl) {
-    const Outcome o = Shell("openssl crl -inform PEM -outform DER -in " + Quote(pki_->CrlPath(Crl::IntermediatePem)));
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.output, pki_->CrlBytes(Crl::Intermediate));
-}
-
-TEST_F(FixturePkiTest, LargeCrlIsAboutTwentyFiveKilobytesOfEntries) {
-    const std::string& crl = pki_->CrlBytes(Crl::IntermediateLarge);
-    EXPECT_GE(crl.size(), 24000u);
-    EXPECT_LE(crl.size(), 26000u);
-    const Outcome o = Shell("openssl crl -noout -text -inform DER -in " + Quote(pki_->CrlPath(Crl::IntermediateLarge)));
-    size_t entries = 0;
-    for (size_t at = o.output.find("Serial Number:"); at != std::string::npos;
-         at = o.output.find("Serial Number:", at + 1))
-        ++entries;
-    EXPECT_GT(entries, 900u);
-}
-
-// ---- tokens against `openssl ts -verify` and `openssl cms -verify` -------------
 
 TEST_F(FixturePkiTest, TokensAsOpenSslTsSeesThem) {
     const FixturePki& p = *pki_;
@@ -393,29 +350,6 @@ TEST_F(FixturePkiTest, EveryHttpUrlInACertificateIsServed) {
     }
     EXPECT_GT(urls, 30u);
     EXPECT_EQ(pki_->BaseUrl(), "http://127.0.0.1:39999");
-}
-
-TEST_F(FixturePkiTest, ManifestListsTheWrittenFiles) {
-    const std::string manifest = ReadFile(pki_->Folder() / "manifest.txt");
-    ASSERT_FALSE(pki_->Manifest().empty());
-    for (const auto& e : pki_->Manifest()) {
-        EXPECT_GT(fs::file_size(pki_->Folder() / e.path), 0u) << e.path;
-        EXPECT_NE(manifest.find(e.path + "\t"), std::string::npos) << e.path;
-    }
-    for (const std::string& name : pki_->TokenNames()) EXPECT_EQ(ReadFile(pki_->TokenPath(name)), pki_->Token(name));
-    EXPECT_THROW(pki_->Token("no-such-token"), std::out_of_range);
-}
-
-TEST_F(FixturePkiTest, DirectoryStoreHoldsTheChain) {
-    const fs::path store = Scratch("store");
-    const fs::path root = pki_->InstallInStore(store, Store::Root, Ca::Root);
-    const fs::path inter = pki_->InstallInStore(store, Store::Ca, Ca::Intermediate);
-    EXPECT_EQ(root, store / "ROOT" / "root.cer");
-    EXPECT_EQ(inter, store / "CA" / "intermediate.cer");
-    // The store files are DER, which -trusted reads (-CAfile wants PEM).
-    const Outcome o = Shell("openssl verify -trusted " + Quote(root) + " -untrusted " + Quote(inter) + " " +
-                          Quote(pki_->CertPath(Tsa::Good)));
-    EXPECT_EQ(o.status, 0) << o.output;
 }
 
 }  // namespace
