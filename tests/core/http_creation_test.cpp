@@ -9,6 +9,7 @@
 #include "core/test_util.h"
 #include "support/test_http_server.h"
 #include "zorbelcomm.h"
+#include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -79,6 +80,7 @@ TEST_F(core_HttpCreation, TokenFromTheTsaVerifies) {
 }
 
 TEST_F(core_HttpCreation, AnswersThatAreNotTheTokenAskedFor) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     // A refusal.
     const Bytes rejection = ReadFile(RealWorld("digitorus-timestamp/respRejection.tsr"));
     server.setTsaHandler("/reject", [&](const std::string&) { return std::string(rejection.begin(), rejection.end()); });

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "core/test_util.h"
+#include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -83,6 +84,7 @@ TEST(core_MalformedInput, EmptyAndNullAreBadArguments) {
 }
 
 TEST(core_MalformedInput, BadDigestRecords) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes token = ReadFile(RealWorld("bc-java/tsp/v2SigningCertResponse.tsr"));
     const ZORBELUBlob blob = Blob(token);
     ZORBELUDigestInfoEx digest = DigestEx("2.16.840.1.101.3.4.2.1", Bytes(32, 0));
@@ -107,6 +109,7 @@ TEST(core_MalformedInput, BadDigestRecords) {
 class core_TruncatedToken : public testing::TestWithParam<const char*> {};
 
 TEST_P(core_TruncatedToken, EveryPrefixGivesACode) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes token = ReadFile(RealWorld(GetParam()));
     for (size_t size = 1; size < token.size(); size += (size < 64 ? 1 : 7)) {
         const std::vector<uint32_t> results = AllCalls(Bytes(token.begin(), token.begin() + static_cast<long>(size)));
@@ -122,6 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Tokens, core_TruncatedToken,
 
 // Bytes after a token are ignored, as OpenSSL's readers ignore them.
 TEST(core_MalformedInput, TrailingBytesAreIgnored) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     Bytes token = ReadFile(RealWorld("bc-java/tsp/sha1Response.tsr"));
     token.insert(token.end(), {0x00, 0x00, 0xDE, 0xAD});
     ZORBELTimeStampInfo info{};

@@ -13,6 +13,7 @@
 #include <ostream>
 
 #include "core/test_util.h"
+#include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -72,6 +73,7 @@ void PrintTo(const Row& row, std::ostream* os) { *os << row.id; }
 class core_OpensslComparison : public testing::TestWithParam<Row> {};
 
 TEST_P(core_OpensslComparison, Verdict) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Row& row = GetParam();
     const uint32_t ours = OurVerdict(row);
     const bool opensslOk = OpensslSaysOk(row);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/test_util.h"
+#include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -22,6 +23,7 @@ ZORBELTimeStampInfo Info(const std::string& file, uint32_t* result = nullptr) {
 }
 
 TEST(core_RealWorldInfo, Sha1ResponseHasEveryField) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     uint32_t rc = 0;
     const ZORBELTimeStampInfo info = Info("bc-java/tsp/sha1Response.tsr", &rc);
     ASSERT_EQ(rc, ZORBEL_OK);
@@ -49,6 +51,7 @@ struct InfoCase {
 class core_RealWorldInfoTable : public testing::TestWithParam<InfoCase> {};
 
 TEST_P(core_RealWorldInfoTable, FieldsAsEncoded) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const InfoCase& c = GetParam();
     uint32_t rc = 0;
     const ZORBELTimeStampInfo info = Info(c.file, &rc);
@@ -86,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<InfoCase>& param) { return "case" + std::to_string(param.index); });
 
 TEST(core_RealWorldInfo, NonGrantedResponseIsNoToken) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     for (const char* file : {"digitorus-timestamp/respRejection.tsr", "bc-java/tsp/unacceptablePolicy.tsr"}) {
         uint32_t rc = 0;
         Info(file, &rc);
@@ -94,6 +98,7 @@ TEST(core_RealWorldInfo, NonGrantedResponseIsNoToken) {
 }
 
 TEST(core_RealWorldInfo, WrongRecordSizeIsRefused) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes token = ReadFile(RealWorld("bc-java/tsp/sha1Response.tsr"));
     const ZORBELUBlob blob = Blob(token);
     ZORBELTimeStampInfo info{};
@@ -128,6 +133,7 @@ std::string SubjectOf(const Bytes& der) {
 }
 
 TEST(core_RealWorldTsaCert, SpoofedBagGivesTheRealSigner) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     uint32_t rc = 0;
     const Bytes fromSpoofed = TsaCertificate("trailofbits-rfc3161-client/test_tsa/response-injected-certs.tsr", &rc);
     ASSERT_EQ(rc, ZORBEL_OK);
@@ -145,6 +151,7 @@ struct SignerCase {
 class core_RealWorldSigner : public testing::TestWithParam<SignerCase> {};
 
 TEST_P(core_RealWorldSigner, IsTheCertificateThatSigned) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     uint32_t rc = 0;
     const Bytes der = TsaCertificate(GetParam().token, &rc);
     ASSERT_EQ(rc, ZORBEL_OK);
@@ -172,6 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         SignerCase{"digitorus-timestamp/respNonce.tsr", "digitorus-timestamp/extracted/GlobalSign_TSA_for_Adobe_CDS_G2.pem"}));
 
 TEST(core_RealWorldTsaCert, TokensWithoutCertificatesAnswer1700) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     for (const char* file : {"digitorus-timestamp/respNoCert.tsr", "sigstore-js/github-tsa-2023-12-20.tsr",
                              "bc-java/tsp/md5Response.tsr"}) {
         uint32_t rc = 0;
@@ -181,6 +189,7 @@ TEST(core_RealWorldTsaCert, TokensWithoutCertificatesAnswer1700) {
 }
 
 TEST(core_RealWorldTsaCert, SmallBufferTellsTheSizeNeeded) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes token = ReadFile(RealWorld("digitorus-timestamp/respNonce.tsr"));
     const ZORBELUBlob blob = Blob(token);
     ZORBELUCertBlob query{nullptr, 0, 0};
@@ -214,6 +223,7 @@ uint32_t AlgorithmCode(const char* oid) {
 }
 
 TEST_P(core_RealWorldIntegrity, VerdictAgainstTheImprint) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const IntegrityCase& c = GetParam();
     const Bytes token = ReadFile(RealWorld(c.token));
     const ZORBELUDigestInfoEx imprint = TokenImprint(token);
@@ -280,6 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<IntegrityCase>& param) { return "case" + std::to_string(param.index); });
 
 TEST(core_RealWorldIntegrity, WrongDigestAndAlgorithmHaveTheirOwnCodes) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes token = ReadFile(RealWorld("trailofbits-rfc3161-client/test_tsa/response.tsr"));
     const ZORBELUBlob blob = Blob(token);
     ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA512, ReadFile(RealWorld(kHello)));
@@ -291,6 +302,7 @@ TEST(core_RealWorldIntegrity, WrongDigestAndAlgorithmHaveTheirOwnCodes) {
 
 // The signer's certificate may come from the store when the token has none.
 TEST(core_RealWorldIntegrity, SignerFromTheStoreWhenTheTokenHasNone) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes token = ReadFile(RealWorld("bc-java/tsp/md5Response.tsr"));
     const ZORBELUBlob blob = Blob(token);
     const ZORBELUDigestInfoEx digest = DigestEx("1.2.840.113549.2.5", FromHex("c897d1410af8f2c74fba11b1db511e9e"));

@@ -5,6 +5,7 @@
 #include "core/test_pki.h"
 #include "core/test_util.h"
 #include "support/tac_builder.h"
+#include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -19,6 +20,7 @@ Bytes Tac(const Bytes& token, uint32_t* result) {
 }
 
 TEST(core_Tac, RealTacIsCutOutAsAPlainSequence) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     uint32_t rc = 0;
     const Bytes tac = Tac(ReadFile(RealWorld("bc-java/tsp/generalizedTime.tsr")), &rc);
     ASSERT_EQ(rc, ZORBEL_OK);
@@ -26,6 +28,7 @@ TEST(core_Tac, RealTacIsCutOutAsAPlainSequence) {
 }
 
 TEST(core_Tac, RealTacFields) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes tac = ReadFile(RealWorld("bc-java/tsp/extracted/generalizedTime.v1AttrCert-TAC.der"));
     const ZORBELUBlob blob = Blob(tac);
     ZORBELTACCertInfo info{};
@@ -59,6 +62,7 @@ TEST(core_Tac, RealTacFields) {
 }
 
 TEST(core_Tac, TokenWithoutTacAndSmallBuffer) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     uint32_t rc = 0;
     Tac(ReadFile(RealWorld("bc-java/tsp/v2SigningCertResponse.tsr")), &rc);
     EXPECT_EQ(rc, ZORBEL_ERR_NO_TAC);

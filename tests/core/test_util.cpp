@@ -1,5 +1,7 @@
 #include "core/test_util.h"
 
+#include "support/real_world_data.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +13,7 @@
 
 namespace zorbelu::coretest {
 
-std::string RealWorld(const std::string& relative) { return std::string(ZORBELU_TESTDATA_DIR) + "/" + relative; }
+std::string RealWorld(const std::string& relative) { return testdata::RealWorldPath(relative); }
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -25,6 +25,7 @@
 #include "platform/dialog.h"
 #include "platform/module.h"
 #include "platform/ui_backend.h"
+#include "support/real_world_data.h"
 #include "support/served_pki.h"
 
 namespace {
@@ -118,6 +119,7 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
 }
 
 TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
     ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
     ASSERT_STREQ(platform::UiBackendName(), "gtk");
@@ -139,6 +141,7 @@ TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
 }
 
 TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
     ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
 

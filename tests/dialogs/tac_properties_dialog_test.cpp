@@ -15,6 +15,7 @@
 #include "platform/module.h"
 #include "platform/ui_headless.h"
 #include "support/tac_builder.h"
+#include "support/real_world_data.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ protected:
 };
 
 TEST_F(TacDialog, RealTokenTac) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const TacRecords r =
         DecodeTac(coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr")));
     const hl::WindowState w = Show(r);

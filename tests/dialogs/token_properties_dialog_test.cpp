@@ -27,6 +27,7 @@
 #include "dialogs/dialog_test_pki.h"
 #include "support/tac_builder.h"
 #include "zorbel.h"
+#include "support/real_world_data.h"
 
 namespace {
 
@@ -112,6 +113,7 @@ protected:
 // ---- Fields ---------------------------------------------------------------------
 
 TEST_F(TokenProperties, EveryFieldOfARealToken) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
     const coretest::Bytes bytes = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/sha1Response.tsr"));
     const hl::WindowState w = Opened(std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(w.templateId, kTemplateTokenProperties);

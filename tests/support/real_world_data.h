@@ -1,0 +1,53 @@
+// Where the tests find the real-world tokens, and what a test does when they
+// are not there.
+//
+// The folder is $ZORBELU_TESTDATA_DIR when set, else the one the build was
+// configured with (CMake cache variable ZORBELU_TESTDATA_DIR, by default
+// ../shared/testdata/real-world beside the source tree). A test that needs it
+// starts with ZORBELU_NEEDS_REAL_WORLD_DATA(): without the folder it is skipped
+// with one line that says where it looked, except under CI (the CI variable
+// set), where missing data is a failure so that the data tests keep running.
+#ifndef ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
+#define ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace zorbelu::testdata {
+
+inline std::string RealWorldDir() {
+    const char* fromEnvironment = std::getenv("ZORBELU_TESTDATA_DIR");
+    return fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : ZORBELU_TESTDATA_DIR;
+}
+
+inline std::string RealWorldPath(const std::string& relative) { return RealWorldDir() + "/" + relative; }
+
+// Why the data cannot be used ("" when it can).
+inline std::string RealWorldDataMissing() {
+    struct stat info {};
+    const std::string dir = RealWorldDir();
+    if (::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return "";
+    return "real-world test data not found at " + dir +
+           "; set ZORBELU_TESTDATA_DIR (environment, or cmake -DZORBELU_TESTDATA_DIR=...) to its folder";
+}
+
+inline bool RunningInCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && *ci != '\0' && std::string(ci) != "0" && std::string(ci) != "false";
+}
+
+}  // namespace zorbelu::testdata
+
+#define ZORBELU_NEEDS_REAL_WORLD_DATA()                                                        \
+    do {                                                                                       \
+        if (const std::string missing = ::zorbelu::testdata::RealWorldDataMissing();           \
+            !missing.empty()) {                                                                \
+            if (::zorbelu::testdata::RunningInCi()) FAIL() << missing << " (required under CI)"; \
+            GTEST_SKIP() << missing;                                                           \
+        }                                                                                      \
+    } while (0)
+
+#endif
