@@ -83,6 +83,11 @@ void UniqueFd::Reset() {
 StoreChange FolderLock::Acquire(const fs::path& folder, FolderLock& lock) {
     const fs::path file = folder / kLockFileName;
     UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    // Another user's lock file in a folder we share: reading is enough to lock.
+    if (fd.get() < 0 && errno == EACCES) {
+        fd = UniqueFd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (fd.get() < 0) return StoreChange::AccessDenied;
+    }
     if (fd.get() < 0) return ChangeFromErrno(errno);
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     for (std::chrono::milliseconds pause = kFirstLockPause;; pause = std::min(pause * 2, kLongestLockPause)) {
@@ -139,7 +144,10 @@ size_t RemoveAbandonedTemporaries(const fs::path& folder) {
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         if (IsTemporaryName(it->path().filename().string())) candidates.push_back(it->path());
-    return static_cast<size_t>(std::count_if(candidates.begin(), candidates.end(), RemoveIfAbandoned));
+    size_t removed = 0;
+    for (const fs::path& candidate : candidates)
+        if (RemoveIfAbandoned(candidate)) ++removed;
+    return removed;
 }
 
 void SyncFolder(const fs::path& folder) {
