@@ -116,9 +116,9 @@ bool CertAddEncodedCertificateToStore(HCERTSTORE store, uint32_t encodingType, c
 
 // Removes the context's certificate from its store, together with every
 // other copy of it there (the same DER bytes in any file), and frees the
-// context whatever the outcome, as its model does. FALSE with E_ACCESSDENIED for a
-// certificate of the system bundle or one we may not remove,
-// CRYPT_E_NOT_FOUND when it is gone already, E_INVALIDARG for a context of
+// context whatever the outcome, as its model does. FALSE with E_ACCESSDENIED
+// for a certificate of the system bundle or one we may not remove,
+// CRYPT_E_NOT_FOUND when no copy is left, E_INVALIDARG for a context of
 // bytes alone.
 bool CertDeleteCertificateFromStore(PCCERT_CONTEXT context);
 

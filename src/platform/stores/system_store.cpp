@@ -26,7 +26,7 @@ using writing::ChangeFromErrno;
 using writing::FolderLock;
 using writing::TemporaryFile;
 
-// Names tried for one new file before giving up (others may be adding too).
+// Names tried for one new file before giving up (files put there by hand meanwhile).
 constexpr int kMaxNameAttempts = 16;
 
 struct BioFree {
