@@ -1,8 +1,14 @@
 #include "roots_commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include "platform/stores/system_store.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
@@ -38,14 +44,39 @@ std::string ServiceName(uint32_t service) {
     return info.name;
 }
 
+// The certificates of the store folders "ROOT" and "CA" (not the system
+// bundle, which nothing deletes), each with the file it is in, sorted.
+using StoredCertificate = std::pair<std::string, stores::DerCertificate>;
+std::vector<StoredCertificate> FolderCertificates() {
+    std::vector<StoredCertificate> certificates;
+    for (const char* name : {"ROOT", "CA"}) {
+        for (stores::StoreEntry& entry : stores::SystemStore::Open(name)->Entries())
+            if (!entry.readOnly) certificates.emplace_back(entry.file.string(), std::move(entry.der));
+    }
+    std::sort(certificates.begin(), certificates.end());
+    return certificates;
+}
+
+// How many certificates of `before` the stores no longer hold.
+size_t CertificatesGone(const std::vector<StoredCertificate>& before) {
+    const std::vector<StoredCertificate> after = FolderCertificates();
+    std::vector<StoredCertificate> gone;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(gone));
+    return gone.size();
+}
+
+// `deleted`: how many certificates a delete took out of the stores (every
+// copy of each), nothing for the other operations.
 void PrintAnswer(const Arguments& args, const std::string& operation, uint32_t result, bool haveService,
-                 uint32_t service) {
+                 uint32_t service, std::optional<size_t> deleted = std::nullopt) {
     const std::string message = RootResultText(operation, result);
     if (args.has("json")) {
         std::string fields = "{\"operation\": " + JsonString(operation);
         if (haveService) fields += ", \"service\": " + std::to_string(service);
         if (args.has("token")) fields += ", \"token\": " + JsonString(args.get("token"));
-        std::printf("%s, \"result\": %u, \"message\": %s}\n", fields.c_str(), result, JsonString(message).c_str());
+        const std::string count = deleted ? ", \"deleted\": " + std::to_string(*deleted) : "";
+        std::printf("%s, \"result\": %u, \"message\": %s%s}\n", fields.c_str(), result, JsonString(message).c_str(),
+                    count.c_str());
         return;
     }
     if (haveService) {
@@ -53,6 +84,18 @@ void PrintAnswer(const Arguments& args, const std::string& operation, uint32_t r
         std::printf("service %u%s\n", service, name.empty() ? "" : (" (" + name + ")").c_str());
     }
     std::printf("%u %s\n", result, message.c_str());
+    if (deleted) std::printf("deleted %zu certificate%s\n", *deleted, *deleted == 1 ? "" : "s");
+}
+
+// A delete promises removal: it succeeds only when a certificate left the
+// stores.
+int DeleteCommand(const Arguments& args, uint32_t service) {
+    const std::vector<StoredCertificate> before = FolderCertificates();
+    const uint32_t result = ZORBELUDeleteRootCertificateFromStore(service);
+    const size_t deleted = CertificatesGone(before);
+    PrintAnswer(args, "delete", result, true, service, deleted);
+    const int status = ExitStatusOf(result);
+    return status == kExitValid && deleted == 0 ? kExitError : status;
 }
 
 }  // namespace
@@ -62,7 +105,7 @@ std::string RootResultText(const std::string& operation, uint32_t result) {
     switch (result) {
         case ZORBELU_OK:
             return add ? "done: the missing certificates of the service were added to the stores"
-                       : "done: the service's certificates were deleted from the stores";
+                       : "done: the service's certificates were deleted from the stores, every copy of each";
         case ZORBELU_ROOT_IN_STORE:
             return add ? "nothing to do: every certificate of the service is already installed"
                        : "installed: every certificate of the service is in the stores";
@@ -110,9 +153,9 @@ int RootsCommand(const Arguments& args) {
 
     if (args.positional.size() != 2) throw UsageError("give the service number (or --token FILE)");
     const uint32_t service = ParseService(args.positional[1]);
-    const uint32_t result = operation == "add"    ? ZORBELUAddRootCertificateToStore(service)
-                            : operation == "test" ? ZORBELUIsRootCertificateInStore(service)
-                                                  : ZORBELUDeleteRootCertificateFromStore(service);
+    if (operation == "delete") return DeleteCommand(args, service);
+    const uint32_t result =
+        operation == "add" ? ZORBELUAddRootCertificateToStore(service) : ZORBELUIsRootCertificateInStore(service);
     PrintAnswer(args, operation, result, true, service);
     return ExitStatusOf(result);
 }

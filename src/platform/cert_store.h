@@ -114,10 +114,11 @@ bool CertFreeCertificateContext(PCCERT_CONTEXT context);
 bool CertAddEncodedCertificateToStore(HCERTSTORE store, uint32_t encodingType, const uint8_t* encoded,
                                       uint32_t length, uint32_t disposition, PCCERT_CONTEXT* added);
 
-// Removes the context's certificate from its store, and frees the context
-// whatever the outcome, as its model does. FALSE with E_ACCESSDENIED for a
-// certificate of the system bundle or one we may not remove,
-// CRYPT_E_NOT_FOUND when it is gone already, E_INVALIDARG for a context of
+// Removes the context's certificate from its store, together with every
+// other copy of it there (the same DER bytes in any file), and frees the
+// context whatever the outcome, as its model does. FALSE with E_ACCESSDENIED
+// for a certificate of the system bundle or one we may not remove,
+// CRYPT_E_NOT_FOUND when no copy is left, E_INVALIDARG for a context of
 // bytes alone.
 bool CertDeleteCertificateFromStore(PCCERT_CONTEXT context);
 

@@ -1,18 +1,24 @@
-// Reading the directory stores: order, formats, the bundle switch.
+// The directory stores: order, formats, the bundle switch, what a look
+// sees again, and writers in several processes at once.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "platform/stores/store_files.h"
+#include "platform/stores/store_writing.h"
 #include "platform/stores/system_store.h"
 
 namespace zorbelu::stores {
@@ -67,6 +73,7 @@ protected:
         unsetenv("ZORBELU_STORE_DIR");
         setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
         SetSystemBundleForTesting(std::nullopt);
+        SetBeforeRenameHookForTesting(nullptr);
         files::SetRealTimeOffsetForTesting(0);
     }
     void Write(const std::string& relative, const std::string& bytes) {
@@ -170,6 +177,117 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
         EXPECT_NE(changed, first) << step.what;
         EXPECT_EQ(Ders(*changed), step.after) << step.what;
     }
+}
+
+// Runs `work` in `count` child processes released at the same moment;
+// answers their exit codes.
+std::vector<int> InChildProcesses(int count, const std::function<int()>& work) {
+    int gate[2];
+    if (pipe(gate) != 0) return {};
+    std::vector<pid_t> children;
+    for (int i = 0; i < count; ++i) {
+        const pid_t child = fork();
+        if (child == 0) {
+            close(gate[1]);
+            char byte;
+            (void)!read(gate[0], &byte, 1);  // returns once the parent closes the gate
+            _exit(work());
+        }
+        children.push_back(child);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    std::vector<int> codes;
+    for (const pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        codes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+    std::sort(codes.begin(), codes.end());
+    return codes;
+}
+
+void PauseBeforeRename(const fs::path&) { usleep(50 * 1000); }
+
+[[noreturn]] void DieBeforeRename(const fs::path&) {
+    std::raise(SIGKILL);
+    _exit(99);
+}
+
+std::vector<std::string> FolderNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Each writer pauses between writing its file and renaming it, so without
+// turns every one of them would find the certificate missing and add it.
+TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
+    const DerCertificate cert = MakeCert("shared");
+    SetBeforeRenameHookForTesting(PauseBeforeRename);
+    const std::vector<int> codes = InChildProcesses(8, [&] {
+        return static_cast<int>(SystemStore::Open("CA")->Add(cert.data(), cert.size()));
+    });
+    SetBeforeRenameHookForTesting(nullptr);
+    const int done = static_cast<int>(StoreChange::Done), exists = static_cast<int>(StoreChange::Exists);
+    EXPECT_EQ(codes, (std::vector<int>{done, exists, exists, exists, exists, exists, exists, exists}));
+    EXPECT_EQ(files::CertificateFiles(fs::path(root_) / "CA").size(), 1u);
+    EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
+}
+
+// Copies planted by hand under any name and in either encoding all go, and
+// are counted; a PEM file keeps its other certificate.
+TEST_F(core_SystemStore, DeleteRemovesEveryCopyAndCountsThem) {
+    const DerCertificate cert = MakeCert("copied"), other = MakeCert("other");
+    const std::string der(cert.begin(), cert.end());
+    Write("ROOT/a-copy.der", der);
+    Write("ROOT/b-copy.pem", Pem(cert));
+    Write("ROOT/c-shared.pem", Pem(other) + Pem(cert));
+    Write("ROOT/d-other.cer", std::string(other.begin(), other.end()));
+    const auto store = SystemStore::Open("ROOT");
+    const StoreEntry first = store->Entries().front();
+    ASSERT_EQ(first.der, cert);
+
+    size_t removed = 0;
+    EXPECT_EQ(store->Remove(first, &removed), StoreChange::Done);
+    EXPECT_EQ(removed, 3u);
+    EXPECT_EQ(store->Certificates(), (std::vector<DerCertificate>{other, other}));
+    EXPECT_EQ(store->Remove(first, &removed), StoreChange::NotFound);
+    EXPECT_EQ(removed, 0u);
+}
+
+// A writer killed before its rename leaves its temporary file unlocked: the
+// next writer removes it. A temporary file that a live writer holds locked
+// stays, and so do files that are not ours.
+TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
+    const DerCertificate lost = MakeCert("lost"), added = MakeCert("added");
+    const fs::path folder = fs::path(root_) / "CA";
+    Write("CA/notes.tmp", "not ours");
+    SetBeforeRenameHookForTesting(DieBeforeRename);
+    EXPECT_EQ(InChildProcesses(1, [&] { return static_cast<int>(SystemStore::Open("CA")->Add(lost.data(), lost.size())); }),
+              std::vector<int>{128 + SIGKILL});
+    SetBeforeRenameHookForTesting(nullptr);
+    std::vector<std::string> names = FolderNames(folder);
+    ASSERT_EQ(names.size(), 3u);  // the dead writer's temporary file, the lock file, notes.tmp
+    const std::string dead = names[0];
+    ASSERT_EQ(dead.rfind(writing::kTemporaryPrefix, 0), 0u);
+
+    const fs::path live = folder / (std::string(writing::kTemporaryPrefix) + "live01" + writing::kTemporarySuffix);
+    Write("CA/" + live.filename().string(), "being written");
+    writing::UniqueFd liveWriter(open(live.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(liveWriter.get(), LOCK_EX), 0);
+
+    ASSERT_EQ(SystemStore::Open("CA")->Add(added.data(), added.size()), StoreChange::Done);
+    names = FolderNames(folder);
+    EXPECT_EQ(std::count(names.begin(), names.end(), dead), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), live.filename().string()), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "notes.tmp"), 1);
+
+    // Its writer gone, the next change (a delete too) removes it.
+    liveWriter = writing::UniqueFd();
+    ASSERT_EQ(SystemStore::Open("CA")->Remove(SystemStore::Open("CA")->Entries().front()), StoreChange::Done);
+    EXPECT_FALSE(fs::exists(live));
 }
 
 }  // namespace

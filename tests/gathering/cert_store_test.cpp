@@ -73,9 +73,11 @@ uint32_t Delete(const char* storeName, const std::string& der) {
     return CRYPT_E_NOT_FOUND;
 }
 
+// The folder's files, but for the writers' lock file.
 std::vector<std::string> FileNames(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename() != ".zorbelu.lock") names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -1,21 +1,18 @@
 #include "platform/stores/system_store.h"
 
-#include <fcntl.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_snapshots.h"
+#include "platform/stores/store_writing.h"
 
 namespace zorbelu::stores {
 
@@ -25,8 +22,11 @@ namespace fs = std::filesystem;
 using files::CertificateFiles;
 using files::FileCertificates;
 using files::kMaxCertificateFile;
+using writing::ChangeFromErrno;
+using writing::FolderLock;
+using writing::TemporaryFile;
 
-// Names tried for one new file before giving up (others may be adding too).
+// Names tried for one new file before giving up (files put there by hand meanwhile).
 constexpr int kMaxNameAttempts = 16;
 
 struct BioFree {
@@ -34,26 +34,6 @@ struct BioFree {
 };
 struct X509Free {
     void operator()(X509* x) const noexcept { X509_free(x); }
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and tells whether the close succeeded.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
 };
 
 std::optional<fs::path>& BundleOverride() {
@@ -77,66 +57,6 @@ bool SystemRootsShown() {
     return value == nullptr || std::strcmp(value, "0") != 0;
 }
 
-StoreChange ChangeFromErrno(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case ENOTDIR:  // a store folder whose parent is no folder
-        case EEXIST:   // a store folder name taken by a file
-            return StoreChange::AccessDenied;
-        case ENOENT:
-            return StoreChange::NotFound;
-        default:
-            return StoreChange::Failed;
-    }
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Flushes the folder's entries, so that a rename survives a crash.
-void SyncFolder(const fs::path& folder) {
-    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) (void)::fsync(fd.get());
-}
-
-// Writes `bytes` to a new temporary file in `folder` and flushes it to disk.
-[[nodiscard]] StoreChange WriteTemporary(const fs::path& folder, const uint8_t* data, size_t size,
-                                         fs::path& temporary) {
-    std::string pattern = (folder / ".zorbelu-XXXXXX.tmp").string();
-    FileDescriptor fd(::mkostemps(pattern.data(), 4, O_CLOEXEC));
-    if (fd.get() < 0) return ChangeFromErrno(errno);
-    temporary = pattern;
-    const bool written = WriteAll(fd.get(), data, size) && ::fchmod(fd.get(), 0644) == 0 && ::fsync(fd.get()) == 0;
-    const int error = errno;
-    if (!fd.Close() || !written) {
-        ::unlink(temporary.c_str());
-        return written ? StoreChange::Failed : ChangeFromErrno(error);
-    }
-    return StoreChange::Done;
-}
-
-// Renames without replacing: 0, or the errno (EEXIST when `to` is taken).
-int RenameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // A file system without the flag: a hard link is just as exclusive.
-    if (::link(from.c_str(), to.c_str()) != 0) return errno;
-    ::unlink(from.c_str());
-    return 0;
-}
-
 std::string PemText(const std::vector<DerCertificate>& certificates) {
     std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
     if (!bio) return {};
@@ -154,6 +74,31 @@ bool IsWholeDerCertificate(const uint8_t* der, size_t size) {
     const unsigned char* p = der;
     std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(size)));
     return certificate && p == der + size;
+}
+
+// Takes every copy of `der` out of one file of `folder`, counting them in
+// `removed`: NotFound when the file holds none.
+[[nodiscard]] StoreChange RemoveFromFile(const fs::path& folder, const fs::path& file, const DerCertificate& der,
+                                         size_t& removed) {
+    std::vector<DerCertificate> remaining = FileCertificates(file, kMaxCertificateFile);
+    const size_t before = remaining.size();
+    remaining.erase(std::remove(remaining.begin(), remaining.end(), der), remaining.end());
+    if (remaining.size() == before) return StoreChange::NotFound;
+    if (remaining.empty()) {
+        if (::unlink(file.c_str()) != 0) return ChangeFromErrno(errno);
+    } else {
+        // A PEM file with other certificates: rewrite it without these.
+        const std::string pem = PemText(remaining);
+        if (pem.empty()) return StoreChange::Failed;
+        TemporaryFile temporary;
+        const StoreChange written =
+            temporary.Write(folder, reinterpret_cast<const uint8_t*>(pem.data()), pem.size());
+        if (written != StoreChange::Done) return written;
+        if (beforeRenameHook != nullptr) beforeRenameHook(temporary.Path());
+        if (const StoreChange moved = temporary.MoveOver(file); moved != StoreChange::Done) return moved;
+    }
+    removed += before - remaining.size();
+    return StoreChange::Done;
 }
 
 }  // namespace
@@ -219,64 +164,57 @@ bool SystemStore::Contains(const uint8_t* der, size_t size) const {
 StoreChange SystemStore::Add(const uint8_t* der, size_t size, fs::path* written) const {
     if (der == nullptr || size == 0 || size > kMaxCertificateFile || !IsWholeDerCertificate(der, size))
         return StoreChange::Failed;
-    if (Contains(der, size)) return StoreChange::Exists;
+    if (Contains(der, size)) return StoreChange::Exists;  // the common case, without waiting for the lock
     std::error_code error;
     fs::create_directories(folder_, error);
     if (error) return ChangeFromErrno(error.value());
     if (!fs::is_directory(folder_, error)) return StoreChange::AccessDenied;
 
-    fs::path temporary;
-    if (const StoreChange change = WriteTemporary(folder_, der, size, temporary); change != StoreChange::Done)
-        return change;
-    if (beforeRenameHook != nullptr) beforeRenameHook(temporary);
+    FolderLock lock;
+    if (const StoreChange locked = FolderLock::Acquire(folder_, lock); locked != StoreChange::Done)
+        return locked == StoreChange::NotFound ? StoreChange::Failed : locked;
+    writing::RemoveAbandonedTemporaries(folder_);
+    // Another writer may have added it while we waited.
+    if (Contains(der, size)) return StoreChange::Exists;
+
+    TemporaryFile temporary;
+    if (const StoreChange change = temporary.Write(folder_, der, size); change != StoreChange::Done) return change;
+    if (beforeRenameHook != nullptr) beforeRenameHook(temporary.Path());
+    // Writers of this library take turns, so the first name is free; the
+    // next names are for a file put there by hand meanwhile.
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
         const std::vector<fs::path> files = CertificateFiles(folder_);
         const fs::path target = folder_ / NameAfter(files.empty() ? std::string() : files.back().filename().string());
-        const int renameError = RenameNoReplace(temporary, target);
-        if (renameError == 0) {
-            SyncFolder(folder_);
-            if (written != nullptr) *written = target;
-            return StoreChange::Done;
-        }
-        if (renameError != EEXIST) {
-            ::unlink(temporary.c_str());
-            return ChangeFromErrno(renameError);
-        }
+        const StoreChange moved = temporary.MoveToNew(target);
+        if (moved == StoreChange::Exists) continue;
+        if (moved != StoreChange::Done) return moved;
+        writing::SyncFolder(folder_);
+        if (written != nullptr) *written = target;
+        return StoreChange::Done;
     }
-    ::unlink(temporary.c_str());
     return StoreChange::Failed;  // every name tried was taken meanwhile
 }
 
-StoreChange SystemStore::Remove(const StoreEntry& entry) const {
+StoreChange SystemStore::Remove(const StoreEntry& entry, size_t* removedCount) const {
+    if (removedCount != nullptr) *removedCount = 0;
     if (entry.readOnly || entry.file.parent_path() != folder_) return StoreChange::AccessDenied;
-    std::error_code error;
-    if (!fs::exists(entry.file, error)) return StoreChange::NotFound;
-    std::vector<DerCertificate> remaining = FileCertificates(entry.file, kMaxCertificateFile);
-    const auto match = std::find(remaining.begin(), remaining.end(), entry.der);
-    if (match == remaining.end()) return StoreChange::NotFound;
-    remaining.erase(match);
+    FolderLock lock;
+    if (const StoreChange locked = FolderLock::Acquire(folder_, lock); locked != StoreChange::Done) return locked;
+    writing::RemoveAbandonedTemporaries(folder_);
 
-    if (remaining.empty()) {
-        if (::unlink(entry.file.c_str()) != 0) return ChangeFromErrno(errno);
-        SyncFolder(folder_);
-        return StoreChange::Done;
+    // Every copy goes, whatever its file's name or encoding; a file that
+    // cannot be changed does not keep the others.
+    size_t removed = 0;
+    StoreChange failure = StoreChange::Done;
+    for (const fs::path& file : CertificateFiles(folder_)) {
+        const StoreChange change = RemoveFromFile(folder_, file, entry.der, removed);
+        if (change != StoreChange::Done && change != StoreChange::NotFound && failure == StoreChange::Done)
+            failure = change;
     }
-    // A PEM file with more certificates: rewrite it without this one.
-    const std::string pem = PemText(remaining);
-    if (pem.empty()) return StoreChange::Failed;
-    fs::path temporary;
-    if (const StoreChange change =
-            WriteTemporary(folder_, reinterpret_cast<const uint8_t*>(pem.data()), pem.size(), temporary);
-        change != StoreChange::Done)
-        return change;
-    if (beforeRenameHook != nullptr) beforeRenameHook(temporary);
-    if (::rename(temporary.c_str(), entry.file.c_str()) != 0) {
-        const int renameError = errno;
-        ::unlink(temporary.c_str());
-        return ChangeFromErrno(renameError);
-    }
-    SyncFolder(folder_);
-    return StoreChange::Done;
+    if (removed > 0) writing::SyncFolder(folder_);
+    if (removedCount != nullptr) *removedCount = removed;
+    if (failure != StoreChange::Done) return failure;
+    return removed > 0 ? StoreChange::Done : StoreChange::NotFound;
 }
 
 void SetSystemBundleForTesting(std::optional<fs::path> bundle) { BundleOverride() = std::move(bundle); }

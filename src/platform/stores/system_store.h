@@ -4,14 +4,17 @@
 // names; "ROOT" also shows the operating system's trust bundle after its
 // own files, read-only, unless ZORBELU_SYSTEM_ROOTS=0.
 //
-// Writing: a certificate is added as one DER file, written to a temporary
+// Writing (store_writing.h): writers of a folder take turns under a lock
+// file, so a certificate is never added twice however many processes add it
+// at once. A certificate is added as one DER file, written to a temporary
 // file in the same folder (".zorbelu-XXXXXX.tmp", never read as a
 // certificate), flushed to disk and renamed without replacing anything, under
 // a name that sorts after every certificate file already there; the folder
-// is created on first write. Deleting removes the file (or, for a PEM file
-// that holds several certificates, rewrites it without the one deleted, in
-// the same atomic way). A process killed while writing leaves at most a
-// temporary file behind, never a partial certificate.
+// is created on first write. Deleting removes every copy of the certificate
+// (or, for a PEM file that holds others too, rewrites it without it, in the
+// same atomic way). A process killed while writing leaves at most a
+// temporary file behind, never a partial certificate; the next writer
+// removes it.
 #ifndef ZORBELU_PLATFORM_STORES_SYSTEM_STORE_H
 #define ZORBELU_PLATFORM_STORES_SYSTEM_STORE_H
 
@@ -82,11 +85,17 @@ public:
     bool Contains(const uint8_t* der, size_t size) const;
 
     // Adds a DER certificate as a new file, unless the store already shows
-    // the same bytes (Exists). `written` receives the new file's path.
+    // the same bytes (Exists), also when another process adds it at the
+    // same moment. `written` receives the new file's path.
     [[nodiscard]] StoreChange Add(const uint8_t* der, size_t size, std::filesystem::path* written = nullptr) const;
 
-    // Removes the certificate `der` that enumeration read from `entry.file`.
-    [[nodiscard]] StoreChange Remove(const StoreEntry& entry) const;
+    // Removes the certificate that enumeration read from `entry.file`, and
+    // every other copy of it in the folder: each certificate whose DER bytes
+    // are the same, whatever file holds it, DER or PEM. A different
+    // certificate with the same subject and key is no copy. `removed`
+    // receives how many copies went (also when a file could not be changed:
+    // the others still go). NotFound when there was none any more.
+    [[nodiscard]] StoreChange Remove(const StoreEntry& entry, size_t* removed = nullptr) const;
 
 private:
     SystemStore(std::string name, std::filesystem::path folder, bool withBundle)
