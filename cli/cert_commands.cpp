@@ -39,8 +39,8 @@ void PlanArray(const ZORBELUCertBlob* array, const std::filesystem::path& folder
                           BlobBytes(array[i])});
 }
 
-// Writes every file, or none when one is there already and `force` was not
-// given; returns the paths of each group as written.
+// Writes every file, or none when one is there already (a link too) and
+// `force` was not given.
 void WriteAllOrNone(const std::vector<OutputFile>& files, bool force) {
     if (!force) {
         for (const OutputFile& file : files) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "token_commands.h"
