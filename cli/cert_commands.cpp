@@ -4,12 +4,14 @@
 #include <cstring>
 #include <filesystem>
 
+#include "token_commands.h"
+#include "trust_check.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kCertsFlags = {"json"};
+const std::vector<std::string> kCertsFlags = {"json", "force"};
 const std::vector<std::string> kTsaCertFlags = {"json"};
 
 namespace {
@@ -23,17 +25,37 @@ const char* Extension(uint32_t encoding, bool crl) {
     return crl ? ".crl" : ".cer";
 }
 
-// Writes an array of ZORBELUGetCertificates as numbered files.
-std::vector<std::string> WriteArray(const ZORBELUCertBlob* array, const std::filesystem::path& folder,
-                                    const char* stem, bool crl) {
-    std::vector<std::string> written;
-    for (size_t i = 0; array != nullptr && array[i].data != nullptr; ++i) {
-        const std::string path =
-            (folder / (std::string(stem) + "-" + std::to_string(i + 1) + Extension(array[i].encoding, crl))).string();
-        if (!WriteFile(path, BlobBytes(array[i]))) throw std::runtime_error("cannot write " + path);
-        written.push_back(path);
+// A file `certs` writes into its folder.
+struct OutputFile {
+    std::filesystem::path path;
+    std::string bytes;
+};
+
+// An array of ZORBELUGetCertificates as numbered files.
+void PlanArray(const ZORBELUCertBlob* array, const std::filesystem::path& folder, const char* stem, bool crl,
+               std::vector<OutputFile>* files) {
+    for (size_t i = 0; array != nullptr && array[i].data != nullptr; ++i)
+        files->push_back({folder / (std::string(stem) + "-" + std::to_string(i + 1) + Extension(array[i].encoding, crl)),
+                          BlobBytes(array[i])});
+}
+
+// Writes every file, or none when one is there already (a link too) and
+// `force` was not given.
+void WriteAllOrNone(const std::vector<OutputFile>& files, bool force) {
+    if (!force) {
+        for (const OutputFile& file : files) {
+            std::error_code ignored;
+            if (std::filesystem::symlink_status(file.path, ignored).type() != std::filesystem::file_type::not_found)
+                throw FileError(file.path.string() + " exists already (--force replaces it)");
+        }
     }
-    return written;
+    for (const OutputFile& file : files) WriteNewFile(file.path, file.bytes, force);
+}
+
+std::vector<std::string> Paths(const std::vector<OutputFile>& files, size_t from, size_t to) {
+    std::vector<std::string> paths;
+    for (size_t i = from; i < to; ++i) paths.push_back(files[i].path.string());
+    return paths;
 }
 
 std::string JsonList(const std::vector<std::string>& items) {
@@ -64,34 +86,35 @@ std::string VerdictText(const char* line, uint32_t code, const std::string& lang
 
 int CertsCommand(const Arguments& args) {
     if (args.positional.empty() || !args.has("out")) throw UsageError("give the token file and --out DIR");
-    const auto token = ReadFile(args.positional[0]);
-    if (!token) throw UsageError("cannot read " + args.positional[0]);
+    const Token token = LoadToken(args);
     const std::filesystem::path folder = args.get("out");
     std::filesystem::create_directories(folder);
 
-    const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token->data()), static_cast<uint32_t>(token->size())};
+    const ZORBELUBlob blob = token.blob();
     ZORBELUBlob tsaCert{};
     ZORBELUCertBlob* cas = nullptr;
     ZORBELUCertBlob* crls = nullptr;
-    const uint32_t timeout = static_cast<uint32_t>(std::stoul(args.get("timeout", "0")));
     const uint32_t result =
-        ZORBELUGetCertificates(&blob, static_cast<int32_t>(timeout), nullptr, &tsaCert, &cas, &crls);
+        ZORBELUGetCertificates(&blob, static_cast<int32_t>(TimeoutOption(args)), nullptr, &tsaCert, &cas, &crls);
     // The TSA certificate is there even when no chain was found.
-    std::vector<std::string> written;
+    std::vector<OutputFile> files;
     if (tsaCert.data != nullptr && (result == ZORBELU_OK || result == ZORBELU_ERR_SELF_ISSUED ||
                                     result == ZORBELU_ERR_NOT_FOUND || result == ZORBELU_ERR_CDP ||
-                                    result == ZORBELU_ERR_CRL)) {
-        const std::string path = (folder / "tsa.cer").string();
-        if (WriteFile(path, std::string(reinterpret_cast<const char*>(tsaCert.data), tsaCert.length)))
-            written.push_back(path);
-    }
-    std::vector<std::string> caFiles, crlFiles;
+                                    result == ZORBELU_ERR_CRL))
+        files.push_back({folder / "tsa.cer", std::string(reinterpret_cast<const char*>(tsaCert.data), tsaCert.length)});
+    const size_t tsaEnd = files.size();
     if (result == ZORBELU_OK) {
-        caFiles = WriteArray(cas, folder, "ca", false);
-        crlFiles = WriteArray(crls, folder, "crl", true);
+        PlanArray(cas, folder, "ca", false, &files);
         (void)ZORBELUFreeCertificates(&cas);
-        if (crls != nullptr) (void)ZORBELUFreeCertificates(&crls);
     }
+    const size_t caEnd = files.size();
+    if (result == ZORBELU_OK && crls != nullptr) {
+        PlanArray(crls, folder, "crl", true, &files);
+        (void)ZORBELUFreeCertificates(&crls);
+    }
+    WriteAllOrNone(files, args.has("force"));
+    const std::vector<std::string> written = Paths(files, 0, tsaEnd), caFiles = Paths(files, tsaEnd, caEnd),
+                                   crlFiles = Paths(files, caEnd, files.size());
     if (args.has("json")) {
         std::printf("{\"result\": %u, \"message\": %s, \"tsa\": %s, \"ca\": %s, \"crl\": %s}\n", result,
                     JsonString(result == ZORBELU_OK ? "gathered" : ErrorText(result)).c_str(),
@@ -106,22 +129,24 @@ int CertsCommand(const Arguments& args) {
 
 int TsaCertCommand(const Arguments& args) {
     if (args.positional.empty()) throw UsageError("give the certificate file");
-    auto bytes = ReadFile(args.positional[0]);
-    if (!bytes) throw UsageError("cannot read " + args.positional[0]);
-    ZORBELUCertBlob cert{reinterpret_cast<uint8_t*>(bytes->data()), static_cast<uint32_t>(bytes->size()),
-                         ZORBELU_ENCODING_DETECT};
+    // As DER when zorbelu can read it, so that the trust rule compares the
+    // very bytes; else as given, for the library to tell what is wrong.
+    const std::string given = ReadFile(args.positional[0]);
+    const std::optional<std::string> decoded = CertificateDer(given);
+    std::string der = decoded.value_or(given);
+    ZORBELUCertBlob cert{reinterpret_cast<uint8_t*>(der.data()), static_cast<uint32_t>(der.size()),
+                         decoded ? ZORBELU_ENCODING_DER : ZORBELU_ENCODING_DETECT};
     ZORBELUTSACertResult verdicts{};
     uint32_t result = 0;
-    const uint32_t timeout = static_cast<uint32_t>(std::stoul(args.get("timeout", "0")));
+    const uint32_t timeout = TimeoutOption(args);
     if (args.has("at")) {
         // At a moment: the chain from the stores gathered for a token, or
         // given in --chain-of TOKEN.
         if (!args.has("chain-of")) throw UsageError("--at needs --chain-of TOKEN, whose chain and CRLs are used");
         const int64_t at = ZORBELUGeneralizedTimeToTimeT(args.get("at").c_str());
         if (at <= 0) throw UsageError("--at needs a time like 20240229120000Z");
-        const auto token = ReadFile(args.get("chain-of"));
-        if (!token) throw UsageError("cannot read " + args.get("chain-of"));
-        const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token->data()), static_cast<uint32_t>(token->size())};
+        const Token token{ReadFile(args.get("chain-of"))};
+        const ZORBELUBlob blob = token.blob();
         ZORBELUBlob tsaCert{};
         ZORBELUCertBlob* cas = nullptr;
         ZORBELUCertBlob* crls = nullptr;
@@ -139,10 +164,15 @@ int TsaCertCommand(const Arguments& args) {
     } else {
         result = ZORBELUVerifyTSACertificate(&cert, nullptr, static_cast<int32_t>(timeout), nullptr, &verdicts);
     }
+    // Verdicts came (1, or 1202 with the record filled): the chain verdict
+    // holds only for a certificate that earns trust.
+    const std::string why =
+        result == ZORBELU_OK || result == ZORBELU_ERR_COMM_CONNECT ? ConfirmChainVerdict(der, &verdicts) : "";
     const std::string language = args.get("lang");
     if (args.has("json")) {
-        std::printf("{\"result\": %u, \"validity\": %u, \"revocation\": %u, \"chain\": %u}\n", result,
-                    verdicts.validity, verdicts.revocation, verdicts.chain);
+        const std::string reason = why.empty() ? "" : ", \"reason\": " + JsonString(why);
+        std::printf("{\"result\": %u, \"validity\": %u, \"revocation\": %u, \"chain\": %u%s}\n", result,
+                    verdicts.validity, verdicts.revocation, verdicts.chain, reason.c_str());
     } else {
         if (result != ZORBELU_OK) std::printf("%u %s\n", result, ErrorText(result).c_str());
         const struct {
@@ -151,6 +181,7 @@ int TsaCertCommand(const Arguments& args) {
         } lines[] = {{"validity", verdicts.validity}, {"revocation", verdicts.revocation}, {"chain", verdicts.chain}};
         for (const auto& l : lines)
             std::printf("%-11s %u  %s\n", l.line, l.code, VerdictText(l.line, l.code, language).c_str());
+        if (!why.empty()) std::printf("why:        %s\n", why.c_str());
     }
     if (result != ZORBELU_OK && result != ZORBELU_ERR_COMM_CONNECT) return kExitError;
     const bool allGood = verdicts.validity == ZORBELU_OK && verdicts.revocation == ZORBELU_VS_NOT_REVOKED &&

@@ -1,13 +1,16 @@
 #include "cli_support.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "platform/resource_table.h"
@@ -69,16 +72,133 @@ Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std
     return args;
 }
 
-std::optional<std::string> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
+uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t fallback, uint32_t max) {
+    if (!args.has(name)) return fallback;
+    const std::string text = args.get(name);
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || value > max) break;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    const bool digitsOnly = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digitsOnly || value > max)
+        throw UsageError("--" + name + " takes a whole number up to " + std::to_string(max));
+    return static_cast<uint32_t>(value);
 }
 
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+uint32_t TimeoutOption(const Arguments& args) { return NumberOption(args, "timeout", 0, INT32_MAX); }
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) throw FileError("cannot read " + path + ": " + std::strerror(errno));
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) {
+        const int error = errno;
+        close(fd_);
+        throw FileError("cannot read " + path + ": " + std::strerror(error));
+    }
+    if (S_ISDIR(info.st_mode)) {
+        close(fd_);
+        throw FileError(path + " is a directory, not a file");
+    }
+    if (S_ISREG(info.st_mode)) regularSize_ = static_cast<size_t>(info.st_size);
+}
+
+InputFile::~InputFile() { close(fd_); }
+
+size_t InputFile::Read(char* buffer, size_t size) {
+    for (;;) {
+        const ssize_t got = read(fd_, buffer, size);
+        if (got >= 0) return static_cast<size_t>(got);
+        if (errno != EINTR) throw FileError("cannot read " + path_ + ": " + std::strerror(errno));
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    InputFile file(path);
+    const std::string tooLarge = path + " is larger than " + kMaxInputFileText;
+    if (file.RegularSize() && *file.RegularSize() > kMaxInputFileBytes) throw FileError(tooLarge);
+    // One byte more than the bound tells a file that is too large; the
+    // buffer never grows beyond that.
+    constexpr size_t kLimit = kMaxInputFileBytes + 1;
+    std::string bytes(std::min(file.RegularSize().value_or(0) + 1, kLimit), '\0');
+    size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (filled == kLimit) throw FileError(tooLarge);
+            bytes.resize(std::min(std::max<size_t>(2 * filled, 1u << 16), kLimit));
+        }
+        const size_t got = file.Read(&bytes[filled], bytes.size() - filled);
+        if (got == 0) break;
+        filled += got;
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+namespace {
+
+void WriteAll(int fd, const std::string& bytes, const std::string& path) {
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+        done += static_cast<size_t>(put);
+    }
+}
+
+// A new file in `folder` that nobody else can have made or linked:
+// ".zorbelu-XXXXXXXX.tmp" created exclusively. Its descriptor.
+int CreateTemporary(const std::filesystem::path& folder, std::filesystem::path* temporary) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, ".zorbelu-%08x.tmp", static_cast<unsigned>(random()));
+        *temporary = folder / name;
+        const int fd = open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void ReplaceFile(const std::filesystem::path& path, const std::string& bytes) {
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    std::filesystem::path temporary;
+    const int fd = CreateTemporary(folder, &temporary);
+    if (fd < 0) throw std::runtime_error("cannot write in " + folder.string() + ": " + std::strerror(errno));
+    try {
+        WriteAll(fd, bytes, temporary.string());
+        if (fsync(fd) != 0) throw std::runtime_error("cannot write " + temporary.string() + ": " + std::strerror(errno));
+    } catch (...) {
+        close(fd);
+        unlink(temporary.c_str());
+        throw;
+    }
+    close(fd);
+    // rename() replaces the entry itself: a link there is replaced, its
+    // target left alone.
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        throw std::runtime_error("cannot replace " + path.string() + ": " + std::strerror(error));
+    }
+}
+
+}  // namespace
+
+void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, bool replace) {
+    if (replace) return ReplaceFile(path, bytes);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) throw FileError(path.string() + " exists already (--force replaces it)");
+    if (fd < 0) throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
+    try {
+        WriteAll(fd, bytes, path.string());
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    if (close(fd) != 0) throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
 }
 
 std::string Hex(const uint8_t* bytes, size_t length) {
@@ -159,28 +279,6 @@ std::string ErrorText(uint32_t code) {
     };
     auto it = texts.find(code);
     return it == texts.end() ? "error" : it->second;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace zorbelu::cli

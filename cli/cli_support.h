@@ -2,12 +2,16 @@
 // the library's string table, JSON output, hex.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "json_text.h"
 
 namespace zorbelu::cli {
 
@@ -35,8 +39,53 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::optional<std::string> ReadFile(const std::string& path);
-bool WriteFile(const std::string& path, const std::string& bytes);
+// The option `name` as a whole number of digits alone, at most `max`;
+// `fallback` when it is not given. Throws UsageError.
+uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t fallback, uint32_t max);
+// --timeout MS, each download's limit (0: the library's default).
+uint32_t TimeoutOption(const Arguments& args);
+
+// A file named on the command line that zorbelu will not use (missing, a
+// directory, too large, or an output file already there): exit status 2,
+// the message as it is.
+struct FileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The largest token, certificate or CRL file zorbelu reads; a larger one is
+// refused after reading one byte more than this, so that a device or an
+// endless file ends at once with bounded memory.
+inline constexpr size_t kMaxInputFileBytes = 16u << 20;
+inline constexpr const char* kMaxInputFileText = "16 MiB";
+
+// A file opened for reading, never a directory. Throws FileError.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Up to `size` bytes; 0 at the end. Throws FileError.
+    size_t Read(char* buffer, size_t size);
+    // The size of a regular file; nothing for a device, a pipe and the like.
+    std::optional<size_t> RegularSize() const { return regularSize_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::optional<size_t> regularSize_;
+};
+
+// The whole file, at most kMaxInputFileBytes. Throws FileError.
+std::string ReadFile(const std::string& path);
+
+// Writes `bytes` as the file `path` without ever following a symbolic link:
+// a new file only, or with `replace` a temporary file in the same folder
+// renamed over the directory entry (an entry that is a link is replaced,
+// never its target). Throws FileError when the file exists and `replace`
+// is false, std::runtime_error when writing fails.
+void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, bool replace = false);
 
 std::string Hex(const uint8_t* bytes, size_t length);
 std::optional<std::string> FromHex(const std::string& hex);
@@ -50,7 +99,5 @@ uint32_t StatusMessageId(uint32_t status);
 
 // A short explanation of an error code the library returns.
 std::string ErrorText(uint32_t code);
-
-std::string JsonString(const std::string& text);
 
 }  // namespace zorbelu::cli

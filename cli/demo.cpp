@@ -9,6 +9,7 @@
 #include "demo_pki.h"
 #include "dialog_commands.h"
 #include "loopback_server.h"
+#include "trust_check.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
@@ -84,26 +85,27 @@ std::string CreateToken(const DemoPki& pki, const ZORBELUDigestInfoEx& digest) {
 
 struct Verification {
     const char* name;
+    bool checksChain;
     std::function<uint32_t(const ZORBELUBlob*, const ZORBELUDigestInfoEx&)> run;
 };
 
 std::vector<Verification> Verifications(ZORBELUCRLCacheStore* cache) {
     return {
-        {"engine with a CRL buffer", [](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
+        {"engine with a CRL buffer", true, [](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
              const ZORBELUDigestInfo shortDigest = ShortForm(digest);
              return ZORBELUVerifyTimeStampToken(token, &shortDigest, nullptr, 5000);
          }},
-        {"full verification", [cache](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
+        {"full verification", true, [cache](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
              const ZORBELUDigestInfo shortDigest = ShortForm(digest);
              return ZORBELUVerifyTimeStampTokenEx2(token, &shortDigest, 5000, nullptr, cache);
          }},
-        {"policy 1: chain and CRLs", [cache](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
+        {"policy 1: chain and CRLs", true, [cache](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
              return ZORBELUVerifyTimeStampTokenByPolicy(token, &digest, 5000, nullptr, cache, 1);
          }},
-        {"policy 2: chain only", [](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
+        {"policy 2: chain only", true, [](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
              return ZORBELUVerifyTimeStampTokenByPolicy(token, &digest, 5000, nullptr, nullptr, 2);
          }},
-        {"policy 3: token only", [](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
+        {"policy 3: token only", false, [](const ZORBELUBlob* token, const ZORBELUDigestInfoEx& digest) {
              return ZORBELUVerifyTimeStampTokenByPolicy(token, &digest, 5000, nullptr, nullptr, 3);
          }},
     };
@@ -116,7 +118,8 @@ bool VerifyAll(const char* title, const std::string& token, const ZORBELUDigestI
     const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token.data()), static_cast<uint32_t>(token.size())};
     bool asExpected = true;
     for (const Verification& verification : Verifications(cache)) {
-        const uint32_t result = verification.run(&blob, digest);
+        const uint32_t answer = verification.run(&blob, digest);
+        const uint32_t result = verification.checksChain ? ConfirmChain(answer, blob).status : answer;
         const std::string message =
             ZORBELU_IS_STATUS(result) ? LibraryText(StatusMessageId(result), language) : ErrorText(result);
         std::printf("  %-26s %u  %s\n", verification.name, result, message.c_str());
@@ -151,8 +154,7 @@ int DemoCommand(const Arguments& args) {
     LoopbackServer server({});
     const DemoPki pki = MakeDemoPki(server.BaseUrl() + "/crl/demo-root.crl");
     server.Serve("/crl/demo-root.crl", pki.crlDer);
-    if (!WriteFile((stores / "ROOT" / "demo-root.cer").string(), pki.rootDer))
-        throw std::runtime_error("cannot install the demo root");
+    WriteNewFile(stores / "ROOT" / "demo-root.cer", pki.rootDer);
 
     std::printf("zorbelu demo: a time-stamp on a document, verified offline\n");
     std::printf("  folder      %s\n", folder.path().c_str());
@@ -162,8 +164,8 @@ int DemoCommand(const Arguments& args) {
     const std::string document = kDocument;
     const ZORBELUDigestInfoEx digest = Sha256(document);
     const std::string token = CreateToken(pki, digest);
-    WriteFile((folder.path() / "document.txt").string(), document);
-    WriteFile((folder.path() / "document.tst").string(), token);
+    WriteNewFile(folder.path() / "document.txt", document);
+    WriteNewFile(folder.path() / "document.tst", token);
     std::printf("  token       %zu bytes, SHA-256 of the document\n", token.size());
 
     ZORBELUCRLCacheStore* cache = nullptr;

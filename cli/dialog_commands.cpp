@@ -5,9 +5,11 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "token_commands.h"
+#include "trust_check.h"
 
 #include "zorbel.h"
 #include "zorbelutil.h"
@@ -48,8 +50,6 @@ StorePtr StoreFromToken(const ZORBELUBlob& token, uint32_t* gathered) {
     return store;
 }
 
-constexpr uint32_t kTsaCertificateBuffer = 20000;
-
 // The status the tabbed dialog shows beside the three verdicts: the token's
 // integrity alone, since certificate problems are the verdicts' to tell.
 uint32_t IntegrityStatus(uint32_t status) {
@@ -58,10 +58,12 @@ uint32_t IntegrityStatus(uint32_t status) {
 
 ZORBELUTSACertResult JudgeTsaCertificate(const ZORBELUBlob& token, uint32_t timeout, const ZORBELUProxyInfo* proxy) {
     ZORBELUTSACertResult verdicts{ZORBELU_VS_CERT_EXPIRED, ZORBELU_VS_CRL_UNAVAILABLE, ZORBELU_VS_ROOT_UNAVAILABLE};
-    std::vector<uint8_t> buffer(kTsaCertificateBuffer);
-    ZORBELUCertBlob cert{buffer.data(), kTsaCertificateBuffer, 0};
-    if (ZORBELGetTSACert(&token, &cert) != ZORBEL_OK) return verdicts;
+    std::optional<std::string> der = TsaCertificateOf(token);
+    if (!der) return verdicts;
+    ZORBELUCertBlob cert{reinterpret_cast<uint8_t*>(der->data()), static_cast<uint32_t>(der->size()),
+                         ZORBELU_ENCODING_DER};
     (void)ZORBELUVerifyTSACertificate(&cert, nullptr, static_cast<int32_t>(timeout), proxy, &verdicts);
+    (void)ConfirmChainVerdict(*der, &verdicts);
     return verdicts;
 }
 
@@ -105,22 +107,25 @@ int ShowCommand(const Arguments& args) {
     const auto info = ReadInfo(token);
     const ZORBELUDigestInfoEx digest = DataDigest(args, info);
     const ZORBELUTimeZoneSelector zone = ZoneArgument(args.get("zone"));
-    const uint32_t timeout = static_cast<uint32_t>(std::stoul(args.get("timeout", "0")));
+    const uint32_t timeout = TimeoutOption(args);
     const ZORBELUProxyInfo proxy = Connection(args);
     const ZORBELUBlob blob = token.blob();
-    uint32_t status = 0;
+    CheckedStatus checked{0, ""};
     {
         Progress progress;
         // The full verification; digests longer than its record's go
-        // through the by-policy form, which makes the same checks.
+        // through the by-policy form, which checks the chain too.
         const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
-        status = digest.digestLength <= sizeof shortDigest.digest
-                     ? ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, timeout, &proxy, nullptr)
-                     : ZORBELUVerifyTimeStampTokenEx3(&blob, &digest, timeout, &proxy, nullptr);
+        const uint32_t answer = digest.digestLength <= sizeof shortDigest.digest
+                                    ? ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, timeout, &proxy, nullptr)
+                                    : ZORBELUVerifyTimeStampTokenEx3(&blob, &digest, timeout, &proxy, nullptr);
+        checked = ConfirmChain(answer, blob);
     }
+    const uint32_t status = checked.status;
     const bool isStatus = ZORBELU_IS_STATUS(status);
     std::printf("%u %s\n", status,
                 isStatus ? LibraryText(StatusMessageId(status), args.get("lang")).c_str() : ErrorText(status).c_str());
+    if (!checked.why.empty()) std::printf("why:        %s\n", checked.why.c_str());
     if (!isStatus) return kExitError;
     const uint32_t shown = ShowVerificationResult(blob, status, zone, args.has("tabbed"), timeout, &proxy);
     if (shown != ZORBELU_OK) {
@@ -133,11 +138,10 @@ int ShowCommand(const Arguments& args) {
 
 int TokenDialogCommand(const Arguments& args) {
     if (args.positional.size() != 1) throw UsageError("give one token file");
-    const auto bytes = ReadFile(args.positional[0]);
-    if (!bytes) throw UsageError("cannot read " + args.positional[0]);
+    const Token bytes = LoadToken(args);
     if (args.has("lang") && ZORBELUSetLanguage(args.get("lang").c_str()) != ZORBELU_OK)
         throw UsageError("language code of three letters expected");
-    const ZORBELUBlob token{reinterpret_cast<const uint8_t*>(bytes->data()), static_cast<uint32_t>(bytes->size())};
+    const ZORBELUBlob token = bytes.blob();
 
     uint32_t result = 0;
     if (args.has("store-from-token")) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/stores/system_store.h"
+#include "token_commands.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
@@ -140,9 +141,8 @@ int RootsCommand(const Arguments& args) {
     if (args.has("token")) {
         if (operation == "delete") throw UsageError("roots delete takes a service number, not a token");
         if (args.positional.size() != 1) throw UsageError("give either SERVICE or --token FILE");
-        const auto token = ReadFile(args.get("token"));
-        if (!token) throw UsageError("cannot read " + args.get("token"));
-        const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token->data()), static_cast<uint32_t>(token->size())};
+        const Token token{ReadFile(args.get("token"))};
+        const ZORBELUBlob blob = token.blob();
         const uint32_t result = operation == "add" ? ZORBELUAddRootCertificateOfTimeStampToStore(&blob)
                                                    : ZORBELUIsRootCertificateOfTimeStampInStore(&blob);
         uint32_t service = 0;

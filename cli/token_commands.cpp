@@ -10,6 +10,7 @@
 
 #include "zorbel.h"
 #include "zorbelcomm.h"
+#include "trust_check.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
@@ -19,9 +20,7 @@ const std::vector<std::string> kVerifyFlags = {"json", "full", "crl-buffer"};
 
 Token LoadToken(const Arguments& args) {
     if (args.positional.empty()) throw UsageError("give the token file");
-    auto bytes = ReadFile(args.positional[0]);
-    if (!bytes) throw UsageError("cannot read " + args.positional[0]);
-    return Token{std::move(*bytes)};
+    return Token{ReadFile(args.positional[0])};
 }
 
 namespace {
@@ -84,14 +83,18 @@ ZORBELUDigestInfoEx DataDigest(const Arguments& args, const std::optional<ZORBEL
         return digest;
     }
     if (!args.has("data")) throw UsageError("give --data FILE or --digest HEX");
-    const auto data = ReadFile(args.get("data"));
-    if (!data) throw UsageError("cannot read " + args.get("data"));
+    // Hashed as it is read: the data may be of any size.
+    InputFile data(args.get("data"));
     ZORBELHashHandle* hash = nullptr;
     if (ZORBELHashInitEx(&hash, algorithm->code) != ZORBEL_OK) throw std::runtime_error("cannot hash");
-    for (size_t done = 0; done < data->size();) {
-        const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(data->size() - done, 1u << 20));
-        ZORBELHashUpdateEx(hash, data->data() + done, piece);
-        done += piece;
+    std::vector<char> chunk(1u << 20);
+    try {
+        while (const size_t got = data.Read(chunk.data(), chunk.size()))
+            if (ZORBELHashUpdateEx(hash, chunk.data(), static_cast<uint32_t>(got)) != ZORBEL_OK)
+                throw std::runtime_error("cannot hash");
+    } catch (...) {
+        (void)ZORBELHashFreeEx(hash);
+        throw;
     }
     if (ZORBELHashFinalEx(hash, &digest) != ZORBEL_OK) throw std::runtime_error("cannot hash");
     return digest;
@@ -180,9 +183,21 @@ std::string InfoJsonFields(const ZORBELTimeStampInfo& info) {
 // in "ROOT", its CRL alone), --full (the whole chain, every CRL) or
 // --policy N (the default, policy 1: the whole chain and every CRL, any
 // digest algorithm).
+uint32_t PolicyOption(const Arguments& args) {
+    const uint32_t policy = NumberOption(args, "policy", ZORBELU_POLICY_CHAIN_AND_CRLS, UINT32_MAX);
+    if (policy < ZORBELU_POLICY_CHAIN_AND_CRLS || policy > ZORBELU_POLICY_TOKEN_ONLY)
+        throw UsageError("--policy takes 1, 2 or 3");
+    return policy;
+}
+
+bool ChecksChain(const Arguments& args) {
+    return args.has("crl-buffer") || args.has("full") || PolicyOption(args) != ZORBELU_POLICY_TOKEN_ONLY;
+}
+
 uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
     const ZORBELUBlob blob = token.blob();
-    const uint32_t timeout = static_cast<uint32_t>(std::stoul(args.get("timeout", "0")));
+    const uint32_t timeout = TimeoutOption(args);
+    const uint32_t policy = PolicyOption(args);
     const ZORBELUProxyInfo proxy = Connection(args);
     Progress progress;
     if (args.has("crl-buffer") || args.has("full")) {
@@ -190,11 +205,15 @@ uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBEL
         if (args.has("crl-buffer")) return ZORBELUVerifyTimeStampTokenEx(&blob, &shortDigest, nullptr, timeout, &proxy);
         return ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, timeout, &proxy, nullptr);
     }
-    const uint32_t policy = static_cast<uint32_t>(std::stoul(args.get("policy", "1")));
     return ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, timeout, &proxy, nullptr, policy);
 }
 
 }  // namespace
+
+CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
+    const uint32_t answer = RunVerification(args, token, digest);
+    return ChecksChain(args) ? ConfirmChain(answer, token.blob()) : CheckedStatus{answer, ""};
+}
 
 int InfoCommand(const Arguments& args) {
     const Token token = LoadToken(args);
@@ -214,15 +233,21 @@ int VerifyCommand(const Arguments& args) {
     const Token token = LoadToken(args);
     const auto info = ReadInfo(token);
     const ZORBELUDigestInfoEx digest = DataDigest(args, info);
-    const uint32_t result = RunVerification(args, token, digest);
+    const CheckedStatus checked = Verify(args, token, digest);
+    const uint32_t result = checked.status;
+    const bool chainChecked = ChecksChain(args);
     const std::string language = args.get("lang");
     const bool isStatus = ZORBELU_IS_STATUS(result);
     const std::string message = isStatus ? LibraryText(StatusMessageId(result), language) : ErrorText(result);
     if (args.has("json")) {
-        std::printf("{\"result\": %u, \"status\": %s, \"message\": %s%s%s}\n", result, isStatus ? "true" : "false",
-                    JsonString(message).c_str(), info ? ", " : "", info ? InfoJsonFields(*info).c_str() : "");
+        const std::string reason = checked.why.empty() ? "" : ", \"reason\": " + JsonString(checked.why);
+        std::printf("{\"result\": %u, \"status\": %s, \"message\": %s%s, \"chainChecked\": %s%s%s}\n", result,
+                    isStatus ? "true" : "false", JsonString(message).c_str(), reason.c_str(),
+                    chainChecked ? "true" : "false", info ? ", " : "", info ? InfoJsonFields(*info).c_str() : "");
     } else {
         std::printf("%u %s\n", result, message.c_str());
+        if (!checked.why.empty()) std::printf("why:        %s\n", checked.why.c_str());
+        if (!chainChecked) std::printf("chain:      not checked (policy 3: the token and its TSA certificate's usage alone)\n");
         if (info) PrintInfoHuman(*info);
     }
     if (result == ZORBELU_VS_OK) return kExitValid;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli_support.h"
+#include "trust_check.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
@@ -34,6 +35,11 @@ ZORBELUDigestInfo ShortDigest(const ZORBELUDigestInfoEx& digest);
 // Connection settings from --proxy HOST:PORT / --system-proxy and --user,
 // --password, --domain.
 ZORBELUProxyInfo Connection(const Arguments& args);
+
+// The verification the options choose (see zorbelu help), its 2501 kept
+// only when the TSA certificate earns trust (trust_check.h) under an engine
+// that checks the chain.
+CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest);
 
 // Shows the seconds a verification has been waiting, on a terminal, since
 // downloads can take a while.

@@ -26,24 +26,31 @@ int PrintUsage(FILE* out) {
         "      show what the token says: TSA, policy, time, serial, imprint\n"
         "  verify TOKEN (--data FILE | --digest HEX [--alg NAME]) [OPTIONS]\n"
         "      verify the token against the data it covers\n"
-        "      engine:  --policy N  the TSA certificate's chain through the \"CA\" and\n"
-        "                           \"ROOT\" stores; 1 (default) with a CRL for every\n"
-        "                           certificate, 2 without CRLs, 3 the token alone\n"
+        "      engine:  --policy N  1 (default): the TSA certificate's chain through the\n"
+        "                           \"CA\" and \"ROOT\" stores and a CRL for every\n"
+        "                           certificate; 2: the chain without CRLs; 3: the token\n"
+        "                           and its TSA certificate's usage alone, no chain\n"
         "               --full      as policy 1, SHA-1, MD5 and SHA-256 only\n"
         "               --crl-buffer  the issuer in \"ROOT\" and the TSA certificate's CRL\n"
+        "               A self-issued TSA certificate is trusted only when the very\n"
+        "               same certificate is in \"ROOT\" (else 2507, whatever the engine\n"
+        "               but policy 3, which checks no chain and says so).\n"
         "      options: --timeout MS (each download; 0 = 15000)\n"
         "               --proxy HOST:PORT | --system-proxy\n"
         "               --user NAME --password TEXT [--domain NAME]\n"
         "               --lang CODE (texts of a language module, e.g. DEU)\n"
         "               --json\n"
         "      NAME: sha1, md5, sha256, sha384, sha512 (default: the token's own)\n"
-        "  certs TOKEN --out DIR [--timeout MS] [--json]\n"
+        "  certs TOKEN --out DIR [--force] [--timeout MS] [--json]\n"
         "      gather the TSA certificate, the CA certificates up to a root of the\n"
-        "      \"ROOT\" store and a current CRL for each, and write them to DIR\n"
+        "      \"ROOT\" store and a current CRL for each, and write them to DIR; a\n"
+        "      file already there (a link too) is left alone and nothing is written,\n"
+        "      unless --force replaces it (the link itself, never its target)\n"
         "  tsa-cert CERT [--at TIME --chain-of TOKEN] [--lang CODE] [--json]\n"
         "      judge a TSA certificate on validity, revocation and chain, now (with\n"
         "      the system stores and downloaded CRLs) or at TIME (YYYYMMDDhhmmssZ)\n"
-        "      with the chain and CRLs gathered for TOKEN\n"
+        "      with the chain and CRLs gathered for TOKEN; a self-issued one passes\n"
+        "      the chain only when the same certificate is in \"ROOT\"\n"
         "  services [--json]\n"
         "      the five time-stamp services: number, name, policy, URL, and whether\n"
         "      their root certificates are installed\n"
@@ -55,7 +62,8 @@ int PrintUsage(FILE* out) {
         "      dialog can be shown); exit 0 done or all there, 1 missing, nothing to\n"
         "      delete or declined, 3 an error\n"
         "  show TOKEN (--data FILE | --digest HEX [--alg NAME]) [--tabbed] [--zone ZONE]\n"
-        "      verify the token (full verification) and show the outcome in the\n"
+        "      verify the token (full verification; the same trust in a self-issued\n"
+        "      TSA certificate as verify) and show the outcome in the\n"
         "      signature properties dialog; --tabbed adds the verdicts on the TSA\n"
         "      certificate, comparison and export; ZONE: local (default), utc,\n"
         "      +HH:MM, -HH:MM or a zone such as JST; connection options as verify's\n"
@@ -71,7 +79,10 @@ int PrintUsage(FILE* out) {
         "  help       print this text\n"
         "\n"
         "exit status: 0 the token is valid and the data unchanged (2501); 1 another\n"
-        "verification status; 2 wrong arguments; 3 an error code instead of a status.\n"
+        "verification status; 2 wrong arguments or unusable files; 3 an error code\n"
+        "instead of a status.\n"
+        "Files read (tokens, certificates) may hold at most 16 MiB; the data of\n"
+        "--data is hashed as it is read, of any size.\n"
         "Certificate stores: $ZORBELU_STORE_DIR (default\n"
         "~/.local/share/zorbelutilnd/stores), folders ROOT/ and CA/.\n",
         out);
@@ -110,6 +121,9 @@ int main(int argc, char** argv) {
         return Run(argc, argv);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "zorbelu: %s (see zorbelu help)\n", e.what());
+        return kExitUsage;
+    } catch (const FileError& e) {
+        std::fprintf(stderr, "zorbelu: %s\n", e.what());
         return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zorbelu: %s\n", e.what());

@@ -276,7 +276,19 @@ ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenEx2(const ZORBELUBlob* token, co
 
 /* As ZORBELUVerifyTimeStampTokenEx2 with the long digest record (SHA-384
  * and SHA-512 too), doing as much as `policy` (1 to 3) says; 1001 for
- * another policy. */
+ * another policy.
+ *
+ * WARNING, self-issued TSA certificates: when the token's TSA certificate
+ * is self-issued (its subject and issuer names read the same), every policy
+ * of the by-policy calls (this one, ZORBELUVerifyTimeStampTokenEx3 and
+ * ZORBELUPRVVerifyTimeStampTokenByPolicy) answers from the token's
+ * integrity and the certificate's usage alone: no store is looked at, so
+ * 2501 does NOT mean that the certificate is trusted. A host that needs
+ * trust must check that certificate against its trusted roots itself, e.g.
+ * take it with ZORBELGetTSACert and accept it only when the very same
+ * certificate (byte for byte) is one of its roots. The full verification
+ * (ZORBELUVerifyTimeStampTokenEx2) and the CRL buffer engine answer 2507
+ * unless the same certificate is in the system store "ROOT". */
 ZORBELU_API uint32_t ZORBELUVerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDigestInfoEx* digest,
                                                          uint32_t timeLimit, const ZORBELUProxyInfo* proxy,
                                                          ZORBELUCRLCacheStore* crlCache, uint32_t policy);

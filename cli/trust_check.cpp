@@ -1,0 +1,95 @@
+#include "trust_check.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "certs/openssl_ptr.h"
+#include "platform/cert_names.h"
+#include "platform/stores/system_store.h"
+#include "zorbel.h"
+#include "zorbelutil.h"
+
+namespace zorbelu::cli {
+namespace {
+
+// The first try at the TSA certificate; the core says how much room a
+// larger one needs.
+constexpr size_t kTsaCertificateGuess = 20000;
+
+X509Ptr Decode(const std::string& der) {
+    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(der.data());
+    X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    if (cert && cursor != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) cert.reset();
+    return cert;
+}
+
+// Self-issued by either rule that decides it: the library's (the names read
+// the same as simple text, which skips the chain walk) and the core's
+// (OpenSSL's canonical comparison). Whatever either treats as self-issued
+// must earn trust as a root of its own.
+bool IsSelfIssued(X509* cert) {
+    const X509_NAME* subject = X509_get_subject_name(cert);
+    const X509_NAME* issuer = X509_get_issuer_name(cert);
+    if (X509_NAME_cmp(subject, issuer) == 0) return true;
+    const auto subjectText = platform::CertNameToStrSimple(subject);
+    const auto issuerText = platform::CertNameToStrSimple(issuer);
+    return subjectText && issuerText && *subjectText == *issuerText;
+}
+
+bool RootHolds(const std::string& der) {
+    const auto root = stores::SystemStore::Open("ROOT");
+    return root && root->Contains(reinterpret_cast<const uint8_t*>(der.data()), der.size());
+}
+
+}  // namespace
+
+std::optional<std::string> TsaCertificateOf(const ZORBELUBlob& token) {
+    std::string der(kTsaCertificateGuess, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ZORBELUCertBlob out{reinterpret_cast<uint8_t*>(der.data()), static_cast<uint32_t>(der.size()), 0};
+        const uint32_t result = ZORBELGetTSACert(&token, &out);
+        if (result == ZORBEL_OK && out.length <= der.size()) {
+            der.resize(out.length);
+            return der;
+        }
+        // The certificate lies inside the token, so it is never larger.
+        if (result != ZORBEL_ERR_BUFFER_TOO_SMALL || out.length <= der.size() || out.length > token.length) break;
+        der.assign(out.length, '\0');
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CertificateDer(const std::string& bytes) {
+    if (Decode(bytes)) return bytes;
+    const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    const X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!cert) return std::nullopt;
+    unsigned char* der = nullptr;
+    const int size = i2d_X509(cert.get(), &der);
+    if (size <= 0) return std::nullopt;
+    std::string out(reinterpret_cast<const char*>(der), static_cast<size_t>(size));
+    OPENSSL_free(der);
+    return out;
+}
+
+std::string SelfIssuedDistrust(const std::string& der) {
+    const X509Ptr cert = Decode(der);
+    if (!cert) return "the TSA certificate cannot be read";
+    if (!IsSelfIssued(cert.get()) || RootHolds(der)) return "";
+    return "the TSA certificate is self-issued and not in the trusted roots";
+}
+
+CheckedStatus ConfirmChain(uint32_t status, const ZORBELUBlob& token) {
+    if (status != ZORBELU_VS_OK) return {status, ""};
+    const std::optional<std::string> der = TsaCertificateOf(token);
+    const std::string why = der ? SelfIssuedDistrust(*der) : "the TSA certificate cannot be taken from the token";
+    return why.empty() ? CheckedStatus{status, ""} : CheckedStatus{ZORBELU_VS_CERT_UNTRUSTED, why};
+}
+
+std::string ConfirmChainVerdict(const std::string& der, ZORBELUTSACertResult* verdicts) {
+    std::string why = SelfIssuedDistrust(der);
+    if (!why.empty()) verdicts->chain = ZORBELU_VS_CERT_UNTRUSTED;
+    return why;
+}
+
+}  // namespace zorbelu::cli
