@@ -74,10 +74,7 @@ protected:
     uint32_t Walk(const std::string& der, certs::CertList& list, CoreStore& core, WalkEnd* end) {
         X509* certificate = Decode(der);
         list.Append(certificate);
-        const uint8_t* issuer = nullptr;
-        size_t issuerLength = 0;
-        EXPECT_TRUE(certs::GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength));
-        return certs::BuildChainFromSystemStores(core.store, list, issuer, issuerLength, end);
+        return certs::BuildChainFromSystemStores(core.store, list, certificate, end);
     }
     static std::vector<std::string> ListDers(const certs::CertList& list) {
         std::vector<std::string> ders;
@@ -195,9 +192,9 @@ TEST_F(gathering_Gathering, ChainEngineStepBringsMissingIssuers) {
     for (const auto& c : cases) {
         SCOPED_TRACE(fixtures::FixturePki::Name(c.tsa));
         const X509Ptr certificate(Decode(Der(c.tsa)));
-        EXPECT_EQ(certs::FetchIssuersWithWindowsChain(certificate.get()), c.result);
+        EXPECT_EQ(certs::FetchIssuersWithWindowsChain(certificate.get(), platform::Deadline::After(5000)), c.result);
     }
-    EXPECT_EQ(certs::FetchIssuersWithWindowsChain(nullptr), certs::kChainEngineFailed);
+    EXPECT_EQ(certs::FetchIssuersWithWindowsChain(nullptr, platform::Deadline::After(5000)), certs::kChainEngineFailed);
     // What the engine brought is found by the next walk.
     certs::CertList list;
     CoreStore core;
