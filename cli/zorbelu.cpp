@@ -31,7 +31,7 @@ int PrintUsage(FILE* out) {
         "                           certificate, 2 without CRLs, 3 the token alone\n"
         "               --full      as policy 1, SHA-1, MD5 and SHA-256 only\n"
         "               --crl-buffer  the issuer in \"ROOT\" and the TSA certificate's CRL\n"
-        "      options: --timeout MS (each download; 0 = 15000)\n"
+        "      options: --timeout MS (for all downloads together; 0 = 15000)\n"
         "               --proxy HOST:PORT | --system-proxy\n"
         "               --user NAME --password TEXT [--domain NAME]\n"
         "               --lang CODE (texts of a language module, e.g. DEU)\n"

@@ -96,7 +96,8 @@ TEST_F(TsaCertificateVerdicts, AllDownloadsEndWithinTheTimeLimit) {
     ZORBELUTSACertResult result{};
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ZORBELUVerifyTSACertificate(&cert, nullptr, 1000, nullptr, &result), ZORBELU_OK);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 1000 + 1000);
     EXPECT_TRUE(result == (Verdicts{1, 2514, 2516})) << result;
 }
 
