@@ -171,6 +171,15 @@ TEST_F(gathering_ChainEngine, AChainLongerThanTheBoundEndsAsPartial) {
     EXPECT_EQ(chain->rgpChain[0].rgpElement.size(), kMaxChainLength);
 }
 
+TEST_F(gathering_ChainEngine, ACertificateNamingManyIssuerUrlsIsTriedAtFewOfThem) {
+    const UniqueCertChain chain = Chain(Der(Tsa::ManyIssuerUrls), 0);  // every URL answers 404 at once
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN);
+    size_t tried = 0;
+    for (const std::string& path : fixtures::FixturePki::ManyIssuerUrlPaths())
+        tried += served_.server().requestCount(path);
+    EXPECT_EQ(tried, kMaxIssuerUrls);
+}
+
 TEST_F(gathering_ChainEngine, RefusesWhatItCannotServe) {
     const std::string& der = Der(Tsa::Good);
     const UniqueCertContext context(
