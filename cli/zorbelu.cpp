@@ -35,7 +35,7 @@ int PrintUsage(FILE* out) {
         "               A self-issued TSA certificate is trusted only when the very\n"
         "               same certificate is in \"ROOT\" (else 2507, whatever the engine\n"
         "               but policy 3, which checks no chain and says so).\n"
-        "      options: --timeout MS (each download; 0 = 15000)\n"
+        "      options: --timeout MS (for all downloads together; 0 = 15000)\n"
         "               --proxy HOST:PORT | --system-proxy\n"
         "               --user NAME --password TEXT [--domain NAME]\n"
         "               --lang CODE (texts of a language module, e.g. DEU)\n"

@@ -15,6 +15,7 @@
 #include "certs/zorbelutil_lib.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
+#include "platform/deadline.h"
 #include "platform/windows.h"
 #include "verify/request_validation.h"
 #include "verify/verification_steps.h"
@@ -35,8 +36,8 @@ struct CacheStoreFree {
 };
 using CacheStorePtr = std::unique_ptr<ZORBELUCRLCacheStore, CacheStoreFree>;
 
-const IndexedCertificate* FindIn(const StoreIndex& store, const std::optional<std::string>& subject) {
-    return subject ? store.FirstWithSubject(*subject) : nullptr;
+const IndexedCertificate* FindIn(const StoreIndex& store, const std::optional<std::string>& subject, X509* child) {
+    return subject ? store.IssuerWithSubject(*subject, child) : nullptr;
 }
 
 bool AddToCoreStore(ZORBELCertStore* coreStore, const IndexedCertificate& found, WalkEnd& why) {
@@ -76,8 +77,10 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
                          ZORBELUBlob* tsaCertOut, ZORBELUCertBlob** caOut, ZORBELUCertBlob** crlOut) {
     if (verify::ValidateToken(token) != ZORBELU_OK || tsaCertOut == nullptr || caOut == nullptr)
         return ZORBELU_ERR_PARAM;
-    // 0 (and, having no meaning, a negative value) is the default.
-    const uint32_t timeout = timeoutMs <= 0 ? verify::kDefaultTimeLimitMs : static_cast<uint32_t>(timeoutMs);
+    // 0 (and, having no meaning, a negative value) is the default. The time
+    // limit bounds everything this call downloads.
+    const pf::Deadline deadline =
+        pf::Deadline::After(timeoutMs <= 0 ? verify::kDefaultTimeLimitMs : static_cast<uint32_t>(timeoutMs));
     ZORBELUProxyInfo settings;
     if (const uint32_t copied = verify::CopyConnectionSettings(proxy, pf::GetActiveWindow(), &settings);
         copied != ZORBELU_OK)
@@ -88,11 +91,11 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
     // Released on every way out, an exception's included.
     CertList list;
     CoreStorePtr store;
-    const uint8_t* issuer = nullptr;
-    size_t issuerLength = 0;
     try {
         if (const uint32_t obtained = ObtainTsaCertificate(token, tsaCertOut); obtained != ZORBELU_OK) return obtained;
         X509Ptr tsa(DecodeCertificate(tsaCertOut->data, static_cast<int32_t>(tsaCertOut->length), 1));
+        const uint8_t* issuer = nullptr;
+        size_t issuerLength = 0;
         if (!tsa || !GetIssuerAndSubjectDer(tsa.get(), &issuer, &issuerLength)) return ZORBELU_ERR_EXCEPTION;
         const bool selfIssued = IsSelfIssued(tsa.get());
         list.Append(tsa.get());
@@ -104,11 +107,12 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
         store.reset(ZORBELCreateCertStore());
         if (!store) return ZORBELU_ERR_MEMORY;
 
-        uint32_t walk = BuildChainFromSystemStores(store.get(), list, issuer, issuerLength);
+        uint32_t walk = BuildChainFromSystemStores(store.get(), list, list[0].cert);
         if (walk != ZORBELU_OK) {
-            if (FetchIssuersWithWindowsChain(list[0].cert) != ZORBELU_OK) return NotFoundAsGatheringResult(walk);
+            if (FetchIssuersWithWindowsChain(list[0].cert, deadline) != ZORBELU_OK)
+                return NotFoundAsGatheringResult(walk);
             // The second walk starts again at the TSA certificate's issuer.
-            walk = BuildChainFromSystemStores(store.get(), list, issuer, issuerLength);
+            walk = BuildChainFromSystemStores(store.get(), list, list[0].cert);
             if (walk != ZORBELU_OK) return NotFoundAsGatheringResult(walk);
         }
     } catch (...) {
@@ -118,7 +122,7 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
     if (FillCrlUrlsOfList(list) != ZORBELU_OK) return ZORBELU_ERR_CDP;
     CacheStorePtr cache(CreateCrlCacheStore());
     if (!cache) return ZORBELU_ERR_MEMORY;
-    const uint32_t fetched = FetchCRLsForList(store.get(), list, cache.get(), timeout, owner);
+    const uint32_t fetched = FetchCRLsForList(store.get(), list, cache.get(), deadline, owner);
     if (const uint32_t freed = FreeCrlCacheStore(cache.release()); freed != ZORBELU_OK) return freed;
     if (fetched != ZORBELU_OK) return fetched == ZORBELU_VS_REVOCATION_UNKNOWN ? ZORBELU_ERR_CRL : fetched;
 
@@ -128,8 +132,7 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
 
 }  // namespace
 
-uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, const uint8_t* name,
-                                    size_t nameLength, WalkEnd* end) {
+uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, X509* certificate, WalkEnd* end) {
     WalkEnd unused;
     WalkEnd& why = end != nullptr ? *end : unused;
     why = WalkEnd::NotFound;
@@ -140,13 +143,18 @@ uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, 
         why = WalkEnd::StoreUnavailable;
         return ZORBELU_VS_CERT_UNTRUSTED;
     }
+    const uint8_t* name = nullptr;
+    size_t nameLength = 0;
+    if (certificate == nullptr || !GetIssuerAndSubjectDer(certificate, &name, &nameLength))
+        return ZORBELU_VS_CERT_UNTRUSTED;
     std::optional<std::string> wanted = NameText(name, nameLength);
     std::set<std::string> namesSought{wanted.value_or(std::string())};
+    X509* child = certificate;
     for (size_t taken = 0;;) {
-        const IndexedCertificate* found = FindIn(*ca, wanted);
+        const IndexedCertificate* found = FindIn(*ca, wanted, child);
         // A self-issued certificate is not taken from "CA": the same name in "ROOT".
         if (found == nullptr || found->SelfIssued()) {
-            found = FindIn(*root, wanted);
+            found = FindIn(*root, wanted, child);
             if (found == nullptr) return ZORBELU_VS_CERT_UNTRUSTED;
             if (!AddToCoreStore(coreStore, *found, why)) return ZORBELU_VS_CERT_UNTRUSTED;
             why = WalkEnd::RootReached;
@@ -155,6 +163,7 @@ uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, 
         if (!AddToCoreStore(coreStore, *found, why)) return ZORBELU_VS_CERT_UNTRUSTED;
         X509_up_ref(found->cert.get());
         list.Append(found->cert.get());
+        child = found->cert.get();
         wanted = found->issuer;
         if (!namesSought.insert(wanted.value_or(std::string())).second) {
             why = WalkEnd::NameRepeated;

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <openssl/x509.h>
+
 #include "certs/cert_list.h"
 #include "zorbelutil.h"
 
@@ -25,13 +27,16 @@ enum class WalkEnd {
     Undecodable,       // a store certificate did not decode
 };
 
-// From the DER name `name`: the first certificate of "CA" with that subject
-// (a self-issued one is passed over: the name is then looked for in
+// From the issuer name of `certificate`: the certificate of "CA" with that
+// subject (a self-issued one is passed over: the name is then looked for in
 // "ROOT") goes into the core store and at the end of `list`, and its issuer
-// is looked for next; the first of "ROOT" with it goes into the core store
-// and ends the walk with 1. Otherwise 2507; `end` tells why.
-[[nodiscard]] uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, const uint8_t* name,
-                                                  size_t nameLength, WalkEnd* end = nullptr);
+// is looked for next; the certificate of "ROOT" with it goes into the core
+// store and ends the walk with 1. Otherwise 2507; `end` tells why. Where a
+// store holds several certificates of the wanted name, the first whose key
+// verifies the child's signature is taken (StoreIndex::IssuerWithSubject);
+// a single one is taken whatever its key, as the walk goes by names.
+[[nodiscard]] uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, X509* certificate,
+                                                  WalkEnd* end = nullptr);
 
 // Copies of the core store's CA certificates and CRLs, in list order, into
 // two arrays allocated with new[] (each record's bytes also new[]), each

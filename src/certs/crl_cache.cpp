@@ -95,7 +95,7 @@ uint32_t DownloadFailure(uint32_t result) {
 // core store. `walk` follows the cache in step with the list, so that a
 // series of verifications of one chain finds each CRL where it left it.
 uint32_t ServeElement(ZORBELCertStore* coreStore, const ZORBELUPRVCertInfo& item, ZORBELUCRLCacheStore* cache,
-                      ZORBELUCRLCacheEntry*& walk, uint32_t timeoutMs, ZORBELU_HWND owner) {
+                      ZORBELUCRLCacheEntry*& walk, const platform::Deadline& deadline, ZORBELU_HWND owner) {
     if (item.crlUrl == nullptr) return ZORBELU_VS_REVOCATION_UNKNOWN;
     ZORBELUCRLCacheEntry* entry = nullptr;
     X509CrlPtr crl;
@@ -119,9 +119,12 @@ uint32_t ServeElement(ZORBELCertStore* coreStore, const ZORBELUPRVCertInfo& item
             }
             continue;
         }
+        // The call's time limit is each download's own: what remains of it.
+        const uint32_t allowed = deadline.RemainingMs();
+        if (allowed == 0) return ZORBELU_ERR_COMM_TIMEOUT;
         std::vector<uint8_t> buffer(capacity, 0);
         uint32_t length = capacity;
-        const uint32_t result = ZORBELPRVGetHTTPFileEx(item.crlUrl, buffer.data(), &length, timeoutMs, owner);
+        const uint32_t result = ZORBELPRVGetHTTPFileEx(item.crlUrl, buffer.data(), &length, allowed, owner);
         if (result == ZORBELU_ERR_BUFFER_TOO_SMALL) {
             capacity += kDownloadStep;
             continue;
@@ -191,15 +194,20 @@ bool IsCRLPastNextUpdate(const X509_CRL* crl) {
 }
 
 uint32_t FetchCRLsForList(ZORBELCertStore* coreStore, const CertList& list, ZORBELUCRLCacheStore* cache,
-                          uint32_t timeoutMs, ZORBELU_HWND owner) {
+                          const platform::Deadline& deadline, ZORBELU_HWND owner) {
     if (list.empty()) return ZORBELU_OK;
     if (!IsCacheStore(cache)) return ZORBELU_ERR_CRL_CACHE;
     ZORBELUCRLCacheEntry* walk = cache->first;
     for (const ZORBELUPRVCertInfo& item : list) {
-        const uint32_t result = ServeElement(coreStore, item, cache, walk, timeoutMs, owner);
+        const uint32_t result = ServeElement(coreStore, item, cache, walk, deadline, owner);
         if (result != ZORBELU_OK) return result;
     }
     return ZORBELU_OK;
+}
+
+uint32_t FetchCRLsForList(ZORBELCertStore* coreStore, const CertList& list, ZORBELUCRLCacheStore* cache,
+                          uint32_t timeoutMs, ZORBELU_HWND owner) {
+    return FetchCRLsForList(coreStore, list, cache, platform::Deadline::After(timeoutMs), owner);
 }
 
 }  // namespace zorbelu::certs

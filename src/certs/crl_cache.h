@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "certs/cert_list.h"
+#include "platform/deadline.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::certs {
@@ -26,7 +27,13 @@ bool IsCRLPastNextUpdate(const X509_CRL* crl);
 
 // Gives the core store a current CRL for every element of `list` (whose
 // crlUrl must be filled), from the cache while fresh, else downloaded and
-// kept in the cache. 1; 2506; or a download result 1202 to 1205.
+// kept in the cache. 1; 2506; or a download result 1202 to 1205. Every
+// download ends by `deadline`, the calling verification's; none is started
+// once it has passed (1203, as a download that ran out of time).
+[[nodiscard]] uint32_t FetchCRLsForList(ZORBELCertStore* coreStore, const CertList& list,
+                                        ZORBELUCRLCacheStore* cache, const platform::Deadline& deadline,
+                                        ZORBELU_HWND owner);
+// The same with a deadline `timeoutMs` from now.
 [[nodiscard]] uint32_t FetchCRLsForList(ZORBELCertStore* coreStore, const CertList& list,
                                         ZORBELUCRLCacheStore* cache, uint32_t timeoutMs, ZORBELU_HWND owner);
 

@@ -1,5 +1,7 @@
 #include "certs/store_index.h"
 
+#include <openssl/err.h>
+
 #include "platform/cert_names.h"
 #include "platform/stores/bounded_cache.h"
 #include "platform/stores/decoded_objects.h"
@@ -44,13 +46,31 @@ StoreIndex::StoreIndex(std::shared_ptr<const stores::StoreContents> contents) : 
     for (const stores::StoreEntry& entry : contents_->entries) {
         certificates_.push_back(Index(entry));
         if (const auto& subject = certificates_.back().subject)
-            firstBySubject_.emplace(*subject, certificates_.size() - 1);  // the first stays
+            bySubject_[*subject].push_back(certificates_.size() - 1);
     }
 }
 
 const IndexedCertificate* StoreIndex::FirstWithSubject(const std::string& text) const {
-    const auto found = firstBySubject_.find(text);
-    return found == firstBySubject_.end() ? nullptr : &certificates_[found->second];
+    const auto found = bySubject_.find(text);
+    return found == bySubject_.end() ? nullptr : &certificates_[found->second.front()];
+}
+
+const IndexedCertificate* StoreIndex::IssuerWithSubject(const std::string& text, X509* child) const {
+    const auto found = bySubject_.find(text);
+    if (found == bySubject_.end()) return nullptr;
+    const std::vector<size_t>& positions = found->second;
+    if (positions.size() > 1 && child != nullptr) {
+        ERR_set_mark();  // a key that does not fit leaves errors; the caller's queue stays as it was
+        for (const size_t position : positions) {
+            EVP_PKEY* key = X509_get0_pubkey(certificates_[position].cert.get());
+            if (key != nullptr && X509_verify(child, key) == 1) {
+                ERR_pop_to_mark();
+                return &certificates_[position];
+            }
+        }
+        ERR_pop_to_mark();
+    }
+    return &certificates_[positions.front()];
 }
 
 }  // namespace zorbelu::certs

@@ -42,10 +42,20 @@ public:
     // NULL when none does.
     const IndexedCertificate* FirstWithSubject(const std::string& text) const;
 
+    // The issuer of `child` among the certificates whose subject reads as
+    // `text`: the only one, whatever its key; among several, the first in
+    // store order whose key verifies the child's signature, or the first
+    // when none does. So a look-alike (the name, another key) that comes
+    // first cannot stand in for the certificate that signed the child, and
+    // a store without duplicates costs no signature check. NULL when no
+    // certificate has the subject.
+    const IndexedCertificate* IssuerWithSubject(const std::string& text, X509* child) const;
+
 private:
     std::shared_ptr<const stores::StoreContents> contents_;
     std::vector<IndexedCertificate> certificates_;
-    std::unordered_map<std::string, size_t> firstBySubject_;
+    // Positions of the certificates of each subject, in store order.
+    std::unordered_map<std::string, std::vector<size_t>> bySubject_;
 };
 
 }  // namespace zorbelu::certs

@@ -18,6 +18,7 @@
 #include "certs/zorbelutil_lib.h"
 #include "frame/module_state.h"
 #include "platform/clock.h"
+#include "platform/deadline.h"
 #include "platform/windows.h"
 #include "util/generalized_time.h"
 #include "verify/verification_steps.h"
@@ -116,14 +117,14 @@ uint32_t CheckBlob(const ZORBELUCertBlob* cert) {
 
 // The chain and revocation verdicts of a certificate that is not self-issued,
 // judged now with the chain from the system stores and the CRLs fetched.
-uint32_t JudgeWithSystemStores(const Decoded& tsa, CertList& list, ZORBELUCRLCacheStore* cache, uint32_t timeout,
-                               ZORBELU_HWND owner, int64_t reference, ZORBELUTSACertResult* result,
-                               bool* unreachable) {
+uint32_t JudgeWithSystemStores(const Decoded& tsa, CertList& list, ZORBELUCRLCacheStore* cache,
+                               const platform::Deadline& deadline, ZORBELU_HWND owner, int64_t reference,
+                               ZORBELUTSACertResult* result, bool* unreachable) {
     verify::CoreStorePtr store(ZORBELCreateCertStore());
     if (!store) return ZORBELU_ERR_MEMORY;
-    uint32_t walked = BuildChainFromSystemStores(store.get(), list, tsa.issuer, tsa.issuerLength);
-    if (walked != ZORBELU_OK && FetchIssuersWithWindowsChain(tsa.cert.get()) == ZORBELU_OK)
-        walked = BuildChainFromSystemStores(store.get(), list, tsa.issuer, tsa.issuerLength);
+    uint32_t walked = BuildChainFromSystemStores(store.get(), list, tsa.cert.get());
+    if (walked != ZORBELU_OK && FetchIssuersWithWindowsChain(tsa.cert.get(), deadline) == ZORBELU_OK)
+        walked = BuildChainFromSystemStores(store.get(), list, tsa.cert.get());
     if (walked != ZORBELU_OK) result->chain = ZORBELU_VS_ROOT_UNAVAILABLE;
 
     if (FillCrlUrlsOfList(list) != ZORBELU_OK) {
@@ -131,7 +132,7 @@ uint32_t JudgeWithSystemStores(const Decoded& tsa, CertList& list, ZORBELUCRLCac
     } else {
         ZORBELUCRLCacheStore* used = cache;
         if (used == nullptr && (used = CreateCrlCacheStore()) == nullptr) return ZORBELU_ERR_MEMORY;
-        const uint32_t fetched = FetchCRLsForList(store.get(), list, used, timeout, owner);
+        const uint32_t fetched = FetchCRLsForList(store.get(), list, used, deadline, owner);
         if (used != cache) {
             if (const uint32_t freed = FreeCrlCacheStore(used); freed != ZORBELU_OK) return freed;
         }
@@ -150,7 +151,9 @@ uint32_t VerifyTsaCertificate(const ZORBELUCertBlob* cert, ZORBELUCRLCacheStore*
                               const ZORBELUProxyInfo* proxy, ZORBELUTSACertResult* result) {
     if (cert == nullptr || result == nullptr) return ZORBELU_ERR_PARAM;
     if (const uint32_t valid = CheckBlob(cert); valid != ZORBELU_OK) return valid;
-    const uint32_t limit = verify::EffectiveTimeLimit(static_cast<uint32_t>(timeout));
+    // The time limit bounds everything the call downloads, together.
+    const platform::Deadline deadline =
+        platform::Deadline::After(verify::EffectiveTimeLimit(static_cast<uint32_t>(timeout)));
     ZORBELUProxyInfo settings;
     if (const uint32_t copied = verify::CopyConnectionSettings(proxy, platform::GetActiveWindow(), &settings);
         copied != ZORBELU_OK)
@@ -174,7 +177,7 @@ uint32_t VerifyTsaCertificate(const ZORBELUCertBlob* cert, ZORBELUCRLCacheStore*
     }
     bool unreachable = false;
     const uint32_t judged =
-        JudgeWithSystemStores(tsa, list, cache, limit, settings.ownerWindow, reference, result, &unreachable);
+        JudgeWithSystemStores(tsa, list, cache, deadline, settings.ownerWindow, reference, result, &unreachable);
     if (judged != ZORBELU_OK) return judged;
     return unreachable ? ZORBELU_ERR_COMM_CONNECT : ZORBELU_OK;
 }

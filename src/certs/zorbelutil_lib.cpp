@@ -34,7 +34,7 @@ bool SubjectIs(const pf::CERT_CHAIN_ELEMENT& element, const uint8_t* wanted, siz
 
 }  // namespace
 
-uint32_t FetchIssuersWithWindowsChain(X509* certificate) {
+uint32_t FetchIssuersWithWindowsChain(X509* certificate, const pf::Deadline& deadline) {
     if (certificate == nullptr) return kChainEngineFailed;
     unsigned char* rawDer = nullptr;
     const int length = i2d_X509(certificate, &rawDer);
@@ -45,6 +45,7 @@ uint32_t FetchIssuersWithWindowsChain(X509* certificate) {
     if (!context) return kChainEngineFailed;
 
     pf::CERT_CHAIN_PARA parameters;  // size 16, no requested usage
+    parameters.pDeadline = &deadline;
     pf::PCCERT_CHAIN_CONTEXT rawChain = nullptr;
     if (!pf::CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &parameters,
                                      pf::CERT_CHAIN_REVOCATION_CHECK_END_CERT, nullptr, &rawChain))

@@ -83,14 +83,17 @@ bool SameKey(X509* a, X509* b) {
     return first != nullptr && second != nullptr && EVP_PKEY_eq(first, second) == 1;
 }
 
-// Downloads at most `limit` bytes of `url` within `timeoutMs`.
-std::optional<Bytes> Download(const char* url, uint32_t limit, uint32_t timeoutMs) {
+// Downloads at most `limit` bytes of `url` within `timeoutMs` and the
+// deadline; nothing is started once the deadline has passed.
+std::optional<Bytes> Download(const char* url, uint32_t limit, uint32_t timeoutMs, const Deadline& deadline) {
     static constexpr size_t kFirstRead = 16 * 1024;  // below every limit
     Bytes buffer(kFirstRead, 0);
     // A body that does not fit tells its size: one more call with that much.
     for (int attempt = 0; attempt < 2; ++attempt) {
+        const uint32_t allowed = deadline.Allow(timeoutMs);
+        if (allowed == 0) break;
         uint32_t length = static_cast<uint32_t>(buffer.size());
-        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, buffer.data(), &length, timeoutMs, nullptr);
+        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, buffer.data(), &length, allowed, nullptr);
         if (result == ZORBELCOMM_OK) {
             buffer.resize(length);
             return buffer;
@@ -100,6 +103,23 @@ std::optional<Bytes> Download(const char* url, uint32_t limit, uint32_t timeoutM
     }
     return std::nullopt;
 }
+
+// Every download of one chain: within the call's deadline, and from at most
+// kMaxUrlsPerChain URLs whatever the certificates name.
+class ChainFetches {
+public:
+    explicit ChainFetches(const Deadline& deadline) : deadline_(deadline) {}
+
+    std::optional<Bytes> Fetch(const char* url, uint32_t limit, uint32_t timeoutMs) {
+        if (urls_ >= kMaxUrlsPerChain || deadline_.Passed()) return std::nullopt;
+        ++urls_;
+        return Download(url, limit, timeoutMs, deadline_);
+    }
+
+private:
+    const Deadline deadline_;
+    size_t urls_ = 0;
+};
 
 // The caIssuers http:// URLs of a certificate, at most kMaxIssuerUrls.
 std::vector<std::string> IssuerUrls(X509* certificate) {
@@ -152,10 +172,9 @@ struct IssuerPool {
     UniqueCertStore store;
     std::vector<X509Ptr> decoded;  // parallel to store->entries
 
-    explicit IssuerPool(const char* name) : store(CertOpenSystemStoreA(nullptr, name)) { Sync(); }
-    void Sync() {
+    explicit IssuerPool(const char* name) : store(CertOpenSystemStoreA(nullptr, name)) {
         if (!store) return;
-        while (decoded.size() < store->entries.size()) decoded.push_back(DecodeDer(store->entries[decoded.size()].der));
+        for (const stores::StoreEntry& entry : store->entries) decoded.push_back(DecodeDer(entry.der));
     }
     bool Holds(X509* certificate) const {
         if (!store) return false;
@@ -182,13 +201,15 @@ struct Link {
 
 class ChainBuilder {
 public:
-    ChainBuilder(int64_t time, uint32_t flags) : time_(static_cast<time_t>(time)), flags_(flags) {}
+    ChainBuilder(int64_t time, uint32_t flags, const Deadline& deadline)
+        : time_(static_cast<time_t>(time)), flags_(flags), fetches_(deadline) {}
 
     std::unique_ptr<CERT_CHAIN_CONTEXT> Build(PCCERT_CONTEXT end) {
         X509Ptr certificate = DecodeDer(end->bytes);
         if (!certificate) return nullptr;
         links_.push_back({std::move(certificate), UniqueCertContext(CertDuplicateCertificateContext(end)), {}});
         Walk();
+        if (chainErrors_ == CERT_TRUST_NO_ERROR) KeepFetchedIssuers();
         CheckTimes();
         if ((flags_ & CERT_CHAIN_REVOCATION_CHECK_END_CERT) != 0) CheckEndRevocation();
         return Result();
@@ -257,13 +278,14 @@ private:
         return context;
     }
 
-    // The current certificate's caIssuers URLs; a certificate that verifies
-    // it is kept in "CA".
+    // The current certificate's caIssuers URLs: the first downloaded
+    // certificate that verifies it. Nothing is kept yet: the chain through it
+    // must reach a trusted root first.
     bool FindThroughAia() {
         if (cycleSeen_) return false;  // the issuer is there; the chain loops
         X509* child = links_.back().certificate.get();
         for (const std::string& url : IssuerUrls(child)) {
-            const std::optional<Bytes> bytes = Download(url.c_str(), kMaxIssuerBytes, kIssuerTimeoutMs);
+            const std::optional<Bytes> bytes = fetches_.Fetch(url.c_str(), kMaxIssuerBytes, kIssuerTimeoutMs);
             if (!bytes) continue;
             for (X509Ptr& candidate : IssuerCertificates(*bytes)) {
                 if (!NameMatches(candidate.get(), child) || !SignatureVerifies(candidate.get(), child) ||
@@ -271,22 +293,30 @@ private:
                     continue;
                 const Bytes der = EncodeDer(candidate.get());
                 if (der.empty()) continue;
-                PCCERT_CONTEXT context = nullptr;
-                if (!IsSelfSigned(candidate.get()) && ca_.store) {
-                    // Kept for later walks; "already there" is just as good.
-                    (void)CertAddEncodedCertificateToStore(ca_.store.get(), X509_ASN_ENCODING, der.data(),
-                                                           static_cast<uint32_t>(der.size()), CERT_STORE_ADD_NEW,
-                                                           &context);
-                    ca_.Sync();
-                }
-                if (context == nullptr)
-                    context = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                           static_cast<uint32_t>(der.size()));
-                Append(std::move(candidate), context);
+                if (!IsSelfSigned(candidate.get())) fetched_.push_back(links_.size());
+                Append(std::move(candidate),
+                       CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<uint32_t>(der.size())));
                 return true;
             }
         }
         return false;
+    }
+
+    // The chain reached a trusted root with every signature verified: the
+    // issuers it downloaded go into "CA", so that later walks of the system
+    // stores find them. A certificate already there stays as it is ("already
+    // there" is just as good), and a new file sorts after every other.
+    void KeepFetchedIssuers() {
+        if (!ca_.store) return;
+        for (const size_t index : fetched_) {
+            Link& link = links_[index];
+            if (!link.context) continue;
+            PCCERT_CONTEXT kept = nullptr;
+            // When the store shows these bytes already, `kept` is its copy.
+            (void)CertAddEncodedCertificateToStore(ca_.store.get(), X509_ASN_ENCODING, link.context->pbCertEncoded,
+                                                   link.context->cbCertEncoded, CERT_STORE_ADD_NEW, &kept);
+            if (kept != nullptr) link.context.reset(kept);
+        }
     }
 
     void Append(X509Ptr certificate, PCCERT_CONTEXT context) {
@@ -321,7 +351,7 @@ private:
         uint32_t pointNo = 0;
         if (certs::GetFirstCrlUrl(certificate, &rawUrl, &pointNo) != 1) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
         const std::unique_ptr<char, MallocFree> url(rawUrl);
-        const std::optional<Bytes> bytes = Download(url.get(), kMaxCrlBytes, kCrlTimeoutMs);
+        const std::optional<Bytes> bytes = fetches_.Fetch(url.get(), kMaxCrlBytes, kCrlTimeoutMs);
         if (!bytes) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
         const X509CrlPtr crl = DecodeCrl(*bytes);
         if (!crl) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
@@ -366,9 +396,11 @@ private:
 
     const time_t time_;
     const uint32_t flags_;
+    ChainFetches fetches_;
     IssuerPool ca_{"CA"};
     IssuerPool root_{"ROOT"};
     std::vector<Link> links_;
+    std::vector<size_t> fetched_;  // links downloaded through caIssuers, not self-signed
     uint32_t chainErrors_ = CERT_TRUST_NO_ERROR;
     bool nameMatched_ = false;
     bool cycleSeen_ = false;
@@ -386,7 +418,9 @@ bool CertGetCertificateChain(void* engine, PCCERT_CONTEXT certificate, const int
         return false;
     }
     const ErrorQueueMark mark;
-    ChainBuilder builder(time != nullptr ? *time : Now(), flags);
+    const Deadline deadline =
+        chainPara->pDeadline != nullptr ? *chainPara->pDeadline : Deadline::After(kDefaultChainDeadlineMs);
+    ChainBuilder builder(time != nullptr ? *time : Now(), flags, deadline);
     std::unique_ptr<CERT_CHAIN_CONTEXT> chain = builder.Build(certificate);
     if (!chain) {
         SetLastError(E_INVALIDARG);

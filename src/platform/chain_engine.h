@@ -6,19 +6,26 @@
 // (NamesEqual) and whose key verifies the child's signature
 // (X509_check_issued and X509_verify). An issuer missing from both stores is
 // downloaded from the child's authority-information-access caIssuers http://
-// URL (DER or PEM) through the communication library; once it verifies the
-// child it is kept in "CA" (not a self-issued one), so that a later walk of
-// the system stores finds it. The chain ends at a self-signed certificate,
-// which is trusted when "ROOT" holds it.
+// URL (DER or PEM) through the communication library; the first downloaded
+// certificate whose key verifies the child is taken. The chain ends at a
+// self-signed certificate, which is trusted when "ROOT" holds it.
+//
+// Downloaded issuers are kept in "CA" (not a self-signed one) only when the
+// whole chain reached a trusted root with every signature verified, and only
+// after the walk: a look-alike (an issuer's name with another key) that a
+// hostile certificate points at never lands in the store. Adding never
+// replaces a certificate already there.
 //
 // With CERT_CHAIN_REVOCATION_CHECK_END_CERT the end certificate is checked
 // against the CRL of its first http:// distribution point: downloaded,
 // signed by the issuer found for it, current at the chain's time.
 //
 // Bounds: at most kMaxChainLength certificates (end and root included),
-// kMaxIssuerUrls caIssuers URLs per certificate, kMaxIssuerBytes and
-// kIssuerTimeoutMs per issuer download, kMaxCrlBytes and kCrlTimeoutMs for
-// the CRL. A certificate met twice ends the chain as cyclic.
+// kMaxIssuerUrls caIssuers URLs per certificate and kMaxUrlsPerChain URLs of
+// any kind for the whole chain, kMaxIssuerBytes and kIssuerTimeoutMs per
+// issuer download, kMaxCrlBytes and kCrlTimeoutMs for the CRL, and the
+// call's deadline (CERT_CHAIN_PARA::pDeadline) over all of them. A
+// certificate met twice ends the chain as cyclic.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +33,7 @@
 #include <vector>
 
 #include "platform/cert_store.h"
+#include "platform/deadline.h"
 
 namespace zorbelu::platform {
 
@@ -58,6 +66,12 @@ inline constexpr uint32_t kMaxIssuerBytes = 64 * 1024;
 inline constexpr uint32_t kIssuerTimeoutMs = 10000;
 inline constexpr uint32_t kMaxCrlBytes = 16 * 1024 * 1024;
 inline constexpr uint32_t kCrlTimeoutMs = 15000;
+// URLs of any kind (caIssuers, CRL) one chain may download from, whatever
+// its certificates name: enough for a chain of kMaxChainLength whose every
+// issuer is fetched, plus its CRL and a failing URL or two.
+inline constexpr size_t kMaxUrlsPerChain = 12;
+// The whole chain's downloads when the caller gives no deadline.
+inline constexpr uint32_t kDefaultChainDeadlineMs = 15000;
 
 struct CERT_TRUST_STATUS {
     uint32_t dwErrorStatus = CERT_TRUST_NO_ERROR;
@@ -90,6 +104,10 @@ struct CERT_USAGE_MATCH {
 struct CERT_CHAIN_PARA {
     uint32_t cbSize = 16;
     CERT_USAGE_MATCH RequestedUsage;
+    // Ours, no Windows field: the deadline of the calling verification,
+    // which bounds every download of the chain. NULL: kDefaultChainDeadlineMs
+    // from the call.
+    const Deadline* pDeadline = nullptr;
 };
 
 // Builds the chain of `certificate` at `time` (Unix seconds; NULL: now).

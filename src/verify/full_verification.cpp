@@ -12,6 +12,7 @@
 #include "certs/crl_distribution_points.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/module_state.h"
+#include "platform/deadline.h"
 #include "platform/windows.h"
 #include "verify/full_verification.h"
 #include "verify/request_validation.h"
@@ -24,8 +25,6 @@ namespace {
 // owns it from then on).
 struct TsaInList {
     X509* cert = nullptr;
-    const uint8_t* issuer = nullptr;
-    size_t issuerLength = 0;
     bool selfIssued = false;
 };
 
@@ -34,8 +33,6 @@ uint32_t TakeTsaCertificate(const ZORBELPRVToken* token, certs::CertList& list, 
     if (const uint32_t extracted = ExtractTsaCertificate(token, &bytes); extracted != ZORBELU_OK) return extracted;
     TsaCertificate decoded;
     if (const uint32_t result = TsaCertificateOf(token, &decoded); result != ZORBELU_OK) return result;
-    tsa->issuer = decoded.issuer;
-    tsa->issuerLength = decoded.issuerLength;
     tsa->selfIssued = decoded.selfIssued;
     tsa->cert = decoded.cert.release();
     list.Append(tsa->cert);
@@ -45,22 +42,23 @@ uint32_t TakeTsaCertificate(const ZORBELPRVToken* token, certs::CertList& list, 
 // Walks the chain into the core store; when the system stores do not reach
 // a root, the chain engine may fetch the missing issuers, and the walk is
 // made once more.
-uint32_t WalkChain(ZORBELCertStore* store, certs::CertList& list, const TsaInList& tsa) {
-    const uint32_t walked = certs::BuildChainFromSystemStores(store, list, tsa.issuer, tsa.issuerLength);
+uint32_t WalkChain(ZORBELCertStore* store, certs::CertList& list, const TsaInList& tsa,
+                   const platform::Deadline& deadline) {
+    const uint32_t walked = certs::BuildChainFromSystemStores(store, list, tsa.cert);
     if (walked == ZORBELU_OK) return walked;
-    if (certs::FetchIssuersWithWindowsChain(tsa.cert) != ZORBELU_OK) return walked;
-    return certs::BuildChainFromSystemStores(store, list, tsa.issuer, tsa.issuerLength);
+    if (certs::FetchIssuersWithWindowsChain(tsa.cert, deadline) != ZORBELU_OK) return walked;
+    return certs::BuildChainFromSystemStores(store, list, tsa.cert);
 }
 
 // A CRL for every certificate of the list, through the caller's cache store
 // or a temporary one.
 uint32_t FetchCrls(ZORBELCertStore* store, certs::CertList& list, ZORBELUCRLCacheStore* crlCache,
-                   uint32_t timeLimit, ZORBELU_HWND owner) {
+                   const platform::Deadline& deadline, ZORBELU_HWND owner) {
     if (certs::FillCrlUrlsOfList(list) != ZORBELU_OK) return ZORBELU_VS_REVOCATION_UNKNOWN;
-    if (crlCache != nullptr) return certs::FetchCRLsForList(store, list, crlCache, timeLimit, owner);
+    if (crlCache != nullptr) return certs::FetchCRLsForList(store, list, crlCache, deadline, owner);
     ZORBELUCRLCacheStore* temporary = certs::CreateCrlCacheStore();
     if (temporary == nullptr) return ZORBELU_VS_REVOCATION_UNKNOWN;
-    const uint32_t fetched = certs::FetchCRLsForList(store, list, temporary, timeLimit, owner);
+    const uint32_t fetched = certs::FetchCRLsForList(store, list, temporary, deadline, owner);
     if (certs::FreeCrlCacheStore(temporary) != ZORBELU_OK) return ZORBELU_VS_REVOCATION_UNKNOWN;
     return fetched;
 }
@@ -82,16 +80,17 @@ uint32_t FinalDigestComparison(const Digest* digest, const Digest* currentDigest
 // the certificate could not be judged.
 uint32_t VerifyCertificatesAndToken(const ZORBELUBlob* token, const ZORBELUDigestInfo* digest,
                                     const ZORBELUDigestInfo* currentDigest, ZORBELUCRLCacheStore* crlCache,
-                                    uint32_t limit, ZORBELU_HWND owner, ZORBELCertStore* store,
-                                    certs::CertList& list) {
+                                    const platform::Deadline& deadline, ZORBELU_HWND owner,
+                                    ZORBELCertStore* store, certs::CertList& list) {
     try {
         CoreTokenPtr read;
         if (const uint32_t result = ReadCoreToken(token, &read); result != ZORBELU_OK) return result;
         TsaInList tsa;
         if (const uint32_t taken = TakeTsaCertificate(read.get(), list, &tsa); taken != ZORBELU_OK) return taken;
         if (!tsa.selfIssued) {
-            if (const uint32_t walked = WalkChain(store, list, tsa); walked != ZORBELU_OK) return walked;
-            if (const uint32_t crls = FetchCrls(store, list, crlCache, limit, owner); crls != ZORBELU_OK) return crls;
+            if (const uint32_t walked = WalkChain(store, list, tsa, deadline); walked != ZORBELU_OK) return walked;
+            if (const uint32_t crls = FetchCrls(store, list, crlCache, deadline, owner); crls != ZORBELU_OK)
+                return crls;
         }
         const uint32_t verified = MapCoreResult(ZORBELPRVVerifyToken(read.get(), digest, store));
         if (verified != ZORBELU_OK) return verified;
@@ -110,13 +109,14 @@ uint32_t VerifyTimeStampTokenFull(const ZORBELUBlob* token, const ZORBELUDigestI
     if (!store) return ZORBELU_ERR_MEMORY;
     certs::CertList list;
     if (const uint32_t valid = ValidateRequest(token, digest, currentDigest); valid != ZORBELU_OK) return valid;
-    const uint32_t limit = EffectiveTimeLimit(timeLimit);
+    // The time limit bounds everything the call downloads, together.
+    const platform::Deadline deadline = platform::Deadline::After(EffectiveTimeLimit(timeLimit));
     ZORBELUProxyInfo settings;
     if (const uint32_t copied = CopyConnectionSettings(proxy, platform::GetActiveWindow(), &settings);
         copied != ZORBELU_OK)
         return copied;
     if (const uint32_t handed = HandSettingsToCommunication(settings); handed != ZORBELU_OK) return handed;
-    return VerifyCertificatesAndToken(token, digest, currentDigest, crlCache, limit, settings.ownerWindow,
+    return VerifyCertificatesAndToken(token, digest, currentDigest, crlCache, deadline, settings.ownerWindow,
                                       store.get(), list);
 }
 
@@ -126,7 +126,8 @@ uint32_t VerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDig
     if (policy == kPolicyNothing) return ZORBELU_VS_OK;
     if (policy < kPolicyChainAndCrls || policy > kPolicyNothing) return ZORBELU_ERR_PARAM;
     certs::CertList list;
-    const uint32_t limit = EffectiveTimeLimit(timeLimit);
+    // The time limit bounds everything the call downloads, together.
+    const platform::Deadline deadline = platform::Deadline::After(EffectiveTimeLimit(timeLimit));
     if (const uint32_t valid = ValidateRequest(token, digest, currentDigest); valid != ZORBELU_OK) return valid;
 
     ZORBELUProxyInfo settings;
@@ -147,10 +148,11 @@ uint32_t VerifyTimeStampTokenByPolicy(const ZORBELUBlob* token, const ZORBELUDig
         if (policy != kPolicyIntegrityOnly && !tsa.selfIssued) {
             store.reset(ZORBELCreateCertStore());
             if (!store) return ZORBELU_ERR_MEMORY;
-            if (const uint32_t walked = WalkChain(store.get(), list, tsa); walked != ZORBELU_OK) return walked;
+            if (const uint32_t walked = WalkChain(store.get(), list, tsa, deadline); walked != ZORBELU_OK)
+                return walked;
         }
         if (policy == kPolicyChainAndCrls && !tsa.selfIssued) {
-            if (const uint32_t crls = FetchCrls(store.get(), list, crlCache, limit, settings.ownerWindow);
+            if (const uint32_t crls = FetchCrls(store.get(), list, crlCache, deadline, settings.ownerWindow);
                 crls != ZORBELU_OK)
                 return crls;
         }

@@ -14,6 +14,7 @@
 #include "certs/names.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
+#include "platform/deadline.h"
 #include "verify/request_validation.h"
 #include "verify/token_verification_engine.h"
 #include "verify/verification_steps.h"
@@ -55,16 +56,18 @@ bool FindCrlUrl(X509* cert, char (&url)[kCrlUrlBufferSize]) {
 }
 
 // Downloads the CRL into the target, growing into scratch buffer 1 when the
-// caller's buffer is too small.
-uint32_t DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, const char* url, uint32_t timeLimit,
-                     ZORBELU_HWND owner) {
+// caller's buffer is too small. Every attempt ends by the call's deadline.
+uint32_t DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, const char* url,
+                     const platform::Deadline& deadline, ZORBELU_HWND owner) {
     for (int attempt = 1;; ++attempt) {
         ZORBELUCRLBuffer& t = *target.record;
         t.encoding = ZORBELU_ENCODING_DETECT;
         t.crlLength = 0;
         t.state = 0;
+        const uint32_t allowed = deadline.RemainingMs();
+        if (allowed == 0) return ZORBELU_ERR_COMM_TIMEOUT;
         uint32_t length = t.bufferSize;
-        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, t.buffer, &length, timeLimit, owner);
+        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, t.buffer, &length, allowed, owner);
         char user[520] = {};
         const uint32_t userResult = ZORBELGetUser(user);
         if (result == ZORBELU_OK) {
@@ -105,7 +108,7 @@ X509CrlPtr ParseTargetCrl(ZORBELUCRLBuffer& t) {
 // was issued by another CA than the TSA certificate's issuer, that CA must
 // be a root too.
 uint32_t ObtainCrl(ZORBELCertStore* store, const char* url, ZORBELUCRLBuffer* crlBuffer, const TsaCertificate& tsa,
-                   uint32_t timeLimit, ZORBELU_HWND owner) {
+                   const platform::Deadline& deadline, ZORBELU_HWND owner) {
     bool held = crlBuffer != nullptr && crlBuffer->state == 1;
     CrlTarget target{};
     if (crlBuffer != nullptr && crlBuffer->bufferSize != 0)
@@ -116,7 +119,7 @@ uint32_t ObtainCrl(ZORBELCertStore* store, const char* url, ZORBELUCRLBuffer* cr
     X509CrlPtr crl;
     while (!crl) {
         if (!held) {
-            const uint32_t downloaded = DownloadCrl(target, crlBuffer, url, timeLimit, owner);
+            const uint32_t downloaded = DownloadCrl(target, crlBuffer, url, deadline, owner);
             if (downloaded != ZORBELU_OK) return downloaded;
         }
         crl = ParseTargetCrl(*target.record);
@@ -149,7 +152,8 @@ uint32_t VerifyWithCrlBuffer(const ZORBELUBlob* token, const ZORBELUDigestInfo* 
     if (digest == nullptr) return ZORBELU_ERR_PARAM;
     if (const uint32_t valid = ValidateDigestPair(digest, currentDigest); valid != ZORBELU_OK) return valid;
     if (const uint32_t valid = ValidateCrlBuffer(crlBuffer); valid != ZORBELU_OK) return valid;
-    const uint32_t limit = EffectiveTimeLimit(timeLimit);
+    // The time limit bounds everything the call downloads, together.
+    const platform::Deadline deadline = platform::Deadline::After(EffectiveTimeLimit(timeLimit));
 
     ZORBELUProxyInfo settings;
     if (const uint32_t copied = CopyConnectionSettings(proxy, nullptr, &settings); copied != ZORBELU_OK) return copied;
@@ -169,7 +173,7 @@ uint32_t VerifyWithCrlBuffer(const ZORBELUBlob* token, const ZORBELUDigestInfo* 
             return root;
         char url[kCrlUrlBufferSize];
         if (!FindCrlUrl(tsa.cert.get(), url)) return ZORBELU_VS_CERT_INVALID;
-        const uint32_t crl = ObtainCrl(store.get(), url, crlBuffer, tsa, limit, settings.ownerWindow);
+        const uint32_t crl = ObtainCrl(store.get(), url, crlBuffer, tsa, deadline, settings.ownerWindow);
         if (crl != ZORBELU_OK) {
             if (crlBuffer != nullptr) crlBuffer->state = 0;
             return crl;

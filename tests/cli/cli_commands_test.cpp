@@ -165,6 +165,20 @@ TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     EXPECT_EQ(test::ReadFileBytes(target), "kept");
 }
 
+// Two processes that share a store: the forged intermediate (the genuine
+// one's name, another key) that the first one's token points at must not be
+// in "CA" for the second one.
+TEST_F(Cli, AForgedIntermediateIsNotLeftForTheNextProcess) {
+    std::filesystem::remove(served_.storeDir() / "CA" / "intermediate.cer");  // through caIssuers only
+    const std::string forged = TokenFile(TokenSpec(Tsa::LookAlike), "forged.tst");
+    const std::string good = TokenFile(TokenSpec(Tsa::Good), "good.tst");
+    const std::string data = " --data " + served_.pki().DataPath().string() + " --policy 2";
+    const CommandRun first = Zorbelu("verify " + forged + data);
+    EXPECT_EQ(first.status, 1) << first.output;
+    const CommandRun second = Zorbelu("verify " + good + data);
+    EXPECT_EQ(second.status, 0) << second.output;
+}
+
 TEST_F(Cli, InfoCertsAndTsaCert) {
     const std::string good = TokenFile(TokenSpec(Tsa::Good), "good.tst");
     CommandRun run = Zorbelu("info " + good + " --json");

@@ -53,6 +53,15 @@ protected:
 
 TEST_F(gathering_ChainEngine, AnIssuerOnlyReachableThroughCaIssuersIsFetchedAndKeptInCa) {
     served_.pki().InstallInStore(served_.storeDir(), Store::Root, Ca::Root);
+    // A forged intermediate verifies its TSA certificate, but its chain ends
+    // at a root of the right name and another key: it is not kept. (The
+    // genuine intermediate's CRL does not speak for the forged one's TSA.)
+    const UniqueCertChain forged = Chain(Der(Tsa::LookAlike));
+    EXPECT_EQ(forged->TrustStatus.dwErrorStatus, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
+    EXPECT_EQ(Elements(*forged), (std::vector<std::string>{Der(Tsa::LookAlike), Der(Ca::LookAlikeIntermediate),
+                                                           Der(Ca::LookAlikeRoot)}));
+    EXPECT_FALSE(fs::exists(served_.storeDir() / "CA"));
+
     const UniqueCertChain first = Chain(Der(Tsa::AiaOnly));
     EXPECT_EQ(first->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
     EXPECT_EQ(Elements(*first), (std::vector<std::string>{Der(Tsa::AiaOnly), Der(Ca::AiaIntermediate), Der(Ca::Root)}));
@@ -160,6 +169,15 @@ TEST_F(gathering_ChainEngine, AChainLongerThanTheBoundEndsAsPartial) {
     const UniqueCertChain chain = Chain(end, 0);
     EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_EXCEEDS_LENGTH_LIMIT);
     EXPECT_EQ(chain->rgpChain[0].rgpElement.size(), kMaxChainLength);
+}
+
+TEST_F(gathering_ChainEngine, ACertificateNamingManyIssuerUrlsIsTriedAtFewOfThem) {
+    const UniqueCertChain chain = Chain(Der(Tsa::ManyIssuerUrls), 0);  // every URL answers 404 at once
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN);
+    size_t tried = 0;
+    for (const std::string& path : fixtures::FixturePki::ManyIssuerUrlPaths())
+        tried += served_.server().requestCount(path);
+    EXPECT_EQ(tried, kMaxIssuerUrls);
 }
 
 TEST_F(gathering_ChainEngine, RefusesWhatItCannotServe) {

@@ -74,10 +74,7 @@ protected:
     uint32_t Walk(const std::string& der, certs::CertList& list, CoreStore& core, WalkEnd* end) {
         X509* certificate = Decode(der);
         list.Append(certificate);
-        const uint8_t* issuer = nullptr;
-        size_t issuerLength = 0;
-        EXPECT_TRUE(certs::GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength));
-        return certs::BuildChainFromSystemStores(core.store, list, issuer, issuerLength, end);
+        return certs::BuildChainFromSystemStores(core.store, list, certificate, end);
     }
     static std::vector<std::string> ListDers(const certs::CertList& list) {
         std::vector<std::string> ders;
@@ -147,6 +144,15 @@ TEST_F(gathering_Gathering, WalkThroughTheSystemStores) {
         {"a root kept in CA is passed over for ROOT",
          {{Store::Ca, Der(Ca::Root)}, {Store::Root, Der(Ca::Root)}},
          Der(Tsa::UnderRoot), ZORBELU_OK, WalkEnd::RootReached, {}, {Der(Ca::Root)}},
+        {"a look-alike before the genuine intermediate: the one whose key verifies is taken",
+         {{Store::Ca, Der(Ca::LookAlikeIntermediate)}, {Store::Ca, Der(Ca::Intermediate)},
+          {Store::Root, Der(Ca::LookAlikeRoot)}, {Store::Root, Der(Ca::Root)}},
+         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached,
+         {Der(Ca::Intermediate)}, {Der(Ca::Intermediate), Der(Ca::Root)}},
+        {"a look-alike alone is taken by its name",
+         {{Store::Ca, Der(Ca::LookAlikeIntermediate)}, {Store::Root, Der(Ca::Root)}},
+         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached,
+         {Der(Ca::LookAlikeIntermediate)}, {Der(Ca::LookAlikeIntermediate), Der(Ca::Root)}},
         {"no root", {{Store::Ca, Der(Ca::Intermediate)}}, Der(Tsa::Good), ZORBELU_VS_CERT_UNTRUSTED,
          WalkEnd::NotFound, {Der(Ca::Intermediate)}, {Der(Ca::Intermediate)}},
         {"CA certificates naming each other", {{Store::Ca, certA}, {Store::Ca, certB}}, underA,
@@ -195,9 +201,9 @@ TEST_F(gathering_Gathering, ChainEngineStepBringsMissingIssuers) {
     for (const auto& c : cases) {
         SCOPED_TRACE(fixtures::FixturePki::Name(c.tsa));
         const X509Ptr certificate(Decode(Der(c.tsa)));
-        EXPECT_EQ(certs::FetchIssuersWithWindowsChain(certificate.get()), c.result);
+        EXPECT_EQ(certs::FetchIssuersWithWindowsChain(certificate.get(), platform::Deadline::After(5000)), c.result);
     }
-    EXPECT_EQ(certs::FetchIssuersWithWindowsChain(nullptr), certs::kChainEngineFailed);
+    EXPECT_EQ(certs::FetchIssuersWithWindowsChain(nullptr, platform::Deadline::After(5000)), certs::kChainEngineFailed);
     // What the engine brought is found by the next walk.
     certs::CertList list;
     CoreStore core;

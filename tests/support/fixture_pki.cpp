@@ -25,6 +25,7 @@ constexpr time_t kHour = 3600;
 constexpr time_t kDay = 24 * kHour;
 constexpr size_t kLargeCrlBytes = 25000;
 constexpr size_t kLargeCertPadding = 21000;
+constexpr int kManyIssuerUrls = 50;
 
 // ---- what is made -------------------------------------------------------
 
@@ -45,6 +46,10 @@ const CaRow kCas[] = {
      "intermediate CA under root, to be found only through the caIssuers URL of tsa-aia-only"},
     {Ca::NoCdpIntermediate, "nocdp-intermediate", "Zorbelu Test No-CDP Intermediate CA", Ca::Root, false,
      "intermediate CA under root without CRL distribution points"},
+    {Ca::LookAlikeRoot, "lookalike-root", "Zorbelu Test Root CA", std::nullopt, false,
+     "forged root: the name of root, another key"},
+    {Ca::LookAlikeIntermediate, "lookalike-intermediate", "Zorbelu Test Intermediate CA", Ca::LookAlikeRoot, true,
+     "forged intermediate: the name of intermediate, another key, under lookalike-root"},
 };
 
 enum class Validity { Current, Expired, NotYetValid };
@@ -117,6 +122,12 @@ const TsaRow kTsas[] = {
     {Tsa::LargeCertificate, "tsa-large-cert", Ca::Intermediate, KeyType::EcP256, Validity::Current,
      Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, kLargeCertPadding,
      "TSA certificate of about 21,500 bytes"},
+    {Tsa::LookAlike, "tsa-lookalike", Ca::LookAlikeIntermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0,
+     "TSA under the forged intermediate, whose caIssuers URL serves it"},
+    {Tsa::ManyIssuerUrls, "tsa-many-issuer-urls", Ca::AiaIntermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingCritical, CdpForm::Http, Crl::AiaIntermediate, false, 0,
+     "TSA under aia-intermediate naming 50 caIssuers URLs that nothing serves"},
 };
 
 struct CrlRow {
@@ -325,6 +336,12 @@ struct FixturePki::Impl {
                 r.issuer = issuer.cert.get();
                 r.issuerKey = issuer.key.get();
                 r.caIssuersUrl = UrlOf(std::string("aia/") + Name(*row.issuer) + ".cer");
+            }
+            if (row.id == Tsa::ManyIssuerUrls) {
+                const std::vector<std::string> paths = ManyIssuerUrlPaths();
+                r.caIssuersUrl = baseUrl + paths.front();
+                for (auto path = paths.begin() + 1; path != paths.end(); ++path)
+                    r.moreCaIssuersUrls.push_back(baseUrl + *path);
             }
             std::tie(r.notBefore, r.notAfter) = CertValidity(row.validity, false);
             r.eku = row.eku;
@@ -550,6 +567,11 @@ std::filesystem::path FixturePki::CertPemPath(Tsa tsa) const {
 }
 uint64_t FixturePki::Serial(Tsa tsa) const { return impl_->tsas.at(tsa).serial; }
 std::string FixturePki::AiaUrl(Ca ca) const { return impl_->UrlOf(std::string("aia/") + Name(ca) + ".cer"); }
+std::vector<std::string> FixturePki::ManyIssuerUrlPaths() {
+    std::vector<std::string> paths;
+    for (int i = 1; i <= kManyIssuerUrls; ++i) paths.push_back("/slow-aia/" + std::to_string(i) + ".cer");
+    return paths;
+}
 
 std::string FixturePki::KeyPem(Tsa tsa) const { return x509::KeyPem(impl_->tsas.at(tsa).key.get()); }
 std::filesystem::path FixturePki::KeyPath(Tsa tsa) const {

@@ -52,6 +52,10 @@ enum class Ca {
     AiaIntermediate,    // "aia-intermediate": by Root, as Intermediate; meant to be reached only
                         // through the caIssuers URL aia/aia-intermediate.cer of Tsa::AiaOnly
     NoCdpIntermediate,  // "nocdp-intermediate": by Root, without CRL distribution points
+    // A forger's pair: the names of Root and Intermediate with other keys.
+    LookAlikeRoot,          // "lookalike-root": self-signed, Root's name
+    LookAlikeIntermediate,  // "lookalike-intermediate": by LookAlikeRoot, Intermediate's name;
+                            //   CRL DP crl/lookalike-root.crl (not served), AIA aia/lookalike-root.cer
 };
 
 // TSA certificates. EC P-256 unless stated; valid from now-30d to now+2y
@@ -82,6 +86,9 @@ enum class Tsa {
     ExpiredCrl,              // "tsa-expired-crl": CRL DP crl/intermediate-expired.crl
     NotYetValidCrl,          // "tsa-not-yet-valid-crl": CRL DP crl/intermediate-not-yet-valid.crl
     LargeCertificate,        // "tsa-large-cert": about 21,500 bytes (a padding extension)
+    LookAlike,               // "tsa-lookalike": by LookAlikeIntermediate; aia/lookalike-intermediate.cer
+    ManyIssuerUrls,          // "tsa-many-issuer-urls": by AiaIntermediate; crl/aia-intermediate.crl;
+                             //   caIssuers: only the URLs of ManyIssuerUrlPaths(), which nothing serves
 };
 
 // CRLs, file crl/<name>, served at /crl/<name>. Current ones run from
@@ -163,6 +170,9 @@ public:
     uint64_t Serial(Tsa tsa) const;
     // The caIssuers URL under which the CA certificate is served (DER).
     std::string AiaUrl(Ca ca) const;
+    // The URL paths of the 50 caIssuers URLs of Tsa::ManyIssuerUrls, in order
+    // ("/slow-aia/1.cer" ...): a test makes its server stall on them.
+    static std::vector<std::string> ManyIssuerUrlPaths();
 
     // The TSA private keys (PKCS#8 PEM, keys/<name>.key.pem), for local token creation.
     std::string KeyPem(Tsa tsa) const;

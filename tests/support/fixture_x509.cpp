@@ -96,15 +96,17 @@ void AddDistributionPoints(X509* cert, const std::vector<std::vector<std::string
           "crlDistributionPoints");
 }
 
-void AddCaIssuers(X509* cert, const std::string& url) {
+void AddCaIssuers(X509* cert, const std::vector<std::string>& urls) {
     AccessDescsPtr stack(Check(sk_ACCESS_DESCRIPTION_new_null(), "sk_ACCESS_DESCRIPTION_new_null"));
-    AccessDescPtr desc(Check(ACCESS_DESCRIPTION_new(), "ACCESS_DESCRIPTION_new"));
-    ASN1_OBJECT_free(desc->method);
-    desc->method = OBJ_nid2obj(NID_ad_ca_issuers);
-    GENERAL_NAME_free(desc->location);
-    desc->location = UriName(url);
-    if (sk_ACCESS_DESCRIPTION_push(stack.get(), desc.get()) <= 0) Fail("sk_ACCESS_DESCRIPTION_push");
-    desc.release();
+    for (const std::string& url : urls) {
+        AccessDescPtr desc(Check(ACCESS_DESCRIPTION_new(), "ACCESS_DESCRIPTION_new"));
+        ASN1_OBJECT_free(desc->method);
+        desc->method = OBJ_nid2obj(NID_ad_ca_issuers);
+        GENERAL_NAME_free(desc->location);
+        desc->location = UriName(url);
+        if (sk_ACCESS_DESCRIPTION_push(stack.get(), desc.get()) <= 0) Fail("sk_ACCESS_DESCRIPTION_push");
+        desc.release();
+    }
     Check(X509_add1_ext_i2d(cert, NID_info_access, stack.get(), 0, X509V3_ADD_DEFAULT),
           "authorityInfoAccess");
 }
@@ -179,7 +181,11 @@ X509Ptr MakeCertificate(const CertRequest& r) {
     else if (r.eku == Eku::TimeStampingNotCritical)
         AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "timeStamping");
     if (!r.crlDistributionPoints.empty()) AddDistributionPoints(cert.get(), r.crlDistributionPoints);
-    if (!r.caIssuersUrl.empty()) AddCaIssuers(cert.get(), r.caIssuersUrl);
+    if (!r.caIssuersUrl.empty()) {
+        std::vector<std::string> urls{r.caIssuersUrl};
+        urls.insert(urls.end(), r.moreCaIssuersUrls.begin(), r.moreCaIssuersUrls.end());
+        AddCaIssuers(cert.get(), urls);
+    }
     if (r.paddingBytes != 0) AddPadding(cert.get(), r.paddingBytes);
 
     Check(X509_sign(cert.get(), r.issuerKey ? r.issuerKey : r.key, SigningDigest()), "X509_sign");

@@ -35,6 +35,7 @@ struct CertRequest {
     // One entry per distribution point, each the URIs of its full name in order.
     std::vector<std::vector<std::string>> crlDistributionPoints;
     std::string caIssuersUrl;       // authorityInfoAccess caIssuers, when not empty
+    std::vector<std::string> moreCaIssuersUrls;  // further caIssuers URLs, after caIssuersUrl
     size_t paddingBytes = 0;        // a non-critical private extension of this size
 };
 

@@ -3,6 +3,7 @@
 // verification and revocation start from.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,6 +59,11 @@ public:
     fixtures::FixturePki& pki() { return *pki_; }
     TestHttpServer& server() { return server_; }
     std::filesystem::path storeDir() const { return dir_.path() / "stores"; }
+
+    // Every caIssuers URL of Tsa::ManyIssuerUrls answers (404) only after `delay`.
+    void StallManyIssuerUrls(std::chrono::milliseconds delay) {
+        for (const std::string& path : fixtures::FixturePki::ManyIssuerUrlPaths()) server_.setDelay(path, delay);
+    }
 
     // The URL path of a CRL, as the server counts requests for it.
     std::string crlPath(fixtures::Crl crl) const { return "/crl/" + std::string(fixtures::FixturePki::Name(crl)); }

@@ -2,6 +2,7 @@
 // against the fixture PKI and the real test server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -97,6 +98,94 @@ TEST_F(FullVerification, AnIntermediateReachableOnlyThroughAiaVerifiesAfterTheSe
     EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
     EXPECT_EQ(Full(token), ZORBELU_VS_OK);  // now in "CA": no second download
     EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+}
+
+// A forged intermediate (the genuine one's name, another key) must never
+// stand in for the genuine one: neither fetched by the forger's token into
+// "CA", nor when planted there before it.
+TEST_F(FullVerification, AForgedIntermediateNeverStandsInForTheGenuineOne) {
+    const std::filesystem::path ca = served_.storeDir() / "CA";
+    const std::string forged = served_.pki().MakeToken(TokenSpec(Tsa::LookAlike));
+    const std::string genuine = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    const auto files = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(ca)) names.push_back(entry.path().filename());
+        return names;
+    };
+    const struct {
+        const char* what;
+        std::function<void()> prepare;
+        bool forgedFirst;  // the forger's token verified first: it must fail and write nothing
+    } cases[] = {
+        {"the genuine intermediate reached through caIssuers only",
+         [&] { std::filesystem::remove(ca / "intermediate.cer"); }, true},
+        // Planted by hand, the forged certificate is a trust anchor the user
+        // chose ("CA" certificates are anchors of the core): only the genuine
+        // token is asked about.
+        {"the forged intermediate planted first",
+         [&] { fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "a-forged.cer",
+                                                           served_.pki().CertDer(Ca::LookAlikeIntermediate)); },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(ca);
+        served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
+        c.prepare();
+        if (c.forgedFirst) {
+            const std::vector<std::string> before = files();
+            EXPECT_NE(Full(forged), ZORBELU_VS_OK);
+            for (const uint32_t policy : {1u, 2u}) EXPECT_NE(ByPolicy(forged, policy), ZORBELU_VS_OK);
+            EXPECT_EQ(files(), before);
+        }
+        EXPECT_EQ(Full(genuine), ZORBELU_VS_OK);
+        for (const uint32_t policy : {1u, 2u}) EXPECT_EQ(ByPolicy(genuine, policy), ZORBELU_VS_OK);
+    }
+}
+
+// The caller's time limit bounds everything one call downloads together,
+// however many slow URLs the token's certificates name.
+TEST_F(FullVerification, EveryDownloadOfACallEndsWithinItsTimeLimit) {
+    constexpr uint32_t kLimitMs = 1000;
+    const auto slow = [&](const std::vector<std::string>& paths) {
+        for (const std::string& path : paths) served_.server().setDelay(path, std::chrono::milliseconds(700));
+    };
+    const auto stallManyUrls = [&] { served_.StallManyIssuerUrls(std::chrono::seconds(30)); };
+    const std::string intermediateCrl = served_.crlPath(Crl::Intermediate), rootCrl = served_.crlPath(Crl::Root);
+    const struct {
+        const char* what;
+        Tsa tsa;
+        std::function<void()> prepare;
+        bool byPolicy;  // else the full verification
+        uint32_t expected;
+    } cases[] = {
+        {"50 stalling caIssuers URLs", Tsa::ManyIssuerUrls, stallManyUrls, false, ZORBELU_VS_CERT_UNTRUSTED},
+        {"50 stalling caIssuers URLs", Tsa::ManyIssuerUrls, stallManyUrls, true, ZORBELU_VS_CERT_UNTRUSTED},
+        {"two CRLs, each slow but within the limit", Tsa::Good, [&] { slow({intermediateCrl, rootCrl}); }, true,
+         ZORBELU_ERR_COMM_TIMEOUT},
+        // The intermediate is kept (its chain is sound); the end certificate's
+        // revocation is what the chain engine could not learn in time.
+        {"the intermediate through caIssuers, then its CRL in the chain engine, each slow", Tsa::Good,
+         [&] {
+             std::filesystem::remove_all(served_.storeDir() / "CA");
+             slow({"/aia/intermediate.cer", intermediateCrl});
+         },
+         false, ZORBELU_VS_CERT_UNTRUSTED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.prepare();
+        const std::string token = served_.pki().MakeToken(TokenSpec(c.tsa));
+        const ZORBELUBlob blob = test::Blob(token);
+        const ZORBELUDigestInfo digest = test::DigestRecord(served_.pki());
+        const ZORBELUDigestInfoEx digestEx = test::DigestRecordEx(served_.pki());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.byPolicy ? ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digestEx, kLimitMs, nullptr, nullptr, 1)
+                             : ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, kLimitMs, nullptr, nullptr),
+                  c.expected);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), kLimitMs + 1000);
+    }
 }
 
 TEST_F(FullVerification, WithoutARootTheChainIsUntrusted) {

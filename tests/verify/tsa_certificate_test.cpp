@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <string>
 
 #include "verify/verify_test_support.h"
@@ -84,6 +85,20 @@ TEST_F(TsaCertificateVerdicts, UntrustedSelfIssuedAndUnobtainableCrls) {
     EXPECT_EQ(Judge(Tsa::Good, &result), ZORBELU_ERR_COMM_CONNECT);  // the record is filled all the same
     EXPECT_EQ(result.revocation, ZORBELU_VS_CRL_UNAVAILABLE);
     EXPECT_EQ(result.validity, ZORBELU_OK);
+}
+
+// The time limit bounds the chain engine's caIssuers downloads and the CRLs
+// together, however many slow URLs the certificate names.
+TEST_F(TsaCertificateVerdicts, AllDownloadsEndWithinTheTimeLimit) {
+    served_.StallManyIssuerUrls(std::chrono::seconds(30));
+    served_.server().setDelay(served_.crlPath(Crl::AiaIntermediate), std::chrono::seconds(30));
+    const ZORBELUCertBlob cert = Blob(Tsa::ManyIssuerUrls);
+    ZORBELUTSACertResult result{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ZORBELUVerifyTSACertificate(&cert, nullptr, 1000, nullptr, &result), ZORBELU_OK);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 1000 + 1000);
+    EXPECT_TRUE(result == (Verdicts{1, 2514, 2516})) << result;
 }
 
 TEST_F(TsaCertificateVerdicts, NoRootInTheStores) {
