@@ -101,6 +101,8 @@ std::optional<Bytes> Download(const char* url, uint32_t limit, uint32_t timeoutM
     return std::nullopt;
 }
 
+}  // namespace
+
 // The caIssuers http:// URLs of a certificate, at most kMaxIssuerUrls.
 std::vector<std::string> IssuerUrls(X509* certificate) {
     std::vector<std::string> urls;
@@ -138,6 +140,8 @@ std::vector<X509Ptr> IssuerCertificates(const Bytes& bytes) {
     }
     return certificates;
 }
+
+namespace {
 
 X509CrlPtr DecodeCrl(const Bytes& bytes) {
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
