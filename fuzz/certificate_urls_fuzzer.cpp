@@ -13,6 +13,7 @@
 #include "certs/certificate_decoding.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/openssl_ptr.h"
+#include "platform/ca_issuers.h"
 #include "platform/chain_engine.h"
 #include "zorbelutil.h"
 
@@ -30,7 +31,7 @@ void ReadUrls(X509* certificate) {
         if (!StartsWith(url, std::strlen(url), "http://") || pointNo == 0) __builtin_trap();
         std::free(url);
     }
-    const std::vector<std::string> issuers = zorbelu::platform::IssuerUrls(certificate);
+    const std::vector<std::string> issuers = zorbelu::platform::CaIssuerUrls(certificate);
     if (issuers.size() > zorbelu::platform::kMaxIssuerUrls) __builtin_trap();
     for (const std::string& issuer : issuers)
         if (!StartsWith(issuer.c_str(), issuer.size(), "http://")) __builtin_trap();
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const std::vector<zorbelu::X509Ptr> downloaded =
-        zorbelu::platform::IssuerCertificates(std::vector<uint8_t>(data, data + size));
+        zorbelu::platform::CaIssuerCertificates(std::vector<uint8_t>(data, data + size));
     if (downloaded.size() > zorbelu::platform::kMaxIssuerCertificatesPerDownload) __builtin_trap();
     ERR_clear_error();
     return 0;

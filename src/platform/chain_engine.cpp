@@ -1,4 +1,5 @@
 #include "platform/chain_engine.h"
+#include "platform/ca_issuers.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -101,8 +102,6 @@ std::optional<Bytes> Download(const char* url, uint32_t limit, uint32_t timeoutM
     return std::nullopt;
 }
 
-}  // namespace
-
 // The caIssuers http:// URLs of a certificate, at most kMaxIssuerUrls.
 std::vector<std::string> IssuerUrls(X509* certificate) {
     std::vector<std::string> urls;
@@ -140,8 +139,6 @@ std::vector<X509Ptr> IssuerCertificates(const Bytes& bytes) {
     }
     return certificates;
 }
-
-namespace {
 
 X509CrlPtr DecodeCrl(const Bytes& bytes) {
     BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
@@ -402,5 +399,9 @@ bool CertGetCertificateChain(void* engine, PCCERT_CONTEXT certificate, const int
 }
 
 void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chainContext) { delete chainContext; }
+
+std::vector<std::string> CaIssuerUrls(X509* certificate) { return IssuerUrls(certificate); }
+
+std::vector<X509Ptr> CaIssuerCertificates(const std::vector<uint8_t>& bytes) { return IssuerCertificates(bytes); }
 
 }  // namespace zorbelu::platform

@@ -23,10 +23,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
-#include "certs/openssl_ptr.h"
 #include "platform/cert_store.h"
 
 namespace zorbelu::platform {
@@ -60,14 +58,6 @@ inline constexpr uint32_t kMaxIssuerBytes = 64 * 1024;
 inline constexpr uint32_t kIssuerTimeoutMs = 10000;
 inline constexpr uint32_t kMaxCrlBytes = 16 * 1024 * 1024;
 inline constexpr uint32_t kCrlTimeoutMs = 15000;
-
-// The caIssuers http:// URLs of a certificate's authority information
-// access, at most kMaxIssuerUrls.
-std::vector<std::string> IssuerUrls(X509* certificate);
-
-// The certificates of a caIssuers download: DER, or PEM with up to
-// kMaxIssuerCertificatesPerDownload.
-std::vector<X509Ptr> IssuerCertificates(const std::vector<uint8_t>& bytes);
 
 struct CERT_TRUST_STATUS {
     uint32_t dwErrorStatus = CERT_TRUST_NO_ERROR;
