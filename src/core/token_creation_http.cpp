@@ -1,9 +1,10 @@
 // ZORBELHTTP3161CreateTimeStampToken: an RFC 3161 request to a TSA over
 // HTTP, and the checks that the answer is the token asked for.
+#include "core/token_creation_http.h"
+
 #include "core/ber_to_der.h"
 #include "core/boundary.h"
 #include "core/timestamp_request.h"
-#include "core/token_reader.h"
 #include "zorbelcomm.h"
 
 namespace zorbel {
@@ -42,9 +43,10 @@ bool NonceMatches(TS_TST_INFO* tstInfo, const ASN1_INTEGER* sent) {
     return received != nullptr && ASN1_INTEGER_cmp(received, sent) == 0;
 }
 
-// The answer must be a granted TimeStampResp with the token we asked for.
-[[nodiscard]] uint32_t AcceptAnswer(const std::vector<uint8_t>& answer, const ZORBELTimeStampRequest& request,
-                                    const ASN1_INTEGER* nonce, Token& token) {
+}  // namespace
+
+uint32_t AcceptAnswer(const std::vector<uint8_t>& answer, const ZORBELTimeStampRequest& request,
+                      const ASN1_INTEGER* nonce, Token& token) {
     std::vector<uint8_t> der, contentInfo;
     uint32_t status = 0;
     if (answer.empty() || !BerToDer(answer.data(), answer.size(), der) || !ReadResponse(der, status, contentInfo))
@@ -57,6 +59,8 @@ bool NonceMatches(TS_TST_INFO* tstInfo, const ASN1_INTEGER* sent) {
         return ZORBEL_ERR_TSA_MISMATCH;
     return ZORBEL_OK;
 }
+
+namespace {
 
 [[nodiscard]] uint32_t CreateOverHttp(const ZORBELTSAConnection& connection, const ZORBELTimeStampRequest& request,
                                       ZORBELUCertBlob* out) {

@@ -1,4 +1,5 @@
 #include "platform/chain_engine.h"
+#include "platform/ca_issuers.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -432,5 +433,9 @@ bool CertGetCertificateChain(void* engine, PCCERT_CONTEXT certificate, const int
 }
 
 void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chainContext) { delete chainContext; }
+
+std::vector<std::string> CaIssuerUrls(X509* certificate) { return IssuerUrls(certificate); }
+
+std::vector<X509Ptr> CaIssuerCertificates(const std::vector<uint8_t>& bytes) { return IssuerCertificates(bytes); }
 
 }  // namespace zorbelu::platform

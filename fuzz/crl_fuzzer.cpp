@@ -1,0 +1,48 @@
+// Arbitrary bytes as a CRL, through each way the library decodes one: the
+// CRLs of a core certificate store (the encoding told by the bytes), the
+// decoded-once cache of DER CRLs, and the reading of nextUpdate that decides
+// whether a cached CRL is fetched again.
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <cstdint>
+
+#include "certs/certificate_decoding.h"
+#include "certs/crl_cache.h"
+#include "certs/openssl_ptr.h"
+#include "platform/stores/decoded_objects.h"
+
+namespace {
+
+X509_CRL* DecodeByEncoding(const uint8_t* data, size_t size) {
+    zorbelu::BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(size)));
+    if (!bio) return nullptr;
+    return zorbelu::certs::DetectEncoding(data, size) == ZORBELU_ENCODING_DER
+               ? d2i_X509_CRL_bio(bio.get(), nullptr)
+               : PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("ZORBELU_TEST_NOW", "1704067200", 1);  // 2024-01-01: the same verdicts every day
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0 || size > INT32_MAX) return 0;
+    ZORBELCertNode node{const_cast<uint8_t*>(data), static_cast<uint32_t>(size), ZORBELU_ENCODING_DER, nullptr};
+    const ZORBELCertStore store{ZORBEL_CERT_STORE_MARK, 0, nullptr, &node};
+    zorbelu::X509StorePtr x509Store(X509_STORE_new());
+    if (!x509Store) return 0;
+    (void)zorbelu::certs::LoadCRLsIntoX509Store(&store, x509Store.get());
+
+    if (zorbelu::X509CrlPtr shared{zorbelu::stores::SharedCrl(data, size)})
+        (void)zorbelu::certs::IsCRLPastNextUpdate(shared.get());
+    if (zorbelu::X509CrlPtr decoded{DecodeByEncoding(data, size)})
+        (void)zorbelu::certs::IsCRLPastNextUpdate(decoded.get());
+    ERR_clear_error();
+    return 0;
+}
