@@ -97,7 +97,7 @@ def run(command, cwd, deadline):
 def failed_tests(ctest_output):
     """The names ctest lists as failed, for the report line."""
     lines = ctest_output.split("The following tests FAILED:")[-1].splitlines()[1:]
-    return [line.split(" - ")[-1].split(" (")[0].strip() for line in lines if " - " in line]
+    return [line.split(" - ", 1)[-1].split("  #")[0].rsplit(" (", 1)[0].strip() for line in lines if " - " in line]
 
 
 def build_and_test(build, args, deadline):

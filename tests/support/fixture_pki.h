@@ -117,8 +117,7 @@ enum class Forgery {
     EssOtherSerial,       // certHash right, issuerSerial with another serial number
     EssOtherIssuer,       // certHash right, issuerSerial naming the signer's subject as issuer
     SignerLastInBag,      // the signer's certificate moved behind the others in the certificate set
-    DeepAttribute,        // an unsigned attribute whose value nests 80 SEQUENCEs (DER)
-    DeepAttributeBer,     // the same value with indefinite lengths (BER)
+    DeepAttribute,        // an unsigned attribute whose value nests 80 SEQUENCEs
 };
 
 enum class Store { Root, Ca };  // the "ROOT" and "CA" folders of a directory store

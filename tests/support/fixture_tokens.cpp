@@ -87,16 +87,9 @@ void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forger
 }
 
 // 80 nested SEQUENCEs around an INTEGER: deeper than any reader should follow.
-std::string DeepValue(bool indefinite) {
-    constexpr int kLevels = 80;
+void AddDeepAttribute(CMS_SignerInfo* si) {
     std::string value = "\x02\x01\x01";
-    for (int i = 0; i < kLevels; ++i)
-        value = indefinite ? std::string("\x30\x80", 2) + value + std::string(2, '\0') : der::Encode(0x30, value);
-    return value;
-}
-
-void AddDeepAttribute(CMS_SignerInfo* si, bool indefinite) {
-    const std::string value = DeepValue(indefinite);
+    for (int level = 0; level < 80; ++level) value = der::Encode(0x30, value);
     Asn1ObjPtr type(Check(OBJ_txt2obj("1.3.6.1.4.1.55555.7.99", 1), "OBJ_txt2obj"));
     Check(CMS_unsigned_add1_attr_by_OBJ(si, type.get(), V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
           "CMS_unsigned_add1_attr_by_OBJ");
@@ -239,8 +232,7 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
         for (X509* c : signer.extraCerts) Check(CMS_add1_cert(cms.get(), c), "CMS_add1_cert");
     BioPtr in(Check(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), "BIO_new_mem_buf"));
     Check(CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY), "CMS_final");
-    if (forgery == Forgery::DeepAttribute || forgery == Forgery::DeepAttributeBer)
-        AddDeepAttribute(si, forgery == Forgery::DeepAttributeBer);
+    if (forgery == Forgery::DeepAttribute) AddDeepAttribute(si);
     std::string token = ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
     if (forgery == Forgery::ContentAfterSigning) FlipContentSerialBit(token);
     if (forgery == Forgery::SignerLastInBag) MoveSignerLast(token, signer.cert);
