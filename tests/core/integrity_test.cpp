@@ -95,10 +95,18 @@ const Row kRows[] = {
          s.imprint.back() ^= 0x01;
      },
      ZORBEL_VERIFY_IMPRINT_VALUE, "the imprint is compared over its whole length"},
+    {"imprint one byte longer",
+     [](TokenSpec& s) {
+         s.forgery = Forgery::AnyImprint;
+         s.imprint = Pki().DataDigest(Digest::Sha256) + '\0';
+     },
+     ZORBEL_VERIFY_IMPRINT_VALUE, "the digest must be the whole imprint, not its prefix"},
     {"imprint of another algorithm", [](TokenSpec& s) { s.digest = Digest::Sha1; }, ZORBEL_VERIFY_IMPRINT_ALGORITHM,
      "a SHA-1 imprint never answers for a SHA-256 digest"},
     {"content changed after signing", Forge(Forgery::ContentAfterSigning), ZORBEL_VERIFY_SIGNATURE,
      "the signed messageDigest must equal the hash of the TSTInfo"},
+    {"content type of the signed attributes is data", Forge(Forgery::ContentTypeData), ZORBEL_VERIFY_SIGNATURE,
+     "the signature must be over a TSTInfo, not any content"},
     {"signature damaged", [](TokenSpec& s) { s.damage = Damage::FlipSignatureByte; }, ZORBEL_VERIFY_SIGNATURE,
      "the signature over the signed attributes"},
     {"no signing-certificate attribute", Forge(Forgery::NoEss), ZORBEL_VERIFY_ESS_BINDING,

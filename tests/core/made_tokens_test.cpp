@@ -120,6 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                     StoreCase{"current CRL", kGood, 4, false, ZORBEL_OK},
                     StoreCase{"expired", kExpired, 0, false, ZORBEL_VERIFY_CERT_EXPIRED},
                     StoreCase{"not yet valid", kNotYetValid, 0, false, ZORBEL_VERIFY_CERT_EXPIRED},
+                    // Dates before the chain: OpenSSL would report the missing CRL first.
+                    StoreCase{"expired, no CRL of the issuer", kExpired, 3, false, ZORBEL_VERIFY_CERT_EXPIRED},
                     StoreCase{"revoked", kGood, 1, false, ZORBEL_VERIFY_CERT_REVOKED},
                     StoreCase{"CRL expired", kGood, 2, false, ZORBEL_VERIFY_CRL_EXPIRED},
                     StoreCase{"no CRL of the issuer", kGood, 3, false, ZORBEL_VERIFY_INCOMPLETE},

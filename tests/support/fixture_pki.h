@@ -112,6 +112,8 @@ enum class Forgery {
     GenTimeText,          // genTime encoded as TokenSpec::genTimeText (any bytes), and signed so
     ContentAfterSigning,  // one bit of the TSTInfo's serial number flipped after signing: the
                           //   signed messageDigest no longer matches the content
+    ContentTypeData,      // the signed content-type attribute says id-data, not id-ct-TSTInfo
+    AnyImprint,           // nothing else: the CMS signer takes a TokenSpec::imprint of any length
     NoEss,                // no signing-certificate attribute
     EssWrongHash,         // signing-certificate(V2): certHash with one bit flipped, issuerSerial right
     EssOtherSerial,       // certHash right, issuerSerial with another serial number

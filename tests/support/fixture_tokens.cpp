@@ -5,6 +5,7 @@
 
 #include "support/fixture_der.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zorbelu::fixtures::tokens {
@@ -84,6 +85,34 @@ void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forger
     const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
     Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
           "CMS_signed_add1_attr_by_NID");
+}
+
+// CMS_final always writes the eContentType as content-type attribute: it is
+// replaced afterwards and the signed attributes signed again.
+void SignAgainWithDataContentType(CMS_SignerInfo* si, EVP_PKEY* key) {
+    const int index = CMS_signed_get_attr_by_NID(si, NID_pkcs9_contentType, -1);
+    if (index < 0) Fail("no content-type attribute");
+    X509_ATTRIBUTE_free(CMS_signed_delete_attr(si, index));
+    Check(CMS_signed_add1_attr_by_NID(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data), -1),
+          "content-type attribute");
+    std::vector<std::string> attributes;  // DER SET OF: encodings in sorted order
+    for (int i = 0; i < CMS_signed_get_attr_count(si); ++i)
+        attributes.push_back(
+            ToDer(i2d_X509_ATTRIBUTE, static_cast<const X509_ATTRIBUTE*>(CMS_signed_get_attr(si, i)), "attribute"));
+    std::sort(attributes.begin(), attributes.end());
+    std::string signedAttributes;
+    for (const std::string& a : attributes) signedAttributes += a;
+    signedAttributes = der::Encode(0x31, signedAttributes);
+    MdCtxPtr ctx(Check(EVP_MD_CTX_new(), "EVP_MD_CTX_new"));
+    Check(EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key), "EVP_DigestSignInit");
+    size_t size = 0;
+    const auto* data = reinterpret_cast<const unsigned char*>(signedAttributes.data());
+    Check(EVP_DigestSign(ctx.get(), nullptr, &size, data, signedAttributes.size()), "EVP_DigestSign");
+    std::string signature(size, '\0');
+    Check(EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size, data,
+                         signedAttributes.size()),
+          "EVP_DigestSign");
+    Check(ASN1_STRING_set(CMS_SignerInfo_get0_signature(si), signature.data(), static_cast<int>(size)), "signature");
 }
 
 // 80 nested SEQUENCEs around an INTEGER: deeper than any reader should follow.
@@ -232,6 +261,7 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
         for (X509* c : signer.extraCerts) Check(CMS_add1_cert(cms.get(), c), "CMS_add1_cert");
     BioPtr in(Check(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), "BIO_new_mem_buf"));
     Check(CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY), "CMS_final");
+    if (forgery == Forgery::ContentTypeData) SignAgainWithDataContentType(si, signer.key);
     if (forgery == Forgery::DeepAttribute) AddDeepAttribute(si);
     std::string token = ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
     if (forgery == Forgery::ContentAfterSigning) FlipContentSerialBit(token);
