@@ -120,6 +120,8 @@ enum class Forgery {
     EssOtherIssuer,       // certHash right, issuerSerial naming the signer's subject as issuer
     SignerLastInBag,      // the signer's certificate moved behind the others in the certificate set
     DeepAttribute,        // an unsigned attribute whose value nests 80 SEQUENCEs
+    TwoSigners,           // a second SignerInfo (same certificate and key)
+    RejectedWithToken,    // the token wrapped in a TimeStampResp whose status is 2 (rejection)
 };
 
 enum class Store { Root, Ca };  // the "ROOT" and "CA" folders of a directory store

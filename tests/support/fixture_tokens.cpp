@@ -257,6 +257,9 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
         AddForgedSigningCertificate(si, signer.cert, issuance.essV2, forgery);
     else if (forgery != Forgery::NoEss)
         AddSigningCertificate(si, signer.cert, issuance.essV2);
+    if (forgery == Forgery::TwoSigners)
+        Check(CMS_add1_signer(cms.get(), signer.cert, signer.key, EVP_sha256(), flags | CMS_NOSMIMECAP | CMS_NOCERTS),
+              "second signer");
     if (certReq)
         for (X509* c : signer.extraCerts) Check(CMS_add1_cert(cms.get(), c), "CMS_add1_cert");
     BioPtr in(Check(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), "BIO_new_mem_buf"));
@@ -266,6 +269,8 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
     std::string token = ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
     if (forgery == Forgery::ContentAfterSigning) FlipContentSerialBit(token);
     if (forgery == Forgery::SignerLastInBag) MoveSignerLast(token, signer.cert);
+    if (forgery == Forgery::RejectedWithToken)  // TimeStampResp { status { rejection }, token }
+        token = der::Encode(0x30, der::Encode(0x30, std::string("\x02\x01\x02", 3)) + token);
     return token;
 }
 
