@@ -9,6 +9,7 @@
 
 #include "certs/certificate_decoding.h"
 #include "certs/openssl_ptr.h"
+#include "core/der_time.h"
 #include "frame/module_state.h"
 #include "platform/clock.h"
 #include "platform/stores/decoded_objects.h"
@@ -180,10 +181,12 @@ ZORBELUCRLCacheEntry* FindCacheEntryByUrl(ZORBELUCRLCacheStore* store, const cha
 
 bool IsCRLPastNextUpdate(const X509_CRL* crl) {
     const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
-    if (next == nullptr || ASN1_STRING_length(next) < 10) return true;
+    // Only a DER UTCTime is read; anything else (GeneralizedTime included) is
+    // no usable nextUpdate, and the CRL is fetched again.
+    if (next == nullptr || ASN1_STRING_type(next) != V_ASN1_UTCTIME) return true;
     const unsigned char* text = ASN1_STRING_get0_data(next);
-    for (int i = 0; i < 10; ++i)
-        if (text[i] < '0' || text[i] > '9') return true;
+    const std::string_view view(reinterpret_cast<const char*>(text), static_cast<size_t>(ASN1_STRING_length(next)));
+    if (!zorbel::IsDerTime(view, zorbel::DerTimeType::kUtcTime)) return true;
     std::tm broken{};
     broken.tm_year = 2000 + TwoDigits(text) - 1900;
     broken.tm_mon = TwoDigits(text + 2) - 1;

@@ -22,7 +22,8 @@ ZORBELUCRLCacheEntry* FindCacheEntryByUrl(ZORBELUCRLCacheStore* store, const cha
 
 // True when the CRL must be downloaded again: it has no nextUpdate, or the
 // clock has passed it. nextUpdate is read as UTCTime to the minute; its two
-// year digits are always 20xx.
+// year digits are always 20xx. A nextUpdate that is no DER UTCTime (a
+// GeneralizedTime, a byte that is no digit, month 13) counts as passed.
 bool IsCRLPastNextUpdate(const X509_CRL* crl);
 
 // Gives the core store a current CRL for every element of `list` (whose

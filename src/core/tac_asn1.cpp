@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/der_time.h"
 #include "core/text.h"
 
 namespace zorbel::tac {
@@ -110,9 +111,11 @@ uint64_t Serial64(const der::Span& octets) {
     der::Tlv notBefore, notAfter;
     if (!inside.Expect(der::kGeneralizedTime, notBefore) || !inside.Expect(der::kGeneralizedTime, notAfter))
         return false;
+    // The texts are handed out as they are: they must be times.
     fields.notBefore = Text(notBefore.contents);
     fields.notAfter = Text(notAfter.contents);
-    return true;
+    return IsDerTime(fields.notBefore, DerTimeType::kGeneralizedTime) &&
+           IsDerTime(fields.notAfter, DerTimeType::kGeneralizedTime);
 }
 
 [[nodiscard]] bool ReadInfo(const der::Tlv& info, CertificateFields& fields) {

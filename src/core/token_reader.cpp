@@ -2,6 +2,7 @@
 
 #include "core/ber_to_der.h"
 #include "core/der.h"
+#include "core/der_time.h"
 #include "core/token_certificates.h"
 #include "platform/stores/decoded_objects.h"
 
@@ -60,12 +61,24 @@ constexpr uint32_t kGrantedWithMods = 1;
            CheckSignedDataShape(token);
 }
 
+// OpenSSL takes any bytes as a GeneralizedTime; a genTime that breaks the
+// DER rules (a byte that is no digit, no "Z", a fraction with a trailing
+// zero, a 30 February) makes the token unreadable, so that every text the
+// record gives out is a time.
+[[nodiscard]] bool HasDerGenTime(TS_TST_INFO* tstInfo) {
+    const ASN1_GENERALIZEDTIME* time = TS_TST_INFO_get_time(tstInfo);
+    if (time == nullptr || ASN1_STRING_type(time) != V_ASN1_GENERALIZEDTIME) return false;
+    const std::string_view text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(time)),
+                                static_cast<size_t>(ASN1_STRING_length(time)));
+    return IsDerTime(text, DerTimeType::kGeneralizedTime);
+}
+
 [[nodiscard]] bool ParseTstInfo(Token& token) {
     std::vector<uint8_t> der;
     if (!BerToDer(token.eContent->data, static_cast<size_t>(token.eContent->length), der)) return false;
     const unsigned char* p = der.data();
     token.tstInfo.reset(d2i_TS_TST_INFO(nullptr, &p, static_cast<long>(der.size())));
-    return static_cast<bool>(token.tstInfo);
+    return token.tstInfo && HasDerGenTime(token.tstInfo.get());
 }
 
 // SignedData's fields up to the optional certificate set [0].

@@ -418,6 +418,8 @@ struct FixturePki::Impl {
         tokens::Issuance i;
         i.serial = nextTokenSerial++;
         i.essV2 = recipe.essV2;
+        i.forgery = recipe.forgery;
+        i.genTimeText = recipe.genTimeText;
         i.genTime = recipe.genTime != 0 ? recipe.genTime : std::min(now, tsas.at(recipe.tsa).notAfter - kHour);
         return i;
     }
@@ -426,7 +428,7 @@ struct FixturePki::Impl {
         const tokens::Signer signer = SignerOf(recipe);
         const tokens::Issuance issuance = IssuanceOf(recipe);
         const std::string request = MakeRequest(recipe, issuance.serial);
-        std::string token = tokens::ResponderAccepts(signer.cert)
+        std::string token = tokens::ResponderAccepts(signer.cert) && recipe.forgery == Forgery::None
                                 ? tokens::TokenOfResponse(tokens::Respond(signer, request, issuance))
                                 : tokens::SignWithCms(signer, request, issuance);
         if (!recipe.attributeCertificates.empty())
@@ -442,7 +444,7 @@ struct FixturePki::Impl {
     std::string MakeResponse(const TokenSpec& recipe) const {
         const tokens::Signer signer = SignerOf(recipe);
         if (!tokens::ResponderAccepts(signer.cert) || !recipe.attributeCertificates.empty() ||
-            recipe.damage != Damage::None)
+            recipe.damage != Damage::None || recipe.forgery != Forgery::None)
             throw std::invalid_argument("fixture PKI: no TimeStampResp for this token recipe");
         const tokens::Issuance issuance = IssuanceOf(recipe);
         return tokens::Respond(signer, MakeRequest(recipe, issuance.serial), issuance);

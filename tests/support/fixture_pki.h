@@ -112,6 +112,25 @@ enum class Damage {
     Truncate,           // the first half of the bytes only
 };
 
+// Tokens no honest TSA signs, each breaking one integrity rule while the
+// rest of the token stays valid. All are signed with the CMS API.
+enum class Forgery {
+    None,
+    GenTimeText,          // genTime encoded as TokenSpec::genTimeText (any bytes), and signed so
+    ContentAfterSigning,  // one bit of the TSTInfo's serial number flipped after signing: the
+                          //   signed messageDigest no longer matches the content
+    ContentTypeData,      // the signed content-type attribute says id-data, not id-ct-TSTInfo
+    AnyImprint,           // nothing else: the CMS signer takes a TokenSpec::imprint of any length
+    NoEss,                // no signing-certificate attribute
+    EssWrongHash,         // signing-certificate(V2): certHash with one bit flipped, issuerSerial right
+    EssOtherSerial,       // certHash right, issuerSerial with another serial number
+    EssOtherIssuer,       // certHash right, issuerSerial naming the signer's subject as issuer
+    SignerLastInBag,      // the signer's certificate moved behind the others in the certificate set
+    DeepAttribute,        // an unsigned attribute whose value nests 80 SEQUENCEs
+    TwoSigners,           // a second SignerInfo (same certificate and key)
+    RejectedWithToken,    // the token wrapped in a TimeStampResp whose status is 2 (rejection)
+};
+
 enum class Store { Root, Ca };  // the "ROOT" and "CA" folders of a directory store
 
 // What MakeToken() makes. The defaults give the standard "good-sha256";
@@ -136,6 +155,8 @@ struct TokenSpec {
     // the digest's length.
     std::string imprint;
     Damage damage = Damage::None;
+    Forgery forgery = Forgery::None;
+    std::string genTimeText;  // with Forgery::GenTimeText
 };
 
 class FixturePki {

@@ -3,6 +3,9 @@
 
 #include <openssl/err.h>
 
+#include "support/fixture_der.h"
+
+#include <algorithm>
 #include <stdexcept>
 
 namespace zorbelu::fixtures::tokens {
@@ -55,6 +58,101 @@ void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2) {
     }
     Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, der.data(), static_cast<int>(der.size())),
           "CMS_signed_add1_attr_by_NID");
+}
+
+// ---- Forgeries ----------------------------------------------------------------
+
+bool IsEssForgery(Forgery f) {
+    return f == Forgery::EssWrongHash || f == Forgery::EssOtherSerial || f == Forgery::EssOtherIssuer;
+}
+
+// SigningCertificate(V2) built by hand, so that hash and issuerSerial can
+// disagree. ESSCertIDv2 leaves hashAlgorithm at its default, SHA-256.
+void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forgery) {
+    unsigned char hash[EVP_MAX_MD_SIZE];
+    unsigned int hashLength = 0;
+    Check(X509_digest(cert, v2 ? EVP_sha256() : EVP_sha1(), hash, &hashLength), "X509_digest");
+    std::string certHash(reinterpret_cast<char*>(hash), hashLength);
+    if (forgery == Forgery::EssWrongHash) certHash.back() ^= 0x01;
+    const X509_NAME* issuer =
+        forgery == Forgery::EssOtherIssuer ? X509_get_subject_name(cert) : X509_get_issuer_name(cert);
+    std::string serial = ToDer(i2d_ASN1_INTEGER, X509_get0_serialNumber(cert), "i2d_ASN1_INTEGER");
+    if (forgery == Forgery::EssOtherSerial) serial.back() ^= 0x01;
+    const std::string directoryName = der::Encode(0xA4, ToDer(i2d_X509_NAME, issuer, "i2d_X509_NAME"));
+    const std::string issuerSerial = der::Encode(0x30, der::Encode(0x30, directoryName) + serial);
+    const std::string certId = der::Encode(0x30, der::Encode(0x04, certHash) + issuerSerial);
+    const std::string value = der::Encode(0x30, der::Encode(0x30, certId));
+    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
+    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
+          "CMS_signed_add1_attr_by_NID");
+}
+
+// CMS_final always writes the eContentType as content-type attribute: it is
+// replaced afterwards and the signed attributes signed again.
+void SignAgainWithDataContentType(CMS_SignerInfo* si, EVP_PKEY* key) {
+    const int index = CMS_signed_get_attr_by_NID(si, NID_pkcs9_contentType, -1);
+    if (index < 0) Fail("no content-type attribute");
+    X509_ATTRIBUTE_free(CMS_signed_delete_attr(si, index));
+    Check(CMS_signed_add1_attr_by_NID(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data), -1),
+          "content-type attribute");
+    std::vector<std::string> attributes;  // DER SET OF: encodings in sorted order
+    for (int i = 0; i < CMS_signed_get_attr_count(si); ++i)
+        attributes.push_back(
+            ToDer(i2d_X509_ATTRIBUTE, static_cast<const X509_ATTRIBUTE*>(CMS_signed_get_attr(si, i)), "attribute"));
+    std::sort(attributes.begin(), attributes.end());
+    std::string signedAttributes;
+    for (const std::string& a : attributes) signedAttributes += a;
+    signedAttributes = der::Encode(0x31, signedAttributes);
+    MdCtxPtr ctx(Check(EVP_MD_CTX_new(), "EVP_MD_CTX_new"));
+    Check(EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key), "EVP_DigestSignInit");
+    size_t size = 0;
+    const auto* data = reinterpret_cast<const unsigned char*>(signedAttributes.data());
+    Check(EVP_DigestSign(ctx.get(), nullptr, &size, data, signedAttributes.size()), "EVP_DigestSign");
+    std::string signature(size, '\0');
+    Check(EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size, data,
+                         signedAttributes.size()),
+          "EVP_DigestSign");
+    Check(ASN1_STRING_set(CMS_SignerInfo_get0_signature(si), signature.data(), static_cast<int>(size)), "signature");
+}
+
+// 80 nested SEQUENCEs around an INTEGER: deeper than any reader should follow.
+void AddDeepAttribute(CMS_SignerInfo* si) {
+    std::string value = "\x02\x01\x01";
+    for (int level = 0; level < 80; ++level) value = der::Encode(0x30, value);
+    Asn1ObjPtr type(Check(OBJ_txt2obj("1.3.6.1.4.1.55555.7.99", 1), "OBJ_txt2obj"));
+    Check(CMS_unsigned_add1_attr_by_OBJ(si, type.get(), V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
+          "CMS_unsigned_add1_attr_by_OBJ");
+}
+
+// The children of SignedData inside a ContentInfo.
+std::vector<der::Element> SignedDataFields(const std::string& token) {
+    const der::Element contentInfo = der::Read(token, 0, token.size());
+    const der::Element explicitContent = der::Children(token, contentInfo).at(1);
+    return der::Children(token, der::Children(token, explicitContent).at(0));
+}
+
+// Flips the last bit of the TSTInfo's serialNumber inside eContent.
+void FlipContentSerialBit(std::string& token) {
+    const der::Element encapsulated = SignedDataFields(token).at(2);
+    const der::Element explicitContent = der::Children(token, encapsulated).at(1);
+    const der::Element octets = der::Children(token, explicitContent).at(0);
+    const der::Element tstInfo = der::Read(token, octets.contentStart(), octets.end());
+    const der::Element serial = der::Children(token, tstInfo).at(3);
+    token[serial.end() - 1] ^= 0x01;
+}
+
+// Reorders the certificate set [0] so that `signer` comes last.
+void MoveSignerLast(std::string& token, X509* signer) {
+    const std::string signerDer = ToDer(i2d_X509, static_cast<const X509*>(signer), "i2d_X509");
+    const der::Element set = SignedDataFields(token).at(3);
+    if (set.tag != 0xA0) Fail("no certificate set to reorder");
+    std::string others, last;
+    for (const der::Element& c : der::Children(token, set)) {
+        const std::string bytes = token.substr(c.start, c.end() - c.start);
+        (bytes == signerDer ? last : others) += bytes;
+    }
+    if (last.empty() || others.empty()) Fail("the certificate set holds no other certificate");
+    token.replace(set.contentStart(), set.length, others + last);
 }
 
 }  // namespace
@@ -132,6 +230,9 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
     Check(TS_TST_INFO_set_msg_imprint(info.get(), TS_REQ_get_msg_imprint(req.get())), "set_msg_imprint");
     Check(TS_TST_INFO_set_serial(info.get(), Integer(issuance.serial).get()), "TS_TST_INFO_set_serial");
     Asn1GenTimePtr genTime(Check(ASN1_GENERALIZEDTIME_set(nullptr, issuance.genTime), "genTime"));
+    if (issuance.forgery == Forgery::GenTimeText)
+        Check(ASN1_STRING_set(genTime.get(), issuance.genTimeText.data(), static_cast<int>(issuance.genTimeText.size())),
+              "ASN1_STRING_set");
     Check(TS_TST_INFO_set_time(info.get(), genTime.get()), "TS_TST_INFO_set_time");
     TsAccuracyPtr accuracy(Check(TS_ACCURACY_new(), "TS_ACCURACY_new"));
     Check(TS_ACCURACY_set_seconds(accuracy.get(), Integer(1).get()), "TS_ACCURACY_set_seconds");
@@ -151,12 +252,26 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
     CMS_SignerInfo* si = Check(CMS_add1_signer(cms.get(), signer.cert, signer.key, EVP_sha256(),
                                                flags | CMS_NOSMIMECAP | (certReq ? 0u : CMS_NOCERTS)),
                                "CMS_add1_signer");
-    AddSigningCertificate(si, signer.cert, issuance.essV2);
+    const Forgery forgery = issuance.forgery;
+    if (IsEssForgery(forgery))
+        AddForgedSigningCertificate(si, signer.cert, issuance.essV2, forgery);
+    else if (forgery != Forgery::NoEss)
+        AddSigningCertificate(si, signer.cert, issuance.essV2);
+    if (forgery == Forgery::TwoSigners)
+        Check(CMS_add1_signer(cms.get(), signer.cert, signer.key, EVP_sha256(), flags | CMS_NOSMIMECAP | CMS_NOCERTS),
+              "second signer");
     if (certReq)
         for (X509* c : signer.extraCerts) Check(CMS_add1_cert(cms.get(), c), "CMS_add1_cert");
     BioPtr in(Check(BIO_new_mem_buf(content.data(), static_cast<int>(content.size())), "BIO_new_mem_buf"));
     Check(CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY), "CMS_final");
-    return ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
+    if (forgery == Forgery::ContentTypeData) SignAgainWithDataContentType(si, signer.key);
+    if (forgery == Forgery::DeepAttribute) AddDeepAttribute(si);
+    std::string token = ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
+    if (forgery == Forgery::ContentAfterSigning) FlipContentSerialBit(token);
+    if (forgery == Forgery::SignerLastInBag) MoveSignerLast(token, signer.cert);
+    if (forgery == Forgery::RejectedWithToken)  // TimeStampResp { status { rejection }, token }
+        token = der::Encode(0x30, der::Encode(0x30, std::string("\x02\x01\x02", 3)) + token);
+    return token;
 }
 
 }  // namespace zorbelu::fixtures::tokens

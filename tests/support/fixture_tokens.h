@@ -12,6 +12,7 @@
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 
 #include "support/fixture_ossl.h"
+#include "support/fixture_pki.h"
 
 #include <cstdint>
 #include <ctime>
@@ -33,6 +34,8 @@ struct Issuance {
     time_t genTime = 0;
     uint64_t serial = 1;
     bool essV2 = false;  // signingCertificateV2 with SHA-256, else signingCertificate (SHA-1)
+    Forgery forgery = Forgery::None;  // only SignWithCms forges
+    std::string genTimeText;
 };
 
 // A DER TimeStampReq: version 1, the imprint, a nonce when `nonce` is not 0, certReq.
@@ -48,7 +51,8 @@ std::string TokenOfResponse(const std::string& responseDer);
 // Whether OpenSSL's responder accepts this certificate as a signer.
 bool ResponderAccepts(X509* cert);
 
-// A token with the same content as Respond() would give, signed with the CMS API.
+// A token with the same content as Respond() would give, signed with the CMS
+// API, and forged as `issuance.forgery` says.
 std::string SignWithCms(const Signer& signer, const std::string& requestDer, const Issuance& issuance);
 
 }  // namespace zorbelu::fixtures::tokens
