@@ -77,6 +77,10 @@ TEST_F(FullVerification, EachFailureGivesItsStatus) {
          ZORBELU_VS_OK},
         {"signature damaged", [] { TokenSpec s(Tsa::Good); s.damage = Damage::FlipSignatureByte; return s; }(),
          ZORBELU_VS_DATA_DAMAGED, ZORBELU_VS_DATA_DAMAGED},
+        // The core's ESS verdict is its own code; a verification reports it as damage.
+        {"signing-certificate attribute names another certificate",
+         [] { TokenSpec s(Tsa::Good); s.forgery = fixtures::Forgery::EssWrongHash; return s; }(),
+         ZORBELU_VS_DATA_DAMAGED, ZORBELU_VS_DATA_DAMAGED},
     };
     for (const auto& c : cases) {
         const std::string token = served_.pki().MakeToken(c.recipe);
