@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "gathering/made_certs.h"
 #include "platform/cert_store.h"
 #include "platform/message_box.h"
 #include "platform/stores/system_store.h"
+#include "support/fixture_x509.h"
 #include "support/served_pki.h"
 
 namespace {
@@ -27,6 +27,28 @@ namespace fs = std::filesystem;
 using namespace zorbelu;
 using namespace zorbelu::platform;
 using test::Bytes;
+namespace x509 = fixtures::x509;
+
+// A self-signed CA certificate valid for a month, DER; `padding` bytes of a private extension make it large.
+std::string Root(const std::string& name, uint64_t serial = 1, size_t padding = 0) {
+    const time_t now = time(nullptr);
+    const auto key = x509::CachedKey("store-root", x509::KeyType::EcP256);
+    x509::CertRequest request;
+    request.commonName = name;
+    request.serial = serial;
+    request.key = key.get();
+    request.notBefore = now - 3600;
+    request.notAfter = now + 2592000;
+    request.ca = true;
+    request.paddingBytes = padding;
+    return x509::CertDer(x509::MakeCertificate(request).get());
+}
+
+std::string ToPem(const std::string& der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    const fixtures::ossl::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    return x509::CertPem(cert.get());
+}
 
 void WriteFile(const fs::path& file, const std::string& bytes) {
     fs::create_directories(file.parent_path());
@@ -91,7 +113,6 @@ protected:
         unsetenv("ZORBELU_ROOT_CONFIRM");
         headless::SetMessageBoxAnswer(IDOK);
         headless::ClearRecordedMessageBoxes();
-        key_ = test::NewKey();
     }
     void TearDown() override {
         stores::SetSystemBundleForTesting(std::nullopt);
@@ -100,18 +121,16 @@ protected:
         unsetenv("ZORBELU_ROOT_CONFIRM");
     }
     fs::path root() const { return dir_.path() / "stores"; }
-    std::string Root(const std::string& cn, long serial = 1) { return test::MakeRoot(cn, key_.get(), serial); }
 
     test::TempDir dir_;
-    test::Key key_;
 };
 
 TEST_F(gathering_Stores, EnumerationFollowsByteOrderOfFileNames) {
     const std::string a = Root("a"), b = Root("b"), c = Root("c"), d = Root("d"), e = Root("e"), tmp = Root("tmp");
-    WriteFile(root() / "CA" / "b.pem", test::ToPem(b));
+    WriteFile(root() / "CA" / "b.pem", ToPem(b));
     WriteFile(root() / "CA" / "a.der", a);
     WriteFile(root() / "CA" / "C.cer", c);
-    WriteFile(root() / "CA" / "multi.pem", test::ToPem(d) + test::ToPem(e));
+    WriteFile(root() / "CA" / "multi.pem", ToPem(d) + ToPem(e));
     WriteFile(root() / "CA" / "notes.txt", "not a certificate");
     WriteFile(root() / "CA" / "broken.crt", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
     WriteFile(root() / "CA" / ".zorbelu-AbCdEf.tmp", tmp);  // a write that never finished
@@ -129,7 +148,7 @@ TEST_F(gathering_Stores, EnumerationFollowsByteOrderOfFileNames) {
 TEST_F(gathering_Stores, SystemBundleIsShownLastInRootAndIsReadOnly) {
     const std::string own = Root("own"), first = Root("bundle 1"), second = Root("bundle 2");
     const fs::path bundle = dir_.path() / "bundle.crt";
-    WriteFile(bundle, test::ToPem(first) + test::ToPem(second));
+    WriteFile(bundle, ToPem(first) + ToPem(second));
     stores::SetSystemBundleForTesting(bundle);
     WriteFile(root() / "ROOT" / "zz.cer", own);
 
@@ -141,7 +160,7 @@ TEST_F(gathering_Stores, SystemBundleIsShownLastInRootAndIsReadOnly) {
     EXPECT_TRUE(Enumerate("CA").empty());
 
     EXPECT_EQ(Delete("ROOT", second), E_ACCESSDENIED);
-    EXPECT_EQ(test::ReadFileBytes(bundle), test::ToPem(first) + test::ToPem(second));
+    EXPECT_EQ(test::ReadFileBytes(bundle), ToPem(first) + ToPem(second));
     // Already there through the bundle: nothing asked, nothing written.
     EXPECT_EQ(Add("ROOT", first), CRYPT_E_EXISTS);
     EXPECT_TRUE(headless::RecordedMessageBoxes().empty());
@@ -150,9 +169,9 @@ TEST_F(gathering_Stores, SystemBundleIsShownLastInRootAndIsReadOnly) {
 
 TEST_F(gathering_Stores, AddNewWritesDerUnderANameAfterEveryOther) {
     const std::string present = Root("present"), first = Root("first"), second = Root("second");
-    WriteFile(root() / "CA" / "zz-present.pem", test::ToPem(present));
+    WriteFile(root() / "CA" / "zz-present.pem", ToPem(present));
 
-    EXPECT_EQ(Add("CA", test::ToPem(first)), E_INVALIDARG);  // DER only
+    EXPECT_EQ(Add("CA", ToPem(first)), E_INVALIDARG);  // DER only
     UniqueCertStore store = CertOpenSystemStoreA(nullptr, "CA");
     EXPECT_FALSE(CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, Bytes(first),
                                                   static_cast<uint32_t>(first.size()), 3 /* replace */, nullptr));
@@ -210,7 +229,7 @@ TEST_F(gathering_Stores, NamesOfAddedFilesSortAfterTheLastOne) {
 TEST_F(gathering_Stores, DeleteRemovesTheFileOrRewritesASharedOne) {
     const std::string alone = Root("alone"), first = Root("first"), second = Root("second");
     WriteFile(root() / "CA" / "alone.cer", alone);
-    WriteFile(root() / "CA" / "pair.pem", test::ToPem(first) + test::ToPem(second));
+    WriteFile(root() / "CA" / "pair.pem", ToPem(first) + ToPem(second));
 
     EXPECT_EQ(Delete("CA", alone), S_OK);
     EXPECT_FALSE(fs::exists(root() / "CA" / "alone.cer"));
@@ -319,7 +338,7 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
         ASSERT_EQ(headless::RecordedMessageBoxes().size(), 1u);  // never silent
         const RecordedMessageBox& box = headless::RecordedMessageBoxes().front();
         EXPECT_EQ(box.type, MB_YESNO | MB_ICONQUESTION);
-        EXPECT_NE(box.text.find("Gathering Test, Confirm Root"), std::string::npos) << box.text;
+        EXPECT_NE(box.text.find("DE, Zorbelu Test PKI, Confirm Root"), std::string::npos) << box.text;
         EXPECT_NE(box.text.find(Sha1Text(cert)), std::string::npos) << box.text;
     }
     // Intermediate certificates are added without asking.
@@ -336,8 +355,7 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
 
 TEST_F(gathering_Stores, AProcessKilledWhileAddingLeavesNoPartialCertificate) {
     const std::string present = Root("present");
-    const std::string large =
-        test::MakeCertDer({"large", "large", key_.get(), key_.get(), true, 7, -3600, 86400, 200000});
+    const std::string large = Root("large", 7, 200000);
     WriteFile(root() / "CA" / "present.cer", present);
 
     const pid_t child = fork();

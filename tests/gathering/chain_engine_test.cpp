@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "gathering/made_certs.h"
 #include "platform/chain_engine.h"
+#include "support/fixture_x509.h"
 #include "support/served_pki.h"
 
 namespace {
@@ -21,6 +21,24 @@ using fixtures::Ca;
 using fixtures::Store;
 using fixtures::Tsa;
 using test::Bytes;
+namespace x509 = fixtures::x509;
+using fixtures::ossl::X509Ptr;
+
+// A CA (or end) certificate with the cached key `key`, valid for a month,
+// naming `issuer` (null: self-signed) as issuer and signed with the key `signer`.
+X509Ptr Cert(const std::string& name, const std::string& key, X509* issuer, const std::string& signer, bool ca = true) {
+    const time_t now = time(nullptr);
+    const auto own = x509::CachedKey(key, x509::KeyType::EcP256), by = x509::CachedKey(signer, x509::KeyType::EcP256);
+    x509::CertRequest request;
+    request.commonName = name;
+    request.key = own.get();
+    request.issuer = issuer;
+    request.issuerKey = issuer ? by.get() : nullptr;
+    request.notBefore = now - 3600;
+    request.notAfter = now + 2592000;
+    request.ca = ca;
+    return x509::MakeCertificate(request);
+}
 
 class gathering_ChainEngine : public testing::Test {
 protected:
@@ -131,22 +149,21 @@ TEST_F(gathering_ChainEngine, EveryFailureSetsItsErrorBit) {
 }
 
 TEST_F(gathering_ChainEngine, CyclicAndSelfReferencingCaStoresEnd) {
-    const test::Key a = test::NewKey(), b = test::NewKey(), x = test::NewKey(), other = test::NewKey(),
-                    end = test::NewKey();
     // A and B name and sign each other; X names itself but is signed by another key.
-    const std::string certA = test::MakeCertDer({"A", "B", a.get(), b.get()});
-    const std::string certB = test::MakeCertDer({"B", "A", b.get(), a.get()});
-    const std::string certX = test::MakeCertDer({"X", "X", x.get(), other.get()});
+    const X509Ptr stubB = Cert("B", "b", nullptr, "b"), stubX = Cert("X", "x", nullptr, "x");
+    const X509Ptr a = Cert("A", "a", stubB.get(), "b"), b = Cert("B", "b", a.get(), "a"),
+                  x = Cert("X", "x", stubX.get(), "other");
+    const std::string certA = x509::CertDer(a.get()), certB = x509::CertDer(b.get()), certX = x509::CertDer(x.get());
     fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "a.cer", certA);
     fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "b.cer", certB);
     fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "x.cer", certX);
 
-    const std::string underA = test::MakeCertDer({"end A", "A", end.get(), a.get(), false});
+    const std::string underA = x509::CertDer(Cert("end A", "end", a.get(), "a", false).get());
     const UniqueCertChain cyclic = Chain(underA, 0);
     EXPECT_EQ(cyclic->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC);
     EXPECT_EQ(Elements(*cyclic), (std::vector<std::string>{underA, certA, certB}));
 
-    const std::string underX = test::MakeCertDer({"end X", "X", end.get(), x.get(), false});
+    const std::string underX = x509::CertDer(Cert("end X", "end", x.get(), "x", false).get());
     // X names itself as issuer, but its own key does not verify it.
     const UniqueCertChain selfReferencing = Chain(underX, 0);
     EXPECT_EQ(selfReferencing->TrustStatus.dwErrorStatus,
@@ -156,16 +173,16 @@ TEST_F(gathering_ChainEngine, CyclicAndSelfReferencingCaStoresEnd) {
 
 TEST_F(gathering_ChainEngine, AChainLongerThanTheBoundEndsAsPartial) {
     // root <- ca1 <- ... <- ca11 <- end: the root is 13th, beyond the bound.
-    std::vector<test::Key> keys;
-    for (int i = 0; i <= 12; ++i) keys.push_back(test::NewKey());
-    const std::string root = test::MakeRoot("ca0", keys[0].get());
-    fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Root, "ca0.cer", root);
-    for (int i = 1; i <= 11; ++i)
-        fixtures::FixturePki::WriteStoreCertificate(
-            served_.storeDir(), Store::Ca, "ca" + std::to_string(i) + ".cer",
-            test::MakeCertDer(
-                {"ca" + std::to_string(i), "ca" + std::to_string(i - 1), keys[i].get(), keys[i - 1].get()}));
-    const std::string end = test::MakeCertDer({"end", "ca11", keys[12].get(), keys[11].get(), false});
+    std::vector<X509Ptr> cas;
+    cas.push_back(Cert("ca0", "ca0", nullptr, "ca0"));
+    fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Root, "ca0.cer", x509::CertDer(cas[0].get()));
+    for (int i = 1; i <= 11; ++i) {
+        const std::string name = "ca" + std::to_string(i);
+        cas.push_back(Cert(name, name, cas.back().get(), "ca" + std::to_string(i - 1)));
+        fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, name + ".cer",
+                                                    x509::CertDer(cas.back().get()));
+    }
+    const std::string end = x509::CertDer(Cert("end", "end", cas.back().get(), "ca11", false).get());
     const UniqueCertChain chain = Chain(end, 0);
     EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_EXCEEDS_LENGTH_LIMIT);
     EXPECT_EQ(chain->rgpChain[0].rgpElement.size(), kMaxChainLength);

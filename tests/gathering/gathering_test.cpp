@@ -14,7 +14,7 @@
 #include "certs/openssl_ptr.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/app.h"
-#include "gathering/made_certs.h"
+#include "support/fixture_x509.h"
 #include "support/served_pki.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
@@ -29,6 +29,24 @@ using fixtures::Crl;
 using fixtures::Store;
 using fixtures::Tsa;
 using test::Bytes;
+namespace x509 = fixtures::x509;
+
+// A CA (or end) certificate with the cached key `key`, valid for a month,
+// naming `issuer` (null: self-signed) as issuer and signed with the key `signer`.
+fixtures::ossl::X509Ptr Cert(const std::string& name, const std::string& key, X509* issuer, const std::string& signer,
+                             bool ca = true) {
+    const time_t now = time(nullptr);
+    const auto own = x509::CachedKey(key, x509::KeyType::EcP256), by = x509::CachedKey(signer, x509::KeyType::EcP256);
+    x509::CertRequest request;
+    request.commonName = name;
+    request.key = own.get();
+    request.issuer = issuer;
+    request.issuerKey = issuer ? by.get() : nullptr;
+    request.notBefore = now - 3600;
+    request.notAfter = now + 2592000;
+    request.ca = ca;
+    return x509::MakeCertificate(request);
+}
 
 X509* Decode(const std::string& der) {
     return certs::DecodeCertificate(Bytes(der), static_cast<int32_t>(der.size()), 2);
@@ -114,19 +132,19 @@ protected:
 };
 
 TEST_F(gathering_Gathering, WalkThroughTheSystemStores) {
-    const test::Key a = test::NewKey(), b = test::NewKey(), x = test::NewKey(), end = test::NewKey();
-    const std::string certA = test::MakeCertDer({"A", "B", a.get(), b.get()});
-    const std::string certB = test::MakeCertDer({"B", "A", b.get(), a.get()});
-    const std::string certX = test::MakeCertDer({"X", "X", x.get(), end.get()});  // self-issued, no root
-    const std::string underA = test::MakeCertDer({"end", "A", end.get(), a.get(), false});
-    const std::string underX = test::MakeCertDer({"end", "X", end.get(), x.get(), false});
-    std::vector<test::Key> keys;
-    for (int i = 0; i <= 12; ++i) keys.push_back(test::NewKey());
-    std::vector<std::string> longChain{test::MakeRoot("ca0", keys[0].get())};
+    const auto stubB = Cert("B", "b", nullptr, "b"), stubX = Cert("X", "x", nullptr, "x");
+    const auto a = Cert("A", "a", stubB.get(), "b"), b = Cert("B", "b", a.get(), "a");
+    const auto x = Cert("X", "x", stubX.get(), "other");  // self-issued, no root
+    const std::string certA = x509::CertDer(a.get()), certB = x509::CertDer(b.get()), certX = x509::CertDer(x.get());
+    const std::string underA = x509::CertDer(Cert("end", "end", a.get(), "a", false).get());
+    const std::string underX = x509::CertDer(Cert("end", "end", x.get(), "x", false).get());
+    std::vector<fixtures::ossl::X509Ptr> cas;
+    cas.push_back(Cert("ca0", "ca0", nullptr, "ca0"));
     for (int i = 1; i <= 11; ++i)
-        longChain.push_back(test::MakeCertDer(
-            {"ca" + std::to_string(i), "ca" + std::to_string(i - 1), keys[i].get(), keys[i - 1].get()}));
-    const std::string underLong = test::MakeCertDer({"end", "ca11", keys[12].get(), keys[11].get(), false});
+        cas.push_back(Cert("ca" + std::to_string(i), "ca" + std::to_string(i), cas.back().get(), "ca" + std::to_string(i - 1)));
+    std::vector<std::string> longChain;
+    for (const auto& ca : cas) longChain.push_back(x509::CertDer(ca.get()));
+    const std::string underLong = x509::CertDer(Cert("end", "end", cas.back().get(), "ca11", false).get());
 
     const struct {
         const char* what;
@@ -345,7 +363,7 @@ TEST_F(gathering_Gathering, ArraysAndTheirRelease) {
     core.store->size = ZORBEL_CERT_STORE_MARK;
     EXPECT_EQ(ca, reinterpret_cast<ZORBELUCertBlob*>(&byte));
     // CA certificates in list order with their encodings; no CRLs: no CRL array.
-    std::string pem = test::ToPem(Der(Ca::Root));
+    std::string pem = test::ReadFileBytes(served_.pki().CertPemPath(Ca::Root));
     ZORBELUCertBlob first{const_cast<uint8_t*>(Bytes(Der(Ca::Intermediate))),
                           static_cast<uint32_t>(Der(Ca::Intermediate).size()), 2};
     ZORBELUCertBlob second{reinterpret_cast<uint8_t*>(pem.data()), static_cast<uint32_t>(pem.size()), 3};

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -35,6 +36,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+inline const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
