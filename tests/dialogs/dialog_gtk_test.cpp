@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/test_util.h"
-#include "core/test_pki.h"
+#include "core/test_util.h"
 #include "dialogs/signature/token_comparison.h"
 #include "dialogs/signature/verified_properties_tabbed.h"
 #include "dialogs/dialog_test_pki.h"
@@ -147,16 +147,15 @@ TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
 
     const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
     const ZORBELUBlob blob = coretest::Blob(token);
-    const coretest::Store store = coretest::MakeStore({});
+    const dialogtest::Store store = dialogtest::MakeStore({}, {});
     RenderInEveryLanguage("token_properties", [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenProp(nullptr, &blob), 1u); });
     RenderInEveryLanguage("token_properties_extended",
                           [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store.get()), 1u); });
 
-    coretest::TestTsa tsa = coretest::MakeTestTsa();
-    coretest::Bytes root = coretest::CertDer(tsa.root.get()), leaf = coretest::CertDer(tsa.tsa.get());
-    ZORBELUCertBlob array[] = {{root.data(), static_cast<uint32_t>(root.size()), 2},
-                               {leaf.data(), static_cast<uint32_t>(leaf.size()), 2},
+    ZORBELUCertBlob array[] = {dialogtest::CertBlobOf(dialogtest::Pki().CertDer(fixtures::Ca::Root)),
+                               dialogtest::CertBlobOf(dialogtest::Pki().CertDer(fixtures::Tsa::Good)),
                                {nullptr, 0, 0}};
+    array[0].encoding = array[1].encoding = 2;
     RenderInEveryLanguage("certificate_selection",
                           [&] { dialogs::ViewGatheredArray(array, dialogs::ViewKind::Certificate, nullptr); });
 }

@@ -63,6 +63,7 @@ inline std::string TokenWithTac(const fixtures::FixturePki& pki) {
     fixtures::TacParams params;
     params.holder = holder.get();
     params.issuer = X509_get_issuer_name(holder.get());
+    params.policy.policyOid = "1.2.3.4.5.6";
     params.signingKey = key.get();
     const std::vector<uint8_t> tac = fixtures::BuildTac(params);
     fixtures::TokenSpec recipe;

@@ -7,8 +7,9 @@
 #include <map>
 #include <set>
 
-#include "core/test_pki.h"
 #include "core/test_util.h"
+#include "dialogs/dialog_test_pki.h"
+#include "support/fixture_x509.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
 #include "platform/dialog.h"
@@ -117,11 +118,13 @@ TEST_F(TacDialog, RealTokenTac) {
 }
 
 TEST_F(TacDialog, TacOfATokenMadeHere) {
-    coretest::TestTsa tsa = coretest::MakeTestTsa();
-    coretest::Key tmcKey = coretest::NewRsaKey(2048);
+    const std::string& tsaDer = dialogtest::Pki().CertDer(fixtures::Tsa::Good);
+    const auto* der = reinterpret_cast<const unsigned char*>(tsaDer.data());
+    const fixtures::ossl::X509Ptr holder(d2i_X509(nullptr, &der, static_cast<long>(tsaDer.size())));
+    const fixtures::ossl::PkeyPtr tmcKey = fixtures::x509::CachedKey("tmc", fixtures::x509::KeyType::Rsa2048);
     fixtures::TacParams params;
-    params.holder = tsa.tsa.get();
-    params.issuer = X509_get_subject_name(tsa.root.get());
+    params.holder = holder.get();
+    params.issuer = X509_get_issuer_name(holder.get());
     params.serial = {0x01, 0x02, 0x03};
     params.metrics.ntpSeconds = fixtures::NtpSecondsFromUnix(1700000000);
     params.metrics.offsetSeconds = 1;
@@ -134,15 +137,17 @@ TEST_F(TacDialog, TacOfATokenMadeHere) {
     params.policy.maxDelaySeconds = 1;
     params.policy.maxDelayMicros = 500000;
     params.signingKey = tmcKey.get();
-    coretest::TokenOptions options;
-    options.attributeCertificate = fixtures::BuildTac(params);
-    ASSERT_FALSE(options.attributeCertificate.empty());
-    const TacRecords r = DecodeTac(coretest::MakeToken(tsa.tsa.get(), tsa.tsaKey.get(), options));
+    const std::vector<uint8_t> tac = fixtures::BuildTac(params);
+    ASSERT_FALSE(tac.empty());
+    fixtures::TokenSpec recipe;
+    recipe.attributeCertificates = {std::string(tac.begin(), tac.end())};
+    const std::string token = dialogtest::Pki().MakeToken(recipe);
+    const TacRecords r = DecodeTac(Bytes(token.begin(), token.end()));
 
     auto f = Fields(Show(r));
     EXPECT_EQ(f[kSerialNumber], " 010203");  // five digits made even
-    EXPECT_EQ(f[kHolder], " O=Zorbel Test, CN=Test TSA");
-    EXPECT_EQ(f[kIssuer], " O=Zorbel Test, CN=Test Root");
+    EXPECT_EQ(f[kHolder], " C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good");
+    EXPECT_EQ(f[kIssuer], " C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test Intermediate CA");
     EXPECT_EQ(f[kHolderHashValue], " ");  // named by entity name: no hash
     EXPECT_EQ(f[kHolderHashLength], " 0");
     EXPECT_EQ(f[kSignatureName], " SHA-256 with RSA Encryption");

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/test_pki.h"
+#include "core/test_util.h"
 #include "core/test_util.h"
 #include "dialogs/signature/token_comparison.h"
 #include "dialogs/signature/verified_properties_tabbed.h"
@@ -43,20 +43,7 @@ using dialogtest::MakeStore;
 using dialogtest::Store;
 using dialogtest::Blob;
 
-// A token of a test TSA that carries a time attribute certificate.
-std::string TokenWithTac() {
-    coretest::TestTsa tsa = coretest::MakeTestTsa();
-    coretest::Key tmcKey = coretest::NewEcKey();
-    fixtures::TacParams params;
-    params.holder = tsa.tsa.get();
-    params.issuer = X509_get_subject_name(tsa.root.get());
-    params.policy.policyOid = "1.2.3.4.5.6";
-    params.signingKey = tmcKey.get();
-    coretest::TokenOptions options;
-    options.attributeCertificate = fixtures::BuildTac(params);
-    const coretest::Bytes token = coretest::MakeToken(tsa.tsa.get(), tsa.tsaKey.get(), options);
-    return std::string(token.begin(), token.end());
-}
+std::string TokenWithTac() { return dialogtest::TokenWithTac(Pki()); }
 
 std::map<int, std::string> Fields(const hl::WindowState& w) {
     std::map<int, std::string> fields;
@@ -193,7 +180,7 @@ TEST_F(TokenProperties, DisabledButtonsFollowWhatTheTokenAndStoreHold) {
         {"extended, root missing", Pki().Token("good-sha256"), noRoot.get(), {kTsaCertificate, kCrl, ok}},
         {"extended, no CRL", Pki().Token("good-sha256"), noCrl.get(), {kTsaCertificate, kCa, ok}},
         {"extended, self-issued", Pki().Token("self-issued-sha256"), full.get(), {kTsaCertificate, ok}},
-        {"extended, TAC and foreign TSA", tac, full.get(), {kTac, kTsaCertificate, ok}},
+        {"extended, with a TAC", tac, full.get(), {kTac, kTsaCertificate, kCrl, kCa, ok}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -214,7 +201,7 @@ TEST_F(TokenProperties, TacButtonOpensTheTacDialog) {
     const hl::WindowState& tac = hl::Runs()[0].atStart;
     EXPECT_EQ(tac.templateId, kTemplateTacProperties);
     EXPECT_EQ(tac.Find(tac_ids::kPolicyId)->text, " 1.2.3.4.5.6");
-    EXPECT_EQ(tac.Find(tac_ids::kHolder)->text, " O=Zorbel Test, CN=Test TSA");
+    EXPECT_EQ(tac.Find(tac_ids::kHolder)->text, " C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good");
     EXPECT_TRUE(run.refusedActions.empty());
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
