@@ -2,8 +2,9 @@
 // round trips through TACs built for test tokens.
 #include <gtest/gtest.h>
 
-#include "core/test_pki.h"
 #include "core/test_util.h"
+#include "support/fixture_pki.h"
+#include "support/fixture_x509.h"
 #include "support/tac_builder.h"
 #include "support/real_world_data.h"
 
@@ -73,16 +74,22 @@ TEST(core_Tac, TokenWithoutTacAndSmallBuffer) {
     EXPECT_EQ(query.length, 680u);
 }
 
-// A TAC built for a test TSA, carried by a token from the local creator.
+// A TAC built for the fixture's good TSA, carried by one of its tokens.
 class core_TacRoundTrip : public testing::Test {
 protected:
-    TestTsa tsa = MakeTestTsa();
-    Key tmcKey = NewRsaKey(2048);
+    TempFolder folder_;
+    const fixtures::FixturePki pki_ = fixtures::FixturePki::Create(folder_.Path());
+    const fixtures::ossl::X509Ptr holder_ = [this] {
+        const std::string& der = pki_.CertDer(fixtures::Tsa::Good);
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        return fixtures::ossl::X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    }();
+    const fixtures::ossl::PkeyPtr tmcKey = fixtures::x509::CachedKey("tmc", fixtures::x509::KeyType::Rsa2048);
 
     fixtures::TacParams Params() const {
         fixtures::TacParams params;
-        params.holder = tsa.tsa.get();
-        params.issuer = X509_get_subject_name(tsa.root.get());
+        params.holder = holder_.get();
+        params.issuer = X509_get_issuer_name(holder_.get());
         params.serial = {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03};  // longer than 64 bits, negative
         params.metrics.ntpSeconds = fixtures::NtpSecondsFromUnix(1700000000);
         params.metrics.ntpFraction = 0x80000000u;  // half a second
@@ -104,15 +111,16 @@ protected:
 TEST_F(core_TacRoundTrip, ValuesComeBackFromTheToken) {
     const Bytes built = fixtures::BuildTac(Params());
     ASSERT_FALSE(built.empty());
-    TokenOptions options;
-    options.attributeCertificate = built;
-    const Bytes token = MakeToken(tsa.tsa.get(), tsa.tsaKey.get(), options);
+    fixtures::TokenSpec recipe;
+    recipe.attributeCertificates = {std::string(built.begin(), built.end())};
+    const std::string made = pki_.MakeToken(recipe);
+    const Bytes token(made.begin(), made.end());
     uint32_t rc = 0;
     const Bytes tac = Tac(token, &rc);
     ASSERT_EQ(rc, ZORBEL_OK);
     EXPECT_EQ(tac, built);
     // Adding the TAC leaves the signature intact.
-    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, StampedData());
+    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, Bytes(pki_.Data().begin(), pki_.Data().end()));
     const ZORBELUBlob tokenBlob = Blob(token);
     EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&tokenBlob, &digest, nullptr, nullptr), ZORBEL_OK);
 
@@ -121,8 +129,8 @@ TEST_F(core_TacRoundTrip, ValuesComeBackFromTheToken) {
     ASSERT_EQ(ZORBELGetTACCertInfo(&blob, &info), ZORBEL_OK);
     EXPECT_EQ(info.serialNumber[0], 0x00000000u);  // the 64 low-order bits
     EXPECT_EQ(info.serialNumber[1], 0x00010203u);
-    EXPECT_STREQ(info.holder, "O=Zorbel Test, CN=Test TSA");
-    EXPECT_STREQ(info.issuer, "O=Zorbel Test, CN=Test Root");
+    EXPECT_STREQ(info.holder, "C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good");
+    EXPECT_STREQ(info.issuer, "C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test Intermediate CA");
     EXPECT_STREQ(info.signatureAlgorithmOid, "1.2.840.113549.1.1.11");
     EXPECT_EQ(info.signatureLength, 256u);
     EXPECT_EQ(info.holderHashLength, 0u);
@@ -148,7 +156,7 @@ TEST_F(core_TacRoundTrip, HolderByIssuerAndSerial) {
     const ZORBELUBlob blob = Blob(tac);
     ZORBELTACCertInfo info{};
     ASSERT_EQ(ZORBELGetTACCertInfo(&blob, &info), ZORBEL_OK);
-    EXPECT_STREQ(info.holder, "O=Zorbel Test, CN=Test Root, serial 1001");
+    EXPECT_STREQ(info.holder, "C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test Intermediate CA, serial 2001");
 }
 
 TEST_F(core_TacRoundTrip, MissingAttributesAndDamage) {
