@@ -1,39 +1,18 @@
 // Token creation over HTTP against a TSA endpoint on 127.0.0.1 whose
-// answers come from OpenSSL's TS responder with the test TSA's key.
+// answers come from the fixture PKI's good TSA.
 #include <gtest/gtest.h>
-#include <openssl/ts.h>
 
 #include <cstring>
 
 #include "core/test_pki.h"
 #include "core/test_util.h"
+#include "support/fixture_pki.h"
 #include "support/test_http_server.h"
 #include "zorbelcomm.h"
 #include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
-
-// The answer OpenSSL's responder gives to a DER request.
-std::string Respond(const TestTsa& tsa, const std::string& requestDer) {
-    TS_RESP_CTX* ctx = TS_RESP_CTX_new();
-    TS_RESP_CTX_set_signer_cert(ctx, tsa.tsa.get());
-    TS_RESP_CTX_set_signer_key(ctx, tsa.tsaKey.get());
-    ASN1_OBJECT* policy = OBJ_txt2obj("1.2.3.4.1", 1);
-    TS_RESP_CTX_set_def_policy(ctx, policy);
-    TS_RESP_CTX_add_md(ctx, EVP_sha256());
-    BIO* in = BIO_new_mem_buf(requestDer.data(), static_cast<int>(requestDer.size()));
-    TS_RESP* response = TS_RESP_create_response(ctx, in);
-    unsigned char* der = nullptr;
-    const int size = response != nullptr ? i2d_TS_RESP(response, &der) : 0;
-    std::string answer(reinterpret_cast<char*>(der), static_cast<size_t>(size > 0 ? size : 0));
-    OPENSSL_free(der);
-    TS_RESP_free(response);
-    BIO_free(in);
-    ASN1_OBJECT_free(policy);
-    TS_RESP_CTX_free(ctx);
-    return answer;
-}
 
 class core_HttpCreation : public testing::Test {
 protected:
@@ -43,14 +22,14 @@ protected:
         direct.credentialMode = ZORBELU_CREDENTIALS_NONE;
         ASSERT_EQ(ZORBELPRVSetProxy(&direct), ZORBELCOMM_OK);
         server.start();
-        server.setTsaHandler("/tsa", [this](const std::string& der) { return Respond(tsa, der); });
+        server.setTsaHandler("/tsa", [this](const std::string& der) { return pki.RespondToTimeStampRequest(der); });
     }
 
     uint32_t Create(const std::string& path, Bytes* token, uint32_t capacity = 16384) {
         const std::string url = server.url(path);
         ZORBELTSAConnection connection{url.c_str(), 5000, nullptr};
         ZORBELTimeStampRequest request{};
-        request.digest = HashWithLibrary(ZORBEL_HASH_SHA256, StampedData());
+        request.digest = HashWithLibrary(ZORBEL_HASH_SHA256, Bytes(pki.Data().begin(), pki.Data().end()));
         request.certReq = 1;
         request.nonce = 1;
         Bytes buffer(capacity);
@@ -62,7 +41,8 @@ protected:
         return rc;
     }
 
-    TestTsa tsa = MakeTestTsa();
+    TempFolder folder;
+    const fixtures::FixturePki pki = fixtures::FixturePki::Create(folder.Path());
     test::TestHttpServer server;
     uint32_t lastLength = 0;
 };
@@ -70,9 +50,11 @@ protected:
 TEST_F(core_HttpCreation, TokenFromTheTsaVerifies) {
     Bytes token;
     ASSERT_EQ(Create("/tsa", &token), ZORBEL_OK);
-    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, StampedData());
+    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, Bytes(pki.Data().begin(), pki.Data().end()));
     const ZORBELUBlob blob = Blob(token);
-    const Store store = MakeStore({CertDer(tsa.root.get())});
+    const auto bytes = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+    const Store store = MakeStore({bytes(pki.CertDer(fixtures::Ca::Root)), bytes(pki.CertDer(fixtures::Ca::Intermediate))},
+                                  {bytes(pki.CrlBytes(fixtures::Crl::Root)), bytes(pki.CrlBytes(fixtures::Crl::Intermediate))});
     EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store.get()), ZORBEL_OK);
     EXPECT_EQ(Create("/tsa", nullptr, 100), ZORBEL_ERR_BUFFER_TOO_SMALL);
     // The size needed is that of a fresh token: its random nonce may be a byte shorter or longer.
