@@ -1,7 +1,7 @@
 // fixture_x509.h - keys, certificates and CRLs of the fixture PKI, built
 // directly with OpenSSL.
 //
-// Internal to the fixture library; tests use fixture_pki.h.
+// Tests use fixture_pki.h, and these makers for certificate shapes it lacks.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
 
