@@ -24,20 +24,10 @@ using test::Bytes;
 namespace x509 = fixtures::x509;
 using fixtures::ossl::X509Ptr;
 
-// A CA (or end) certificate with the cached key `key`, valid for a month,
-// naming `issuer` (null: self-signed) as issuer and signed with the key `signer`.
-X509Ptr Cert(const std::string& name, const std::string& key, X509* issuer, const std::string& signer, bool ca = true) {
-    const time_t now = time(nullptr);
-    const auto own = x509::CachedKey(key, x509::KeyType::EcP256), by = x509::CachedKey(signer, x509::KeyType::EcP256);
-    x509::CertRequest request;
-    request.commonName = name;
-    request.key = own.get();
-    request.issuer = issuer;
-    request.issuerKey = issuer ? by.get() : nullptr;
-    request.notBefore = now - 3600;
-    request.notAfter = now + 2592000;
-    request.ca = ca;
-    return x509::MakeCertificate(request);
+// The odd certificates of these tests, each valid for a month.
+fixtures::ossl::X509Ptr Cert(const std::string& name, const std::string& key, X509* issuer, const std::string& signer,
+                             bool ca = true) {
+    return x509::MakeMonthCertificate(name, key, issuer, signer, ca);
 }
 
 class gathering_ChainEngine : public testing::Test {

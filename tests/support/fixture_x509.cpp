@@ -192,6 +192,21 @@ X509Ptr MakeCertificate(const CertRequest& r) {
     return cert;
 }
 
+X509Ptr MakeMonthCertificate(const std::string& name, const std::string& key, X509* issuer, const std::string& signer,
+                             bool ca) {
+    const time_t now = time(nullptr);
+    const auto own = CachedKey(key, KeyType::EcP256), by = CachedKey(signer, KeyType::EcP256);
+    CertRequest request;
+    request.commonName = name;
+    request.key = own.get();
+    request.issuer = issuer;
+    request.issuerKey = issuer ? by.get() : nullptr;
+    request.notBefore = now - 3600;
+    request.notAfter = now + 2592000;
+    request.ca = ca;
+    return MakeCertificate(request);
+}
+
 X509CrlPtr MakeCrl(const CrlRequest& r) {
     if (r.issuer == nullptr || r.issuerKey == nullptr)
         throw std::invalid_argument("fixture PKI: CRL request without issuer");

@@ -41,6 +41,12 @@ struct CertRequest {
 
 ossl::X509Ptr MakeCertificate(const CertRequest& request);
 
+// A CA (or end) certificate with the cached EC key `key`, valid from an hour
+// ago for a month, naming `issuer` (null: self-signed) as issuer and signed
+// with the cached key `signer`: the odd shapes chain walks must survive.
+ossl::X509Ptr MakeMonthCertificate(const std::string& name, const std::string& key, X509* issuer,
+                                   const std::string& signer, bool ca = true);
+
 struct CrlRequest {
     X509* issuer = nullptr;
     EVP_PKEY* issuerKey = nullptr;
