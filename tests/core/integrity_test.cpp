@@ -157,9 +157,9 @@ class core_ForgedToken : public testing::TestWithParam<Row> {};
 
 TEST_P(core_ForgedToken, RefusedWithItsCode) {
     const Row& row = GetParam();
-    TokenSpec spec;
-    row.forge(spec);
-    const Bytes token = ToBytes(Pki().MakeToken(spec));
+    TokenSpec recipe;
+    row.forge(recipe);
+    const Bytes token = ToBytes(Pki().MakeToken(recipe));
     ASSERT_GT(token.size(), row.cut);
     const ZORBELUBlob blob{token.data(), static_cast<uint32_t>(token.size() - row.cut)};
     const ZORBELUDigestInfoEx digest =
@@ -170,16 +170,16 @@ TEST_P(core_ForgedToken, RefusedWithItsCode) {
     ZORBELTimeStampInfo info{};
     info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
     EXPECT_EQ(ZORBELGetTimeStampInfoEx(&blob, &info), read);
-    if (spec.forgery == Forgery::GenTimeText && read == ZORBEL_OK) {
-        EXPECT_EQ(spec.genTimeText, info.genTime);
+    if (recipe.forgery == Forgery::GenTimeText && read == ZORBEL_OK) {
+        EXPECT_EQ(recipe.genTimeText, info.genTime);
     }
     Bytes buffer(64 * 1024);
     ZORBELUCertBlob out{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
     EXPECT_EQ(ZORBELGetTSACert(&blob, &out), read);
     if (read == ZORBEL_OK) {
-        EXPECT_EQ(ToBytes(Pki().CertDer(spec.tsa)), Bytes(buffer.begin(), buffer.begin() + out.length));
+        EXPECT_EQ(ToBytes(Pki().CertDer(recipe.tsa)), Bytes(buffer.begin(), buffer.begin() + out.length));
     }
-    if (!spec.attributeCertificates.empty()) {
+    if (!recipe.attributeCertificates.empty()) {
         ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
         ASSERT_EQ(ZORBELGetTAC(&blob, &tac), ZORBEL_OK);
         EXPECT_EQ(ToBytes(Tac()), Bytes(buffer.begin(), buffer.begin() + tac.length));
