@@ -1,10 +1,10 @@
 #include "trust_check.h"
 
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include "certs/openssl_ptr.h"
 #include "platform/cert_names.h"
+#include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
@@ -60,16 +60,10 @@ std::optional<std::string> TsaCertificateOf(const ZORBELUBlob& token) {
 }
 
 std::optional<std::string> CertificateDer(const std::string& bytes) {
-    if (Decode(bytes)) return bytes;
-    const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    const X509Ptr cert(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-    if (!cert) return std::nullopt;
-    unsigned char* der = nullptr;
-    const int size = i2d_X509(cert.get(), &der);
-    if (size <= 0) return std::nullopt;
-    std::string out(reinterpret_cast<const char*>(der), static_cast<size_t>(size));
-    OPENSSL_free(der);
-    return out;
+    const std::vector<stores::DerCertificate> certificates =
+        stores::files::CertificatesIn(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    if (certificates.empty()) return std::nullopt;
+    return std::string(certificates.front().begin(), certificates.front().end());
 }
 
 std::string SelfIssuedDistrust(const std::string& der) {

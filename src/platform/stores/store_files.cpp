@@ -107,14 +107,9 @@ void AppendDerCertificate(const std::vector<uint8_t>& bytes, std::vector<DerCert
 }
 
 std::vector<DerCertificate> ReadFileCertificates(const fs::path& file, std::uintmax_t limit) {
-    std::vector<DerCertificate> certificates;
     std::vector<uint8_t> bytes;
-    if (!ReadFile(file, limit, bytes)) return certificates;
-    if (LooksLikePem(bytes))
-        AppendPemCertificates(bytes, certificates);
-    else
-        AppendDerCertificate(bytes, certificates);
-    return certificates;
+    if (!ReadFile(file, limit, bytes)) return {};
+    return CertificatesIn(bytes);
 }
 
 struct ReadFileMemo {
@@ -168,6 +163,15 @@ std::vector<fs::path> CertificateFiles(const fs::path& folder) {
     std::sort(files.begin(), files.end(),
               [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
     return files;
+}
+
+std::vector<DerCertificate> CertificatesIn(const std::vector<uint8_t>& bytes) {
+    std::vector<DerCertificate> certificates;
+    if (LooksLikePem(bytes))
+        AppendPemCertificates(bytes, certificates);
+    else
+        AppendDerCertificate(bytes, certificates);
+    return certificates;
 }
 
 std::vector<DerCertificate> FileCertificates(const fs::path& file, std::uintmax_t limit) {

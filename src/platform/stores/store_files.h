@@ -54,6 +54,10 @@ bool Settled(const std::optional<Stamp>& stamp, const timespec& lookedAt);
 // the folder, in byte order of their names; none when there is no folder.
 std::vector<std::filesystem::path> CertificateFiles(const std::filesystem::path& folder);
 
+// Every certificate of `bytes` as DER: PEM gives each of its blocks, DER
+// its first element.
+std::vector<DerCertificate> CertificatesIn(const std::vector<uint8_t>& bytes);
+
 // Every certificate of the file as DER: a DER file gives its one
 // certificate, a PEM file each of its own; unreadable files and files over
 // `limit` bytes give none. Remembered per file until its stamp changes.
