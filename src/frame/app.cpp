@@ -4,35 +4,82 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <vector>
 
 namespace zorbelu::frame {
 namespace {
 
-ScratchBuffer scratchBuffers[2];
+// One thread's scratch buffers, on the list of every thread's so that
+// unloading the library frees those of threads that are still running.
+struct ThreadScratch {
+    ScratchBuffer buffers[1];
+};
 
-void ReleaseScratchBuffers() {
-    for (ScratchBuffer& buffer : scratchBuffers) {
-        std::free(buffer.data);
-        buffer.data = nullptr;
+std::mutex threadScratchMutex;
+std::vector<ThreadScratch*> threadScratches;  // guarded by threadScratchMutex
+pthread_key_t threadScratchKey;               // each thread's ThreadScratch
+bool threadScratchKeyMade = false;            // set before and cleared after any call
+
+void ReleaseThreadScratch(void* scratch) {
+    {
+        const std::lock_guard<std::mutex> lock(threadScratchMutex);
+        threadScratches.erase(std::remove(threadScratches.begin(), threadScratches.end(), scratch),
+                              threadScratches.end());
     }
+    delete static_cast<ThreadScratch*>(scratch);
+}
+
+void ReleaseEveryThreadScratch() {
+    if (!threadScratchKeyMade) return;
+    pthread_key_delete(threadScratchKey);  // threads ending later free nothing more
+    threadScratchKeyMade = false;
+    const std::lock_guard<std::mutex> lock(threadScratchMutex);
+    for (ThreadScratch* scratch : threadScratches) delete scratch;
+    threadScratches.clear();
+}
+
+ThreadScratch& CurrentThreadScratch() {
+    if (!threadScratchKeyMade) throw std::runtime_error("no scratch buffers outside the library's lifetime");
+    if (void* existing = pthread_getspecific(threadScratchKey)) return *static_cast<ThreadScratch*>(existing);
+    auto scratch = std::make_unique<ThreadScratch>();
+    for (ScratchBuffer& buffer : scratch->buffers) buffer.Grow();
+    {
+        const std::lock_guard<std::mutex> lock(threadScratchMutex);
+        threadScratches.push_back(scratch.get());
+    }
+    if (pthread_setspecific(threadScratchKey, scratch.get()) != 0) {
+        ReleaseThreadScratch(scratch.release());
+        throw std::bad_alloc();
+    }
+    return *scratch.release();
 }
 
 }  // namespace
 
-ScratchBuffer& AccessScratchBuffer(int index) { return scratchBuffers[index]; }
+ScratchBuffer::~ScratchBuffer() { std::free(data); }
 
-ScratchBuffer& GrowScratchBuffer(int index) {
-    ScratchBuffer& buffer = scratchBuffers[index];
-    std::free(buffer.data);
-    buffer.capacity += kScratchGrowth;
-    buffer.data = static_cast<uint8_t*>(std::malloc(buffer.capacity));
-    return buffer;
+ScratchBuffer& ScratchBuffer::Grow() {
+    std::free(data);
+    capacity += kScratchGrowth;
+    data = static_cast<uint8_t*>(std::malloc(capacity));
+    return *this;
 }
 
+ScratchBuffer& AccessScratchBuffer(int index) { return CurrentThreadScratch().buffers[index]; }
+
+ScratchBuffer& GrowScratchBuffer(int index) { return AccessScratchBuffer(index).Grow(); }
+
+// Every thread, the loading one too, makes its buffers at first use.
 CKadrelutilApp::CKadrelutilApp() : CWinApp(nullptr) {
-    GrowScratchBuffer(kTsaCertBuffer);
-    GrowScratchBuffer(kCrlBuffer);
+    threadScratchKeyMade = pthread_key_create(&threadScratchKey, ReleaseThreadScratch) == 0;
 }
 
 bool CKadrelutilApp::InitInstance() {
@@ -42,7 +89,7 @@ bool CKadrelutilApp::InitInstance() {
 }
 
 int CKadrelutilApp::ExitInstance() {
-    ReleaseScratchBuffers();
+    ReleaseEveryThreadScratch();
     CONF_modules_unload(1);
     // Frees this thread's OpenSSL state (the error queue among it).
     OPENSSL_thread_stop();

@@ -1,5 +1,5 @@
-// The application object and the process-wide state it owns: the two
-// scratch buffers and the library settings.
+// The application object and the state it owns: the threads' scratch
+// buffers and the library settings.
 #pragma once
 
 #include <cstdint>
@@ -9,17 +9,31 @@
 
 namespace zorbelu::frame {
 
-// A growable heap block shared by the library's calls. Growing discards the
-// contents; when the allocation fails `data` is NULL while `capacity` has
-// still grown, and the caller reports ZORBELU_ERR_MEMORY.
+// A growable heap block. Growing discards the contents; when the allocation
+// fails `data` is NULL while `capacity` has still grown, and the caller
+// reports ZORBELU_ERR_MEMORY. A call that needs room only while it runs
+// keeps one of its own on its stack.
 struct ScratchBuffer {
     uint8_t* data = nullptr;
     uint32_t capacity = 0;
+
+    ScratchBuffer() = default;
+    ~ScratchBuffer();
+    ScratchBuffer(const ScratchBuffer&) = delete;
+    ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+
+    ScratchBuffer& Grow();
 };
 
-inline constexpr int kTsaCertBuffer = 0;  // the TSA certificate extracted from a token
-inline constexpr int kCrlBuffer = 1;      // a downloaded CRL when the caller gives no buffer
 inline constexpr uint32_t kScratchGrowth = 10000;
+
+// The scratch buffer each thread keeps across calls: the TSA certificate
+// that ZORBELUGetCertificates hands out lies in it until the same thread's
+// next call that uses it. Every thread has its own, 10,000 bytes at its
+// first use, so a call never writes or reads a block that another thread
+// can grow or free. A thread's buffer is freed when the thread ends, and
+// every thread's when the library is unloaded.
+inline constexpr int kTsaCertBuffer = 0;
 
 ScratchBuffer& AccessScratchBuffer(int index);
 ScratchBuffer& GrowScratchBuffer(int index);

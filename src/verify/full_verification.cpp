@@ -29,8 +29,10 @@ struct TsaInList {
 };
 
 uint32_t TakeTsaCertificate(const ZORBELPRVToken* token, certs::CertList& list, TsaInList* tsa) {
+    frame::ScratchBuffer buffer;
     ZORBELUCertBlob bytes{};
-    if (const uint32_t extracted = ExtractTsaCertificate(token, &bytes); extracted != ZORBELU_OK) return extracted;
+    if (const uint32_t extracted = ExtractTsaCertificate(token, buffer, &bytes); extracted != ZORBELU_OK)
+        return extracted;
     TsaCertificate decoded;
     if (const uint32_t result = TsaCertificateOf(token, &decoded); result != ZORBELU_OK) return result;
     tsa->selfIssued = decoded.selfIssued;

@@ -26,17 +26,25 @@ namespace {
 constexpr int kCrlDownloadAttempts = 6;
 constexpr size_t kCrlUrlBufferSize = 1024;
 
-// Where the CRL of this call goes: the caller's buffer, or scratch buffer 1.
+// Where the CRL of this call goes: the caller's buffer, or a buffer of the
+// call's own (10,000 bytes, growing like a scratch buffer), which no other
+// thread can grow or free under the CRL.
 struct CrlTarget {
-    ZORBELUCRLBuffer* record;
-    ZORBELUCRLBuffer scratch;
+    ZORBELUCRLBuffer* record = nullptr;
+    ZORBELUCRLBuffer own{};
+    frame::ScratchBuffer ownBytes;
     bool IsCallers(const ZORBELUCRLBuffer* caller) const { return record == caller; }
-};
 
-void UseScratchBuffer(CrlTarget& target, const frame::ScratchBuffer& buffer) {
-    target.scratch = ZORBELUCRLBuffer{0, buffer.data, buffer.capacity, 0, ZORBELU_ENCODING_DETECT};
-    target.record = &target.scratch;
-}
+    void UseOwnBuffer() {
+        if (ownBytes.data == nullptr) ownBytes.Grow();
+        own = ZORBELUCRLBuffer{0, ownBytes.data, ownBytes.capacity, 0, ZORBELU_ENCODING_DETECT};
+        record = &own;
+    }
+    void GrowOwnBuffer() {
+        ownBytes.Grow();
+        UseOwnBuffer();
+    }
+};
 
 // The first plain-HTTP distribution point of the certificate, or nothing.
 bool FindCrlUrl(X509* cert, char (&url)[kCrlUrlBufferSize]) {
@@ -55,8 +63,8 @@ bool FindCrlUrl(X509* cert, char (&url)[kCrlUrlBufferSize]) {
     return found;
 }
 
-// Downloads the CRL into the target, growing into scratch buffer 1 when the
-// caller's buffer is too small. Every attempt ends by the call's deadline.
+// Downloads the CRL into the target, going over to the call's own buffer
+// when the caller's is too small. Every attempt ends by the call's deadline.
 uint32_t DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, const char* url,
                      const platform::Deadline& deadline, ZORBELU_HWND owner) {
     for (int attempt = 1;; ++attempt) {
@@ -81,11 +89,11 @@ uint32_t DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, c
         if (attempt == kCrlDownloadAttempts) return ZORBELU_ERR_MEMORY;
         if (target.IsCallers(callersBuffer)) {
             // The caller's buffer is too small: its record says so, and this
-            // call's CRL lives in scratch buffer 1.
+            // call's CRL lives in the call's own buffer.
             target.record->bufferSize = 0;
-            UseScratchBuffer(target, frame::AccessScratchBuffer(frame::kCrlBuffer));
+            target.UseOwnBuffer();
         } else {
-            UseScratchBuffer(target, frame::GrowScratchBuffer(frame::kCrlBuffer));
+            target.GrowOwnBuffer();
         }
         if (target.record->buffer == nullptr) return ZORBELU_ERR_MEMORY;
     }
@@ -110,11 +118,11 @@ X509CrlPtr ParseTargetCrl(ZORBELUCRLBuffer& t) {
 uint32_t ObtainCrl(ZORBELCertStore* store, const char* url, ZORBELUCRLBuffer* crlBuffer, const TsaCertificate& tsa,
                    const platform::Deadline& deadline, ZORBELU_HWND owner) {
     bool held = crlBuffer != nullptr && crlBuffer->state == 1;
-    CrlTarget target{};
+    CrlTarget target;
     if (crlBuffer != nullptr && crlBuffer->bufferSize != 0)
         target.record = crlBuffer;
     else
-        UseScratchBuffer(target, frame::AccessScratchBuffer(frame::kCrlBuffer));
+        target.UseOwnBuffer();
 
     X509CrlPtr crl;
     while (!crl) {
@@ -161,8 +169,10 @@ uint32_t VerifyWithCrlBuffer(const ZORBELUBlob* token, const ZORBELUDigestInfo* 
 
     CoreTokenPtr read;
     if (const uint32_t result = ReadCoreToken(token, &read); result != ZORBELU_OK) return result;
+    frame::ScratchBuffer certificateBytes;
     ZORBELUCertBlob certificate{};
-    if (const uint32_t extracted = ExtractTsaCertificate(read.get(), &certificate); extracted != ZORBELU_OK)
+    if (const uint32_t extracted = ExtractTsaCertificate(read.get(), certificateBytes, &certificate);
+        extracted != ZORBELU_OK)
         return extracted;
     TsaCertificate tsa;
     if (const uint32_t decoded = TsaCertificateOf(read.get(), &tsa); decoded != ZORBELU_OK) return decoded;

@@ -36,18 +36,17 @@ uint32_t TsaCertificateResult(uint32_t result) {
     }
 }
 
-// Asks `get` for the TSA certificate into scratch buffer 0, growing it while
-// the certificate does not fit.
+// Asks `get` for the TSA certificate into `buffer`, growing it while the
+// certificate does not fit.
 template <typename Get>
-uint32_t ExtractInto(Get&& get, ZORBELUCertBlob* certificate) {
-    frame::ScratchBuffer* buffer = &frame::AccessScratchBuffer(frame::kTsaCertBuffer);
+uint32_t ExtractInto(Get&& get, frame::ScratchBuffer& buffer, ZORBELUCertBlob* certificate) {
     for (int attempt = 1;; ++attempt) {
-        if (buffer->data == nullptr) return ZORBELU_ERR_MEMORY;
-        *certificate = ZORBELUCertBlob{buffer->data, buffer->capacity, 0};
+        if (buffer.data == nullptr) return ZORBELU_ERR_MEMORY;
+        *certificate = ZORBELUCertBlob{buffer.data, buffer.capacity, 0};
         const uint32_t result = TsaCertificateResult(get(certificate));
         if (result != ZORBELU_ERR_BUFFER_TOO_SMALL) return result;
         if (attempt == kTsaCertificateAttempts) return ZORBELU_ERR_BUFFER_TOO_SMALL;
-        buffer = &frame::GrowScratchBuffer(frame::kTsaCertBuffer);
+        buffer.Grow();
     }
 }
 
@@ -89,7 +88,6 @@ uint32_t HandSettingsToCommunication(const ZORBELUProxyInfo& copy) {
 }
 
 uint32_t ReadCoreToken(const ZORBELUBlob* token, CoreTokenPtr* read) {
-    if (frame::AccessScratchBuffer(frame::kTsaCertBuffer).data == nullptr) return ZORBELU_ERR_MEMORY;
     ZORBELPRVToken* raw = nullptr;
     const uint32_t result = ZORBELPRVReadToken(token, &raw);
     read->reset(raw);
@@ -97,11 +95,15 @@ uint32_t ReadCoreToken(const ZORBELUBlob* token, CoreTokenPtr* read) {
 }
 
 uint32_t ExtractTsaCertificate(const ZORBELUBlob* token, ZORBELUCertBlob* certificate) {
-    return ExtractInto([&](ZORBELUCertBlob* out) { return ZORBELGetTSACert(token, out); }, certificate);
+    return ExtractInto([&](ZORBELUCertBlob* out) { return ZORBELGetTSACert(token, out); },
+                       frame::AccessScratchBuffer(frame::kTsaCertBuffer), certificate);
 }
 
-uint32_t ExtractTsaCertificate(const ZORBELPRVToken* token, ZORBELUCertBlob* certificate) {
-    return ExtractInto([&](ZORBELUCertBlob* out) { return ZORBELPRVGetTokenTSACert(token, out); }, certificate);
+uint32_t ExtractTsaCertificate(const ZORBELPRVToken* token, frame::ScratchBuffer& buffer,
+                               ZORBELUCertBlob* certificate) {
+    if (buffer.data == nullptr) buffer.Grow();
+    return ExtractInto([&](ZORBELUCertBlob* out) { return ZORBELPRVGetTokenTSACert(token, out); }, buffer,
+                       certificate);
 }
 
 uint32_t TsaCertificateOf(const ZORBELPRVToken* token, TsaCertificate* tsa) {

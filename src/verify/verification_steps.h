@@ -12,6 +12,7 @@
 
 #include "certs/openssl_ptr.h"
 #include "core/zorbel_private.h"
+#include "frame/app.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
@@ -46,11 +47,13 @@ using CoreTokenPtr = std::unique_ptr<ZORBELPRVToken, CoreTokenFree>;
 // or what ExtractTsaCertificate answers for a token that cannot be read.
 [[nodiscard]] uint32_t ReadCoreToken(const ZORBELUBlob* token, CoreTokenPtr* read);
 
-// The token's TSA certificate, in scratch buffer 0, grown 10,000 bytes at a
-// time over at most six attempts. 1; 1002; 1005; 1700; 2508 for any other
-// answer of the core library.
+// The token's TSA certificate, in the thread's scratch buffer (for calls
+// that hand it out) or in a buffer of the call (10,000 bytes when it has
+// none yet), grown 10,000 bytes at a time over at most six attempts. 1;
+// 1002; 1005; 1700; 2508 for any other answer of the core library.
 [[nodiscard]] uint32_t ExtractTsaCertificate(const ZORBELUBlob* token, ZORBELUCertBlob* certificate);
-[[nodiscard]] uint32_t ExtractTsaCertificate(const ZORBELPRVToken* token, ZORBELUCertBlob* certificate);
+[[nodiscard]] uint32_t ExtractTsaCertificate(const ZORBELPRVToken* token, frame::ScratchBuffer& buffer,
+                                             ZORBELUCertBlob* certificate);
 
 // The decoded TSA certificate with its DER names (pointing into it).
 struct TsaCertificate {
@@ -62,8 +65,7 @@ struct TsaCertificate {
     bool selfIssued = false;
 };
 
-// The token's TSA certificate, taken from the token read (scratch buffer 0
-// is the whole process's: another thread may be writing it), with its
+// The token's TSA certificate, decoded from the token read, with its
 // names: 1, or 2503.
 [[nodiscard]] uint32_t TsaCertificateOf(const ZORBELPRVToken* token, TsaCertificate* tsa);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frame/app.h"
@@ -145,17 +146,23 @@ TEST(ModuleStateGuard, RestoresThePreviousStateOnEveryWayOut) {
     EXPECT_EQ(frame::GuardedExport(0, [] { return 42; }), 42);
 }
 
-TEST(ScratchBuffers, StartAt10000AndGrowBy10000) {
+TEST(ScratchBuffers, StartAt10000AndGrowBy10000OnEachThreadApart) {
     frame::ScratchBuffer& tsa = frame::AccessScratchBuffer(frame::kTsaCertBuffer);
     ASSERT_NE(tsa.data, nullptr);
     EXPECT_EQ(tsa.capacity, 10000u);
-    EXPECT_EQ(frame::AccessScratchBuffer(frame::kCrlBuffer).capacity, 10000u);
     frame::ScratchBuffer& grown = frame::GrowScratchBuffer(frame::kTsaCertBuffer);
     EXPECT_EQ(&grown, &tsa);
     EXPECT_EQ(grown.capacity, 20000u);
     ASSERT_NE(grown.data, nullptr);
     grown.data[19999] = 1;  // the whole block is usable (the sanitizer pass checks)
-    EXPECT_EQ(frame::AccessScratchBuffer(frame::kCrlBuffer).capacity, 10000u);
+    const frame::ScratchBuffer* other = nullptr;
+    uint32_t otherCapacity = 0;
+    std::thread([&] {
+        other = &frame::AccessScratchBuffer(frame::kTsaCertBuffer);
+        otherCapacity = other->capacity;
+    }).join();
+    EXPECT_NE(other, &tsa);
+    EXPECT_EQ(otherCapacity, 10000u);
 }
 
 std::vector<uint32_t> IdsOf(const ZorbeluResourceTable& table) {

@@ -8,7 +8,6 @@
 #include <functional>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "verify/verify_test_support.h"
@@ -317,30 +316,6 @@ TEST_F(FullVerification, AWarmVerificationFollowsEveryChangeOfStoresAndClock) {
         EXPECT_EQ(Full(step.token, cache), step.expected) << step.what;
     }
     EXPECT_EQ(ZORBELUFreeCRLCacheStore(cache), ZORBELU_OK);
-}
-
-// Hosts verify from several threads; the certificates, CRLs and verdicts the
-// library remembers are shared between them.
-TEST_F(FullVerification, ThreadsVerifyingAtOnceEachGetTheirOwnVerdicts) {
-    const std::string good = served_.pki().MakeToken(TokenSpec(Tsa::Good));
-    const std::string revoked = served_.pki().MakeToken(TokenSpec(Tsa::Revoked));
-    constexpr int kThreads = 4, kRounds = 10;
-    std::vector<int> wrong(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            ZORBELUCRLCacheStore* cache = nullptr;  // a cache store is one thread's
-            if (ZORBELUCreateCRLCacheStore(&cache) != ZORBELU_OK) return void(++wrong[t]);
-            for (int round = 0; round < kRounds; ++round) {
-                const bool isGood = (round + t) % 2 == 0;
-                const uint32_t expected = isGood ? ZORBELU_VS_OK : ZORBELU_VS_CERT_REVOKED;
-                if (Full(isGood ? good : revoked, cache) != expected) ++wrong[t];
-            }
-            if (ZORBELUFreeCRLCacheStore(cache) != ZORBELU_OK) ++wrong[t];
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
 }  // namespace

@@ -147,17 +147,16 @@ void CDlgTSTProp::OnTac() {
 void CDlgTSTProp::OnTsaCertificate() {
     int32_t result = 0;
     try {
-        // Fetched anew at every press, into the scratch buffer that grows
+        // Fetched anew at every press, into a buffer of the press that grows
         // while the core library asks for more room.
         uint32_t fetched = 0;
         ZORBELUCertBlob blob{};
+        frame::ScratchBuffer entry;
         for (int call = 0; call < kTsaCertCalls; ++call) {
-            const frame::ScratchBuffer& entry = frame::AccessScratchBuffer(frame::kTsaCertBuffer);
-            if (entry.data == nullptr) break;
+            if (entry.Grow().data == nullptr) break;
             blob = {entry.data, entry.capacity, 0};
             fetched = ZORBELGetTSACert(token_, &blob);
             if (fetched != ZORBELU_ERR_BUFFER_TOO_SMALL) break;
-            frame::GrowScratchBuffer(frame::kTsaCertBuffer);
         }
         if (fetched == ZORBELU_OK &&
             LaunchCertViewer(blob.data, blob.length, ViewKind::Certificate, GetSafeHwnd()) == ZORBELU_OK)
