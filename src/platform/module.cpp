@@ -1,6 +1,7 @@
 #include "platform/module.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -29,7 +30,30 @@ bool SameFile(const char* a, const char* b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// Whether `handle` is the handle of an object the loader holds: a handle
+// of the C library's loader is the object's link map, so the handle must be
+// one of the list's entries. Anything else (a pointer that is no handle, a
+// handle already closed) would crash dlsym. The list is walked inside
+// dl_iterate_phdr, which keeps other threads from loading or unloading
+// meanwhile.
+bool IsLoadedObjectHandle(const void* handle) {
+    struct Search {
+        const void* handle;
+        bool found;
+    } search{handle, false};
+    dl_iterate_phdr(
+        [](dl_phdr_info*, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            for (const link_map* map = _r_debug.r_map; map != nullptr && !s->found; map = map->l_next)
+                s->found = map == s->handle;
+            return 1;  // one walk of the list is all it takes
+        },
+        &search);
+    return search.found;
+}
+
 const ZorbeluResourceTable* TableFromDlHandle(void* handle) {
+    if (!IsLoadedObjectHandle(handle)) return nullptr;
     auto* table = static_cast<const ZorbeluResourceTable*>(dlsym(handle, kResourceTableSymbol));
     if (table == nullptr || table->version != kResourceTableVersion) return nullptr;
     return table;
@@ -44,7 +68,7 @@ uint32_t GetModuleFileNameA(HINSTANCE module, char* buffer, uint32_t size) {
     std::string path;
     if (module == OwnModuleHandle()) {
         path = OwnFilePath();
-    } else if (module != nullptr) {
+    } else if (module != nullptr && IsLoadedObjectHandle(module)) {
         void* symbol = dlsym(module, kResourceTableSymbol);
         Dl_info info{};
         if (symbol != nullptr && dladdr(symbol, &info) != 0 && info.dli_fname != nullptr) path = info.dli_fname;

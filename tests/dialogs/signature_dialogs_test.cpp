@@ -3,6 +3,7 @@
 // of dialogs), the tabbed dialog (picture rule, summary, pages, keys),
 // comparison and export with real files, and the argument checks of the
 // exports.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -117,6 +118,32 @@ TEST_F(SignatureDialogs, EveryStatusHasItsMessageAndPicture) {
         EXPECT_EQ(Text(w, kServiceText), " Unknown");
         EXPECT_EQ(Text(w, kPolicyText), " " + PolicyOf(ReadTokenInfo(&token)));
     }
+}
+
+// The status message comes from the host's resource module when it is one.
+TEST_F(SignatureDialogs, StatusMessageFromTheHostsResourceModuleWhenItIsOne) {
+    int notAModule = 0;
+    void* german = dlopen(GERMAN_LANGUAGE_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(german, nullptr);
+    const struct {
+        const char* what;
+        ZORBELU_HINSTANCE host;
+        const char* messageStart;
+    } cases[] = {
+        {"a pointer that is no module: the own texts", &notAModule, "Data has not been edited"},
+        {"the host's German module", german, "Die Daten wurden nach"},
+    };
+    const ZORBELUBlob token = Blob(TacToken());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        hl::Reset();
+        ASSERT_EQ(ZORBELUPRVSetResourceDLL(c.host, ZORBELU_PRIVATE_CALLER_CODE), 1u);
+        const uint32_t shown = ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &token, 2501, &kUtc);
+        EXPECT_EQ(ZORBELUPRVSetResourceDLL(nullptr, ZORBELU_PRIVATE_CALLER_CODE), 1u);
+        ASSERT_EQ(shown, 1u);
+        EXPECT_EQ(Text(Opened(), kMessageText).rfind(c.messageStart, 0), 0u) << Text(Opened(), kMessageText);
+    }
+    dlclose(german);
 }
 
 TEST_F(SignatureDialogs, NotVerifiedWithoutTokenShowsUnknownTimeAndNoDetails) {

@@ -9,6 +9,7 @@
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
 #include "platform/message_box.h"
+#include "platform/module.h"
 #include "util/time_zones.h"
 #include "verify/request_validation.h"
 #include "zorbel.h"
@@ -59,7 +60,8 @@ std::string SigningModuleText() {
 }
 
 HostResourceModuleScope::HostResourceModuleScope() : previous_(frame::AfxGetResourceHandle()) {
-    if (platform::HINSTANCE host = ZORBELUPRVGetResourceDLL(); host != nullptr) {
+    // A handle that is no resource module leaves the texts where they are.
+    if (platform::HINSTANCE host = ZORBELUPRVGetResourceDLL(); platform::ResourceTableOf(host) != nullptr) {
         frame::AfxSetResourceHandle(host);
         changed_ = true;
     }
