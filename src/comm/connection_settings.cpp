@@ -49,7 +49,7 @@ extern "C" ZORBELCOMM_API uint32_t ZORBELPRVSetProxy(const ZORBELUProxyInfo* pro
                 return ZORBELCOMM_ERR_TOO_LONG;
             next.proxyServer = proxy->proxyServer;
         }
-        if (proxy->proxyMode != ZORBELU_PROXY_SYSTEM && proxy->credentialMode == ZORBELU_CREDENTIALS_GIVEN) {
+        if (proxy->credentialMode == ZORBELU_CREDENTIALS_GIVEN) {
             for (const char* field : {proxy->credential1, proxy->credential2, proxy->credential3})
                 if (!zorbelu::comm::HasNul(field, sizeof proxy->credential1)) return ZORBELCOMM_ERR_TOO_LONG;
             next.hasCredentials = true;

@@ -3,12 +3,12 @@
 // What a transfer does with the connection settings:
 //   proxy mode 0  no proxy at all, whatever the environment says;
 //   proxy mode 1  libcurl's own reading of http_proxy, https_proxy,
-//                 all_proxy and no_proxy (credentials only as the proxy URL
-//                 in the environment carries them);
+//                 all_proxy and no_proxy;
 //   proxy mode 2  the proxy `host:port` of the settings, for every host.
-// Credentials (user, password, domain) answer a challenge only, never go out
-// unasked, and go to one party: the proxy (407) in mode 2, the server (401)
-// in mode 0. With a domain the user name is given as "domain\user", the form
+// Credentials (user, password, domain) answer a challenge only and never go
+// out unasked: to the proxy (407) in mode 2, the server (401) in mode 0. In
+// mode 1 the environment decides, URL by URL, whether a proxy stands in
+// between, so they answer the proxy's challenge and the server's. With a domain the user name is given as "domain\user", the form
 // NTLM expects; Basic and Digest send that text as the user name. libcurl
 // picks the strongest method the challenge offers.
 #include "comm/http_transfer.h"
@@ -122,11 +122,12 @@ TransferResult Perform(const TransferRequest& request, const ConnectionSettings&
         break;  // 1: libcurl reads the environment
     }
     if (settings.hasCredentials) {
-        if (settings.proxyMode == 2) {
+        if (settings.proxyMode != 0) {
             opt.Set(CURLOPT_PROXYUSERNAME, user.c_str());
             opt.Set(CURLOPT_PROXYPASSWORD, settings.password.c_str());
             opt.Set(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
-        } else if (settings.proxyMode == 0) {
+        }
+        if (settings.proxyMode != 2) {
             opt.Set(CURLOPT_USERNAME, user.c_str());
             opt.Set(CURLOPT_PASSWORD, settings.password.c_str());
             opt.Set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));

@@ -67,7 +67,7 @@ uint32_t CopyConnectionSettings(const ZORBELUProxyInfo* proxy, ZORBELU_HWND defa
     copy->credentialMode = proxy->credentialMode;
     copy->ownerWindow = proxy->ownerWindow;
     if (proxy->proxyMode == ZORBELU_PROXY_SERVER) CopyField(copy->proxyServer, proxy->proxyServer);
-    if (proxy->proxyMode != ZORBELU_PROXY_SYSTEM && proxy->credentialMode == ZORBELU_CREDENTIALS_GIVEN) {
+    if (proxy->credentialMode == ZORBELU_CREDENTIALS_GIVEN) {
         CopyField(copy->credential1, proxy->credential1);
         CopyField(copy->credential2, proxy->credential2);
         CopyField(copy->credential3, proxy->credential3);

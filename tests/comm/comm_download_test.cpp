@@ -297,9 +297,10 @@ TEST_F(CommDownloadTest, CredentialUser) {
     ASSERT_EQ(ZORBELPRVGetCredentialUser(name, 3), ZORBELCOMM_OK);
     EXPECT_STREQ(name, "al");
 
-    // The system's settings take nothing but the mode, so no user either.
-    Apply(Settings(ZORBELU_PROXY_SYSTEM, {}, std::vector<std::string>{"alice", "pw", ""}));
-    EXPECT_EQ(ZORBELPRVGetCredentialUser(name, sizeof name), ZORBELCOMM_ERR_NO_USER);
+    // The system's proxy settings keep the credentials too.
+    Apply(Settings(ZORBELU_PROXY_SYSTEM, {}, std::vector<std::string>{"bob", "pw", ""}));
+    ASSERT_EQ(ZORBELPRVGetCredentialUser(name, sizeof name), ZORBELCOMM_OK);
+    EXPECT_STREQ(name, "bob");
 }
 
 TEST_F(CommDownloadTest, BadArgumentsAre1001) {

@@ -174,14 +174,19 @@ TEST_F(CrlBufferEngine, ConnectionFailuresReachTheCaller) {
     served_.server().serveFile(served_.crlPath(Crl::Intermediate), served_.pki().CrlBytes(Crl::Intermediate));
     served_.server().requireBasicAuth(served_.crlPath(Crl::Intermediate), "user", "secret");
     EXPECT_EQ(Verify(token), ZORBELU_VS_REVOCATION_UNKNOWN);  // no credentials configured
-    ZORBELUProxyInfo proxy{};
-    proxy.proxyMode = ZORBELU_PROXY_DIRECT;
-    proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
-    std::strcpy(proxy.credential1, "user");
-    std::strcpy(proxy.credential2, "wrong");
-    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx(&blob, &digest, nullptr, 0, &proxy), ZORBELU_ERR_COMM_SERVER_AUTH);
-    std::strcpy(proxy.credential2, "secret");
-    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx(&blob, &digest, nullptr, 0, &proxy), ZORBELU_VS_OK);
+    // Credentials go along in every proxy mode (the system's settings name no
+    // proxy here).
+    for (const uint32_t mode : {ZORBELU_PROXY_DIRECT, ZORBELU_PROXY_SYSTEM}) {
+        SCOPED_TRACE(mode);
+        ZORBELUProxyInfo proxy{};
+        proxy.proxyMode = mode;
+        proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
+        std::strcpy(proxy.credential1, "user");
+        std::strcpy(proxy.credential2, "wrong");
+        EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx(&blob, &digest, nullptr, 0, &proxy), ZORBELU_ERR_COMM_SERVER_AUTH);
+        std::strcpy(proxy.credential2, "secret");
+        EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx(&blob, &digest, nullptr, 0, &proxy), ZORBELU_VS_OK);
+    }
 
     served_.server().stop();
     EXPECT_EQ(Verify(token), ZORBELU_ERR_COMM_CONNECT);
