@@ -77,10 +77,8 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
                          ZORBELUBlob* tsaCertOut, ZORBELUCertBlob** caOut, ZORBELUCertBlob** crlOut) {
     if (verify::ValidateToken(token) != ZORBELU_OK || tsaCertOut == nullptr || caOut == nullptr)
         return ZORBELU_ERR_PARAM;
-    // 0 (and, having no meaning, a negative value) is the default. The time
-    // limit bounds everything this call downloads.
-    const pf::Deadline deadline =
-        pf::Deadline::After(timeoutMs <= 0 ? verify::kDefaultTimeLimitMs : static_cast<uint32_t>(timeoutMs));
+    // The time limit bounds everything this call downloads.
+    const pf::Deadline deadline = pf::Deadline::After(verify::EffectiveTimeLimit(timeoutMs));
     ZORBELUProxyInfo settings;
     if (const uint32_t copied = verify::CopyConnectionSettings(proxy, pf::GetActiveWindow(), &settings);
         copied != ZORBELU_OK)

@@ -153,7 +153,7 @@ uint32_t VerifyTsaCertificate(const ZORBELUCertBlob* cert, ZORBELUCRLCacheStore*
     if (const uint32_t valid = CheckBlob(cert); valid != ZORBELU_OK) return valid;
     // The time limit bounds everything the call downloads, together.
     const platform::Deadline deadline =
-        platform::Deadline::After(verify::EffectiveTimeLimit(static_cast<uint32_t>(timeout)));
+        platform::Deadline::After(verify::EffectiveTimeLimit(timeout));
     ZORBELUProxyInfo settings;
     if (const uint32_t copied = verify::CopyConnectionSettings(proxy, platform::GetActiveWindow(), &settings);
         copied != ZORBELU_OK)

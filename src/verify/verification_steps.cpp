@@ -54,6 +54,10 @@ uint32_t ExtractInto(Get&& get, frame::ScratchBuffer& buffer, ZORBELUCertBlob* c
 
 uint32_t EffectiveTimeLimit(uint32_t timeLimit) { return timeLimit == 0 ? kDefaultTimeLimitMs : timeLimit; }
 
+uint32_t EffectiveTimeLimit(int32_t timeout) {
+    return timeout <= 0 ? kDefaultTimeLimitMs : static_cast<uint32_t>(timeout);
+}
+
 uint32_t CopyConnectionSettings(const ZORBELUProxyInfo* proxy, ZORBELU_HWND defaultOwner, ZORBELUProxyInfo* copy) {
     std::memset(copy, 0, sizeof *copy);
     if (proxy == nullptr) {

@@ -20,8 +20,11 @@ namespace zorbelu::verify {
 
 inline constexpr uint32_t kDefaultTimeLimitMs = 15000;
 
-// 0 selects the default time limit.
+// 0 selects the default time limit. The calls with a signed time-out
+// (ZORBELUVerifyTSACertificate, ZORBELUGetCertificates) take a negative one
+// as the default too; an unsigned limit is never negative.
 uint32_t EffectiveTimeLimit(uint32_t timeLimit);
+uint32_t EffectiveTimeLimit(int32_t timeout);
 
 struct CoreStoreFree {
     void operator()(ZORBELCertStore* store) const { ZORBELFreeCertStore(store); }

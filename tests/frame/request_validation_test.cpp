@@ -6,6 +6,7 @@
 
 #include "platform/windows.h"
 #include "verify/request_validation.h"
+#include "verify/verification_steps.h"
 
 namespace {
 
@@ -137,6 +138,24 @@ ZORBELUProxyInfo ProxyFilledWith(char fill) {
     ZORBELUProxyInfo proxy;
     std::memset(&proxy, fill, sizeof proxy);
     return proxy;
+}
+
+// Unsigned limits are taken as they are; signed time-outs below 1 are the
+// default like 0, never some 49 days.
+TEST(TimeLimitRule, ZeroAndNegativeMeanTheDefault) {
+    const struct {
+        int64_t given;
+        bool isSigned;
+        uint32_t expected;
+    } cases[] = {
+        {0, false, 15000}, {1, false, 1}, {UINT32_MAX, false, UINT32_MAX},
+        {0, true, 15000},  {-1, true, 15000}, {INT32_MIN, true, 15000}, {2500, true, 2500},
+    };
+    for (const auto& c : cases) {
+        const uint32_t got = c.isSigned ? verify::EffectiveTimeLimit(static_cast<int32_t>(c.given))
+                                        : verify::EffectiveTimeLimit(static_cast<uint32_t>(c.given));
+        EXPECT_EQ(got, c.expected) << c.given << (c.isSigned ? " signed" : " unsigned");
+    }
 }
 
 TEST(ProxyRule, SystemModeLooksAtNothingElse) {
