@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "certs/openssl_ptr.h"
+#include "frame/resource_text.h"
 #include "platform/cert_names.h"
 #include "platform/message_box.h"
 
@@ -16,7 +17,6 @@ namespace {
 
 thread_local uint32_t lastError = S_OK;
 
-constexpr const char kConfirmCaption[] = "Security Warning";
 constexpr const char kConfirmVariable[] = "ZORBELU_ROOT_CONFIRM";
 
 bool Fail(uint32_t error) {
@@ -209,16 +209,15 @@ std::string RootConfirmationText(const uint8_t* der, size_t length) {
         fingerprint += kHex[digest[i] >> 4];
         fingerprint += kHex[digest[i] & 0x0F];
     }
-    return "You are about to install a certificate as a trusted root.\n"
-           "Every certificate it issues will be trusted.\n\n"
-           "Subject: " + subject + "\n"
-           "SHA-1 fingerprint: " + fingerprint + "\n\n"
-           "Do you want to install this certificate?";
+    // The question comes in the language of the dialogs.
+    frame::SelectLanguageResources();
+    return FillTextFields(WindowSystemText(kTextRootQuestion), {subject, fingerprint});
 }
 
 bool ConfirmRootAddition(const uint8_t* der, size_t length) {
     const std::string text = RootConfirmationText(der, length);
-    switch (MessageBoxA(GetActiveWindow(), text.c_str(), kConfirmCaption, MB_YESNO | MB_ICONQUESTION)) {
+    const std::string caption = WindowSystemText(kTextRootCaption);
+    switch (MessageBoxA(GetActiveWindow(), text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION)) {
         case IDYES: return true;
         case IDNO: return false;
         default:

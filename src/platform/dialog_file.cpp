@@ -39,26 +39,35 @@ int FileDialog::DoModal() {
     std::vector<ZorbeluUiFileFilter> filters;
     filters.reserve(pairs.size());
     for (const auto& [description, patterns] : pairs) filters.push_back({description.c_str(), patterns.c_str()});
+    const std::string title = !title_.empty() ? title_ : WindowSystemText(open_ ? kTextOpenTitle : kTextSaveTitle);
+    const std::string accept = WindowSystemText(open_ ? kTextOpenButton : kTextSaveButton);
+    const std::string cancel = WindowSystemText(kTextCancel);
     ZorbeluUiFileRequest request{};
     request.save = open_ ? 0 : 1;
-    request.title = title_.empty() ? nullptr : title_.c_str();
+    request.title = title.c_str();
     request.initialName = fileName_.c_str();
     request.defaultExtension = defaultExtension_.empty() ? nullptr : defaultExtension_.c_str();
     request.filters = filters.data();
     request.filterCount = static_cast<uint32_t>(filters.size());
+    request.acceptLabel = accept.c_str();
+    request.cancelLabel = cancel.c_str();
 
     std::vector<char> chosen(4096, '\0');
-    const int32_t answer = backend.fileDialog(BackendWindowOf(parent_ != nullptr ? parent_ : GetActiveWindow()),
-                                              &request, chosen.data(), static_cast<uint32_t>(chosen.size()));
+    const HWND owner = parent_ != nullptr ? parent_ : GetActiveWindow();
+    const int32_t answer =
+        backend.fileDialog(BackendWindowOf(owner), &request, chosen.data(), static_cast<uint32_t>(chosen.size()));
     if (answer < 0) return -1;
     if (answer == 0) return IDCANCEL;
-    path_ = chosen.data();
-    if (!open_ && !defaultExtension_.empty()) {
-        const size_t slash = path_.rfind('/');
-        const size_t dot = path_.rfind('.');
-        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) path_ += "." + defaultExtension_;
-    }
+    path_ = WithDefaultExtension(chosen.data());
     return IDOK;
+}
+
+std::string FileDialog::WithDefaultExtension(std::string path) const {
+    if (open_ || defaultExtension_.empty()) return path;
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) path += "." + defaultExtension_;
+    return path;
 }
 
 }  // namespace zorbelu::platform

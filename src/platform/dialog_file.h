@@ -28,6 +28,8 @@ public:
     static std::vector<std::pair<std::string, std::string>> ParseFilter(const std::string& filter);
 
 private:
+    std::string WithDefaultExtension(std::string path) const;
+
     bool open_;
     std::string defaultExtension_;
     std::string fileName_;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,25 @@ inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
 // Shows a message box owned by `owner` (a live dialog, else none) and
-// returns the button pressed; 0 when no message box can be shown.
+// returns the button pressed; 0 when no message box can be shown. The
+// buttons are labelled in the current resource module's language.
 int MessageBoxA(HWND owner, const char* text, const char* caption, uint32_t type);
+
+// The texts of the window system's own parts, in the string tables.
+inline constexpr uint32_t kTextOk = 7001, kTextCancel = 7002, kTextAbort = 7003, kTextRetry = 7004,
+                          kTextIgnore = 7005, kTextYes = 7006, kTextNo = 7007;
+inline constexpr uint32_t kTextOpenTitle = 7010, kTextSaveTitle = 7011, kTextOpenButton = 7012,
+                          kTextSaveButton = 7013, kTextReplaceFile = 7014;
+inline constexpr uint32_t kTextRootCaption = 7020, kTextRootQuestion = 7021;
+
+// Text `id` of the current resource module, or the library's own when that
+// module lacks it (a language module made before the text existed).
+std::string WindowSystemText(uint32_t id);
+
+// `format` with each "%s" replaced by the next of `values`, filled in by
+// hand since the format comes from a resource module; a "%s" without a value
+// stays.
+std::string FillTextFields(std::string format, std::initializer_list<std::string> values);
 
 // What the headless backend recorded.
 struct RecordedMessageBox {
@@ -35,6 +53,7 @@ struct RecordedMessageBox {
     std::string text;
     std::string caption;
     uint32_t type;
+    std::vector<std::string> buttons;  // their labels, in order
 };
 
 namespace headless {

@@ -66,13 +66,22 @@ struct ZorbeluUiFileFilter {
     const char* patterns;     // "*.tst", several joined by ';'
 };
 
+// The runtime gives every text the window system shows, in the library's
+// current language; labels mark their mnemonic with '&' ("&&" is one '&').
 struct ZorbeluUiFileRequest {
     int32_t save;  // 0 open, 1 save
-    const char* title;  // may be NULL
+    const char* title;
     const char* initialName;
     const char* defaultExtension;  // without the dot; may be NULL
     const ZorbeluUiFileFilter* filters;
     uint32_t filterCount;
+    const char* acceptLabel;  // "&Open", "&Save"
+    const char* cancelLabel;
+};
+
+struct ZorbeluUiButton {
+    const char* label;
+    int32_t id;  // IDOK, IDCANCEL, IDYES, ... as the message box answers
 };
 
 // Windows made with the ZORBELU_DS_CHILD style are pages: modeless, shown
@@ -93,8 +102,11 @@ struct ZorbeluUiBackend {
     // when endModal is called.
     void (*runModal)(void* window);
     void (*endModal)(void* window);
-    // A message box: the button pressed (IDOK, IDYES, ...), 0 on failure.
-    int32_t (*messageBox)(void* owner, const char* text, const char* caption, uint32_t type);
+    // A message box with the buttons given, in order: the id of the button
+    // pressed; closed without one, that of the last button; 0 on failure.
+    // `type` gives the icon (and the button set the labels stand for).
+    int32_t (*messageBox)(void* owner, const char* text, const char* caption, uint32_t type,
+                          const ZorbeluUiButton* buttons, uint32_t buttonCount);
     // Optional. 1 and the chosen path; 0 cancelled; -1 failure.
     int32_t (*fileDialog)(void* owner, const ZorbeluUiFileRequest* request, char* path, uint32_t size);
     // Optional, for layout tests: the smallest size that shows the whole text
@@ -119,7 +131,7 @@ struct ZorbeluUiBackend {
 
 }  // extern "C"
 
-#define ZORBELU_UI_BACKEND_VERSION 2u
+#define ZORBELU_UI_BACKEND_VERSION 3u
 
 // Keys reported through ZorbeluUiEvents::key (the Windows virtual-key codes).
 #define ZORBELU_KEY_RETURN 0x0Du

@@ -17,7 +17,7 @@ void NoDestroy(void*) {}
 void NoUpdate(void*, uint32_t, const ZorbeluUiControl*) {}
 void NoCaption(void*, const char*) {}
 void NoRun(void*) {}
-int32_t NoMessageBox(void*, const char*, const char*, uint32_t) { return 0; }
+int32_t NoMessageBox(void*, const char*, const char*, uint32_t, const ZorbeluUiButton*, uint32_t) { return 0; }
 
 // What a process without a way to show windows gets.
 constexpr ZorbeluUiBackend kNoBackend{

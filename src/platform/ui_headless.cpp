@@ -260,10 +260,15 @@ void EndModal(void* handle) {
     if (handle != nullptr) static_cast<Window*>(handle)->ended = true;
 }
 
-int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint32_t type) {
+int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint32_t type,
+                       const ZorbeluUiButton* buttons, uint32_t buttonCount) {
     World& world = TheWorld();
     HWND ownerHandle = owner != nullptr ? static_cast<HWND>(static_cast<Window*>(owner)->events->context) : nullptr;
-    world.messageBoxes.push_back({ownerHandle, text != nullptr ? text : "", caption != nullptr ? caption : "", type});
+    std::vector<std::string> labels;
+    for (uint32_t i = 0; buttons != nullptr && i < buttonCount; ++i)
+        labels.emplace_back(buttons[i].label != nullptr ? buttons[i].label : "");
+    world.messageBoxes.push_back(
+        {ownerHandle, text != nullptr ? text : "", caption != nullptr ? caption : "", type, std::move(labels)});
     if (!world.messageBoxAnswers.empty()) {
         const int answer = world.messageBoxAnswers.front();
         world.messageBoxAnswers.pop_front();
@@ -280,6 +285,8 @@ int32_t ShowFileDialog(void*, const ZorbeluUiFileRequest* request, char* path, u
     recorded.title = request->title != nullptr ? request->title : "";
     recorded.initialName = request->initialName != nullptr ? request->initialName : "";
     recorded.defaultExtension = request->defaultExtension != nullptr ? request->defaultExtension : "";
+    recorded.acceptLabel = request->acceptLabel != nullptr ? request->acceptLabel : "";
+    recorded.cancelLabel = request->cancelLabel != nullptr ? request->cancelLabel : "";
     for (uint32_t i = 0; i < request->filterCount; ++i)
         recorded.filters.emplace_back(request->filters[i].description, request->filters[i].patterns);
     world.fileRequests.push_back(std::move(recorded));

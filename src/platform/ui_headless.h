@@ -115,6 +115,8 @@ struct FileRequest {
     std::string initialName;
     std::string defaultExtension;
     std::vector<std::pair<std::string, std::string>> filters;  // description, patterns
+    std::string acceptLabel;
+    std::string cancelLabel;
 };
 const std::vector<FileRequest>& FileRequests();
 // The next file dialog chooses `path`; std::nullopt cancels it. Without a

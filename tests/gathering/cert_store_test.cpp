@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "platform/cert_store.h"
+#include "frame/module_state.h"
 #include "platform/message_box.h"
+#include "platform/module.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"
 #include "support/served_pki.h"
@@ -341,6 +343,20 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
         EXPECT_NE(box.text.find("DE, Zorbelu Test PKI, Confirm Root"), std::string::npos) << box.text;
         EXPECT_NE(box.text.find(Sha1Text(cert)), std::string::npos) << box.text;
     }
+    // The question and its buttons come in the resource module's language.
+    const HINSTANCE german = LoadLibraryA(GERMAN_LANGUAGE_MODULE);
+    frame::AfxSetResourceHandle(german);
+    headless::ClearRecordedMessageBoxes();
+    headless::SetMessageBoxAnswer(IDNO);
+    EXPECT_EQ(Add("ROOT", cert), ERROR_CANCELLED);
+    frame::AfxSetResourceHandle(OwnModuleHandle());
+    FreeLibrary(german);
+    ASSERT_EQ(headless::RecordedMessageBoxes().size(), 1u);
+    const RecordedMessageBox& box = headless::RecordedMessageBoxes().front();
+    EXPECT_EQ(box.caption, "Sicherheitswarnung");
+    EXPECT_EQ(box.buttons, (std::vector<std::string>{"&Ja", "&Nein"}));
+    EXPECT_EQ(box.text.rfind("Sie sind im Begriff", 0), 0u) << box.text;
+    EXPECT_NE(box.text.find(Sha1Text(cert)), std::string::npos) << box.text;
     // Intermediate certificates are added without asking.
     headless::ClearRecordedMessageBoxes();
     unsetenv("ZORBELU_ROOT_CONFIRM");

@@ -29,9 +29,8 @@
 
 namespace {
 
-// Windows answers and message box bits.
-constexpr int32_t kIdOk = 1, kIdCancel = 2, kIdAbort = 3, kIdRetry = 4, kIdIgnore = 5, kIdYes = 6, kIdNo = 7;
-constexpr uint32_t kMbTypeMask = 0x0F, kMbIconMask = 0xF0;
+// The icon bits of a message box type.
+constexpr uint32_t kMbIconMask = 0xF0;
 
 struct Item {
     uint32_t kind = 0;
@@ -705,30 +704,14 @@ void SetFocus(void* handle, uint32_t index) {
     gtk_widget_grab_focus(window->items[index].inner);
 }
 
-struct Button {
-    const char* label;
-    int32_t id;
-};
-
-// The buttons of a message box type, in the order shown.
-std::vector<Button> ButtonsOf(uint32_t type) {
-    switch (type & kMbTypeMask) {
-        case 1: return {{"OK", kIdOk}, {"Cancel", kIdCancel}};
-        case 2: return {{"_Abort", kIdAbort}, {"_Retry", kIdRetry}, {"_Ignore", kIdIgnore}};
-        case 3: return {{"_Yes", kIdYes}, {"_No", kIdNo}, {"Cancel", kIdCancel}};
-        case 4: return {{"_Yes", kIdYes}, {"_No", kIdNo}};
-        case 5: return {{"_Retry", kIdRetry}, {"Cancel", kIdCancel}};
-        default: return {{"OK", kIdOk}};
-    }
-}
-
 // The toplevel GtkWindow of an owner, which may be a page.
 GtkWindow* ParentOf(void* owner) {
     return owner != nullptr ? GTK_WINDOW(static_cast<Window*>(owner)->window) : nullptr;
 }
 
-int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint32_t type) {
-    const std::vector<Button> buttons = ButtonsOf(type);
+int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint32_t type,
+                       const ZorbeluUiButton* buttons, uint32_t buttonCount) {
+    if (buttons == nullptr || buttonCount == 0) return 0;
     GtkMessageType icon = GTK_MESSAGE_OTHER;
     switch (type & kMbIconMask) {
         case 0x10: icon = GTK_MESSAGE_ERROR; break;
@@ -738,21 +721,20 @@ int32_t ShowMessageBox(void* owner, const char* text, const char* caption, uint3
         default: break;
     }
     GtkWidget* box = gtk_message_dialog_new(ParentOf(owner), GTK_DIALOG_MODAL, icon, GTK_BUTTONS_NONE, "%s",
-                                            text != nullptr ? text : "");
+                                            ToGtkLines(text != nullptr ? text : "").c_str());
     gtk_window_set_title(GTK_WINDOW(box), caption != nullptr ? caption : "");
-    for (const Button& b : buttons) gtk_dialog_add_button(GTK_DIALOG(box), b.label, b.id);
+    for (uint32_t i = 0; i < buttonCount; ++i)
+        gtk_dialog_add_button(GTK_DIALOG(box), Mnemonic(buttons[i].label).c_str(), buttons[i].id);
     const gint response = gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
-    if (response > 0) return response;
-    // Closed without a button: Cancel where there is one, else the only one.
-    for (const Button& b : buttons)
-        if (b.id == kIdCancel) return kIdCancel;
-    return buttons.size() == 1 ? buttons[0].id : (type & kMbTypeMask) == 4 ? kIdNo : kIdCancel;
+    // Closed without a button: the last one (Cancel or No where there is one).
+    return response > 0 ? response : buttons[buttonCount - 1].id;
 }
 
-int32_t MessageBox(void* owner, const char* text, const char* caption, uint32_t type) {
-    return NoThrow(0, [&] { return ShowMessageBox(owner, text, caption, type); });
+int32_t MessageBox(void* owner, const char* text, const char* caption, uint32_t type, const ZorbeluUiButton* buttons,
+                   uint32_t buttonCount) {
+    return NoThrow(0, [&] { return ShowMessageBox(owner, text, caption, type, buttons, buttonCount); });
 }
 
 // "*.tst;*.tsr" -> GTK patterns; "*.*" means every file, as on Windows.
@@ -776,10 +758,11 @@ struct DestroyWidget {
 
 int32_t ChooseFile(void* owner, const ZorbeluUiFileRequest* request, char* path, uint32_t size) {
     const bool save = request->save != 0;
+    const std::string cancel = Mnemonic(request->cancelLabel), accept = Mnemonic(request->acceptLabel);
     const std::unique_ptr<GtkWidget, DestroyWidget> dialog(gtk_file_chooser_dialog_new(
-        request->title != nullptr ? request->title : (save ? "Save As" : "Open"), ParentOf(owner),
-        save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL,
-        save ? "_Save" : "_Open", GTK_RESPONSE_ACCEPT, nullptr));
+        request->title != nullptr ? request->title : "", ParentOf(owner),
+        save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, cancel.c_str(), GTK_RESPONSE_CANCEL,
+        accept.c_str(), GTK_RESPONSE_ACCEPT, nullptr));
     GtkWidget* chooser = dialog.get();
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), TRUE);
     if (request->initialName != nullptr && *request->initialName != '\0') {
