@@ -1,5 +1,7 @@
 #include "platform/dialog_file.h"
 
+#include <sys/stat.h>
+
 #include <vector>
 
 #include "platform/dialog.h"
@@ -7,6 +9,22 @@
 #include "platform/ui_backend.h"
 
 namespace zorbelu::platform {
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+// Asked once the default extension has made the final name, so that the
+// question is about the file that would be replaced.
+bool ConfirmReplace(HWND owner, const std::string& path) {
+    const std::string question = FillTextFields(WindowSystemText(kTextReplaceFile), {path});
+    const std::string caption = WindowSystemText(kTextSaveTitle);
+    return MessageBoxA(owner, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
+}
+
+}  // namespace
 
 FileDialog::FileDialog(bool openFileDialog, std::string defaultExtension, std::string fileName, std::string filter,
                        HWND parent)
@@ -52,14 +70,20 @@ int FileDialog::DoModal() {
     request.acceptLabel = accept.c_str();
     request.cancelLabel = cancel.c_str();
 
-    std::vector<char> chosen(4096, '\0');
     const HWND owner = parent_ != nullptr ? parent_ : GetActiveWindow();
-    const int32_t answer =
-        backend.fileDialog(BackendWindowOf(owner), &request, chosen.data(), static_cast<uint32_t>(chosen.size()));
-    if (answer < 0) return -1;
-    if (answer == 0) return IDCANCEL;
-    path_ = WithDefaultExtension(chosen.data());
-    return IDOK;
+    for (;;) {
+        std::vector<char> chosen(4096, '\0');
+        const int32_t answer =
+            backend.fileDialog(BackendWindowOf(owner), &request, chosen.data(), static_cast<uint32_t>(chosen.size()));
+        if (answer < 0) return -1;
+        if (answer == 0) return IDCANCEL;
+        const std::string path = WithDefaultExtension(chosen.data());
+        if (open_ || !Exists(path) || ConfirmReplace(owner, path)) {
+            path_ = path;
+            return IDOK;
+        }
+        // Not to be replaced: the user chooses again, as in the chooser itself.
+    }
 }
 
 std::string FileDialog::WithDefaultExtension(std::string path) const {

@@ -14,7 +14,9 @@ public:
     // `filter` has the MFC form "Description|patterns|...||", patterns
     // joined by ';' ("Time-Stamp Token Files (*.tst)|*.tst|All Files
     // (*.*)|*.*||"). `defaultExtension` (without the dot) is added to a
-    // chosen name that has no extension of its own, in save dialogs.
+    // chosen name that has no extension of its own, in save dialogs; when a
+    // file of the final name exists the user is asked whether to replace
+    // it, and a "no" shows the chooser again.
     FileDialog(bool openFileDialog, std::string defaultExtension, std::string fileName, std::string filter,
                HWND parent = nullptr);
 

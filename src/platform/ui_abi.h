@@ -72,7 +72,8 @@ struct ZorbeluUiFileRequest {
     int32_t save;  // 0 open, 1 save
     const char* title;
     const char* initialName;
-    const char* defaultExtension;  // without the dot; may be NULL
+    const char* defaultExtension;  // without the dot; may be NULL. The runtime adds it and asks before
+                                   // replacing a file, so a backend asks nothing itself.
     const ZorbeluUiFileFilter* filters;
     uint32_t filterCount;
     const char* acceptLabel;  // "&Open", "&Save"

@@ -636,20 +636,51 @@ private:
     std::filesystem::path script_;
 };
 
-TEST_F(TokenFiles, ExportWritesExactlyTheTokenAndOpensItsFolder) {
-    FolderOpenerStandIn opener(dir_.path());
-    const std::filesystem::path target = Write("export.tst", std::string(20000, 'x'));  // replaced whole
-    hl::QueueFileAnswer(target.string());
-    OnComparePage({hl::Press(compare_ids::kExport)}, 1);
-    ASSERT_EQ(hl::Runs().size(), 2u);
-    EXPECT_EQ(hl::Runs()[0].atStart.templateId, kTemplateExportResult);
-    EXPECT_EQ(Text(hl::Runs()[0].atStart, compare_ids::kExportMessage), "Time-stamp token file has been exported.");
-    std::ifstream in(target, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), TacToken());
-    EXPECT_EQ(opener.Opened(), dir_.path().string() + "/");
-    const hl::FileRequest& request = hl::FileRequests().front();
-    EXPECT_TRUE(request.save);
-    EXPECT_EQ(request.defaultExtension, "tst");
+// A typed name gains ".tst"; replacing an existing file of that final name
+// is asked first, in the language of the resource module, and a "no" shows
+// the chooser again.
+TEST_F(TokenFiles, ExportAsksBeforeReplacingTheFinalNameAndOpensItsFolder) {
+    const struct {
+        const char* language;
+        const char* module;  // NULL: the library's own texts
+        std::vector<std::string> texts;  // title, accept, cancel, yes, no, question start
+    } cases[] = {
+        {"English", nullptr, {"Save As", "&Save", "Cancel", "&Yes", "&No", "/export.tst already exists."}},
+        {"German", GERMAN_LANGUAGE_MODULE,
+         {"Speichern unter", "&Speichern", "Abbrechen", "&Ja", "&Nein", "/export.tst ist bereits vorhanden."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        hl::Reset();
+        hl::ClearRecordedMessageBoxes();
+        platform::HINSTANCE module = c.module ? platform::LoadLibraryA(c.module) : platform::OwnModuleHandle();
+        frame::AfxSetResourceHandle(module);
+        std::filesystem::remove(dir_.path() / "opened.txt");
+        FolderOpenerStandIn opener(dir_.path());
+        const std::filesystem::path target = Write("export.tst", std::string(20000, 'x'));  // replaced whole
+        for (const int answer : {platform::IDNO, platform::IDYES}) {
+            hl::QueueFileAnswer((dir_.path() / "export").string());
+            hl::QueueMessageBoxAnswer(answer);
+        }
+        OnComparePage({hl::Press(compare_ids::kExport)}, 1);
+        frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+        platform::FreeLibrary(module);
+        ASSERT_EQ(hl::Runs().size(), 2u);
+        EXPECT_EQ(hl::Runs()[0].atStart.templateId, kTemplateExportResult);
+        std::ifstream in(target, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), TacToken());
+        EXPECT_EQ(opener.Opened(), dir_.path().string() + "/");
+        ASSERT_EQ(hl::FileRequests().size(), 2u);  // asked again after the "no"
+        const hl::FileRequest& request = hl::FileRequests().front();
+        EXPECT_TRUE(request.save);
+        EXPECT_EQ(request.defaultExtension, "tst");
+        EXPECT_EQ((std::vector<std::string>{request.title, request.acceptLabel, request.cancelLabel}),
+                  (std::vector<std::string>{c.texts[0], c.texts[1], c.texts[2]}));
+        const auto& boxes = platform::headless::RecordedMessageBoxes();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[0].buttons, (std::vector<std::string>{c.texts[3], c.texts[4]}));
+        EXPECT_EQ(boxes[0].text.rfind(dir_.path().string() + c.texts[5], 0), 0u) << boxes[0].text;
+    }
 }
 
 TEST_F(TokenFiles, ExportIntoAReadOnlyFolderFailsCleanly) {

@@ -764,7 +764,9 @@ int32_t ChooseFile(void* owner, const ZorbeluUiFileRequest* request, char* path,
         save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, cancel.c_str(), GTK_RESPONSE_CANCEL,
         accept.c_str(), GTK_RESPONSE_ACCEPT, nullptr));
     GtkWidget* chooser = dialog.get();
-    gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), TRUE);
+    // The runtime asks before a file is replaced, once the default extension
+    // has made the final name.
+    gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), FALSE);
     if (request->initialName != nullptr && *request->initialName != '\0') {
         if (save) {
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), request->initialName);
