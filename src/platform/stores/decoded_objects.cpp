@@ -1,5 +1,7 @@
 #include "platform/stores/decoded_objects.h"
 
+#include <openssl/x509v3.h>
+
 #include <climits>
 #include <memory>
 
@@ -25,6 +27,13 @@ Cache<X509_CRL>& Crls() {
     return cache;
 }
 
+// A shared object is only read. OpenSSL fills a certificate's extension
+// cache (key identifiers, purposes, its hash) at first use, writing into the
+// object while another thread may read it; filled before the object is
+// shared, it is never written again.
+void CacheExtensions(X509* certificate) { X509_check_purpose(certificate, -1, 0); }
+void CacheExtensions(X509_CRL*) {}  // decoding fills a CRL's
+
 // Decodes outside the cache's lock: a decode takes long, and two threads
 // decoding the same bytes at once only waste the time of one.
 template <typename T, T* (*D2i)(T**, const unsigned char**, long), void (*Free)(T*), int (*UpRef)(T*)>
@@ -40,6 +49,7 @@ T* Lookup(Cache<T>& cache, const uint8_t* der, size_t size) {
             decoded = nullptr;
         }
         if (decoded == nullptr) return nullptr;
+        CacheExtensions(decoded);
         kept = cache.Insert(digest, Shared<T>(decoded, Free), size);
     }
     return UpRef(kept->get()) == 1 ? kept->get() : nullptr;
