@@ -16,7 +16,7 @@
 #include "frame/app.h"
 #include "frame/module_state.h"
 #include "platform/deadline.h"
-#include "platform/windows.h"
+#include "ui/windows.h"
 #include "verify/request_validation.h"
 #include "verify/verification_steps.h"
 #include "zorbel.h"

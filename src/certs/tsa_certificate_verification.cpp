@@ -19,7 +19,7 @@
 #include "frame/module_state.h"
 #include "platform/clock.h"
 #include "platform/deadline.h"
-#include "platform/windows.h"
+#include "ui/windows.h"
 #include "util/generalized_time.h"
 #include "verify/verification_steps.h"
 

@@ -5,7 +5,7 @@
 
 #include "frame/app.h"
 #include "frame/module_state.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
 namespace zorbelu::frame {
 

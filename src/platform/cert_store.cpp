@@ -9,7 +9,7 @@
 
 #include "certs/openssl_ptr.h"
 #include "platform/cert_names.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
 namespace zorbelu::platform {
 namespace {

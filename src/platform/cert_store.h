@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/stores/system_store.h"
-#include "platform/windows.h"
+#include "ui/windows.h"
 
 namespace zorbelu::platform {
 

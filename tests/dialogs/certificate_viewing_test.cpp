@@ -13,10 +13,10 @@
 
 #include "dialogs/token/certificate_viewing.h"
 #include "frame/module_state.h"
-#include "platform/dialog.h"
-#include "platform/message_box.h"
+#include "ui/dialog.h"
+#include "ui/message_box.h"
 #include "platform/module.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 #include "dialogs/viewer_stand_in.h"
 #include "support/fixture_pki.h"
 #include "support/served_pki.h"

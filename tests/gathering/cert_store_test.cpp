@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/cert_store.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"
 #include "support/served_pki.h"

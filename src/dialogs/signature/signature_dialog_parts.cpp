@@ -8,7 +8,7 @@
 #include "dialogs/token/token_properties_dialog.h"
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "util/time_zones.h"
 #include "verify/request_validation.h"
 #include "zorbel.h"

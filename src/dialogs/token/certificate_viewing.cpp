@@ -19,10 +19,10 @@
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
 #include "frame/resource_text.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "platform/module.h"
-#include "platform/dialog.h"
-#include "platform/ui_backend.h"
+#include "ui/dialog.h"
+#include "ui/ui_backend.h"
 #include "zorbel.h"
 
 extern char** environ;

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::dialogs {

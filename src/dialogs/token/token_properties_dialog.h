@@ -13,7 +13,7 @@
 #include <string>
 
 #include "dialogs/token/certificate_viewing.h"
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::dialogs {

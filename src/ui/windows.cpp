@@ -1,4 +1,4 @@
-#include "platform/windows.h"
+#include "ui/windows.h"
 
 #include <algorithm>
 #include <vector>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/windows.h"
+#include "ui/windows.h"
 
 namespace zorbelu::platform {
 

@@ -1,11 +1,11 @@
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "frame/module_state.h"
 #include "platform/module.h"
-#include "platform/ui_backend.h"
+#include "ui/ui_backend.h"
 
 namespace zorbelu::platform {
 namespace {

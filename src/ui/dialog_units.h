@@ -17,7 +17,7 @@
 // every control of a template against these rectangles.
 #pragma once
 
-#include "platform/dialog_template.h"
+#include "ui/dialog_template.h"
 
 namespace zorbelu::platform {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialog_units.h"
-#include "platform/ui_abi.h"
-#include "platform/windows.h"
+#include "ui/dialog_units.h"
+#include "ui/ui_abi.h"
+#include "ui/windows.h"
 
 namespace zorbelu::platform::headless {
 

@@ -1,11 +1,11 @@
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
 #include <utility>
 
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
 namespace zorbelu::platform {
 namespace headless {

@@ -1,10 +1,10 @@
-#include "platform/dialog_file.h"
+#include "ui/dialog_file.h"
 
 #include <vector>
 
-#include "platform/dialog.h"
-#include "platform/message_box.h"
-#include "platform/ui_backend.h"
+#include "ui/dialog.h"
+#include "ui/message_box.h"
+#include "ui/ui_backend.h"
 
 namespace zorbelu::platform {
 

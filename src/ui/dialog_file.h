@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/windows.h"
+#include "ui/windows.h"
 
 namespace zorbelu::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/ui_backend.h"
+#include "ui/ui_backend.h"
 
 #include <dlfcn.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/module.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 
 namespace zorbelu::platform {
 namespace {

@@ -20,12 +20,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dialog_template.h"
-#include "platform/dialog_units.h"
-#include "platform/message_box.h"
+#include "ui/dialog_template.h"
+#include "ui/dialog_units.h"
+#include "ui/message_box.h"
 #include "platform/resource_table.h"
-#include "platform/ui_abi.h"
-#include "platform/windows.h"
+#include "ui/ui_abi.h"
+#include "ui/windows.h"
 
 namespace zorbelu::platform {
 

@@ -1,7 +1,7 @@
 // The GTK 3 backend of the dialog runtime, built as a module of its own
 // (libzorbelutilnd-gtk.so) that the library loads with dlopen when the first
 // dialog is shown. It exports one symbol, the backend's table
-// (platform/ui_abi.h), and uses nothing of the library: everything comes in
+// (ui/ui_abi.h), and uses nothing of the library: everything comes in
 // through the table's arguments.
 //
 // Every control is a native widget placed at its pixel rectangle in a
@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialog_template.h"
-#include "platform/ui_abi.h"
+#include "ui/dialog_template.h"
+#include "ui/ui_abi.h"
 
 namespace {
 

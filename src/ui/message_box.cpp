@@ -1,7 +1,7 @@
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
-#include "platform/dialog.h"
-#include "platform/ui_backend.h"
+#include "ui/dialog.h"
+#include "ui/ui_backend.h"
 
 namespace zorbelu::platform {
 

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "platform/ui_abi.h"
+#include "ui/ui_abi.h"
 
 namespace zorbelu::platform {
 
