@@ -1,9 +1,9 @@
 #include "ui/dialog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
-#include "frame/module_state.h"
 #include "platform/module.h"
 #include "ui/ui_backend.h"
 
@@ -28,19 +28,28 @@ const ZorbeluDialogTemplate* TemplateOf(HINSTANCE module, uint32_t id) {
     return dialog;
 }
 
+std::atomic<ResourceModuleSource> resourceModuleSource{nullptr};
+
+HINSTANCE CurrentResourceModule() {
+    const ResourceModuleSource source = resourceModuleSource.load();
+    return source != nullptr ? source() : OwnModuleHandle();
+}
+
 HWND HandleOf(const Dialog* dialog) {
     return reinterpret_cast<HWND>(const_cast<Dialog*>(dialog));
 }
 
 }  // namespace
 
+void SetResourceModuleSource(ResourceModuleSource source) { resourceModuleSource.store(source); }
+
 const ZorbeluDialogTemplate* FindDialogTemplate(uint32_t id) {
-    if (const ZorbeluDialogTemplate* found = TemplateOf(frame::AfxGetResourceHandle(), id)) return found;
+    if (const ZorbeluDialogTemplate* found = TemplateOf(CurrentResourceModule(), id)) return found;
     return TemplateOf(OwnModuleHandle(), id);
 }
 
 const ZorbeluBinaryResource* FindImage(uint32_t id) {
-    const ZorbeluBinaryResource* found = FindResource(frame::AfxGetResourceHandle(), "PNG", id);
+    const ZorbeluBinaryResource* found = FindResource(CurrentResourceModule(), "PNG", id);
     if (found == nullptr || found->data == nullptr) found = FindResource(OwnModuleHandle(), "PNG", id);
     return found != nullptr && found->data != nullptr ? found : nullptr;
 }

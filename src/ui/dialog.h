@@ -47,6 +47,13 @@ inline constexpr int kWindowFrameBottom = 3;
 inline constexpr uint32_t kKeyReturn = ZORBELU_KEY_RETURN;
 inline constexpr uint32_t kKeyEscape = ZORBELU_KEY_ESCAPE;
 
+// Where templates and pictures are looked up first: a function that answers
+// the current resource module, asked at each look-up. The library's frame
+// installs its own (the active module state's); until one is installed the
+// library's own resources serve.
+using ResourceModuleSource = HINSTANCE (*)();
+void SetResourceModuleSource(ResourceModuleSource source);
+
 // The template `id` of the current resource module, else of the library's
 // own resources; NULL when neither has it (or its version is not ours).
 const ZorbeluDialogTemplate* FindDialogTemplate(uint32_t id);
