@@ -3,8 +3,8 @@
 # Certificate gathering, and the system certificate stores and chain engine
 # it works with.
 target_sources(zorbelutilnd_objects PRIVATE
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/cert_store.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/chain_engine.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/certs/cert_store.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/certs/chain_engine.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/certs/certificate_gathering.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/certs/store_index.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/certs/zorbelutil_lib.cpp)

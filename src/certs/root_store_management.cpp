@@ -11,7 +11,7 @@
 #include "frame/app.h"
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
-#include "platform/cert_store.h"
+#include "certs/cert_store.h"
 #include "verify/request_validation.h"
 #include "verify/verification_steps.h"
 #include "zorbel.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/cert_store.h"
+#include "certs/cert_store.h"
 #include "ui/message_box.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"

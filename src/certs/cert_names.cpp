@@ -1,4 +1,4 @@
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 
 #include <openssl/asn1.h>
 #include <openssl/crypto.h>

@@ -32,7 +32,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/cert_store.h"
+#include "certs/cert_store.h"
 #include "platform/deadline.h"
 
 namespace zorbelu::platform {

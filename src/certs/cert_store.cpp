@@ -1,4 +1,4 @@
-#include "platform/cert_store.h"
+#include "certs/cert_store.h"
 
 #include <openssl/sha.h>
 #include <openssl/x509.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "certs/openssl_ptr.h"
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 #include "ui/message_box.h"
 
 namespace zorbelu::platform {

@@ -1,5 +1,5 @@
-#include "platform/chain_engine.h"
-#include "platform/ca_issuers.h"
+#include "certs/chain_engine.h"
+#include "certs/ca_issuers.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
