@@ -7,7 +7,7 @@
 #include <exception>
 
 #include "certs/cert_list.h"
-#include "certs/certificate_gathering.h"
+#include "verify/certificate_gathering.h"
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/zorbelutil_lib.h"

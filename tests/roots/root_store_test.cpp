@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "certs/root_store_management.h"
+#include "verify/root_store_management.h"
 #include "frame/module_state.h"
 #include "ui/message_box.h"
 #include "platform/module.h"

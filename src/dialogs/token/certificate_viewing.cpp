@@ -15,7 +15,7 @@
 #include <new>
 
 #include "certs/certificate_decoding.h"
-#include "certs/certificate_gathering.h"
+#include "verify/certificate_gathering.h"
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
 #include "frame/resource_text.h"

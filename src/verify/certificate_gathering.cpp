@@ -1,4 +1,4 @@
-#include "certs/certificate_gathering.h"
+#include "verify/certificate_gathering.h"
 
 #include <cstring>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "certs/tsa_certificate_verification.h"
+#include "verify/tsa_certificate_verification.h"
 
 #include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
@@ -9,7 +9,7 @@
 #include "certs/a_d2i_fp_kovra.h"
 #include "certs/cert_list.h"
 #include "certs/certificate_decoding.h"
-#include "certs/certificate_gathering.h"
+#include "verify/certificate_gathering.h"
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/names.h"

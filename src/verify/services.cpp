@@ -1,4 +1,4 @@
-#include "certs/services.h"
+#include "verify/services.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "certs/root_store_management.h"
+#include "verify/root_store_management.h"
 
 #include <cstring>
 #include <memory>
@@ -7,7 +7,7 @@
 #include "certs/certificate_decoding.h"
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
-#include "certs/services.h"
+#include "verify/services.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
