@@ -212,12 +212,6 @@ uint32_t CoreStoreToArrays(const ZORBELCertStore* store, ZORBELUCertBlob** caOut
     }
 }
 
-void FreeCertBlobArray(ZORBELUCertBlob* array) {
-    if (array == nullptr) return;
-    for (ZORBELUCertBlob* record = array; record->data != nullptr; ++record) delete[] record->data;
-    delete[] array;
-}
-
 }  // namespace zorbelu::certs
 
 extern "C" ZORBELU_API uint32_t ZORBELUGetCertificates(const ZORBELUBlob* token, int32_t timeoutMs,

@@ -8,6 +8,7 @@
 
 #include <openssl/x509.h>
 
+#include "certs/cert_blob_array.h"
 #include "certs/cert_list.h"
 #include "zorbelutil.h"
 
@@ -46,8 +47,5 @@ enum class WalkEnd {
 // untouched, nothing left allocated).
 [[nodiscard]] uint32_t CoreStoreToArrays(const ZORBELCertStore* store, ZORBELUCertBlob** caOut,
                                          ZORBELUCertBlob** crlOut);
-
-// Frees such an array and the bytes of its records, up to the terminator.
-void FreeCertBlobArray(ZORBELUCertBlob* array);
 
 }  // namespace zorbelu::certs

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "certs/cert_blob_array.h"
+#include "certs/core_store_chains.h"
 #include "dialogs/token/certificate_viewing.h"
+#include "platform/process.h"
 #include "frame/module_state.h"
 #include "ui/dialog.h"
 #include "ui/message_box.h"
@@ -27,6 +30,10 @@ namespace {
 
 using namespace zorbelu;
 using namespace zorbelu::dialogs;
+using certs::BuildCAChainForCert;
+using certs::CertBlobArray;
+using certs::CollectCRLsForChain;
+using certs::CopyCertBlob;
 using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
@@ -232,7 +239,7 @@ TEST(Viewer, CommandPrefixWords) {
         {"''", {""}},
         {"   ", {}},
     };
-    for (const auto& s : splits) EXPECT_EQ(SplitCommandWords(s.prefix), s.words) << s.prefix;
+    for (const auto& s : splits) EXPECT_EQ(platform::SplitCommandWords(s.prefix), s.words) << s.prefix;
 }
 
 // ---- Viewing arrays and the selection dialog --------------------------------------
