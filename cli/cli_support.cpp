@@ -13,38 +13,22 @@
 #include <random>
 #include <stdexcept>
 
-#include "platform/resource_table.h"
+#include "platform/module.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
 namespace {
 
-const ZorbeluStringResource kEnglish[] = {
-#define ZORBELU_STRING(id, text) {id, text},
-#include "strings/strings_en.inc"
-#undef ZORBELU_STRING
-};
-
-const char* FindIn(const ZorbeluStringResource* strings, size_t count, uint32_t id) {
-    for (size_t i = 0; i < count; ++i)
-        if (strings[i].id == id) return strings[i].text;
-    return nullptr;
-}
-
-// The language module beside the library, as the library finds it.
+// The language module beside the library, found by the library's own rule;
+// NULL when there is none.
 const ZorbeluResourceTable* LanguageTable(const std::string& language) {
     static std::map<std::string, const ZorbeluResourceTable*> loaded;
     if (auto it = loaded.find(language); it != loaded.end()) return it->second;
     const ZorbeluResourceTable* table = nullptr;
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ZORBELUGetLibVer), &info) != 0 && info.dli_fname != nullptr) {
-        std::string path = info.dli_fname;
-        const size_t so = path.find(".so", path.rfind('/') + 1);
-        if (so != std::string::npos) {
-            path = path.substr(0, so) + language + ".so";
-            if (void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); module != nullptr)
-                table = static_cast<const ZorbeluResourceTable*>(dlsym(module, "zorbelu_resource_table"));
-        }
+        const std::string path = platform::LanguageModulePathOf(info.dli_fname, language.c_str());
+        table = platform::ResourceTableOf(platform::LoadLibraryA(path.c_str()));
     }
     loaded[language] = table;
     return table;
@@ -225,11 +209,10 @@ std::optional<std::string> FromHex(const std::string& hex) {
 }
 
 std::string LibraryText(uint32_t id, const std::string& language) {
-    if (!language.empty()) {
-        if (const ZorbeluResourceTable* table = LanguageTable(language); table != nullptr)
-            if (const char* text = FindIn(table->strings, table->stringCount, id)) return text;
-    }
-    const char* text = FindIn(kEnglish, sizeof kEnglish / sizeof kEnglish[0], id);
+    if (!language.empty())
+        if (const char* text = platform::FindString(LanguageTable(language), id)) return text;
+    // The library's own English table, compiled into this program too.
+    const char* text = platform::FindString(&zorbelu_builtin_resources, id);
     return text != nullptr ? text : "";
 }
 

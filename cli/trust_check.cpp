@@ -3,7 +3,7 @@
 #include <openssl/x509.h>
 
 #include "certs/openssl_ptr.h"
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
 #include "zorbel.h"

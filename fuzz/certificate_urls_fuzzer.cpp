@@ -13,8 +13,8 @@
 #include "certs/certificate_decoding.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/openssl_ptr.h"
-#include "platform/ca_issuers.h"
-#include "platform/chain_engine.h"
+#include "certs/ca_issuers.h"
+#include "certs/chain_engine.h"
 #include "zorbelutil.h"
 
 namespace {

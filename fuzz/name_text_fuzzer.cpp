@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "certs/names.h"
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool readable = zorbelu::platform::CertNameToStrSimple(data, size).has_value();

@@ -1,6 +1,6 @@
 // The library's own resources: the English texts and dialog templates and
 // the pictures, compiled in.
-#include "platform/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "platform/resource_table.h"
 
 namespace {

@@ -10,7 +10,7 @@
 # validity are fixed, so that a second run writes the same bytes. After a run
 # with new keys, put the new SHA-1 fingerprints
 #   openssl sha1 res/certs/cert_*.der
-# into kServiceRoots in src/certs/root_store_management.cpp.
+# into kServiceRoots in src/verify/root_store_management.cpp.
 set -eu
 
 top=$(cd "$(dirname "$0")/../.." && pwd)

@@ -5,7 +5,7 @@
 // ZORBELU_DIALOGS_FILE (the language's res/dialogs/<code>/dialogs.inc) and
 // ZORBELU_WITH_IMAGES (the pictures, which every full module carries so that
 // it stands alone as the current resource module).
-#include "platform/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "platform/resource_table.h"
 
 #ifndef ZORBELU_LANGUAGE_CODE

@@ -1,7 +1,7 @@
 #include "certs/names.h"
 
 #include "certs/openssl_ptr.h"
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 #include "platform/stores/bounded_cache.h"
 
 namespace zorbelu::certs {

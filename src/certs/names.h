@@ -14,7 +14,7 @@ namespace zorbelu::certs {
 inline constexpr size_t kMaxRememberedNames = 4096;
 inline constexpr size_t kMaxRememberedNameBytes = 1u << 20;
 
-// The simple text of a DER name (platform/cert_names.h); nothing when the
+// The simple text of a DER name (certs/cert_names.h); nothing when the
 // bytes are not one whole name. Remembered by the name's bytes.
 std::optional<std::string> NameText(const uint8_t* der, size_t length);
 

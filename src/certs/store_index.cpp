@@ -2,7 +2,7 @@
 
 #include <openssl/err.h>
 
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 #include "platform/stores/bounded_cache.h"
 #include "platform/stores/decoded_objects.h"
 

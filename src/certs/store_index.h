@@ -1,5 +1,5 @@
 // The certificates of a system store found by the simple text of their
-// subject (platform/cert_names.h), as chain walks and root look-ups compare
+// subject (certs/cert_names.h), as chain walks and root look-ups compare
 // names. Built once for each contents of a store and shared, so that a walk
 // neither reads nor decodes anything while the store stays as it is.
 #pragma once

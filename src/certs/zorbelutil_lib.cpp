@@ -6,7 +6,7 @@
 
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
-#include "platform/chain_engine.h"
+#include "certs/chain_engine.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::certs {

@@ -1,9 +1,16 @@
 #include "frame/module_state.h"
 
+#include "ui/dialog.h"
+
 namespace zorbelu::frame {
 namespace {
 thread_local ModuleState* activeState = nullptr;
 }  // namespace
+
+// The dialog runtime finds templates and pictures in the active state's
+// resource module.
+[[maybe_unused]] const bool kDialogResourcesFollowModuleState =
+    (platform::SetResourceModuleSource(&AfxGetResourceHandle), true);
 
 ModuleState& LibraryModuleState() {
     static ModuleState state{platform::OwnModuleHandle(), platform::OwnModuleHandle()};

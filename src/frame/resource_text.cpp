@@ -5,7 +5,7 @@
 
 #include "frame/app.h"
 #include "frame/module_state.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 
 namespace zorbelu::frame {
 
@@ -24,8 +24,7 @@ uint32_t LanguageModulePath(char* destination, uint32_t size) {
     ReadLanguageCode(code, sizeof code);
     std::vector<char> path(kMaxPath + 1, '\0');
     platform::GetModuleFileNameA(AfxGetInstanceHandle(), path.data(), kMaxPath);
-    platform::PathRemoveExtensionA(path.data());
-    std::string full = std::string(path.data()) + code + ".so";
+    const std::string full = platform::LanguageModulePathOf(path.data(), code);
     std::strncpy(destination, full.c_str(), size);
     return 1;
 }

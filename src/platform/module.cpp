@@ -90,6 +90,14 @@ void PathRemoveExtensionA(char* path) {
     if (char* dot = std::strrchr(name, '.'); dot != nullptr && dot != name) *dot = '\0';
 }
 
+std::string LanguageModulePathOf(const char* libraryFile, const char* code) {
+    std::string path = libraryFile != nullptr ? libraryFile : "";
+    path.push_back('\0');
+    PathRemoveExtensionA(path.data());
+    path.resize(std::strlen(path.c_str()));
+    return path + (code != nullptr ? code : "") + ".so";
+}
+
 HINSTANCE LoadLibraryA(const char* path) {
     if (path == nullptr || *path == '\0') return nullptr;
     if (!OwnFilePath().empty() && SameFile(path, OwnFilePath().c_str())) return OwnModuleHandle();
@@ -112,8 +120,9 @@ const ZorbeluResourceTable* ResourceTableOf(HINSTANCE module) {
     return TableFromDlHandle(module);
 }
 
-const char* FindStringResource(HINSTANCE module, uint32_t id) {
-    const ZorbeluResourceTable* table = ResourceTableOf(module);
+const char* FindStringResource(HINSTANCE module, uint32_t id) { return FindString(ResourceTableOf(module), id); }
+
+const char* FindString(const ZorbeluResourceTable* table, uint32_t id) {
     if (table == nullptr || table->strings == nullptr) return nullptr;
     const ZorbeluStringResource* begin = table->strings;
     const ZorbeluStringResource* end = begin + table->stringCount;

@@ -27,6 +27,11 @@ uint32_t GetModuleFileNameA(HINSTANCE module, char* buffer, uint32_t size);
 // extension, as on other systems.
 void PathRemoveExtensionA(char* path);
 
+// The language module `code` of the library file `libraryFile`: the file
+// name loses its shared-object suffix (as PathRemoveExtensionA) and gains the
+// code and ".so" ("/usr/lib/libx.so.5" and "DEU" -> "/usr/lib/libxDEU.so").
+std::string LanguageModulePathOf(const char* libraryFile, const char* code);
+
 // Loads a resource module. The library's own file gives OwnModuleHandle()
 // without taking a reference, so that the host can still unload the library.
 // Any other file must export a resource table; NULL when it cannot be loaded
@@ -43,6 +48,10 @@ const ZorbeluResourceTable* ResourceTableOf(HINSTANCE module);
 // a NUL) and returns the number of characters copied; 0 when the string does
 // not exist.
 int LoadStringA(HINSTANCE module, uint32_t id, char* buffer, int size);
+
+// The text of string `id` in a table (its ids sorted), or NULL when it does
+// not exist.
+const char* FindString(const ZorbeluResourceTable* table, uint32_t id);
 
 // The text of string `id` in `module`, or NULL when it does not exist.
 const char* FindStringResource(HINSTANCE module, uint32_t id);

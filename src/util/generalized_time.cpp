@@ -7,9 +7,6 @@
 #include <ctime>
 #include <string>
 
-#include "certs/certificate_decoding.h"
-#include "certs/openssl_ptr.h"
-#include "frame/module_state.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::util {
@@ -56,9 +53,6 @@ extern "C" ZORBELU_API int64_t ZORBELUGeneralizedTimeToTimeT(const char* text) {
     return zorbelu::util::GeneralizedTimeToTimeT(text);
 }
 
-// ---- Certificate validity at a moment ----------------------------------------
-
-
 namespace zorbelu::util {
 
 int64_t Asn1TimeToTimeT(const ASN1_TIME* time) {
@@ -70,23 +64,4 @@ int64_t Asn1TimeToTimeT(const ASN1_TIME* time) {
     return GeneralizedTimeToTimeT(text.c_str());
 }
 
-namespace {
-
-uint32_t IsValidity(const ZORBELUCertBlob* cert, int64_t time) {
-    if (cert == nullptr || time <= 0 || cert->data == nullptr || cert->length == 0) return ZORBELU_ERR_PARAM;
-    if (cert->encoding < ZORBELU_ENCODING_DETECT || cert->encoding > ZORBELU_ENCODING_PEM)
-        return ZORBELU_ERR_CRL_ENCODING;
-    X509Ptr x509(certs::DecodeCertificate(cert->data, static_cast<int32_t>(cert->length), cert->encoding));
-    if (!x509) return ZORBELU_VS_CERT_INVALID;
-    // Both ends count as valid.
-    if (time < Asn1TimeToTimeT(X509_get0_notBefore(x509.get()))) return ZORBELU_ERR_NOT_YET_VALID;
-    if (time > Asn1TimeToTimeT(X509_get0_notAfter(x509.get()))) return ZORBELU_ERR_EXPIRED;
-    return ZORBELU_OK;
-}
-
-}  // namespace
 }  // namespace zorbelu::util
-
-extern "C" ZORBELU_API uint32_t ZORBELUIsValidity(const ZORBELUCertBlob* cert, int64_t time) {
-    return zorbelu::frame::GuardedExport(ZORBELU_ERR_EXCEPTION, [&] { return zorbelu::util::IsValidity(cert, time); });
-}

@@ -7,13 +7,13 @@
 #include <exception>
 
 #include "certs/cert_list.h"
-#include "certs/certificate_gathering.h"
+#include "verify/certificate_gathering.h"
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/module_state.h"
 #include "platform/deadline.h"
-#include "platform/windows.h"
+#include "ui/windows.h"
 #include "verify/full_verification.h"
 #include "verify/request_validation.h"
 #include "verify/verification_steps.h"

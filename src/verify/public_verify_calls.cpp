@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "frame/module_state.h"
-#include "platform/windows.h"
+#include "ui/windows.h"
 #include "verify/full_verification.h"
 #include "verify/token_verification_engine.h"
 #include "zorbelutil.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "platform/windows.h"
+#include "ui/windows.h"
 
 namespace zorbelu::verify {
 namespace {

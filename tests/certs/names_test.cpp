@@ -6,7 +6,7 @@
 
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
-#include "platform/cert_names.h"
+#include "certs/cert_names.h"
 
 namespace {
 

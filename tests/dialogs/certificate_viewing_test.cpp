@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "certs/cert_blob_array.h"
+#include "certs/core_store_chains.h"
 #include "dialogs/token/certificate_viewing.h"
+#include "platform/process.h"
 #include "frame/module_state.h"
-#include "platform/dialog.h"
-#include "platform/message_box.h"
+#include "ui/dialog.h"
+#include "ui/message_box.h"
 #include "platform/module.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 #include "dialogs/viewer_stand_in.h"
 #include "support/fixture_pki.h"
 #include "support/served_pki.h"
@@ -27,6 +30,10 @@ namespace {
 
 using namespace zorbelu;
 using namespace zorbelu::dialogs;
+using certs::BuildCAChainForCert;
+using certs::CertBlobArray;
+using certs::CollectCRLsForChain;
+using certs::CopyCertBlob;
 using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
@@ -232,7 +239,7 @@ TEST(Viewer, CommandPrefixWords) {
         {"''", {""}},
         {"   ", {}},
     };
-    for (const auto& s : splits) EXPECT_EQ(SplitCommandWords(s.prefix), s.words) << s.prefix;
+    for (const auto& s : splits) EXPECT_EQ(platform::SplitCommandWords(s.prefix), s.words) << s.prefix;
 }
 
 // ---- Viewing arrays and the selection dialog --------------------------------------

@@ -22,9 +22,9 @@
 #include "dialogs/token/certificate_viewing.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "platform/module.h"
-#include "platform/ui_backend.h"
+#include "ui/ui_backend.h"
 #include "support/real_world_data.h"
 #include "support/served_pki.h"
 

@@ -10,11 +10,11 @@
 
 #include "dialogs/test_dialog_ids.h"
 #include "frame/module_state.h"
-#include "platform/dialog.h"
-#include "platform/dialog_file.h"
+#include "ui/dialog.h"
+#include "ui/dialog_file.h"
 #include "platform/module.h"
-#include "platform/ui_backend.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_backend.h"
+#include "ui/ui_headless.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "dialogs/signature/signature_texts.h"
 #include "frame/module_state.h"
 #include "platform/module.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 #include "dialogs/dialog_test_pki.h"
 #include "verify/verify_test_support.h"
 

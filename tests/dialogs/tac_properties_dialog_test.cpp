@@ -12,9 +12,9 @@
 #include "support/fixture_x509.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "platform/module.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 #include "support/tac_builder.h"
 #include "support/real_world_data.h"
 

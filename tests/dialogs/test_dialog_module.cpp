@@ -2,7 +2,7 @@
 // every kind (900), a template whose version is not ours (901), and its own
 // template 129, which must win over the library's while this module is the
 // current resource module.
-#include "platform/dialog_template.h"
+#include "ui/dialog_template.h"
 #include "platform/resource_table.h"
 #include "dialogs/test_dialog_ids.h"
 

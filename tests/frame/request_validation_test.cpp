@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/windows.h"
+#include "ui/windows.h"
 #include "verify/request_validation.h"
 #include "verify/verification_steps.h"
 

@@ -12,7 +12,7 @@
 #include "frame/app.h"
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "platform/module.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/cert_store.h"
+#include "certs/cert_store.h"
 #include "frame/module_state.h"
-#include "platform/message_box.h"
 #include "platform/module.h"
+#include "ui/message_box.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"
 #include "support/served_pki.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/chain_engine.h"
+#include "certs/chain_engine.h"
 #include "support/fixture_x509.h"
 #include "support/served_pki.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "certs/certificate_decoding.h"
-#include "certs/certificate_gathering.h"
+#include "verify/certificate_gathering.h"
 #include "certs/names.h"
 #include "certs/openssl_ptr.h"
 #include "certs/zorbelutil_lib.h"

@@ -12,12 +12,12 @@
 #include <fstream>
 #include <string>
 
-#include "certs/root_store_management.h"
+#include "verify/root_store_management.h"
 #include "frame/module_state.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "platform/module.h"
 #include "platform/stores/system_store.h"
-#include "platform/ui_headless.h"
+#include "ui/ui_headless.h"
 #include "roots/roots_support.h"
 #include "zorbelutil.h"
 

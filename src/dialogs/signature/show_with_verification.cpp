@@ -3,7 +3,7 @@
 #include "dialogs/signature/signature_dialog_parts.h"
 #include "dialogs/signature/verified_properties_dialog.h"
 #include "frame/module_state.h"
-#include "platform/windows.h"
+#include "ui/windows.h"
 #include "verify/full_verification.h"
 #include "zorbelutil.h"
 

@@ -10,7 +10,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "platform/module.h"
 #include "zorbelutil.h"
 

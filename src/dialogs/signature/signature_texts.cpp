@@ -8,6 +8,7 @@
 
 #include "frame/resource_text.h"
 #include "platform/clock.h"
+#include "platform/time_zone.h"
 #include "util/generalized_time.h"
 #include "util/time_zones.h"
 
@@ -180,12 +181,7 @@ std::string TimeStampingTimeText(std::string_view genTime, const ZORBELUTimeZone
 }
 
 ZORBELUTimeZoneSelector LocalZoneSelector() {
-    ZORBELUTimeZoneSelector selector{ZORBELU_TIME_ZONE_FIXED_OFFSET, 0};
-    tzset();
-    const auto now = static_cast<time_t>(platform::Now());
-    std::tm local{};
-    if (localtime_r(&now, &local) != nullptr) selector.offset = static_cast<int32_t>(local.tm_gmtoff / 60);
-    return selector;
+    return {ZORBELU_TIME_ZONE_FIXED_OFFSET, platform::LocalUtcOffsetMinutes(platform::Now())};
 }
 
 long StringTableNumber(uint32_t stringId) {

@@ -7,7 +7,7 @@
 
 #include "dialogs/signature/signature_texts.h"
 #include "frame/resource_text.h"
-#include "platform/dialog_file.h"
+#include "ui/dialog_file.h"
 #include "platform/shell.h"
 
 namespace zorbelu::dialogs {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "dialogs/signature/signature_dialog_parts.h"
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::dialogs {

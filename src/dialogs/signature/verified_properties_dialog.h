@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::dialogs {

@@ -11,7 +11,7 @@
 #include "dialogs/signature/signature_dialog_parts.h"
 #include "dialogs/signature/signature_texts.h"
 #include "dialogs/signature/token_comparison.h"
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::dialogs {

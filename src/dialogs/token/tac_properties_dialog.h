@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbeltypes.h"
 
 namespace zorbelu::dialogs {

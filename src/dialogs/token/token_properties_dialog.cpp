@@ -4,12 +4,13 @@
 #include <cstring>
 #include <vector>
 
+#include "certs/core_store_chains.h"
 #include "dialogs/token/display_format.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
 #include "frame/resource_text.h"
-#include "platform/message_box.h"
+#include "ui/message_box.h"
 #include "zorbel.h"
 
 namespace zorbelu::dialogs {
@@ -105,11 +106,11 @@ bool CDlgTSTProp::OnInitDialog() {
         if (ZORBELGetTSACert(token_, &tsaCert) == ZORBELU_OK) {
             if (extended_) {
                 ZORBELUCertBlob* gathered = nullptr;
-                const uint32_t chain = BuildCAChainForCert(store_, &tsaCert, &gathered);
+                const uint32_t chain = certs::BuildCAChainForCert(store_, &tsaCert, &gathered);
                 caArray_.reset(gathered);
                 if (chain != ZORBELU_OK) EnableItem(tst_ids::kCa, false);
                 gathered = nullptr;
-                const uint32_t crls = CollectCRLsForChain(store_, &tsaCert, caArray_.get(), &gathered);
+                const uint32_t crls = certs::CollectCRLsForChain(store_, &tsaCert, caArray_.get(), &gathered);
                 crlArray_.reset(gathered);
                 if (crls != ZORBELU_OK) EnableItem(tst_ids::kCrl, false);
             }

@@ -12,8 +12,9 @@
 #include <cstdint>
 #include <string>
 
+#include "certs/cert_blob_array.h"
 #include "dialogs/token/certificate_viewing.h"
-#include "platform/dialog.h"
+#include "ui/dialog.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::dialogs {
@@ -77,8 +78,8 @@ private:
     std::string hashLength_;
 
     ZORBELTimeStampInfo info_{};
-    CertBlobArray crlArray_;
-    CertBlobArray caArray_;
+    certs::CertBlobArray crlArray_;
+    certs::CertBlobArray caArray_;
     ZORBELTACCertInfo tacCertInfo_{};
     ZORBELTACTimingMetrics tacTimingMetrics_{};
     ZORBELTACTimingPolicy tacTimingPolicy_{};
