@@ -236,8 +236,9 @@ ZORBELU_API uint32_t ZORBELUPRVVerifyTimeStampTokenEx2(const ZORBELUBlob* token,
  * (issuer first, root last; missing intermediates are fetched through the
  * certificates' caIssuers URLs and kept in the store "CA"), and a current
  * CRL for the TSA certificate and for each intermediate.
- * - `tsaCertOut` points into library memory (DER), valid until the next call
- *   that extracts a TSA certificate; do not free it. Written whatever the
+ * - `tsaCertOut` points into library memory of the calling thread (DER),
+ *   valid until that thread's next call that hands out a TSA certificate
+ *   (this one, or a root-store call with a token) or its end; do not free it. Written whatever the
  *   result once the token has been accepted.
  * - `*caOut` and `*crlOut` receive arrays that end with a record of zeros;
  *   release each with ZORBELUFreeCertificates. Written only on success
