@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace zorbel {
 

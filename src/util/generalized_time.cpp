@@ -8,7 +8,7 @@
 #include <string>
 
 #include "certs/certificate_decoding.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "frame/module_state.h"
 #include "zorbelutil.h"
 

@@ -10,7 +10,7 @@
 #include "certs/certificate_decoding.h"
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "platform/clock.h"
 #include "support/served_pki.h"
 #include "zorbel.h"

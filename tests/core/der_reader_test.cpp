@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace {
 

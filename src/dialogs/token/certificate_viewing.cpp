@@ -1,7 +1,6 @@
 #include "dialogs/token/certificate_viewing.h"
 
 #include <fcntl.h>
-#include <openssl/pem.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +16,8 @@
 #include "certs/certificate_decoding.h"
 #include "certs/certificate_gathering.h"
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/names.h"
+#include "x509/ossl_ptr.h"
 #include "frame/resource_text.h"
 #include "platform/message_box.h"
 #include "platform/module.h"
@@ -30,10 +30,6 @@ extern char** environ;
 namespace zorbelu::dialogs {
 namespace {
 
-constexpr uint32_t kEncodingDetect = 1;
-constexpr uint32_t kEncodingDer = 2;
-constexpr uint32_t kEncodingPem = 3;
-
 struct CoreStoreFree {
     void operator()(ZORBELCertStore* store) const noexcept { (void)ZORBELFreeCertStore(store); }
 };
@@ -43,27 +39,6 @@ bool UsableStore(const ZORBELCertStore* store) { return store != nullptr && stor
 
 X509* DecodeBlob(const ZORBELUCertBlob& blob) {
     return certs::DecodeCertificate(blob.data, static_cast<int32_t>(blob.length), blob.encoding);
-}
-
-// A CRL in DER or PEM (encoding 1 detected from the bytes); NULL for any
-// other encoding or bytes that do not decode.
-X509CrlPtr DecodeCrl(const uint8_t* data, uint32_t length, uint32_t encoding) {
-    if (data == nullptr || length == 0 || length > INT_MAX) return nullptr;
-    if (encoding == kEncodingDetect) encoding = certs::DetectEncoding(data, length);
-    if (encoding != kEncodingDer && encoding != kEncodingPem) return nullptr;
-    BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
-    if (!bio) return nullptr;
-    return X509CrlPtr(encoding == kEncodingDer ? d2i_X509_CRL_bio(bio.get(), nullptr)
-                                               : PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr));
-}
-
-// The DER of a CRL's issuer name; false when it cannot be had.
-bool CrlIssuerDer(X509_CRL* crl, const uint8_t** der, size_t* length) {
-    const X509_NAME* name = X509_CRL_get_issuer(crl);
-    size_t size = 0;
-    if (name == nullptr || X509_NAME_get0_der(const_cast<X509_NAME*>(name), der, &size) != 1) return false;
-    *length = size;
-    return true;
 }
 
 // Copies of the first `count` nodes of a list, ended by a zero element.
@@ -227,7 +202,7 @@ uint32_t BuildCAChainForCert(const ZORBELCertStore* store, const ZORBELUCertBlob
     const X509Ptr certificate(DecodeBlob(*cert));
     const uint8_t* issuerDer = nullptr;
     size_t issuerLength = 0;
-    if (!certificate || !certs::GetIssuerAndSubjectDer(certificate.get(), &issuerDer, &issuerLength))
+    if (!certificate || !x509::GetIssuerAndSubjectDer(certificate.get(), &issuerDer, &issuerLength))
         return ZORBELU_ERR_CERT_DECODE;
     // The current issuer's bytes belong to the certificate that named it.
     std::vector<uint8_t> current(issuerDer, issuerDer + issuerLength);
@@ -248,7 +223,7 @@ uint32_t BuildCAChainForCert(const ZORBELCertStore* store, const ZORBELUCertBlob
                 const uint8_t *issuer = nullptr, *subject = nullptr;
                 size_t issuerSize = 0, subjectSize = 0;
                 if (!candidate ||
-                    !certs::GetIssuerAndSubjectDer(candidate.get(), &issuer, &issuerSize, &subject, &subjectSize))
+                    !x509::GetIssuerAndSubjectDer(candidate.get(), &issuer, &issuerSize, &subject, &subjectSize))
                     continue;
                 if (!certs::NamesEqual(subject, subjectSize, current.data(), current.size())) continue;
                 if (!scratch) scratch.reset(ZORBELCreateCertStore());
@@ -281,14 +256,14 @@ uint32_t AddCRLOfIssuer(const ZORBELUCertBlob* cert, const ZORBELCertStore* stor
     const uint8_t *issuer = nullptr, *subject = nullptr;
     size_t issuerLength = 0, subjectLength = 0;
     if (!certificate ||
-        !certs::GetIssuerAndSubjectDer(certificate.get(), &issuer, &issuerLength, &subject, &subjectLength))
+        !x509::GetIssuerAndSubjectDer(certificate.get(), &issuer, &issuerLength, &subject, &subjectLength))
         return ZORBELU_ERR_CERT_DECODE;
     if (certs::NamesEqual(issuer, issuerLength, subject, subjectLength)) return ZORBELU_ERR_CDP;
     for (const ZORBELCertNode* node = store->crls; node != nullptr; node = node->next) {
-        const X509CrlPtr crl = DecodeCrl(node->data, node->length, node->encoding);
+        const X509CrlPtr crl = certs::DecodeCrl(node->data, node->length, node->encoding);
         const uint8_t* crlIssuer = nullptr;
         size_t crlIssuerLength = 0;
-        if (!crl || !CrlIssuerDer(crl.get(), &crlIssuer, &crlIssuerLength) ||
+        if (!crl || !x509::NameDer(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength) ||
             !certs::NamesEqual(crlIssuer, crlIssuerLength, issuer, issuerLength))
             continue;
         const ZORBELUCertBlob item{node->data, node->length, node->encoding};
@@ -438,7 +413,7 @@ std::string ListedName(const ZORBELUCertBlob& element, ViewKind kind) {
         certificate.reset(DecodeBlob(element));
         if (certificate) name = X509_get_subject_name(certificate.get());
     } else {
-        crl = DecodeCrl(element.data, element.length, element.encoding);
+        crl = certs::DecodeCrl(element.data, element.length, element.encoding);
         if (crl) name = X509_CRL_get_issuer(crl.get());
     }
     if (name == nullptr ||
