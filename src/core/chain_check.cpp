@@ -123,10 +123,10 @@ bool IsSelfIssued(X509* certificate) {
 uint32_t CheckSelfIssued(X509* tsa) {
     unsigned char* der = nullptr;
     const int size = i2d_X509(tsa, &der);
+    const OpenSslBytesPtr owned(der);
     if (size <= 0) return ZORBEL_ERR_MEMORY;
     const auto root = zorbelu::stores::SystemStore::Open("ROOT");
     const bool trusted = root && root->Contains(der, static_cast<size_t>(size));
-    OPENSSL_free(der);
     if (!trusted) return ZORBEL_VERIFY_UNTRUSTED;
     return X509_verify(tsa, X509_get0_pubkey(tsa)) == 1 ? ZORBEL_OK : ZORBEL_VERIFY_CERT_INVALID;
 }

@@ -39,8 +39,8 @@ Bytes EncodeDer(X509* certificate) {
     unsigned char* der = nullptr;
     const int size = i2d_X509(certificate, &der);
     Bytes bytes;
+    const OpenSslBytesPtr owned(der);
     if (size > 0) bytes.assign(der, der + size);
-    OPENSSL_free(der);
     return bytes;
 }
 

@@ -50,6 +50,7 @@ using BioPtr = OsslPtr<BIO, FreeBio>;
 using BufMemPtr = OsslPtr<BUF_MEM, BUF_MEM_free>;
 using Asn1ObjPtr = OsslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
 using Asn1IntPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
+using Asn1GeneralizedTimePtr = OsslPtr<ASN1_GENERALIZEDTIME, ASN1_GENERALIZEDTIME_free>;
 using CmsPtr = OsslPtr<CMS_ContentInfo, CMS_ContentInfo_free>;
 using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
 using TsReqPtr = OsslPtr<TS_REQ, TS_REQ_free>;
