@@ -2,8 +2,8 @@
 
 #include <openssl/x509.h>
 
-#include "certs/openssl_ptr.h"
-#include "certs/cert_names.h"
+#include "x509/decoding.h"
+#include "x509/names.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
 #include "zorbel.h"
@@ -17,10 +17,7 @@ namespace {
 constexpr size_t kTsaCertificateGuess = 20000;
 
 X509Ptr Decode(const std::string& der) {
-    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(der.data());
-    X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
-    if (cert && cursor != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) cert.reset();
-    return cert;
+    return x509::DecodeWholeDerCertificate(reinterpret_cast<const uint8_t*>(der.data()), der.size());
 }
 
 // Self-issued by either rule that decides it: the library's (the names read
@@ -31,8 +28,8 @@ bool IsSelfIssued(X509* cert) {
     const X509_NAME* subject = X509_get_subject_name(cert);
     const X509_NAME* issuer = X509_get_issuer_name(cert);
     if (X509_NAME_cmp(subject, issuer) == 0) return true;
-    const auto subjectText = platform::CertNameToStrSimple(subject);
-    const auto issuerText = platform::CertNameToStrSimple(issuer);
+    const auto subjectText = x509::CertNameToStrSimple(subject);
+    const auto issuerText = x509::CertNameToStrSimple(issuer);
     return subjectText && issuerText && *subjectText == *issuerText;
 }
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/ber_to_der.h"
-#include "core/der.h"
+#include "x509/der.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> der;

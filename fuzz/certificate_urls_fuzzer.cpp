@@ -12,7 +12,7 @@
 
 #include "certs/certificate_decoding.h"
 #include "certs/crl_distribution_points.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "certs/ca_issuers.h"
 #include "certs/chain_engine.h"
 #include "zorbelutil.h"

@@ -11,7 +11,7 @@
 
 #include "certs/certificate_decoding.h"
 #include "certs/crl_cache.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "platform/stores/decoded_objects.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "certs/a_d2i_fp_kovra.h"
+#include "x509/a_d2i_fp_kovra.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BIO_set_data(bio, &stream);
     BIO_set_init(bio, 1);
     BUF_MEM* buffer = nullptr;
-    const int length = zorbelu::certs::der_read_bio(bio, &buffer);
+    const int length = zorbelu::x509::der_read_bio(bio, &buffer);
     if (length >= 0) {
         // The object lies within what the stream held.
         if (static_cast<size_t>(length) > stream.size || buffer->length < static_cast<size_t>(length)) __builtin_trap();

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace {
 

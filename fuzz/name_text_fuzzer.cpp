@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "certs/names.h"
-#include "certs/cert_names.h"
+#include "x509/names.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const bool readable = zorbelu::platform::CertNameToStrSimple(data, size).has_value();
+    const bool readable = zorbelu::x509::CertNameToStrSimple(data, size).has_value();
     if (zorbelu::certs::NamesEqual(data, size, data, size) != readable) __builtin_trap();
     ERR_clear_error();
     return 0;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <fstream>
 
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "fuzz_temp_folder.h"
 #include "platform/stores/system_store.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "core/token_creation_http.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbelu::platform {
 

@@ -1,8 +1,8 @@
 #include "certs/cert_list.h"
 
-#include <openssl/x509.h>
-
 #include <cstdlib>
+
+#include "x509/ossl_ptr.h"
 
 namespace zorbelu::certs {
 
@@ -10,7 +10,7 @@ void CertList::Append(X509* cert, char* crlUrl, uint32_t crlPointNo) {
     try {
         items_.push_back(ZORBELUPRVCertInfo{cert, crlUrl, crlPointNo});
     } catch (...) {
-        X509_free(cert);  // the list owns what it is given, even when it cannot keep it
+        const X509Ptr refused(cert);  // the list owns what it is given, even when it cannot keep it
         std::free(crlUrl);
         throw;
     }
@@ -18,7 +18,7 @@ void CertList::Append(X509* cert, char* crlUrl, uint32_t crlPointNo) {
 
 void CertList::Clear() {
     for (ZORBELUPRVCertInfo& item : items_) {
-        X509_free(item.cert);
+        const X509Ptr owned(item.cert);
         std::free(item.crlUrl);
     }
     items_.clear();

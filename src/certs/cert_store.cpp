@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "certs/openssl_ptr.h"
-#include "certs/cert_names.h"
+#include "x509/decoding.h"
+#include "x509/names.h"
 #include "frame/resource_text.h"
 #include "ui/message_box.h"
 
@@ -40,13 +40,7 @@ bool EncodingSupported(uint32_t encodingType) {
            (encodingType & ~(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING)) == 0;
 }
 
-X509Ptr DecodeWhole(const uint8_t* der, size_t length) {
-    if (der == nullptr || length == 0) return nullptr;
-    const unsigned char* p = der;
-    X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(length)));
-    if (certificate && p != der + length) certificate.reset();
-    return certificate;
-}
+X509Ptr DecodeWhole(const uint8_t* der, size_t length) { return x509::DecodeWholeDerCertificate(der, length); }
 
 CertContext* NewContext(std::vector<uint8_t> bytes) {
     auto* context = new CertContext;
@@ -198,7 +192,7 @@ std::string RootConfirmationText(const uint8_t* der, size_t length) {
     const X509Ptr certificate = DecodeWhole(der, length);
     std::string subject = "(unreadable)";
     if (certificate) {
-        if (auto text = CertNameToStrSimple(X509_get_subject_name(certificate.get()))) subject = *text;
+        if (auto text = x509::CertNameToStrSimple(X509_get_subject_name(certificate.get()))) subject = *text;
     }
     unsigned char digest[SHA_DIGEST_LENGTH] = {};
     if (der != nullptr) SHA1(der, length, digest);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "x509/ossl_ptr.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::certs {
@@ -19,6 +20,11 @@ uint32_t DetectEncoding(const uint8_t* data, size_t length = 3);
 // DER goes through the streaming reader, PEM through OpenSSL's PEM reader;
 // any other encoding gives NULL without reading the data.
 X509* DecodeCertificate(const uint8_t* data, int32_t length, uint32_t encoding);
+
+// A CRL in DER or PEM, encoding 1 detected from the bytes; NULL for any
+// other encoding or bytes that do not decode. A DER CRL is decoded once per
+// process (platform/stores/decoded_objects.h). `*used` gets 2 or 3.
+X509CrlPtr DecodeCrl(const uint8_t* data, size_t length, uint32_t encoding, uint32_t* used = nullptr);
 
 // A PEM certificate as DER: 1, 1002 when it does not fit `*capacity` (the
 // output is left untouched), 1005 when it does not decode.

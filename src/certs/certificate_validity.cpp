@@ -2,7 +2,7 @@
 #include <openssl/x509.h>
 
 #include "certs/certificate_decoding.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "frame/module_state.h"
 #include "util/generalized_time.h"
 #include "zorbelutil.h"

@@ -2,18 +2,17 @@
 #include "certs/ca_issuers.h"
 
 #include <openssl/err.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include "certs/certificate_decoding.h"
-#include "certs/crl_distribution_points.h"
+#include "certs/crl_fetch.h"
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/decoding.h"
+#include "x509/names.h"
+#include "x509/urls.h"
 #include "platform/clock.h"
 #include "zorbelcomm.h"
 
@@ -21,13 +20,6 @@ namespace zorbelu::platform {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-struct AuthorityInfoAccessFree {
-    void operator()(AUTHORITY_INFO_ACCESS* aia) const noexcept { AUTHORITY_INFO_ACCESS_free(aia); }
-};
-struct MallocFree {
-    void operator()(char* text) const noexcept { std::free(text); }
-};
 
 // Keeps the OpenSSL error queue as the engine found it.
 class ErrorQueueMark {
@@ -39,29 +31,25 @@ public:
 };
 
 X509Ptr DecodeDer(const Bytes& der) {
-    const unsigned char* p = der.data();
-    return X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    const uint8_t* p = der.data();
+    return x509::DecodeDerCertificateAt(&p, der.size());
 }
 
 Bytes EncodeDer(X509* certificate) {
     unsigned char* der = nullptr;
     const int size = i2d_X509(certificate, &der);
     Bytes bytes;
+    const OpenSslBytesPtr owned(der);
     if (size > 0) bytes.assign(der, der + size);
-    OPENSSL_free(der);
     return bytes;
-}
-
-bool NameDer(const X509_NAME* name, const uint8_t** der, size_t* length) {
-    return name != nullptr && X509_NAME_get0_der(const_cast<X509_NAME*>(name), der, length) == 1;
 }
 
 // Subject of `issuer` reads the same as the issuer name of `child`.
 bool NameMatches(X509* issuer, X509* child) {
     const uint8_t *subject = nullptr, *wanted = nullptr;
     size_t subjectLength = 0, wantedLength = 0;
-    return NameDer(X509_get_subject_name(issuer), &subject, &subjectLength) &&
-           NameDer(X509_get_issuer_name(child), &wanted, &wantedLength) &&
+    return x509::NameDer(X509_get_subject_name(issuer), &subject, &subjectLength) &&
+           x509::NameDer(X509_get_issuer_name(child), &wanted, &wantedLength) &&
            certs::NamesEqual(subject, subjectLength, wanted, wantedLength);
 }
 
@@ -84,88 +72,66 @@ bool SameKey(X509* a, X509* b) {
     return first != nullptr && second != nullptr && EVP_PKEY_eq(first, second) == 1;
 }
 
-// Downloads at most `limit` bytes of `url` within `timeoutMs` and the
-// deadline; nothing is started once the deadline has passed.
-std::optional<Bytes> Download(const char* url, uint32_t limit, uint32_t timeoutMs, const Deadline& deadline) {
-    static constexpr size_t kFirstRead = 16 * 1024;  // below every limit
-    Bytes buffer(kFirstRead, 0);
-    // A body that does not fit tells its size: one more call with that much.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const uint32_t allowed = deadline.Allow(timeoutMs);
-        if (allowed == 0) break;
-        uint32_t length = static_cast<uint32_t>(buffer.size());
-        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, buffer.data(), &length, allowed, nullptr);
-        if (result == ZORBELCOMM_OK) {
-            buffer.resize(length);
-            return buffer;
-        }
-        if (result != ZORBELCOMM_ERR_BUFFER_TOO_SMALL || length <= buffer.size() || length > limit) break;
-        buffer.resize(length);
-    }
-    return std::nullopt;
-}
-
 // Every download of one chain: within the call's deadline, and from at most
 // kMaxUrlsPerChain URLs whatever the certificates name.
 class ChainFetches {
 public:
     explicit ChainFetches(const Deadline& deadline) : deadline_(deadline) {}
 
+    // Downloads at most `limit` bytes of `url` within `timeoutMs` and the
+    // deadline. A body that does not fit tells its size: one more attempt
+    // with that much.
     std::optional<Bytes> Fetch(const char* url, uint32_t limit, uint32_t timeoutMs) {
-        if (urls_ >= kMaxUrlsPerChain || deadline_.Passed()) return std::nullopt;
-        ++urls_;
-        return Download(url, limit, timeoutMs, deadline_);
+        if (!Admit()) return std::nullopt;
+        certs::VectorRoom room(kFirstRead, 0);
+        const certs::Download download =
+            certs::DownloadWithin(url, Limits(limit, timeoutMs), std::ref(room), deadline_, nullptr);
+        if (download.result != ZORBELCOMM_OK) return std::nullopt;
+        room.bytes.resize(download.length);
+        return std::move(room.bytes);
+    }
+
+    // The same for a CRL, decoded: nothing when no body came.
+    std::optional<certs::FetchedCrl> FetchCrl(const char* url, uint32_t limit, uint32_t timeoutMs) {
+        if (!Admit()) return std::nullopt;
+        certs::VectorRoom room(kFirstRead, 0);
+        certs::FetchedCrl fetched =
+            certs::FetchCrl(url, Limits(limit, timeoutMs), std::ref(room), deadline_, nullptr);
+        if (fetched.download.result != ZORBELCOMM_OK) return std::nullopt;
+        return fetched;
     }
 
 private:
+    static constexpr uint32_t kFirstRead = 16 * 1024;  // below every limit
+
+    static certs::DownloadLimits Limits(uint32_t limit, uint32_t timeoutMs) { return {2, limit, timeoutMs}; }
+
+    bool Admit() {
+        if (urls_ >= kMaxUrlsPerChain || deadline_.Passed()) return false;
+        ++urls_;
+        return true;
+    }
+
     const Deadline deadline_;
     size_t urls_ = 0;
 };
-
-// The caIssuers http:// URLs of a certificate, at most kMaxIssuerUrls.
-std::vector<std::string> IssuerUrls(X509* certificate) {
-    std::vector<std::string> urls;
-    std::unique_ptr<AUTHORITY_INFO_ACCESS, AuthorityInfoAccessFree> access(static_cast<AUTHORITY_INFO_ACCESS*>(
-        X509_get_ext_d2i(certificate, NID_info_access, nullptr, nullptr)));
-    if (!access) return urls;
-    for (int i = 0; i < sk_ACCESS_DESCRIPTION_num(access.get()) && urls.size() < kMaxIssuerUrls; ++i) {
-        const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
-        if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers) continue;
-        if (description->location->type != GEN_URI) continue;
-        const ASN1_IA5STRING* uri = description->location->d.uniformResourceIdentifier;
-        const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
-                               static_cast<size_t>(ASN1_STRING_length(uri)));
-        if (text.rfind("http://", 0) == 0 && text.size() > 7 && text.find('\0') == std::string::npos)
-            urls.push_back(text);
-    }
-    return urls;
-}
 
 // The certificates of a caIssuers download: DER, or PEM with several.
 std::vector<X509Ptr> IssuerCertificates(const Bytes& bytes) {
     std::vector<X509Ptr> certificates;
     if (bytes.empty()) return certificates;
-    if (certs::DetectEncoding(bytes.data(), bytes.size()) == 2) {
-        const unsigned char* p = bytes.data();
-        if (X509Ptr certificate{d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))})
+    if (x509::DetectEncoding(bytes.data(), bytes.size()) == x509::Encoding::kDer) {
+        const uint8_t* p = bytes.data();
+        if (X509Ptr certificate = x509::DecodeDerCertificateAt(&p, bytes.size()))
             certificates.push_back(std::move(certificate));
         return certificates;
     }
-    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    while (bio && certificates.size() < kMaxIssuerCertificatesPerDownload) {
-        X509Ptr certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
-        if (!certificate) break;
-        certificates.push_back(std::move(certificate));
-    }
+    (void)x509::ForEachPemCertificate(bytes.data(), bytes.size(), kMaxIssuerCertificatesPerDownload,
+                                      [&](X509Ptr certificate) {
+                                          certificates.push_back(std::move(certificate));
+                                          return true;
+                                      });
     return certificates;
-}
-
-X509CrlPtr DecodeCrl(const Bytes& bytes) {
-    BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    if (!bio || bytes.empty()) return nullptr;
-    if (certs::DetectEncoding(bytes.data(), bytes.size()) == 3)
-        return X509CrlPtr(PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr));
-    return X509CrlPtr(d2i_X509_CRL_bio(bio.get(), nullptr));
 }
 
 // One system store with its certificates decoded, searched for issuers.
@@ -285,7 +251,7 @@ private:
     bool FindThroughAia() {
         if (cycleSeen_) return false;  // the issuer is there; the chain loops
         X509* child = links_.back().certificate.get();
-        for (const std::string& url : IssuerUrls(child)) {
+        for (const std::string& url : x509::CaIssuerUrls(child, kMaxIssuerUrls)) {
             const std::optional<Bytes> bytes = fetches_.Fetch(url.c_str(), kMaxIssuerBytes, kIssuerTimeoutMs);
             if (!bytes) continue;
             for (X509Ptr& candidate : IssuerCertificates(*bytes)) {
@@ -348,20 +314,18 @@ private:
     }
 
     uint32_t RevocationOf(X509* certificate, X509* issuer) {
-        char* rawUrl = nullptr;
-        uint32_t pointNo = 0;
-        if (certs::GetFirstCrlUrl(certificate, &rawUrl, &pointNo) != 1) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
-        const std::unique_ptr<char, MallocFree> url(rawUrl);
-        const std::optional<Bytes> bytes = fetches_.Fetch(url.get(), kMaxCrlBytes, kCrlTimeoutMs);
-        if (!bytes) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
-        const X509CrlPtr crl = DecodeCrl(*bytes);
+        const std::optional<x509::CrlUrl> url = x509::FirstCrlUrl(certificate);
+        if (!url) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
+        const std::optional<certs::FetchedCrl> fetched = fetches_.FetchCrl(url->url.c_str(), kMaxCrlBytes, kCrlTimeoutMs);
+        if (!fetched) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+        const X509CrlPtr& crl = fetched->crl;
         if (!crl) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
         // Only a CRL of the certificate's issuer, signed with its key, speaks for it.
         const uint8_t *crlIssuer = nullptr, *wanted = nullptr;
         size_t crlIssuerLength = 0, wantedLength = 0;
         EVP_PKEY* key = X509_get0_pubkey(issuer);
-        if (!NameDer(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength) ||
-            !NameDer(X509_get_issuer_name(certificate), &wanted, &wantedLength) ||
+        if (!x509::NameDer(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength) ||
+            !x509::NameDer(X509_get_issuer_name(certificate), &wanted, &wantedLength) ||
             !certs::NamesEqual(crlIssuer, crlIssuerLength, wanted, wantedLength) || key == nullptr ||
             X509_CRL_verify(crl.get(), key) != 1)
             return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
@@ -434,7 +398,7 @@ bool CertGetCertificateChain(void* engine, PCCERT_CONTEXT certificate, const int
 
 void CertFreeCertificateChain(PCCERT_CHAIN_CONTEXT chainContext) { delete chainContext; }
 
-std::vector<std::string> CaIssuerUrls(X509* certificate) { return IssuerUrls(certificate); }
+std::vector<std::string> CaIssuerUrls(X509* certificate) { return x509::CaIssuerUrls(certificate, kMaxIssuerUrls); }
 
 std::vector<X509Ptr> CaIssuerCertificates(const std::vector<uint8_t>& bytes) { return IssuerCertificates(bytes); }
 

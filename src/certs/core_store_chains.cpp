@@ -1,22 +1,17 @@
 #include "certs/core_store_chains.h"
 
-#include <openssl/pem.h>
-
 #include <algorithm>
-#include <climits>
 #include <new>
 #include <vector>
 
 #include "certs/cert_blob_array.h"
 #include "certs/certificate_decoding.h"
 #include "certs/names.h"
+#include "x509/names.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbelu::certs {
 namespace {
-
-constexpr uint32_t kEncodingDetect = 1;
-constexpr uint32_t kEncodingDer = 2;
-constexpr uint32_t kEncodingPem = 3;
 
 struct CoreStoreFree {
     void operator()(ZORBELCertStore* store) const noexcept { (void)ZORBELFreeCertStore(store); }
@@ -29,15 +24,6 @@ X509* DecodeBlob(const ZORBELUCertBlob& blob) {
     return DecodeCertificate(blob.data, static_cast<int32_t>(blob.length), blob.encoding);
 }
 
-// The DER of a CRL's issuer name; false when it cannot be had.
-bool CrlIssuerDer(X509_CRL* crl, const uint8_t** der, size_t* length) {
-    const X509_NAME* name = X509_CRL_get_issuer(crl);
-    size_t size = 0;
-    if (name == nullptr || X509_NAME_get0_der(const_cast<X509_NAME*>(name), der, &size) != 1) return false;
-    *length = size;
-    return true;
-}
-
 // Copies of the first `count` nodes of a list, ended by a zero element.
 CertBlobArray CopyNodes(const ZORBELCertNode* head, size_t count) {
     CertBlobArray array(new ZORBELUCertBlob[count + 1]());
@@ -48,16 +34,6 @@ CertBlobArray CopyNodes(const ZORBELCertNode* head, size_t count) {
 
 }  // namespace
 
-X509CrlPtr DecodeCrl(const uint8_t* data, uint32_t length, uint32_t encoding) {
-    if (data == nullptr || length == 0 || length > INT_MAX) return nullptr;
-    if (encoding == kEncodingDetect) encoding = DetectEncoding(data, length);
-    if (encoding != kEncodingDer && encoding != kEncodingPem) return nullptr;
-    BioPtr bio(BIO_new_mem_buf(data, static_cast<int>(length)));
-    if (!bio) return nullptr;
-    return X509CrlPtr(encoding == kEncodingDer ? d2i_X509_CRL_bio(bio.get(), nullptr)
-                                               : PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr));
-}
-
 uint32_t BuildCAChainForCert(const ZORBELCertStore* store, const ZORBELUCertBlob* cert, ZORBELUCertBlob** out) {
     *out = nullptr;
     if (!UsableStore(store)) return ZORBELU_ERR_CERT_STORE;
@@ -65,7 +41,7 @@ uint32_t BuildCAChainForCert(const ZORBELCertStore* store, const ZORBELUCertBlob
     const X509Ptr certificate(DecodeBlob(*cert));
     const uint8_t* issuerDer = nullptr;
     size_t issuerLength = 0;
-    if (!certificate || !GetIssuerAndSubjectDer(certificate.get(), &issuerDer, &issuerLength))
+    if (!certificate || !x509::GetIssuerAndSubjectDer(certificate.get(), &issuerDer, &issuerLength))
         return ZORBELU_ERR_CERT_DECODE;
     // The current issuer's bytes belong to the certificate that named it.
     std::vector<uint8_t> current(issuerDer, issuerDer + issuerLength);
@@ -86,7 +62,7 @@ uint32_t BuildCAChainForCert(const ZORBELCertStore* store, const ZORBELUCertBlob
                 const uint8_t *issuer = nullptr, *subject = nullptr;
                 size_t issuerSize = 0, subjectSize = 0;
                 if (!candidate ||
-                    !GetIssuerAndSubjectDer(candidate.get(), &issuer, &issuerSize, &subject, &subjectSize))
+                    !x509::GetIssuerAndSubjectDer(candidate.get(), &issuer, &issuerSize, &subject, &subjectSize))
                     continue;
                 if (!NamesEqual(subject, subjectSize, current.data(), current.size())) continue;
                 if (!scratch) scratch.reset(ZORBELCreateCertStore());
@@ -119,14 +95,14 @@ uint32_t AddCRLOfIssuer(const ZORBELUCertBlob* cert, const ZORBELCertStore* stor
     const uint8_t *issuer = nullptr, *subject = nullptr;
     size_t issuerLength = 0, subjectLength = 0;
     if (!certificate ||
-        !GetIssuerAndSubjectDer(certificate.get(), &issuer, &issuerLength, &subject, &subjectLength))
+        !x509::GetIssuerAndSubjectDer(certificate.get(), &issuer, &issuerLength, &subject, &subjectLength))
         return ZORBELU_ERR_CERT_DECODE;
     if (NamesEqual(issuer, issuerLength, subject, subjectLength)) return ZORBELU_ERR_CDP;
     for (const ZORBELCertNode* node = store->crls; node != nullptr; node = node->next) {
         const X509CrlPtr crl = DecodeCrl(node->data, node->length, node->encoding);
         const uint8_t* crlIssuer = nullptr;
         size_t crlIssuerLength = 0;
-        if (!crl || !CrlIssuerDer(crl.get(), &crlIssuer, &crlIssuerLength) ||
+        if (!crl || !x509::NameDer(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength) ||
             !NamesEqual(crlIssuer, crlIssuerLength, issuer, issuerLength))
             continue;
         const ZORBELUCertBlob item{node->data, node->length, node->encoding};

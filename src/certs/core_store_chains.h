@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "certs/openssl_ptr.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
@@ -32,9 +31,5 @@ namespace zorbelu::certs {
 // AddCRLOfIssuer gave for `cert` itself.
 [[nodiscard]] uint32_t CollectCRLsForChain(const ZORBELCertStore* store, const ZORBELUCertBlob* cert,
                                            const ZORBELUCertBlob* caArray, ZORBELUCertBlob** out);
-
-// A CRL in DER or PEM (encoding 1 detected from the bytes); NULL for any
-// other encoding or bytes that do not decode.
-X509CrlPtr DecodeCrl(const uint8_t* data, uint32_t length, uint32_t encoding);
 
 }  // namespace zorbelu::certs

@@ -1,20 +1,13 @@
 #include "certs/crl_cache.h"
 
-#include <openssl/pem.h>
-
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <vector>
 
 #include "certs/certificate_decoding.h"
-#include "certs/openssl_ptr.h"
-#include "core/der_time.h"
+#include "certs/crl_fetch.h"
 #include "frame/module_state.h"
 #include "platform/clock.h"
-#include "platform/stores/decoded_objects.h"
 #include "zorbel.h"
-#include "zorbelcomm.h"
 
 namespace zorbelu::certs {
 namespace {
@@ -65,33 +58,6 @@ ZORBELUCRLCacheEntry* AppendEntry(ZORBELUCRLCacheStore* cache, const char* url, 
     return entry;
 }
 
-// A cached CRL is read again with every verification that uses it: a DER
-// CRL is decoded once per process (platform/stores/decoded_objects.h).
-X509CrlPtr ParseCrl(const uint8_t* bytes, uint32_t length, uint32_t* encoding) {
-    if (bytes == nullptr || length == 0 || length > INT32_MAX) return nullptr;
-    *encoding = DetectEncoding(bytes, length);
-    if (*encoding == ZORBELU_ENCODING_DER) {
-        if (X509_CRL* shared = stores::SharedCrl(bytes, length)) return X509CrlPtr(shared);
-    }
-    BioPtr bio(BIO_new_mem_buf(bytes, static_cast<int>(length)));
-    if (!bio) return nullptr;
-    return X509CrlPtr(*encoding == ZORBELU_ENCODING_PEM ? PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)
-                                                        : d2i_X509_CRL_bio(bio.get(), nullptr));
-}
-
-// What a download that did not deliver a CRL means to the caller.
-uint32_t DownloadFailure(uint32_t result) {
-    if (result == ZORBELU_ERR_COMM_PROXY_AUTH || result == ZORBELU_ERR_COMM_SERVER_AUTH) {
-        // Without configured credentials an authentication request is just
-        // an unobtainable CRL.
-        char user[520] = {};
-        return ZORBELPRVGetCredentialUser(user, sizeof user) == ZORBELU_ERR_NO_USER ? ZORBELU_VS_REVOCATION_UNKNOWN
-                                                                                      : result;
-    }
-    if (result == ZORBELU_ERR_COMM_CONNECT || result == ZORBELU_ERR_COMM_TIMEOUT) return result;
-    return ZORBELU_VS_REVOCATION_UNKNOWN;
-}
-
 // Serves one certificate: finds or downloads its CRL and hands it to the
 // core store. `walk` follows the cache in step with the list, so that a
 // series of verifications of one chain finds each CRL where it left it.
@@ -99,56 +65,39 @@ uint32_t ServeElement(ZORBELCertStore* coreStore, const ZORBELUPRVCertInfo& item
                       ZORBELUCRLCacheEntry*& walk, const platform::Deadline& deadline, ZORBELU_HWND owner) {
     if (item.crlUrl == nullptr) return ZORBELU_VS_REVOCATION_UNKNOWN;
     ZORBELUCRLCacheEntry* entry = nullptr;
-    X509CrlPtr crl;
     uint32_t encoding = 0;
-    bool consulted = false;
-    uint32_t capacity = kDownloadStep;
-    for (int pass = 0; pass < kPassesPerCertificate && !crl; ++pass) {
-        if (walk != nullptr && !consulted) {
-            consulted = true;
-            ZORBELUCRLCacheEntry* found = FindCacheEntryByUrl(cache, item.crlUrl);
-            if (found == nullptr) {
-                walk = nullptr;  // the download becomes a new entry at the end
-                continue;
-            }
-            walk = found;  // a stale CRL is replaced in its own entry
-            X509CrlPtr cached = ParseCrl(found->data, found->dataLength, &encoding);
+    int downloads = kPassesPerCertificate;
+    if (walk != nullptr) {
+        --downloads;  // consulting the cache takes one pass
+        ZORBELUCRLCacheEntry* found = FindCacheEntryByUrl(cache, item.crlUrl);
+        walk = found;  // a stale CRL is replaced in its own entry; a new one goes at the end
+        if (found != nullptr) {
+            const X509CrlPtr cached = DecodeCrl(found->data, found->dataLength, ZORBELU_ENCODING_DETECT, &encoding);
             if (!cached) return ZORBELU_VS_REVOCATION_UNKNOWN;
-            if (!IsCRLPastNextUpdate(cached.get())) {
-                entry = found;
-                crl = std::move(cached);
-            }
-            continue;
+            if (!IsCRLPastNextUpdate(cached.get())) entry = found;
         }
+    }
+    if (entry == nullptr) {
         // The call's time limit is each download's own: what remains of it.
-        const uint32_t allowed = deadline.RemainingMs();
-        if (allowed == 0) return ZORBELU_ERR_COMM_TIMEOUT;
-        std::vector<uint8_t> buffer(capacity, 0);
-        uint32_t length = capacity;
-        const uint32_t result = ZORBELPRVGetHTTPFileEx(item.crlUrl, buffer.data(), &length, allowed, owner);
-        if (result == ZORBELU_ERR_BUFFER_TOO_SMALL) {
-            capacity += kDownloadStep;
-            continue;
-        }
-        if (result != ZORBELU_OK) return DownloadFailure(result);
+        VectorRoom room(kDownloadStep, kDownloadStep);
+        const FetchedCrl fetched = FetchCrl(item.crlUrl, DownloadLimits{downloads}, std::ref(room), deadline, owner);
+        const Download& download = fetched.download;
+        if (download.result != ZORBELU_OK) return CrlDownloadFailure(download.result);
         if (walk != nullptr) {
-            if (!SetEntryData(walk, buffer.data(), length)) return ZORBELU_VS_REVOCATION_UNKNOWN;
+            if (!SetEntryData(walk, download.data, download.length)) return ZORBELU_VS_REVOCATION_UNKNOWN;
         } else {
-            walk = AppendEntry(cache, item.crlUrl, buffer.data(), length);
+            walk = AppendEntry(cache, item.crlUrl, download.data, download.length);
             if (walk == nullptr) return ZORBELU_VS_REVOCATION_UNKNOWN;
         }
         entry = walk;
-        crl = ParseCrl(entry->data, entry->dataLength, &encoding);  // fresh: not tested against nextUpdate
-        if (!crl) return ZORBELU_VS_REVOCATION_UNKNOWN;
+        if (!fetched.crl) return ZORBELU_VS_REVOCATION_UNKNOWN;  // fresh: not tested against nextUpdate
+        encoding = fetched.encoding;
     }
-    if (!crl) return ZORBELU_VS_REVOCATION_UNKNOWN;
     ZORBELUCertBlob record{entry->data, entry->dataLength, encoding};
     if (ZORBELAddCRL(coreStore, &record) != ZORBELU_OK) return ZORBELU_VS_REVOCATION_UNKNOWN;
     if (walk != nullptr) walk = walk->next;
     return ZORBELU_OK;
 }
-
-int TwoDigits(const unsigned char* text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
 
 }  // namespace
 
@@ -177,23 +126,6 @@ ZORBELUCRLCacheEntry* FindCacheEntryByUrl(ZORBELUCRLCacheStore* store, const cha
     for (ZORBELUCRLCacheEntry* entry = store->first; entry != nullptr; entry = entry->next)
         if (entry->urlLength == length && std::memcmp(entry->url, url, length) == 0) return entry;
     return nullptr;
-}
-
-bool IsCRLPastNextUpdate(const X509_CRL* crl) {
-    const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
-    // Only a DER UTCTime is read; anything else (GeneralizedTime included) is
-    // no usable nextUpdate, and the CRL is fetched again.
-    if (next == nullptr || ASN1_STRING_type(next) != V_ASN1_UTCTIME) return true;
-    const unsigned char* text = ASN1_STRING_get0_data(next);
-    const std::string_view view(reinterpret_cast<const char*>(text), static_cast<size_t>(ASN1_STRING_length(next)));
-    if (!zorbel::IsDerTime(view, zorbel::DerTimeType::kUtcTime)) return true;
-    std::tm broken{};
-    broken.tm_year = 2000 + TwoDigits(text) - 1900;
-    broken.tm_mon = TwoDigits(text + 2) - 1;
-    broken.tm_mday = TwoDigits(text + 4);
-    broken.tm_hour = TwoDigits(text + 6);
-    broken.tm_min = TwoDigits(text + 8);
-    return platform::Now() > static_cast<int64_t>(timegm(&broken));
 }
 
 uint32_t FetchCRLsForList(ZORBELCertStore* coreStore, const CertList& list, ZORBELUCRLCacheStore* cache,

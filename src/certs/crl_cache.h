@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "certs/cert_list.h"
+#include "certs/crl_fetch.h"
 #include "platform/deadline.h"
 #include "zorbelutil.h"
 
@@ -19,12 +20,6 @@ ZORBELUCRLCacheStore* CreateCrlCacheStore();
 
 // The first entry downloaded from exactly `url` (byte for byte), or NULL.
 ZORBELUCRLCacheEntry* FindCacheEntryByUrl(ZORBELUCRLCacheStore* store, const char* url);
-
-// True when the CRL must be downloaded again: it has no nextUpdate, or the
-// clock has passed it. nextUpdate is read as UTCTime to the minute; its two
-// year digits are always 20xx. A nextUpdate that is no DER UTCTime (a
-// GeneralizedTime, a byte that is no digit, month 13) counts as passed.
-bool IsCRLPastNextUpdate(const X509_CRL* crl);
 
 // Gives the core store a current CRL for every element of `list` (whose
 // crlUrl must be filled), from the cache while fresh, else downloaded and

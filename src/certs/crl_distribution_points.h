@@ -1,7 +1,7 @@
 // CRL distribution points of a certificate: which URL to download a CRL from.
 #pragma once
 
-#include <openssl/x509v3.h>
+#include <openssl/x509.h>
 
 #include <cstdint>
 
@@ -9,14 +9,7 @@
 
 namespace zorbelu::certs {
 
-// The first "http://" URI among the full names of a distribution point
-// (more than six characters), pointing into the point; NULL when none.
-const char* FindCrlUri(const DIST_POINT* point);
-
-// Likewise, "https://" accepted too.
-const char* FindCrlUriAllowTls(const DIST_POINT* point);
-
-// A malloc'ed copy of the first plain-HTTP CRL URL of `cert` and the number
+// A malloc'ed copy of the first plain-HTTP CRL URL of `cert` (x509/urls.h) and the number
 // of its distribution point (from 1): 1; 2506 when there is none; 1005.
 [[nodiscard]] uint32_t GetFirstCrlUrl(X509* cert, char** url, uint32_t* pointNo);
 

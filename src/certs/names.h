@@ -14,7 +14,7 @@ namespace zorbelu::certs {
 inline constexpr size_t kMaxRememberedNames = 4096;
 inline constexpr size_t kMaxRememberedNameBytes = 1u << 20;
 
-// The simple text of a DER name (certs/cert_names.h); nothing when the
+// The simple text of a DER name (x509/names.h); nothing when the
 // bytes are not one whole name. Remembered by the name's bytes.
 std::optional<std::string> NameText(const uint8_t* der, size_t length);
 
@@ -22,10 +22,5 @@ std::optional<std::string> NameText(const uint8_t* der, size_t length);
 // compared byte for byte: the same name may be encoded with other string
 // types. Bytes that are not a name never equal anything.
 bool NamesEqual(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength);
-
-// The DER issuer name of `cert` and, when asked for, its subject name; the
-// bytes belong to the certificate. False on failure.
-bool GetIssuerAndSubjectDer(X509* cert, const uint8_t** issuer, size_t* issuerLength,
-                            const uint8_t** subject = nullptr, size_t* subjectLength = nullptr);
 
 }  // namespace zorbelu::certs

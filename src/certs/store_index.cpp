@@ -2,7 +2,7 @@
 
 #include <openssl/err.h>
 
-#include "certs/cert_names.h"
+#include "x509/names.h"
 #include "platform/stores/bounded_cache.h"
 #include "platform/stores/decoded_objects.h"
 
@@ -24,8 +24,8 @@ IndexedCertificate Index(const stores::StoreEntry& entry) {
     indexed.entry = &entry;
     indexed.cert.reset(stores::SharedCertificate(entry.der.data(), entry.der.size()));
     if (indexed.cert) {
-        indexed.subject = platform::CertNameToStrSimple(X509_get_subject_name(indexed.cert.get()));
-        indexed.issuer = platform::CertNameToStrSimple(X509_get_issuer_name(indexed.cert.get()));
+        indexed.subject = x509::CertNameToStrSimple(X509_get_subject_name(indexed.cert.get()));
+        indexed.issuer = x509::CertNameToStrSimple(X509_get_issuer_name(indexed.cert.get()));
     }
     return indexed;
 }

@@ -1,5 +1,5 @@
 // The certificates of a system store found by the simple text of their
-// subject (certs/cert_names.h), as chain walks and root look-ups compare
+// subject (x509/names.h), as chain walks and root look-ups compare
 // names. Built once for each contents of a store and shared, so that a walk
 // neither reads nor decodes anything while the store stays as it is.
 #pragma once
@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "platform/stores/system_store.h"
 
 namespace zorbelu::certs {

@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/names.h"
+#include "x509/decoding.h"
 #include "certs/chain_engine.h"
 #include "zorbelutil.h"
 
@@ -24,11 +25,11 @@ struct DerBufferFree {
 bool SubjectIs(const pf::CERT_CHAIN_ELEMENT& element, const uint8_t* wanted, size_t wantedLength) {
     const pf::CertContext* context = element.pCertContext.get();
     if (context == nullptr) return false;
-    const unsigned char* p = context->pbCertEncoded;
-    const X509Ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(context->cbCertEncoded)));
+    const uint8_t* p = context->pbCertEncoded;
+    const X509Ptr certificate = x509::DecodeDerCertificateAt(&p, context->cbCertEncoded);
     const unsigned char* subject = nullptr;
     size_t subjectLength = 0;
-    return certificate && X509_NAME_get0_der(X509_get_subject_name(certificate.get()), &subject, &subjectLength) == 1 &&
+    return certificate && x509::NameDer(X509_get_subject_name(certificate.get()), &subject, &subjectLength) &&
            NamesEqual(subject, subjectLength, wanted, wantedLength);
 }
 
@@ -55,7 +56,7 @@ uint32_t FetchIssuersWithWindowsChain(X509* certificate, const pf::Deadline& dea
 
     const uint8_t* issuer = nullptr;
     size_t issuerLength = 0;
-    if (!GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength)) return kChainEngineFailed;
+    if (!x509::GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength)) return kChainEngineFailed;
     for (const pf::CERT_SIMPLE_CHAIN& simple : chain->rgpChain)
         for (const pf::CERT_CHAIN_ELEMENT& element : simple.rgpElement)
             if (SubjectIs(element, issuer, issuerLength)) return ZORBELU_OK;

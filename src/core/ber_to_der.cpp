@@ -1,6 +1,6 @@
 #include "core/ber_to_der.h"
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace zorbel {
 
@@ -34,7 +34,7 @@ public:
         if (depth > kMaxBerDepth || p_ == end_) return false;
         const uint8_t identifier = *p_++;
         size_t length = 0;
-        if ((identifier & 0x1F) == 0x1F || !ShortestLength(length)) return false;
+        if ((identifier & 0x1F) == 0x1F || !der::ReadLength(p_, end_, length, der::LengthRule::kDer)) return false;
         if ((identifier & kConstructedBit) == 0) {
             if (identifier == 0 && length == 0) return false;  // a stray end-of-contents
             p_ += length;
@@ -53,21 +53,6 @@ public:
     const uint8_t* Position() const { return p_; }
 
 private:
-    [[nodiscard]] bool ShortestLength(size_t& length) {
-        if (p_ == end_) return false;
-        const uint8_t first = *p_++;
-        if (first < 0x80) {
-            length = first;
-        } else {
-            const size_t count = first & 0x7F;
-            if (count == 0 || count > 4 || static_cast<size_t>(end_ - p_) < count || *p_ == 0) return false;
-            length = 0;
-            for (size_t i = 0; i < count; ++i) length = (length << 8) | *p_++;
-            if (length < 0x80) return false;
-        }
-        return length <= static_cast<size_t>(end_ - p_);
-    }
-
     const uint8_t* p_;
     const uint8_t* end_;
 };
@@ -99,21 +84,13 @@ private:
         identifier = *p_++;
         if ((identifier & 0x1F) == 0x1F) return false;  // high tag numbers: not in time-stamp tokens
         if (p_ == end_) return false;
-        const uint8_t first = *p_++;
-        if (first == 0x80) {
+        if (*p_ == 0x80) {
             if ((identifier & kConstructedBit) == 0) return false;
+            ++p_;
             length = kIndefinite;
             return true;
         }
-        if (first < 0x80) {
-            length = first;
-        } else {
-            const size_t count = first & 0x7F;
-            if (count > 4 || static_cast<size_t>(end_ - p_) < count) return false;
-            length = 0;
-            for (size_t i = 0; i < count; ++i) length = (length << 8) | *p_++;
-        }
-        return length <= static_cast<size_t>(end_ - p_);  // never past the bytes at hand
+        return der::ReadLength(p_, end_, length, der::LengthRule::kBer);  // never past the bytes at hand
     }
 
     [[nodiscard]] bool Primitive(uint8_t identifier, size_t length, std::vector<uint8_t>& out) {

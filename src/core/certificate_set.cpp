@@ -1,6 +1,6 @@
 #include "core/certificate_set.h"
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace zorbel {
 

@@ -1,13 +1,12 @@
 #include "core/chain_check.h"
 
-#include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
 
 #include <utility>
 
 #include "core/chain_verdicts.h"
 #include "core/clock.h"
-#include "core/ossl_ptr.h"
+#include "x509/decoding.h"
 #include "platform/stores/decoded_objects.h"
 #include "platform/stores/system_store.h"
 
@@ -18,40 +17,39 @@ namespace {
 // One store node: a DER object, or PEM text with one or more objects. The
 // same DER nodes come back with every verification (a chain's CA
 // certificates, its CRLs): they are decoded once per process.
-template <typename T, T* (*Shared)(const uint8_t*, size_t),
-          T* (*D2i)(T**, const unsigned char**, long), T* (*PemRead)(BIO*, T**, pem_password_cb*, void*),
-          void (*Free)(T*), typename Add>
+template <typename Ptr, typename T, T* (*Shared)(const uint8_t*, size_t), Ptr (*DecodeDerAt)(const uint8_t**, size_t),
+          size_t (*ForEachPem)(const uint8_t*, size_t, size_t, const std::function<bool(Ptr)>&), typename Add>
 [[nodiscard]] bool DecodeNode(const ZORBELCertNode* node, Add&& add) {
     if (node->data == nullptr || node->length == 0) return false;
     if (node->encoding == ZORBELU_ENCODING_DER) {
-        OsslPtr<T, Free> object(Shared(node->data, node->length));
+        Ptr object(Shared(node->data, node->length));
         if (!object) {  // not exactly one DER object: decoded as it is
-            const unsigned char* p = node->data;
-            object.reset(D2i(nullptr, &p, static_cast<long>(node->length)));
+            const uint8_t* p = node->data;
+            object = DecodeDerAt(&p, node->length);
         }
         return object && add(std::move(object));
     }
-    BioPtr bio(BIO_new_mem_buf(node->data, static_cast<int>(node->length)));
-    if (!bio) return false;
-    int count = 0;
-    for (OsslPtr<T, Free> object(PemRead(bio.get(), nullptr, nullptr, nullptr)); object;
-         object.reset(PemRead(bio.get(), nullptr, nullptr, nullptr))) {
-        if (!add(std::move(object))) return false;
-        ++count;
-    }
-    return count > 0;
+    bool added = true;
+    const size_t count = ForEachPem(node->data, node->length, SIZE_MAX, [&](Ptr object) {
+        added = add(std::move(object));
+        return added;
+    });
+    return added && count > 0;
 }
 
 template <typename Add>
 [[nodiscard]] bool DecodeCertificateNode(const ZORBELCertNode* node, Add&& add) {
     using zorbelu::stores::SharedCertificate;
-    return DecodeNode<X509, SharedCertificate, d2i_X509, PEM_read_bio_X509, X509_free>(node, std::forward<Add>(add));
+    namespace x509 = zorbelu::x509;
+    return DecodeNode<X509Ptr, X509, SharedCertificate, x509::DecodeDerCertificateAt, x509::ForEachPemCertificate>(
+        node, std::forward<Add>(add));
 }
 
 template <typename Add>
 [[nodiscard]] bool DecodeCrlNode(const ZORBELCertNode* node, Add&& add) {
     using zorbelu::stores::SharedCrl;
-    return DecodeNode<X509_CRL, SharedCrl, d2i_X509_CRL, PEM_read_bio_X509_CRL, X509_CRL_free>(
+    namespace x509 = zorbelu::x509;
+    return DecodeNode<X509CrlPtr, X509_CRL, SharedCrl, x509::DecodeDerCrlAt, x509::ForEachPemCrl>(
         node, std::forward<Add>(add));
 }
 
@@ -125,10 +123,10 @@ bool IsSelfIssued(X509* certificate) {
 uint32_t CheckSelfIssued(X509* tsa) {
     unsigned char* der = nullptr;
     const int size = i2d_X509(tsa, &der);
+    const OpenSslBytesPtr owned(der);
     if (size <= 0) return ZORBEL_ERR_MEMORY;
     const auto root = zorbelu::stores::SystemStore::Open("ROOT");
     const bool trusted = root && root->Contains(der, static_cast<size_t>(size));
-    OPENSSL_free(der);
     if (!trusted) return ZORBEL_VERIFY_UNTRUSTED;
     return X509_verify(tsa, X509_get0_pubkey(tsa)) == 1 ? ZORBEL_OK : ZORBEL_VERIFY_CERT_INVALID;
 }

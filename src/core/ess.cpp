@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "core/der.h"
+#include "x509/der.h"
 #include "core/integer_bytes.h"
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbel {
 

@@ -3,7 +3,7 @@
 
 #include "core/boundary.h"
 #include "core/digest_algorithms.h"
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "core/text.h"
 
 // The opaque handle of the interface.

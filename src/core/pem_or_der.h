@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbel {
 

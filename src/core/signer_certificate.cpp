@@ -6,6 +6,7 @@
 #include "core/boundary.h"
 #include "core/ess.h"
 #include "core/token_handle.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbel {
 
@@ -26,10 +27,9 @@ X509* FindByEss(const EssBinding& binding, STACK_OF(X509) * candidates) {
     if (tsa == nullptr) return ZORBEL_ERR_NO_TSA_CERT;
     unsigned char* der = nullptr;
     const int size = i2d_X509(tsa, &der);
+    const OpenSslBytesPtr owned(der);
     if (size <= 0) return ZORBEL_ERR_MEMORY;
-    const uint32_t rc = WriteOutput(out, der, static_cast<size_t>(size));
-    OPENSSL_free(der);
-    return rc;
+    return WriteOutput(out, der, static_cast<size_t>(size));
 }
 
 [[nodiscard]] uint32_t WriteTsaCertificate(const ZORBELUBlob* blob, ZORBELUCertBlob* out) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace zorbel::tac {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbel {
 

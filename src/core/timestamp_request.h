@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "zorbel.h"
 
 namespace zorbel {

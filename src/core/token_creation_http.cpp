@@ -6,6 +6,7 @@
 #include "core/boundary.h"
 #include "core/timestamp_request.h"
 #include "zorbelcomm.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbel {
 
@@ -69,9 +70,9 @@ namespace {
     if (const uint32_t rc = BuildRequest(request, req, nonce); rc != ZORBEL_OK) return rc;
     unsigned char* encoded = nullptr;
     const int size = i2d_TS_REQ(req.get(), &encoded);
+    const OpenSslBytesPtr owned(encoded);
     if (size <= 0) return ZORBEL_ERR_MEMORY;
     const std::vector<uint8_t> body(encoded, encoded + size);
-    OPENSSL_free(encoded);
     std::vector<uint8_t> answer;
     if (const uint32_t rc = Post(connection, body, answer); rc != ZORBEL_OK) return rc;
     Token token;

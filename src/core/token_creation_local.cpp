@@ -8,6 +8,7 @@
 #include "core/digest_algorithms.h"
 #include "core/pem_or_der.h"
 #include "core/timestamp_request.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbel {
 
@@ -97,9 +98,9 @@ template <typename T, int (*I2d)(const T*, unsigned char**)>
 [[nodiscard]] bool Encode(const T* object, std::vector<uint8_t>& out) {
     unsigned char* der = nullptr;
     const int size = I2d(object, &der);
+    const OpenSslBytesPtr owned(der);
     if (size <= 0) return false;
     out.assign(der, der + size);
-    OPENSSL_free(der);
     return true;
 }
 

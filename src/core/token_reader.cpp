@@ -1,7 +1,7 @@
 #include "core/token_reader.h"
 
 #include "core/ber_to_der.h"
-#include "core/der.h"
+#include "x509/der.h"
 #include "core/der_time.h"
 #include "core/token_certificates.h"
 #include "platform/stores/decoded_objects.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/ossl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "zorbel.h"
 
 namespace zorbel {

@@ -1,4 +1,5 @@
 #include "util/generalized_time.h"
+#include "x509/ossl_ptr.h"
 
 #include <openssl/asn1.h>
 
@@ -56,11 +57,10 @@ extern "C" ZORBELU_API int64_t ZORBELUGeneralizedTimeToTimeT(const char* text) {
 namespace zorbelu::util {
 
 int64_t Asn1TimeToTimeT(const ASN1_TIME* time) {
-    ASN1_GENERALIZEDTIME* general = ASN1_TIME_to_generalizedtime(time, nullptr);
-    if (general == nullptr) return -1;
-    const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(general)),
-                           static_cast<size_t>(ASN1_STRING_length(general)));
-    ASN1_GENERALIZEDTIME_free(general);
+    const Asn1GeneralizedTimePtr general(ASN1_TIME_to_generalizedtime(time, nullptr));
+    if (!general) return -1;
+    const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(general.get())),
+                           static_cast<size_t>(ASN1_STRING_length(general.get())));
     return GeneralizedTimeToTimeT(text.c_str());
 }
 

@@ -10,7 +10,8 @@
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/names.h"
+#include "x509/ossl_ptr.h"
 #include "certs/store_index.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/app.h"
@@ -51,7 +52,7 @@ bool AddToCoreStore(ZORBELCertStore* coreStore, const IndexedCertificate& found,
 bool IsSelfIssued(X509* certificate) {
     const uint8_t *issuer = nullptr, *subject = nullptr;
     size_t issuerLength = 0, subjectLength = 0;
-    return GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength, &subject, &subjectLength) &&
+    return x509::GetIssuerAndSubjectDer(certificate, &issuer, &issuerLength, &subject, &subjectLength) &&
            NamesEqual(subject, subjectLength, issuer, issuerLength);
 }
 
@@ -94,7 +95,7 @@ uint32_t GetCertificates(const ZORBELUBlob* token, int32_t timeoutMs, const ZORB
         X509Ptr tsa(DecodeCertificate(tsaCertOut->data, static_cast<int32_t>(tsaCertOut->length), 1));
         const uint8_t* issuer = nullptr;
         size_t issuerLength = 0;
-        if (!tsa || !GetIssuerAndSubjectDer(tsa.get(), &issuer, &issuerLength)) return ZORBELU_ERR_EXCEPTION;
+        if (!tsa || !x509::GetIssuerAndSubjectDer(tsa.get(), &issuer, &issuerLength)) return ZORBELU_ERR_EXCEPTION;
         const bool selfIssued = IsSelfIssued(tsa.get());
         list.Append(tsa.get());
         (void)tsa.release();  // the list owns it now
@@ -143,7 +144,7 @@ uint32_t BuildChainFromSystemStores(ZORBELCertStore* coreStore, CertList& list, 
     }
     const uint8_t* name = nullptr;
     size_t nameLength = 0;
-    if (certificate == nullptr || !GetIssuerAndSubjectDer(certificate, &name, &nameLength))
+    if (certificate == nullptr || !x509::GetIssuerAndSubjectDer(certificate, &name, &nameLength))
         return ZORBELU_VS_CERT_UNTRUSTED;
     std::optional<std::string> wanted = NameText(name, nameLength);
     std::set<std::string> namesSought{wanted.value_or(std::string())};

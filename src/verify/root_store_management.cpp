@@ -6,7 +6,8 @@
 
 #include "certs/certificate_decoding.h"
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/names.h"
+#include "x509/decoding.h"
 #include "verify/services.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
@@ -62,17 +63,11 @@ struct Names {
 
 [[nodiscard]] bool ReadNames(X509* cert, Names* names) {
     return cert != nullptr &&
-           GetIssuerAndSubjectDer(cert, &names->issuer, &names->issuerLength, &names->subject, &names->subjectLength);
+           x509::GetIssuerAndSubjectDer(cert, &names->issuer, &names->issuerLength, &names->subject, &names->subjectLength);
 }
 
 // One whole DER certificate, nothing after it.
-X509Ptr DecodeDer(const uint8_t* der, size_t length) {
-    if (der == nullptr || length == 0) return nullptr;
-    const unsigned char* p = der;
-    X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(length)));
-    if (cert && p != der + length) cert.reset();
-    return cert;
-}
+X509Ptr DecodeDer(const uint8_t* der, size_t length) { return x509::DecodeWholeDerCertificate(der, length); }
 
 struct HashFreer {
     void operator()(ZORBELHashHandle* handle) const noexcept { (void)ZORBELHashFreeEx(handle); }

@@ -2,15 +2,8 @@
 // the TSA certificate's issuer must be a root of the system store "ROOT",
 // and the TSA certificate's CRL is taken from the caller's buffer while it
 // is current, else downloaded into it.
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
-
-#include <algorithm>
-#include <cstring>
-
 #include "certs/certificate_decoding.h"
-#include "certs/crl_cache.h"
-#include "certs/crl_distribution_points.h"
+#include "certs/crl_fetch.h"
 #include "certs/names.h"
 #include "frame/app.h"
 #include "frame/module_state.h"
@@ -18,7 +11,8 @@
 #include "verify/request_validation.h"
 #include "verify/token_verification_engine.h"
 #include "verify/verification_steps.h"
-#include "zorbelcomm.h"
+#include "x509/names.h"
+#include "x509/urls.h"
 
 namespace zorbelu::verify {
 namespace {
@@ -46,69 +40,44 @@ struct CrlTarget {
     }
 };
 
-// The first plain-HTTP distribution point of the certificate, or nothing.
+// The first plain-HTTP distribution point of the certificate, or nothing;
+// a URL too long for the buffer is refused, never cut short.
 bool FindCrlUrl(X509* cert, char (&url)[kCrlUrlBufferSize]) {
-    std::memset(url, 0, sizeof url);
-    auto* points = static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr,
-                                                                       nullptr));
-    if (points == nullptr) return false;
-    bool found = false;
-    for (int i = 0; i < sk_DIST_POINT_num(points) && !found; ++i) {
-        if (const char* uri = certs::FindCrlUri(sk_DIST_POINT_value(points, i)); uri != nullptr) {
-            std::memcpy(url, uri, std::min(std::strlen(uri), sizeof url - 1));
-            found = true;
-        }
-    }
-    sk_DIST_POINT_pop_free(points, DIST_POINT_free);
-    return found;
+    const std::optional<x509::CrlUrl> first = x509::FirstCrlUrl(cert);
+    return first && x509::CopyUrl(first->url, url, sizeof url);
 }
 
 // Downloads the CRL into the target, going over to the call's own buffer
 // when the caller's is too small. Every attempt ends by the call's deadline.
-uint32_t DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, const char* url,
-                     const platform::Deadline& deadline, ZORBELU_HWND owner) {
-    for (int attempt = 1;; ++attempt) {
-        ZORBELUCRLBuffer& t = *target.record;
-        t.encoding = ZORBELU_ENCODING_DETECT;
-        t.crlLength = 0;
-        t.state = 0;
-        const uint32_t allowed = deadline.RemainingMs();
-        if (allowed == 0) return ZORBELU_ERR_COMM_TIMEOUT;
-        uint32_t length = t.bufferSize;
-        const uint32_t result = ZORBELPRVGetHTTPFileEx(url, t.buffer, &length, allowed, owner);
-        char user[520] = {};
-        const uint32_t userResult = ZORBELGetUser(user);
-        if (result == ZORBELU_OK) {
-            t.crlLength = length;
-            return ZORBELU_OK;
-        }
-        if (result == ZORBELU_ERR_COMM_CONNECT || result == ZORBELU_ERR_COMM_TIMEOUT) return result;
-        if (result == ZORBELU_ERR_COMM_PROXY_AUTH || result == ZORBELU_ERR_COMM_SERVER_AUTH)
-            return userResult == ZORBELU_ERR_NO_USER ? ZORBELU_VS_REVOCATION_UNKNOWN : result;
-        if (result != ZORBELU_ERR_BUFFER_TOO_SMALL) return ZORBELU_VS_REVOCATION_UNKNOWN;
-        if (attempt == kCrlDownloadAttempts) return ZORBELU_ERR_MEMORY;
-        if (target.IsCallers(callersBuffer)) {
+certs::FetchedCrl DownloadCrl(CrlTarget& target, const ZORBELUCRLBuffer* callersBuffer, const char* url,
+                              const platform::Deadline& deadline, ZORBELU_HWND owner) {
+    const auto roomFor = [&](int attempt, uint32_t) -> certs::DownloadRoom {
+        if (attempt > 1 && target.IsCallers(callersBuffer)) {
             // The caller's buffer is too small: its record says so, and this
             // call's CRL lives in the call's own buffer.
             target.record->bufferSize = 0;
             target.UseOwnBuffer();
-        } else {
+        } else if (attempt > 1) {
             target.GrowOwnBuffer();
         }
-        if (target.record->buffer == nullptr) return ZORBELU_ERR_MEMORY;
-    }
+        ZORBELUCRLBuffer& t = *target.record;
+        t.encoding = ZORBELU_ENCODING_DETECT;
+        t.crlLength = 0;
+        t.state = 0;
+        return {t.buffer, t.bufferSize};
+    };
+    certs::FetchedCrl fetched =
+        certs::FetchCrl(url, certs::DownloadLimits{kCrlDownloadAttempts}, roomFor, deadline, owner);
+    if (fetched.download.result == ZORBELU_OK) target.record->crlLength = fetched.download.length;
+    return fetched;
 }
 
-X509CrlPtr ParseTargetCrl(ZORBELUCRLBuffer& t) {
-    if (t.buffer == nullptr || t.crlLength == 0 || t.crlLength > INT32_MAX) return nullptr;
-    BioPtr bio(BIO_new_mem_buf(t.buffer, static_cast<int>(t.crlLength)));
-    if (!bio) return nullptr;
-    const uint32_t encoding =
-        t.encoding == ZORBELU_ENCODING_DETECT ? certs::DetectEncoding(t.buffer, t.crlLength) : t.encoding;
-    X509CrlPtr crl(encoding == ZORBELU_ENCODING_PEM ? PEM_read_bio_X509_CRL(bio.get(), nullptr, nullptr, nullptr)
-                                                    : d2i_X509_CRL_bio(bio.get(), nullptr));
-    if (crl) t.encoding = encoding == ZORBELU_ENCODING_PEM ? ZORBELU_ENCODING_PEM : ZORBELU_ENCODING_DER;
-    return crl;
+// The CRL the caller's buffer holds, in the encoding its record names.
+X509CrlPtr ParseTargetCrl(const ZORBELUCRLBuffer& t, uint32_t* encoding) {
+    const uint32_t declared = t.encoding == ZORBELU_ENCODING_DETECT || t.encoding == ZORBELU_ENCODING_PEM
+                                  ? t.encoding
+                                  : ZORBELU_ENCODING_DER;
+    return certs::DecodeCrl(t.buffer, t.crlLength, declared, encoding);
 }
 
 // Puts a current CRL of the TSA certificate into the core store, from the
@@ -125,25 +94,29 @@ uint32_t ObtainCrl(ZORBELCertStore* store, const char* url, ZORBELUCRLBuffer* cr
         target.UseOwnBuffer();
 
     X509CrlPtr crl;
-    while (!crl) {
-        if (!held) {
-            const uint32_t downloaded = DownloadCrl(target, crlBuffer, url, deadline, owner);
-            if (downloaded != ZORBELU_OK) return downloaded;
-        }
-        crl = ParseTargetCrl(*target.record);
+    uint32_t encoding = 0;
+    if (held) {
+        crl = ParseTargetCrl(*target.record, &encoding);
         if (!crl) return ZORBELU_VS_REVOCATION_UNKNOWN;
-        if (held) {
-            held = false;
-            if (certs::IsCRLPastNextUpdate(crl.get())) crl.reset();  // expired: fetch a fresh one
-        }
+        if (certs::IsCRLPastNextUpdate(crl.get())) crl.reset();  // expired: fetch a fresh one
+    }
+    if (!crl) {
+        certs::FetchedCrl fetched = DownloadCrl(target, crlBuffer, url, deadline, owner);
+        const uint32_t result = fetched.download.result;
+        if (fetched.download.outOfRoom || result == ZORBELU_ERR_BUFFER_TOO_SMALL) return ZORBELU_ERR_MEMORY;
+        if (result != ZORBELU_OK) return certs::CrlDownloadFailure(result);
+        if (!fetched.crl) return ZORBELU_VS_REVOCATION_UNKNOWN;  // fresh: not tested against nextUpdate
+        crl = std::move(fetched.crl);
+        encoding = fetched.encoding;
     }
     ZORBELUCRLBuffer& t = *target.record;
+    t.encoding = encoding;
     const ZORBELUCertBlob record{t.buffer, t.crlLength, t.encoding};
     if (ZORBELAddCRL(store, &record) != ZORBELU_OK) return ZORBELU_VS_REVOCATION_UNKNOWN;
     t.state = 1;
     const unsigned char* crlIssuer = nullptr;
     size_t crlIssuerLength = 0;
-    if (X509_NAME_get0_der(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength) != 1)
+    if (!x509::NameDer(X509_CRL_get_issuer(crl.get()), &crlIssuer, &crlIssuerLength))
         return ZORBELU_VS_REVOCATION_UNKNOWN;
     if (certs::NamesEqual(crlIssuer, crlIssuerLength, tsa.issuer, tsa.issuerLength)) return ZORBELU_OK;
     return AddRootCertificateNamed(store, crlIssuer, crlIssuerLength);

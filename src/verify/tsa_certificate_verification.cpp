@@ -1,19 +1,18 @@
 #include "verify/tsa_certificate_verification.h"
 
-#include <openssl/pem.h>
 #include <openssl/x509_vfy.h>
 
 #include <cstring>
 #include <vector>
 
-#include "certs/a_d2i_fp_kovra.h"
 #include "certs/cert_list.h"
 #include "certs/certificate_decoding.h"
 #include "verify/certificate_gathering.h"
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/names.h"
+#include "x509/ossl_ptr.h"
 #include "certs/root_lookup.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/module_state.h"
@@ -67,14 +66,8 @@ uint32_t RunVerification(X509_STORE* x509Store, X509* cert, int64_t time, Check 
 }
 
 X509* DecodeBlob(const ZORBELUCertBlob* blob) {
-    if (blob->length > INT32_MAX) return nullptr;
-    BioPtr bio(BIO_new_mem_buf(blob->data, static_cast<int>(blob->length)));
-    if (!bio) return nullptr;
-    if (blob->encoding == ZORBELU_ENCODING_DER) return der_x509_d2i_bio(bio.get(), nullptr);
-    if (blob->encoding == ZORBELU_ENCODING_PEM)
-        return static_cast<X509*>(PEM_ASN1_read_bio(reinterpret_cast<d2i_of_void*>(d2i_X509), PEM_STRING_X509,
-                                                    bio.get(), nullptr, nullptr, nullptr));
-    return nullptr;
+    if (blob->length > INT32_MAX || blob->encoding == ZORBELU_ENCODING_DETECT) return nullptr;
+    return DecodeCertificate(blob->data, static_cast<int32_t>(blob->length), blob->encoding);
 }
 
 bool IsCoreStore(const ZORBELCertStore* store) { return store != nullptr && store->size == ZORBEL_CERT_STORE_MARK; }
@@ -101,7 +94,7 @@ uint32_t DecodeTsaCertificate(const ZORBELUCertBlob* blob, Decoded* out) {
     out->cert.reset(DecodeCertificate(out->der.data(), static_cast<int32_t>(out->der.size()), ZORBELU_ENCODING_DER));
     const uint8_t* subject = nullptr;
     size_t subjectLength = 0;
-    if (!out->cert || !GetIssuerAndSubjectDer(out->cert.get(), &out->issuer, &out->issuerLength, &subject,
+    if (!out->cert || !x509::GetIssuerAndSubjectDer(out->cert.get(), &out->issuer, &out->issuerLength, &subject,
                                               &subjectLength))
         return ZORBELU_ERR_CERT_DECODE;
     out->selfIssued = NamesEqual(subject, subjectLength, out->issuer, out->issuerLength);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "certs/names.h"
+#include "x509/names.h"
 #include "frame/app.h"
 #include "certs/root_lookup.h"
 #include "verify/request_validation.h"
@@ -114,7 +115,7 @@ uint32_t TsaCertificateOf(const ZORBELPRVToken* token, TsaCertificate* tsa) {
     X509* cert = nullptr;
     if (ZORBELPRVGetTokenTSAX509(token, &cert) != ZORBELU_OK) return ZORBELU_VS_CERT_INVALID;
     tsa->cert.reset(cert);
-    if (!certs::GetIssuerAndSubjectDer(tsa->cert.get(), &tsa->issuer, &tsa->issuerLength, &tsa->subject,
+    if (!x509::GetIssuerAndSubjectDer(tsa->cert.get(), &tsa->issuer, &tsa->issuerLength, &tsa->subject,
                                        &tsa->subjectLength))
         return ZORBELU_VS_CERT_INVALID;
     tsa->selfIssued = certs::NamesEqual(tsa->subject, tsa->subjectLength, tsa->issuer, tsa->issuerLength);

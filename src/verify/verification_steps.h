@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "core/zorbel_private.h"
 #include "frame/app.h"
 #include "zorbel.h"

@@ -10,9 +10,11 @@
 #include "certs/certificate_decoding.h"
 #include "certs/crl_cache.h"
 #include "certs/crl_distribution_points.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "platform/clock.h"
+#include "support/fixture_x509.h"
 #include "support/served_pki.h"
+#include "x509/urls.h"
 #include "zorbel.h"
 #include "zorbelcomm.h"
 
@@ -124,6 +126,33 @@ TEST_F(CrlFetch, GetCdpWritesExactlyTheUrlWhenItFits) {
     uint8_t junk[] = {0x30, 0x03, 0x02, 0x01, 0x01};
     ZORBELUCertBlob bad{junk, sizeof junk, 2};
     EXPECT_EQ(ZORBELUGetCDP(&bad, buffer.data(), &capacity), ZORBELU_VS_CERT_INVALID);
+}
+
+// The CRL-buffer engine keeps its URL in a 1,024-byte buffer: a longer URL
+// is refused there, never cut to another one; the list's copy is whole.
+TEST(CrlUrls, ALongUrlIsTakenWholeOrRefused) {
+    const fixtures::ossl::PkeyPtr key = fixtures::x509::CachedKey("long-url", fixtures::x509::KeyType::EcP256);
+    const struct {
+        size_t length;
+        bool fitsFixedBuffer;
+    } cases[] = {{1023, true}, {1024, false}, {4000, false}};
+    for (const auto& c : cases) {
+        const std::string prefix = "http://127.0.0.1/";
+        const std::string url = prefix + std::string(c.length - prefix.size(), 'a');
+        fixtures::x509::CertRequest request;
+        request.commonName = "Long URL";
+        request.key = key.get();
+        request.crlDistributionPoints = {{url}};
+        const fixtures::ossl::X509Ptr cert = fixtures::x509::MakeCertificate(request);
+        char* copy = nullptr;
+        uint32_t pointNo = 0;
+        ASSERT_EQ(certs::GetFirstCrlUrl(cert.get(), &copy, &pointNo), ZORBELU_OK) << c.length;
+        EXPECT_EQ(std::string(copy), url);
+        std::free(copy);
+        char fixed[1024];
+        EXPECT_EQ(zorbelu::x509::CopyUrl(url, fixed, sizeof fixed), c.fitsFixedBuffer) << c.length;
+        EXPECT_EQ(std::string(fixed), c.fitsFixedBuffer ? url : std::string()) << c.length;
+    }
 }
 
 TEST_F(CrlFetch, ASharedCacheDownloadsEachCrlOnceUntilItsNextUpdate) {

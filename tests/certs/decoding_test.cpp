@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "certs/a_d2i_fp_kovra.h"
+#include "x509/a_d2i_fp_kovra.h"
 #include "certs/certificate_decoding.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "zorbel.h"
 #include "support/real_world_data.h"
 
@@ -70,7 +70,7 @@ int ReadObject(const Bytes& bytes, size_t piece, Bytes* object = nullptr) {
     PieceSource source{bytes, 0, piece};
     BioPtr bio = PieceBio(source);
     BUF_MEM* buffer = nullptr;
-    const int length = certs::der_read_bio(bio.get(), &buffer);
+    const int length = x509::der_read_bio(bio.get(), &buffer);
     if (length >= 0) {
         if (object != nullptr) object->assign(buffer->data, buffer->data + length);
         BUF_MEM_free(buffer);

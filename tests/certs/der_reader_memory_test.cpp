@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "certs/a_d2i_fp_kovra.h"
+#include "x509/a_d2i_fp_kovra.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ int main() {
     const size_t before = live;
     peak = live;
     BUF_MEM* buffer = nullptr;
-    const int result = zorbelu::certs::der_read_bio(bio, &buffer);
+    const int result = zorbelu::x509::der_read_bio(bio, &buffer);
     const size_t used = peak - before;
     BIO_free(bio);
     std::printf("result %d, peak allocation %zu bytes beyond the start\n", result, used);

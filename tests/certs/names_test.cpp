@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
-#include "certs/cert_names.h"
+#include "x509/ossl_ptr.h"
+#include "x509/names.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ std::vector<uint8_t> NameDer(const std::vector<Attribute>& attributes) {
 
 std::string Text(const std::vector<Attribute>& attributes) {
     const auto der = NameDer(attributes);
-    return platform::CertNameToStrSimple(der.data(), der.size()).value_or("<none>");
+    return x509::CertNameToStrSimple(der.data(), der.size()).value_or("<none>");
 }
 
 bool Equal(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {

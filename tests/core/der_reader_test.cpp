@@ -1,10 +1,12 @@
-// The core's bounded DER reader on its own: every element it hands out lies
-// inside the bytes it was given, whatever the lengths claim.
+// The bounded DER reader on its own: every element it hands out lies inside
+// the bytes it was given, whatever the lengths claim; and the one length
+// reader, whose DER rule wants the shortest form and whose BER rule (the
+// converter's) takes longer ones.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace {
 
@@ -23,18 +25,26 @@ TEST(core_DerReader, ElementsStayInsideTheirBytes) {
         Bytes bytes;
         bool readable;
         size_t contents;  // when readable
+        bool berLength;   // the length octets after the first byte, read by the BER rule
     } cases[] = {
-        {"short form", {0x04, 0x02, 0xAA, 0xBB}, true, 2},
-        {"long form, one length octet", LongFormElement(), true, 0x80},
-        {"length one past the end", {0x04, 0x03, 0xAA, 0xBB}, false, 0},
-        {"long-form length past the end", {0x30, 0x82, 0x01, 0x00, 0x02, 0x01, 0x00}, false, 0},
-        {"length octets missing", {0x30, 0x82, 0x01}, false, 0},
-        {"indefinite length", {0x30, 0x80, 0x00, 0x00}, false, 0},
-        {"five length octets", {0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0xAA}, false, 0},
-        {"high tag number", {0x1F, 0x81, 0x01, 0x00}, false, 0},
-        {"no length at all", {0x04}, false, 0},
+        {"short form", {0x04, 0x02, 0xAA, 0xBB}, true, 2, true},
+        {"long form, one length octet", LongFormElement(), true, 0x80, true},
+        {"long form for a short length", {0x04, 0x81, 0x02, 0xAA, 0xBB}, false, 0, true},
+        {"length with a leading zero octet", {0x04, 0x82, 0x00, 0x02, 0xAA, 0xBB}, false, 0, true},
+        {"length one past the end", {0x04, 0x03, 0xAA, 0xBB}, false, 0, false},
+        {"long-form length past the end", {0x30, 0x82, 0x01, 0x00, 0x02, 0x01, 0x00}, false, 0, false},
+        {"length octets missing", {0x30, 0x82, 0x01}, false, 0, false},
+        {"indefinite length", {0x30, 0x80, 0x00, 0x00}, false, 0, false},
+        {"five length octets", {0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0xAA}, false, 0, false},
+        {"high tag number", {0x1F, 0x81, 0x01, 0x00}, false, 0, true},
+        {"no length at all", {0x04}, false, 0, false},
     };
     for (const auto& c : cases) {
+        const uint8_t* p = c.bytes.data() + 1;
+        size_t length = 0;
+        EXPECT_EQ(zorbel::der::ReadLength(p, c.bytes.data() + c.bytes.size(), length, zorbel::der::LengthRule::kBer),
+                  c.berLength)
+            << c.why;
         zorbel::der::Reader reader({c.bytes.data(), c.bytes.size()});
         zorbel::der::Tlv tlv;
         ASSERT_EQ(reader.Next(tlv), c.readable) << c.why;

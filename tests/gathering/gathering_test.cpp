@@ -11,7 +11,7 @@
 #include "certs/certificate_decoding.h"
 #include "verify/certificate_gathering.h"
 #include "certs/names.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/app.h"
 #include "support/fixture_x509.h"

@@ -4,7 +4,7 @@
 
 #include "certs/certificate_decoding.h"
 #include "certs/core_store_chains.h"
-#include "certs/openssl_ptr.h"
+#include "x509/ossl_ptr.h"
 #include "frame/resource_text.h"
 #include "ui/message_box.h"
 

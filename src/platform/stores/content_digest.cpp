@@ -15,16 +15,13 @@ ContentDigest DigestOf(const uint8_t* data, size_t size) {
 }
 
 DigestBuilder::DigestBuilder() : context_(EVP_MD_CTX_new()) {
-    if (context_ == nullptr || EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1) {
-        EVP_MD_CTX_free(context_);
-        throw std::bad_alloc();
-    }
+    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) throw std::bad_alloc();
 }
 
-DigestBuilder::~DigestBuilder() { EVP_MD_CTX_free(context_); }
+DigestBuilder::~DigestBuilder() = default;
 
 DigestBuilder& DigestBuilder::Add(const uint8_t* data, size_t size) {
-    if (EVP_DigestUpdate(context_, data, size) != 1) throw std::bad_alloc();
+    if (EVP_DigestUpdate(context_.get(), data, size) != 1) throw std::bad_alloc();
     return *this;
 }
 
@@ -37,7 +34,7 @@ DigestBuilder& DigestBuilder::Add(uint64_t number) {
 ContentDigest DigestBuilder::Finish() {
     ContentDigest digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context_, digest.data(), &length) != 1 || length != digest.size()) throw std::bad_alloc();
+    if (EVP_DigestFinal_ex(context_.get(), digest.data(), &length) != 1 || length != digest.size()) throw std::bad_alloc();
     return digest;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "x509/ossl_ptr.h"
+
 namespace zorbelu::stores {
 
 using ContentDigest = std::array<uint8_t, 32>;
@@ -42,7 +44,7 @@ public:
     ContentDigest Finish();
 
 private:
-    EVP_MD_CTX* context_;
+    MdCtxPtr context_;
 };
 
 }  // namespace zorbelu::stores

@@ -7,6 +7,7 @@
 
 #include "platform/stores/bounded_cache.h"
 #include "platform/stores/content_digest.h"
+#include "x509/decoding.h"
 
 namespace zorbelu::stores {
 namespace {
@@ -36,21 +37,17 @@ void CacheExtensions(X509_CRL*) {}  // decoding fills a CRL's
 
 // Decodes outside the cache's lock: a decode takes long, and two threads
 // decoding the same bytes at once only waste the time of one.
-template <typename T, T* (*D2i)(T**, const unsigned char**, long), void (*Free)(T*), int (*UpRef)(T*)>
+template <typename T, typename Ptr, Ptr (*Decode)(const uint8_t**, size_t), int (*UpRef)(T*)>
 T* Lookup(Cache<T>& cache, const uint8_t* der, size_t size) {
     if (der == nullptr || size == 0 || size > static_cast<size_t>(LONG_MAX)) return nullptr;
     const ContentDigest digest = DigestOf(der, size);
     std::optional<Shared<T>> kept = cache.Find(digest);
     if (!kept) {
-        const unsigned char* p = der;
-        T* decoded = D2i(nullptr, &p, static_cast<long>(size));
-        if (decoded != nullptr && p != der + size) {
-            Free(decoded);
-            decoded = nullptr;
-        }
-        if (decoded == nullptr) return nullptr;
-        CacheExtensions(decoded);
-        kept = cache.Insert(digest, Shared<T>(decoded, Free), size);
+        const uint8_t* p = der;
+        Ptr decoded = Decode(&p, size);
+        if (!decoded || p != der + size) return nullptr;
+        CacheExtensions(decoded.get());
+        kept = cache.Insert(digest, Shared<T>(std::move(decoded)), size);
     }
     return UpRef(kept->get()) == 1 ? kept->get() : nullptr;
 }
@@ -58,11 +55,11 @@ T* Lookup(Cache<T>& cache, const uint8_t* der, size_t size) {
 }  // namespace
 
 X509* SharedCertificate(const uint8_t* der, size_t size) {
-    return Lookup<X509, d2i_X509, X509_free, X509_up_ref>(Certificates(), der, size);
+    return Lookup<X509, X509Ptr, x509::DecodeDerCertificateAt, X509_up_ref>(Certificates(), der, size);
 }
 
 X509_CRL* SharedCrl(const uint8_t* der, size_t size) {
-    return Lookup<X509_CRL, d2i_X509_CRL, X509_CRL_free, X509_CRL_up_ref>(Crls(), der, size);
+    return Lookup<X509_CRL, X509CrlPtr, x509::DecodeDerCrlAt, X509_CRL_up_ref>(Crls(), der, size);
 }
 
 }  // namespace zorbelu::stores

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/stores/decoded_objects.h"
+#include "x509/decoding.h"
 
 namespace zorbelu::stores::files {
 namespace {
@@ -23,13 +24,6 @@ namespace fs = std::filesystem;
 constexpr time_t kTimeResolutionMargin = 2;
 // Files whose certificates are remembered; beyond that the memory starts over.
 constexpr size_t kMemoizedFiles = 4096;
-
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-struct X509Free {
-    void operator()(X509* x) const noexcept { X509_free(x); }
-};
 
 bool HasCertificateExtension(const fs::path& file) {
     std::string extension = file.extension().string();
@@ -47,11 +41,6 @@ bool ReadFile(const fs::path& file, std::uintmax_t limit, std::vector<uint8_t>& 
     return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
 }
 
-bool LooksLikePem(const std::vector<uint8_t>& bytes) {
-    static constexpr char kBegin[] = "-----BEGIN";
-    return std::search(bytes.begin(), bytes.end(), kBegin, kBegin + sizeof kBegin - 1) != bytes.end();
-}
-
 // The size of the DER element at the start of `bytes` (definite length),
 // or 0 when there is none.
 size_t ElementSize(const std::vector<uint8_t>& bytes) {
@@ -66,43 +55,36 @@ size_t ElementSize(const std::vector<uint8_t>& bytes) {
 // A store file is read again after every change, and the same certificates
 // come back; a chain walk decodes them too: each is decoded (and so checked)
 // once per process, where it can be.
-X509* DecodeShared(const unsigned char* der, size_t size) {
-    if (X509* shared = SharedCertificate(der, size)) return shared;
-    const unsigned char* p = der;
-    return d2i_X509(nullptr, &p, static_cast<long>(size));
+X509Ptr DecodeShared(const unsigned char* der, size_t size) {
+    if (X509* shared = SharedCertificate(der, size)) return X509Ptr(shared);
+    return x509::DecodeDerCertificateAt(&der, size);
 }
 
 // As PEM_read_bio_X509 in a loop, which reads each block and decodes it.
 void AppendPemCertificates(const std::vector<uint8_t>& bytes, std::vector<DerCertificate>& out) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
-    if (!bio) return;
-    for (;;) {
-        unsigned char* block = nullptr;
-        long blockSize = 0;
-        if (PEM_bytes_read_bio(&block, &blockSize, nullptr, PEM_STRING_X509, bio.get(), nullptr, nullptr) != 1)
-            break;
-        std::unique_ptr<X509, X509Free> certificate(DecodeShared(block, static_cast<size_t>(blockSize)));
-        OPENSSL_free(block);
-        if (!certificate) break;
+    (void)x509::ForEachPemCertificateDer(bytes.data(), bytes.size(), SIZE_MAX, [&](const uint8_t* block, size_t size) {
+        const X509Ptr certificate = DecodeShared(block, size);
+        if (!certificate) return false;
         unsigned char* der = nullptr;
-        const int size = i2d_X509(certificate.get(), &der);
-        if (size > 0) out.emplace_back(der, der + size);
-        OPENSSL_free(der);
-    }
+        const int encoded = i2d_X509(certificate.get(), &der);
+        const OpenSslBytesPtr owned(der);
+        if (encoded > 0) out.emplace_back(der, der + encoded);
+        return true;
+    });
 }
 
 void AppendDerCertificate(const std::vector<uint8_t>& bytes, std::vector<DerCertificate>& out) {
     // The certificate is the first element; bytes after it do not matter.
     const size_t size = ElementSize(bytes);
     if (size > 0 && size <= bytes.size()) {
-        const std::unique_ptr<X509, X509Free> shared(SharedCertificate(bytes.data(), size));
+        const X509Ptr shared(SharedCertificate(bytes.data(), size));
         if (shared) {
             out.emplace_back(bytes.data(), bytes.data() + size);
             return;
         }
     }
-    const unsigned char* p = bytes.data();
-    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
+    const uint8_t* p = bytes.data();
+    const X509Ptr certificate = x509::DecodeDerCertificateAt(&p, bytes.size());
     if (certificate) out.emplace_back(bytes.data(), p);
 }
 
@@ -167,7 +149,7 @@ std::vector<fs::path> CertificateFiles(const fs::path& folder) {
 
 std::vector<DerCertificate> CertificatesIn(const std::vector<uint8_t>& bytes) {
     std::vector<DerCertificate> certificates;
-    if (LooksLikePem(bytes))
+    if (x509::HoldsPemBlock(bytes.data(), bytes.size()))
         AppendPemCertificates(bytes, certificates);
     else
         AppendDerCertificate(bytes, certificates);

@@ -13,6 +13,7 @@
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_snapshots.h"
 #include "platform/stores/store_writing.h"
+#include "x509/decoding.h"
 
 namespace zorbelu::stores {
 
@@ -28,13 +29,6 @@ using writing::TemporaryFile;
 
 // Names tried for one new file before giving up (files put there by hand meanwhile).
 constexpr int kMaxNameAttempts = 16;
-
-struct BioFree {
-    void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-struct X509Free {
-    void operator()(X509* x) const noexcept { X509_free(x); }
-};
 
 std::optional<fs::path>& BundleOverride() {
     static std::optional<fs::path> bundle;
@@ -58,11 +52,11 @@ bool SystemRootsShown() {
 }
 
 std::string PemText(const std::vector<DerCertificate>& certificates) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio) return {};
     for (const DerCertificate& der : certificates) {
-        const unsigned char* p = der.data();
-        std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+        const uint8_t* p = der.data();
+        const X509Ptr certificate = x509::DecodeDerCertificateAt(&p, der.size());
         if (!certificate || PEM_write_bio_X509(bio.get(), certificate.get()) != 1) return {};
     }
     char* data = nullptr;
@@ -71,9 +65,7 @@ std::string PemText(const std::vector<DerCertificate>& certificates) {
 }
 
 bool IsWholeDerCertificate(const uint8_t* der, size_t size) {
-    const unsigned char* p = der;
-    std::unique_ptr<X509, X509Free> certificate(d2i_X509(nullptr, &p, static_cast<long>(size)));
-    return certificate && p == der + size;
+    return x509::DecodeWholeDerCertificate(der, size) != nullptr;
 }
 
 // Takes every copy of `der` out of one file of `folder`, counting them in

@@ -7,9 +7,6 @@
 // once the window is mapped (and it is closed), so that the library stops
 // waiting for the window.
 #include <gtk/gtk.h>
-#include <openssl/bio.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,14 +17,16 @@
 #include <memory>
 #include <string>
 
+#include "x509/decoding.h"
+
 namespace {
 
-enum class Kind { Any, Certificate, Crl };
+using zorbelu::BioPtr;
+using zorbelu::X509CrlPtr;
+using zorbelu::X509Ptr;
+namespace x509 = zorbelu::x509;
 
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
+enum class Kind { Any, Certificate, Crl };
 
 std::string CommonName(const X509_NAME* name) {
     char buffer[256] = {};
@@ -39,27 +38,27 @@ std::string CommonName(const X509_NAME* name) {
 
 // The printed form and a title; false when the bytes are neither.
 bool Describe(const std::string& bytes, Kind kind, std::string* text, std::string* title) {
-    const auto input = [&] { return BioPtr(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()))); };
+    const auto* input = reinterpret_cast<const uint8_t*>(bytes.data());
     BioPtr out(BIO_new(BIO_s_mem()));
     if (!out) return false;
     const unsigned long flags = XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB;
     bool done = false;
     if (kind != Kind::Crl) {
-        X509* cert = d2i_X509_bio(input().get(), nullptr);
-        if (cert == nullptr) cert = PEM_read_bio_X509(input().get(), nullptr, nullptr, nullptr);
-        if (cert != nullptr) {
-            done = X509_print_ex(out.get(), cert, flags, 0) == 1;
-            *title = "Certificate: " + CommonName(X509_get_subject_name(cert));
-            X509_free(cert);
+        const uint8_t* p = input;
+        X509Ptr cert = x509::DecodeDerCertificateAt(&p, bytes.size());
+        if (!cert) cert = x509::DecodePemCertificate(input, bytes.size());
+        if (cert) {
+            done = X509_print_ex(out.get(), cert.get(), flags, 0) == 1;
+            *title = "Certificate: " + CommonName(X509_get_subject_name(cert.get()));
         }
     }
     if (!done && kind != Kind::Certificate) {
-        X509_CRL* crl = d2i_X509_CRL_bio(input().get(), nullptr);
-        if (crl == nullptr) crl = PEM_read_bio_X509_CRL(input().get(), nullptr, nullptr, nullptr);
-        if (crl != nullptr) {
-            done = X509_CRL_print_ex(out.get(), crl, flags) == 1;
-            *title = "Certificate Revocation List: " + CommonName(X509_CRL_get_issuer(crl));
-            X509_CRL_free(crl);
+        const uint8_t* p = input;
+        X509CrlPtr crl = x509::DecodeDerCrlAt(&p, bytes.size());
+        if (!crl) crl = x509::DecodePemCrl(input, bytes.size());
+        if (crl) {
+            done = X509_CRL_print_ex(out.get(), crl.get(), flags) == 1;
+            *title = "Certificate Revocation List: " + CommonName(X509_CRL_get_issuer(crl.get()));
         }
     }
     if (!done) return false;

@@ -1,28 +1,31 @@
-#include "core/der.h"
+#include "x509/der.h"
 
 namespace zorbel::der {
 
 namespace {
 
-// Lengths are limited to four octets: nothing the core reads is near 4 GiB,
-// and the span check below refuses any length beyond the bytes at hand.
+// Lengths are limited to four octets: nothing we read is near 4 GiB, and the
+// span check refuses any length beyond the bytes at hand.
 constexpr size_t kMaxLengthOctets = 4;
 
-bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length) {
+}  // namespace
+
+bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule) {
     if (p == end) return false;
     const uint8_t first = *p++;
     if (first < 0x80) {
         length = first;
-        return true;
+    } else {
+        const size_t count = first & 0x7F;
+        if (count == 0 || count > kMaxLengthOctets || static_cast<size_t>(end - p) < count) return false;
+        // DER: no leading zero octet, and no long form for what the short one holds.
+        if (rule == LengthRule::kDer && *p == 0) return false;
+        length = 0;
+        for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
+        if (rule == LengthRule::kDer && length < 0x80) return false;
     }
-    const size_t count = first & 0x7F;
-    if (count == 0 || count > kMaxLengthOctets || static_cast<size_t>(end - p) < count) return false;
-    length = 0;
-    for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
-    return true;
+    return length <= static_cast<size_t>(end - p);
 }
-
-}  // namespace
 
 bool Reader::Next(Tlv& out) {
     const uint8_t* p = rest_.data;
@@ -31,7 +34,7 @@ bool Reader::Next(Tlv& out) {
     const uint8_t identifier = *p++;
     if ((identifier & 0x1F) == 0x1F) return false;  // high tag numbers never occur in what we read
     size_t length = 0;
-    if (!ReadLength(p, end, length) || length > static_cast<size_t>(end - p)) return false;
+    if (!ReadLength(p, end, length, LengthRule::kDer)) return false;
     out.identifier = identifier;
     out.contents = {p, length};
     out.whole = {rest_.data, static_cast<size_t>(p - rest_.data) + length};

@@ -1,11 +1,11 @@
-#include "certs/a_d2i_fp_kovra.h"
+#include "x509/a_d2i_fp_kovra.h"
 
 #include <openssl/err.h>
 
 #include <climits>
 #include <cstdint>
 
-namespace zorbelu::certs {
+namespace zorbelu::x509 {
 namespace {
 
 constexpr size_t kHeaderReadSize = 8;
@@ -145,4 +145,4 @@ X509* der_x509_d2i_bio(BIO* in, X509** reuse) {
         der_item_d2i_bio(ASN1_ITEM_rptr(X509), in, reinterpret_cast<ASN1_VALUE**>(reuse)));
 }
 
-}  // namespace zorbelu::certs
+}  // namespace zorbelu::x509

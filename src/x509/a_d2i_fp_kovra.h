@@ -8,7 +8,7 @@
 #include <openssl/buffer.h>
 #include <openssl/x509.h>
 
-namespace zorbelu::certs {
+namespace zorbelu::x509 {
 
 // Reads one DER object (definite or indefinite length, nested indefinite
 // lengths included). On success hands the bytes to *out (free with
@@ -32,4 +32,4 @@ inline constexpr int kReasonNotEnoughData = 142;  // ASN1_R_NOT_ENOUGH_DATA
 inline constexpr int kReasonTooLong = 155;        // ASN1_R_TOO_LONG
 inline constexpr const char kDerReaderFile[] = "a_d2i_fp_kovra";
 
-}  // namespace zorbelu::certs
+}  // namespace zorbelu::x509

@@ -4,7 +4,8 @@
 // a line break, or leading or trailing blanks is put in double quotes with
 // inner quotes doubled. Two names that differ only in string type or
 // encoding therefore read the same.
-#pragma once
+#ifndef ZORBELU_X509_NAMES_H
+#define ZORBELU_X509_NAMES_H
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +14,7 @@
 
 #include <openssl/x509.h>
 
-namespace zorbelu::platform {
+namespace zorbelu::x509 {
 
 // The simple text of a DER name; nothing when the bytes are not one whole name.
 std::optional<std::string> CertNameToStrSimple(const uint8_t* der, size_t length);
@@ -21,4 +22,14 @@ std::optional<std::string> CertNameToStrSimple(const uint8_t* der, size_t length
 // The simple text of a decoded name.
 std::optional<std::string> CertNameToStrSimple(const X509_NAME* name);
 
-}  // namespace zorbelu::platform
+// The DER of a name; the bytes belong to the name. False when it has none.
+bool NameDer(const X509_NAME* name, const uint8_t** der, size_t* length);
+
+// The DER issuer name of `cert` and, when asked for, its subject name; the
+// bytes belong to the certificate. False on failure.
+bool GetIssuerAndSubjectDer(X509* cert, const uint8_t** issuer, size_t* issuerLength,
+                            const uint8_t** subject = nullptr, size_t* subjectLength = nullptr);
+
+}  // namespace zorbelu::x509
+
+#endif

@@ -1,10 +1,11 @@
 // A small bounded DER reader: one tag-length-value at a time, definite
-// lengths only, never reading past the span it was given. The core uses it
+// lengths only, never reading past the span it was given; and the one
+// reader of ASN.1 lengths, which the BER converter uses too. The core uses it
 // where OpenSSL's decoders do not fit: unwrapping a response, finding
 // attribute certificates in the certificate set, the ESS attributes and the
 // time attribute certificate, whose INTEGERs OpenSSL refuses.
-#ifndef ZORBEL_CORE_DER_H
-#define ZORBEL_CORE_DER_H
+#ifndef ZORBELU_X509_DER_H
+#define ZORBELU_X509_DER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +25,15 @@ constexpr uint8_t kSequence = 0x30;
 constexpr uint8_t kSet = 0x31;
 constexpr uint8_t ContextConstructed(unsigned n) { return static_cast<uint8_t>(0xA0 | n); }
 constexpr uint8_t ContextPrimitive(unsigned n) { return static_cast<uint8_t>(0x80 | n); }
+
+// Which length forms are accepted: DER wants the shortest one; BER input may
+// use more octets than needed (the BER converter rewrites them).
+enum class LengthRule { kDer, kBer };
+
+// Reads the definite length at `p` (moved past its octets): at most four
+// length octets, and never more contents than the bytes left before `end`.
+// The indefinite form (0x80) is refused; BER readers look for it first.
+[[nodiscard]] bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule);
 
 struct Span {
     const uint8_t* data = nullptr;

@@ -1,11 +1,11 @@
-#include "certs/cert_names.h"
+#include "x509/names.h"
 
 #include <openssl/asn1.h>
 #include <openssl/crypto.h>
 
-#include "certs/openssl_ptr.h"
+#include "x509/decoding.h"
 
-namespace zorbelu::platform {
+namespace zorbelu::x509 {
 namespace {
 
 bool NeedsQuotes(const std::string& value) {
@@ -53,9 +53,26 @@ std::optional<std::string> CertNameToStrSimple(const X509_NAME* name) {
 std::optional<std::string> CertNameToStrSimple(const uint8_t* der, size_t length) {
     if (der == nullptr || length == 0 || length > LONG_MAX) return std::nullopt;
     const unsigned char* p = der;
-    X509NamePtr name(d2i_X509_NAME(nullptr, &p, static_cast<long>(length)));
+    X509NamePtr name = DecodeDerNameAt(&p, length);
     if (!name || p != der + length) return std::nullopt;
     return CertNameToStrSimple(name.get());
 }
 
-}  // namespace zorbelu::platform
+bool NameDer(const X509_NAME* name, const uint8_t** der, size_t* length) {
+    const unsigned char* bytes = nullptr;
+    size_t size = 0;
+    if (name == nullptr || X509_NAME_get0_der(const_cast<X509_NAME*>(name), &bytes, &size) != 1) return false;
+    *der = bytes;
+    *length = size;
+    return true;
+}
+
+bool GetIssuerAndSubjectDer(X509* cert, const uint8_t** issuer, size_t* issuerLength, const uint8_t** subject,
+                            size_t* subjectLength) {
+    if (cert == nullptr || issuer == nullptr || issuerLength == nullptr) return false;
+    if (!NameDer(X509_get_issuer_name(cert), issuer, issuerLength)) return false;
+    if (subject == nullptr || subjectLength == nullptr) return true;
+    return NameDer(X509_get_subject_name(cert), subject, subjectLength);
+}
+
+}  // namespace zorbelu::x509

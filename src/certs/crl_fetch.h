@@ -1,0 +1,86 @@
+// Fetching a CRL: within a size and a time limit, download it through the
+// communication library, decode it and say whether it is still current.
+// Every verification engine fetches its CRLs here; what a CRL then proves
+// (its signature, issuer and revoked serials) is each engine's own check.
+#pragma once
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/deadline.h"
+#include "x509/ossl_ptr.h"
+#include "zorbelutil.h"
+
+namespace zorbelu::certs {
+
+// Where one download attempt may write.
+struct DownloadRoom {
+    uint8_t* data = nullptr;
+    uint32_t capacity = 0;
+};
+
+// The room for attempt `attempt` (from 1); `reported` is the body size the
+// previous attempt announced when its room was too small (0 for the first).
+// An empty room ends the download (outOfRoom).
+using DownloadRoomFor = std::function<DownloadRoom(int attempt, uint32_t reported)>;
+
+struct DownloadLimits {
+    int attempts = 1;                      // a room too small for the body costs one
+    uint32_t maxBytes = UINT32_MAX;        // a body announced larger is not fetched again
+    uint32_t perDownloadMs = UINT32_MAX;   // each attempt's own limit, within the deadline
+};
+
+struct Download {
+    // 1; 1002 when the body never fitted; 1203 when the deadline passed
+    // before an attempt; else the communication library's code.
+    uint32_t result = ZORBELU_ERR_COMM_TIMEOUT;
+    bool outOfRoom = false;  // no room for the next attempt (result 1002)
+    const uint8_t* data = nullptr;  // the body, in the last room
+    uint32_t length = 0;
+};
+
+// Downloads `url` over plain HTTP into the rooms `roomFor` gives. Nothing is
+// started once the deadline has passed.
+Download DownloadWithin(const char* url, const DownloadLimits& limits, const DownloadRoomFor& roomFor,
+                        const platform::Deadline& deadline, ZORBELU_HWND owner);
+
+// Rooms in a vector: `first` bytes, then `step` more per attempt; with a
+// step of 0, as much as the previous answer announced (and none when that
+// is no more than the room had).
+class VectorRoom {
+public:
+    VectorRoom(uint32_t first, uint32_t step) : first_(first), step_(step) {}
+    DownloadRoom operator()(int attempt, uint32_t reported);
+    std::vector<uint8_t> bytes;
+
+private:
+    uint32_t first_;
+    uint32_t step_;
+};
+
+struct FetchedCrl {
+    Download download;
+    X509CrlPtr crl;          // NULL when nothing came or the body is no CRL
+    uint32_t encoding = 0;   // 2 or 3, told from the bytes
+    bool stale = true;       // IsCRLPastNextUpdate
+};
+
+// The one CRL fetch: download, decode, freshness.
+FetchedCrl FetchCrl(const char* url, const DownloadLimits& limits, const DownloadRoomFor& roomFor,
+                    const platform::Deadline& deadline, ZORBELU_HWND owner);
+
+// What a download that delivered no CRL means to a verification: 1202 or
+// 1203 as they are; an authentication request is 1204 or 1205 only when
+// credentials are configured, else 2506 like any other failure.
+uint32_t CrlDownloadFailure(uint32_t result);
+
+// True when the CRL must be downloaded again: it has no nextUpdate, or the
+// clock has passed it. nextUpdate is read as UTCTime to the minute; its two
+// year digits are always 20xx. A nextUpdate that is no DER UTCTime (a
+// GeneralizedTime, a byte that is no digit, month 13) counts as passed.
+bool IsCRLPastNextUpdate(const X509_CRL* crl);
+
+}  // namespace zorbelu::certs
