@@ -10,14 +10,23 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <stdexcept>
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
 
 #include "platform/resource_table.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
 namespace {
+
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 const ZorbeluStringResource kEnglish[] = {
 #define ZORBELU_STRING(id, text) {id, text},
@@ -52,26 +61,6 @@ const ZorbeluResourceTable* LanguageTable(const std::string& language) {
 
 }  // namespace
 
-Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std::string>& flags) {
-    Arguments args;
-    for (int i = first; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word.rfind("--", 0) != 0 || word == "--") {
-            args.positional.push_back(word);
-            continue;
-        }
-        const std::string name = word.substr(2);
-        if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
-            args.options[name] = "";
-        } else if (i + 1 < argc) {
-            args.options[name] = argv[++i];
-        } else {
-            throw UsageError("option --" + name + " needs a value");
-        }
-    }
-    return args;
-}
-
 uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t fallback, uint32_t max) {
     if (!args.has(name)) return fallback;
     const std::string text = args.get(name);
@@ -88,9 +77,9 @@ uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t f
 
 uint32_t TimeoutOption(const Arguments& args) { return NumberOption(args, "timeout", 0, INT32_MAX); }
 
-InputFile::InputFile(const std::string& path) : path_(path) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd_ < 0) throw FileError("cannot read " + path + ": " + std::strerror(errno));
+InputFile::InputFile(const std::string& path) : path_(path == "-" ? "standard input" : path) {
+    fd_ = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) throw FileError("cannot read " + path_ + ": " + std::strerror(errno));
     struct stat info {};
     if (fstat(fd_, &info) != 0) {
         const int error = errno;
@@ -116,7 +105,7 @@ size_t InputFile::Read(char* buffer, size_t size) {
 
 std::string ReadFile(const std::string& path) {
     InputFile file(path);
-    const std::string tooLarge = path + " is larger than " + kMaxInputFileText;
+    const std::string tooLarge = (path == "-" ? "standard input" : path) + " is larger than " + kMaxInputFileText;
     if (file.RegularSize() && *file.RegularSize() > kMaxInputFileBytes) throw FileError(tooLarge);
     // One byte more than the bound tells a file that is too large; the
     // buffer never grows beyond that.
@@ -200,6 +189,44 @@ void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, b
     }
     if (close(fd) != 0) throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
 }
+
+std::string DerOfPemOrDer(const std::string& bytes, const std::string& path) {
+    if (bytes.rfind("-----BEGIN ", bytes.find_first_not_of(" \t\r\n")) == std::string::npos) return bytes;
+    const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* der = nullptr;
+    long length = 0;
+    if (!bio || PEM_read_bio(bio.get(), &name, &header, &der, &length) != 1)
+        throw FileError(path + " holds PEM text that cannot be decoded");
+    std::string decoded(reinterpret_cast<const char*>(der), static_cast<size_t>(length));
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(der);
+    return decoded;
+}
+
+namespace {
+bool verbose = false;
+}  // namespace
+
+void SetVerbose(bool on) { verbose = on; }
+bool Verbose() { return verbose; }
+void Note(const std::string& text) {
+    if (verbose) std::fprintf(stderr, "zorbelu: %s\n", ValidUtf8(text).c_str());
+}
+
+nlohmann::ordered_json AnswerJson(const std::string& command, uint32_t code, const std::string& message, int exitStatus,
+                          const std::string& reason) {
+    const char* kind = exitStatus == kExitUsage ? "usage"
+                       : ZORBELU_IS_STATUS(code) ? "status"
+                       : code == ZORBELU_OK || code == ZORBELU_ROOT_IN_STORE ? "ok"
+                                                                             : "error";
+    return {{"command", command}, {"code", code},     {"kind", kind},         {"message", message},
+            {"valid", exitStatus == kExitValid}, {"reason", reason}, {"exitStatus", exitStatus}};
+}
+
+void PrintJson(const nlohmann::ordered_json& answer) { std::printf("%s\n", JsonText(answer).c_str()); }
 
 std::string Hex(const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
