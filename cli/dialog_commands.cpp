@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "reasons.h"
 #include "token_commands.h"
 #include "trust_check.h"
 
@@ -119,6 +120,8 @@ int ShowCommand(const Arguments& args) {
                                     : ZORBELUVerifyTimeStampTokenEx3(&blob, &digest, timeout, &proxy, nullptr);
         checked = ConfirmChain(answer, blob);
     }
+    if (checked.why.empty() && checked.status != ZORBELU_VS_OK)
+        checked.why = VerificationReason(checked.status, blob, digest, timeout, &proxy);
     const uint32_t status = checked.status;
     const bool isStatus = ZORBELU_IS_STATUS(status);
     std::printf("%u %s\n", status,

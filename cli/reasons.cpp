@@ -316,6 +316,8 @@ std::string VerificationReason(uint32_t status, const ZORBELUBlob& token, const 
     if ((status >= ZORBELU_ERR_COMM_FAILED && status <= ZORBELU_ERR_COMM_SERVER_AUTH) || status == ZORBELU_ERR_CRL ||
         status == ZORBELU_ERR_CDP)
         return GatheringReason(status, token);
+    // Any other error code is about the arguments, not the token.
+    if (!ZORBELU_IS_STATUS(status)) return "";
     if (std::string integrity = IntegrityReason(token, digest); !integrity.empty()) return integrity;
     switch (status) {
         case ZORBELU_VS_CERT_EXPIRED:
@@ -370,6 +372,15 @@ std::string VerdictReason(const std::string& der, const ZORBELUTSACertResult& ve
         case ZORBELU_VS_CERT_UNTRUSTED: return "the chain of " + who + " ends at an untrusted certificate";
         default: return "";
     }
+}
+
+void NoteDownloads(const ZORBELUBlob& token) {
+    if (!Verbose()) return;
+    const X509Ptr cert = TsaCertificate(token);
+    if (!cert) return Note("the token carries no readable TSA certificate");
+    Note("TSA certificate: " + Subject(cert.get()));
+    Note("its CRL is fetched from: " + UrlsText(CrlUrls(cert.get())));
+    Note("its issuer, when no store holds it, from: " + UrlsText(IssuerUrls(cert.get())));
 }
 
 std::string TokenNonce(const ZORBELUBlob& token) {

@@ -24,6 +24,10 @@ std::string GatheringReason(uint32_t result, const ZORBELUBlob& token);
 // they are.
 std::string VerdictReason(const std::string& der, const ZORBELUTSACertResult& verdicts);
 
+// --verbose: notes which TSA certificate the token names and the URLs its
+// CRL and issuer are fetched from.
+void NoteDownloads(const ZORBELUBlob& token);
+
 // The nonce of the token's TSTInfo as hex, "" when it has none.
 std::string TokenNonce(const ZORBELUBlob& token);
 

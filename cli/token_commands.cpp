@@ -191,6 +191,7 @@ uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBEL
 
 CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
     const ZORBELUProxyInfo proxy = Connection(args);
+    NoteDownloads(token.blob());
     const uint32_t answer = RunVerification(args, token, digest, proxy);
     Note("the verification answers " + std::to_string(answer));
     CheckedStatus checked = ChecksChain(args) ? ConfirmChain(answer, token.blob()) : CheckedStatus{answer, ""};

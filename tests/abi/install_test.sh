@@ -19,6 +19,12 @@ expected="5 0 101
 Signatureigenschaften"
 
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# One version everywhere: the library's own (ZORBELUGetLibVer, printed below).
+pkg-config --atleast-version 5.0.101 zorbelutilnd || { echo "pkg-config: zorbelutilnd $(pkg-config --modversion zorbelutilnd) < 5.0.101"; exit 1; }
+case " $(pkg-config --libs zorbel) " in
+  *" -lzorbel "*) ;;
+  *) echo "pkg-config --libs zorbel: $(pkg-config --libs zorbel)"; exit 1 ;;
+esac
 # shellcheck disable=SC2046
 gcc -std=c11 -pedantic -Wall -Wextra -Werror $extra -o "$prefix/consumer" "$here/c11_consumer.c" \
   $(pkg-config --cflags --libs zorbelutilnd) -Wl,-rpath,"$libdir"
