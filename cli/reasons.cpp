@@ -12,7 +12,6 @@
 
 #include "certs/openssl_ptr.h"
 #include "cli_support.h"
-#include "platform/cert_names.h"
 #include "trust_check.h"
 #include "zorbel.h"
 
@@ -37,9 +36,17 @@ X509Ptr DecodeDer(const std::string& der) {
     return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
 }
 
-std::string Subject(const X509* cert) {
-    return platform::CertNameToStrSimple(X509_get_subject_name(cert)).value_or("(unreadable name)");
+// "C=DE, O=Example, CN=TSA", UTF-8 as it is.
+std::string NameText(const X509_NAME* name) {
+    const BioPtr bio(BIO_new(BIO_s_mem()));
+    constexpr unsigned long kFlags = XN_FLAG_ONELINE & ~XN_FLAG_SPC_EQ & ~ASN1_STRFLGS_ESC_MSB;
+    if (!bio || name == nullptr || X509_NAME_print_ex(bio.get(), name, 0, kFlags) < 0) return "(unreadable name)";
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<size_t>(length));
 }
+
+std::string Subject(const X509* cert) { return NameText(X509_get_subject_name(cert)); }
 
 std::string TimeText(const ASN1_TIME* time) {
     const BioPtr bio(BIO_new(BIO_s_mem()));
@@ -253,7 +260,7 @@ std::string RevokedReason(const Gathered& gathered) {
         if (X509_CRL_get0_by_cert(crl.get(), &entry, tsa) == 1 && entry != nullptr)
             return "the TSA certificate " + Subject(tsa) + " was revoked on " +
                    TimeText(X509_REVOKED_get0_revocationDate(entry)) + " (CRL of " +
-                   platform::CertNameToStrSimple(X509_CRL_get_issuer(crl.get())).value_or("?") + ")";
+                   NameText(X509_CRL_get_issuer(crl.get())) + ")";
     }
     return "the TSA certificate " + Subject(tsa) + " is revoked";
 }
@@ -262,7 +269,7 @@ std::string CrlExpiredReason(const Gathered& gathered) {
     for (const X509CrlPtr& crl : gathered.crls) {
         const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl.get());
         if (next != nullptr && X509_cmp_current_time(next) < 0)
-            return "the CRL of " + platform::CertNameToStrSimple(X509_CRL_get_issuer(crl.get())).value_or("?") +
+            return "the CRL of " + NameText(X509_CRL_get_issuer(crl.get())) +
                    " is out of date (next update " + TimeText(next) + ")";
     }
     return "a CRL is out of date or not yet valid";
@@ -317,7 +324,7 @@ std::string VerificationReason(uint32_t status, const ZORBELUBlob& token, const 
         status == ZORBELU_ERR_CDP)
         return GatheringReason(status, token);
     // Any other error code is about the arguments, not the token.
-    if (!ZORBELU_IS_STATUS(status)) return "";
+    if (!ZORBELU_IS_STATUS(status) && status != ZORBELU_ERR_TSA_CERT) return "";
     if (std::string integrity = IntegrityReason(token, digest); !integrity.empty()) return integrity;
     switch (status) {
         case ZORBELU_VS_CERT_EXPIRED:

@@ -133,6 +133,7 @@ TEST_F(Cli, VerifySaysWhy) {
     const std::string response = TokenFile(served_.pki().MakeResponse(TokenSpec(Tsa::Good)), "good.tsr");
     const std::string data = " --data " + data_;
     const std::string reason = "why:        ";
+    served_.server().setStatus("/crl/intermediate-pem.crl", 404);
     ExpectRows({
         {"verify " + good_ + data, 0, "2501 Data has not been edited", "valid"},
         {"verify " + pem + data, 0, "2501", "a PEM token"},
@@ -151,6 +152,12 @@ TEST_F(Cli, VerifySaysWhy) {
         {"verify " + made(TokenSpec(Tsa::Expired), "expired.tst") + data, 1, "expired on", "expired"},
         {"verify " + made(TokenSpec(Tsa::ExpiredCrl), "oldcrl.tst") + data, 1, "is out of date", "CRL out of date"},
         {"verify " + made(TokenSpec(Tsa::NoCdp), "nocdp.tst") + data, 1, "names no CRL distribution point", "no CDP"},
+        {"verify " + made(TokenSpec(Tsa::PemCrl), "nocrl.tst") + data, 1, "/crl/intermediate-pem.crl could not be fetched",
+         "the CRL cannot be fetched"},
+        {"verify " + made(TokenSpec(Tsa::LookAlike), "lookalike.tst") + data, 1, "the chain is incomplete",
+         "an issuer of the same name, another key"},
+        {"verify " + made(TokenSpec(Tsa::NoEku), "noeku.tst") + data, 1, "has no extended key usage", "no EKU"},
+        {"verify " + made(TokenSpec(Tsa::NotYetValid), "nyv.tst") + data, 1, "is not valid before", "not yet valid"},
         {"verify " + made(TokenSpec(Tsa::SelfIssued), "self.tst") + data, 1,
          reason + "the TSA certificate is self-issued and not in the trusted roots", "self-issued"},
         {"verify " + made(TokenSpec(Tsa::SelfIssued), "self.tst") + data + " --policy 3", 0,
