@@ -353,7 +353,8 @@ std::string GatheringReason(uint32_t result, const ZORBELUBlob& token) {
         case ZORBELU_ERR_COMM_PROXY_AUTH: return "the proxy wants credentials (--proxy-user)";
         case ZORBELU_ERR_COMM_SERVER_AUTH: return "the server of " + UrlsText(all) + " wants credentials";
         case ZORBELU_ERR_NOT_FOUND:
-            return "no issuer of " + who + " in the \"CA\" and \"ROOT\" stores or at " + UrlsText(issuerUrls);
+            return "the chain of " + who + " reaches no root of the \"ROOT\" store (issuers looked for in \"CA\", "
+                   "\"ROOT\" and at " + UrlsText(issuerUrls) + ")";
         case ZORBELU_ERR_SELF_ISSUED: return "the TSA certificate " + who + " is self-issued: there is no chain to gather";
         default: return ErrorText(result);
     }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -134,6 +135,7 @@ TEST_F(Cli, VerifySaysWhy) {
     const std::string data = " --data " + data_;
     const std::string reason = "why:        ";
     served_.server().setStatus("/crl/intermediate-pem.crl", 404);
+    served_.server().setDelay("/crl/intermediate-large.crl", std::chrono::milliseconds(3000));
     ExpectRows({
         {"verify " + good_ + data, 0, "2501 Data has not been edited", "valid"},
         {"verify " + pem + data, 0, "2501", "a PEM token"},
@@ -154,6 +156,8 @@ TEST_F(Cli, VerifySaysWhy) {
         {"verify " + made(TokenSpec(Tsa::NoCdp), "nocdp.tst") + data, 1, "names no CRL distribution point", "no CDP"},
         {"verify " + made(TokenSpec(Tsa::PemCrl), "nocrl.tst") + data, 1, "/crl/intermediate-pem.crl could not be fetched",
          "the CRL cannot be fetched"},
+        {"verify " + made(TokenSpec(Tsa::LargeCrl), "slow.tst") + data + " --timeout 1000", 3,
+         "took longer than the time limit", "a download too slow"},
         {"verify " + made(TokenSpec(Tsa::LookAlike), "lookalike.tst") + data, 1, "the chain is incomplete",
          "an issuer of the same name, another key"},
         {"verify " + made(TokenSpec(Tsa::NoEku), "noeku.tst") + data, 1, "has no extended key usage", "no EKU"},
@@ -167,6 +171,10 @@ TEST_F(Cli, VerifySaysWhy) {
          "\"valid\":false,\"reason\":\"the TSA certificate",
          "JSON: the same keys"},
     });
+    std::filesystem::remove_all(served_.storeDir() / "ROOT");
+    ExpectRows({{"verify " + good_ + data, 1, reason + "the chain of C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good "
+                 "reaches no root of the \"ROOT\" store (issuers looked for in \"CA\", \"ROOT\" and at http://",
+                 "the root is not trusted"}});
 }
 
 TEST_F(Cli, RealWorldTokensSayWhy) {
@@ -187,8 +195,9 @@ TEST_F(Cli, RealWorldTokensSayWhy) {
 // connection shows whether the downloads went through it.
 TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     if (!test::TestForwardProxy::available()) GTEST_SKIP() << "tinyproxy is not installed";
-    test::TestForwardProxy proxy;
+    test::TestForwardProxy proxy, guarded;
     proxy.start();
+    guarded.start("user", "secret");
     test::ClosedLoopbackPort closed;
     const std::string live = proxy.url(), dead = "http://127.0.0.1:" + std::to_string(closed.port());
     const std::string verify = "verify " + good_ + " --data " + data_ + " --timeout 5000";
@@ -208,6 +217,8 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
         {verify + " --no-proxy", 0, "2501", "--no-proxy beats the environment", unset + "http_proxy=" + dead + " "},
         {verify + " --proxy " + live, 0, "2501", "--proxy beats the environment", unset + "http_proxy=" + dead + " "},
         {verify + " --proxy " + dead, 3, "1202", "--proxy is used for every download", unset},
+        {verify + " --proxy " + guarded.url(), 1, "/crl/intermediate.crl could not be fetched", "a 407", unset},
+        {verify + " --proxy " + guarded.url() + " --proxy-user user:secret", 0, "2501", "--proxy-user", unset},
     });
     EXPECT_NE(proxy.log().find("/crl/"), std::string::npos) << proxy.log();
 }
