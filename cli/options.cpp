@@ -33,8 +33,9 @@ struct CommandSpec {
     std::vector<std::pair<const char*, const char*>> exclusive = {};
 };
 
+const std::vector<OptionSpec> kJson = {{"json", nullptr, "print one JSON object (errors too)"}};
+
 const std::vector<OptionSpec> kCommon = {
-    {"json", nullptr, "print one JSON object (errors too)"},
     {"verbose", nullptr, "tell on stderr what is fetched and decided"},
     {"lang", "CODE", "texts of a language module, e.g. DEU (default: from LC_ALL, LC_MESSAGES, LANG)",
      Check::Language},
@@ -57,25 +58,25 @@ const std::vector<OptionSpec> kDataOptions = {
 const std::vector<CommandSpec>& Commands() {
     static const std::vector<CommandSpec> commands = {
         {"info", "TOKEN", 1, 1, "show what the token says: TSA, policy, time, serial, imprint, accuracy, nonce",
-         {kCommon}},
+         {kJson, kCommon}},
         {"verify", "TOKEN", 1, 1, "verify the token against the data it covers",
          {kDataOptions,
           {{"policy", "N", "1 (default): chain and CRLs; 2: chain without CRLs; 3: the token alone", Check::Policy},
            {"full", nullptr, "as policy 1 through the full verification (SHA-1, MD5, SHA-256 only)"},
            {"crl-buffer", nullptr, "the issuer in \"ROOT\" and the TSA certificate's CRL alone"}},
-          kConnection, kCommon},
+          kConnection, kJson, kCommon},
          {{"data", "digest"}, {"full", "crl-buffer"}, {"policy", "full"}, {"policy", "crl-buffer"}}},
         {"certs", "TOKEN", 1, 1, "gather the TSA certificate, its CA certificates and CRLs into a folder",
          {{{"out", "DIR", "the folder to write to (made when missing)"},
            {"force", nullptr, "replace files already there (a link itself, never its target)"}},
-          kConnection, kCommon}},
+          kConnection, kJson, kCommon}},
         {"tsa-cert", "CERT", 1, 1, "judge a TSA certificate: validity, revocation, chain",
          {{{"at", "TIME", "judge at TIME (YYYYMMDDhhmmssZ) with the chain gathered for --chain-of"},
            {"chain-of", "TOKEN", "the token whose chain and CRLs --at uses"}},
-          kConnection, kCommon}},
-        {"services", "", 0, 0, "the time-stamp services and whether their roots are installed", {kCommon}},
+          kConnection, kJson, kCommon}},
+        {"services", "", 0, 0, "the time-stamp services and whether their roots are installed", {kJson, kCommon}},
         {"roots", "(add|test|delete) [SERVICE]", 1, 2, "install, look for or remove a service's root certificates",
-         {{{"token", "TOKEN", "the service and chain of this token instead of SERVICE"}}, kCommon}},
+         {{{"token", "TOKEN", "the service and chain of this token instead of SERVICE"}}, kJson, kCommon}},
         {"show", "TOKEN", 1, 1, "verify the token and show the outcome in the signature properties dialog",
          {kDataOptions,
           {{"tabbed", nullptr, "the tabbed dialog, with the verdicts on the TSA certificate"},
@@ -119,7 +120,7 @@ size_t EditDistance(const std::string& a, const std::string& b) {
 // The candidate closest to `word`, when it is close enough to be a typo.
 std::string Closest(const std::string& word, const std::vector<std::string>& candidates) {
     std::string best;
-    size_t bestDistance = word.size() / 3 + 2;
+    size_t bestDistance = std::max<size_t>(1, word.size() / 4) + 1;  // one edit per four letters
     for (const std::string& candidate : candidates) {
         const size_t distance = EditDistance(word, candidate);
         if (distance < bestDistance) best = candidate, bestDistance = distance;
