@@ -191,7 +191,8 @@ void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, b
 }
 
 std::string DerOfPemOrDer(const std::string& bytes, const std::string& path) {
-    if (bytes.rfind("-----BEGIN ", bytes.find_first_not_of(" \t\r\n")) == std::string::npos) return bytes;
+    const size_t start = bytes.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || bytes.compare(start, 11, "-----BEGIN ") != 0) return bytes;
     const BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
     char* name = nullptr;
     char* header = nullptr;
