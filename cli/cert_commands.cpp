@@ -88,6 +88,7 @@ int CertsCommand(const Arguments& args) {
     const ZORBELUProxyInfo proxy = Connection(args);
 
     const ZORBELUBlob blob = token.blob();
+    NoteDownloads(blob);
     ZORBELUBlob tsaCert{};
     ZORBELUCertBlob* cas = nullptr;
     ZORBELUCertBlob* crls = nullptr;

@@ -297,7 +297,7 @@ std::string ChainReason(const ZORBELUBlob& token, const ZORBELUDigestInfoEx& dig
     const Gathered gathered = Gather(token, timeout, proxy);
     Note("gathering the chain and CRLs: " + std::to_string(gathered.result));
     if (gathered.result != ZORBELU_OK) return GatheringReason(gathered.result, token);
-    if (!gathered.store) return "";
+    if (!gathered.store || gathered.certificates.empty()) return "";
     const uint32_t code = ZORBELVerifyTimeStampTokenEx(&token, &digest, nullptr, gathered.store.get());
     Note("the chain with what was gathered (core library): " + std::to_string(code));
     switch (code) {
@@ -381,6 +381,8 @@ std::string VerdictReason(const std::string& der, const ZORBELUTSACertResult& ve
         default: return "";
     }
 }
+
+std::string UnreadableTokenReason(const ZORBELUBlob& token) { return NotATokenReason(token); }
 
 void NoteDownloads(const ZORBELUBlob& token) {
     if (!Verbose()) return;

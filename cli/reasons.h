@@ -17,6 +17,10 @@ namespace zorbelu::cli {
 std::string VerificationReason(uint32_t status, const ZORBELUBlob& token, const ZORBELUDigestInfoEx& digest,
                                uint32_t timeout, const ZORBELUProxyInfo* proxy);
 
+// Why bytes the core library cannot read are not a token: a TSA's
+// refusal (its status and texts), a truncated file, or something else.
+std::string UnreadableTokenReason(const ZORBELUBlob& token);
+
 // Why gathering a token's certificates answered `result` (not 1).
 std::string GatheringReason(uint32_t result, const ZORBELUBlob& token);
 

@@ -205,8 +205,9 @@ int InfoCommand(const Arguments& args) {
     const auto info = ReadInfo(token);
     if (!info) {
         const std::string message = args.positional[0] + " is not a readable time-stamp token";
-        if (args.has("json")) PrintJson(AnswerJson("info", ZORBEL_VERIFY_STRUCTURE, message, kExitError));
-        std::fprintf(stderr, "zorbelu: %s\n", message.c_str());
+        const std::string reason = UnreadableTokenReason(token.blob());
+        if (args.has("json")) PrintJson(AnswerJson("info", ZORBEL_VERIFY_STRUCTURE, message, kExitError, reason));
+        std::fprintf(stderr, "zorbelu: %s (%s)\n", message.c_str(), reason.c_str());
         return kExitError;
     }
     if (args.has("json")) {
