@@ -146,7 +146,8 @@ void PrintInfoHuman(const ZORBELTimeStampInfo& info) {
     std::printf("ordering:   %s\n", info.ordering == 1 ? "true" : "false");
 }
 
-nlohmann::ordered_json InfoJson(const ZORBELTimeStampInfo& info) {
+// What the token says, with the nonce read beside the library's record.
+nlohmann::ordered_json InfoJson(const ZORBELTimeStampInfo& info, const Token& token) {
     return {{"tsa", info.tsaName},
             {"policy", info.policyOid},
             {"time", info.genTime},
@@ -155,7 +156,8 @@ nlohmann::ordered_json InfoJson(const ZORBELTimeStampInfo& info) {
             {"imprint", Hex(info.hashValue, info.hashLength)},
             {"accuracy", {{"seconds", info.accuracySeconds}, {"millis", info.accuracyMillis},
                           {"micros", info.accuracyMicros}}},
-            {"ordering", info.ordering == 1}};
+            {"ordering", info.ordering == 1},
+            {"nonce", TokenNonce(token.blob())}};
 }
 
 // The engine the options choose: --crl-buffer (the TSA certificate's issuer
@@ -212,12 +214,12 @@ int InfoCommand(const Arguments& args) {
     }
     if (args.has("json")) {
         nlohmann::ordered_json answer = AnswerJson("info", ZORBEL_OK, "readable", kExitValid);
-        answer["token"] = InfoJson(*info);
-        answer["token"]["nonce"] = TokenNonce(token.blob());
+        answer["token"] = InfoJson(*info, token);
         PrintJson(answer);
     } else {
         PrintInfoHuman(*info);
-        if (const std::string nonce = TokenNonce(token.blob()); !nonce.empty()) std::printf("nonce:      %s\n", nonce.c_str());
+        if (const std::string nonce = TokenNonce(token.blob()); !nonce.empty())
+            std::printf("nonce:      %s\n", nonce.c_str());
     }
     return kExitValid;
 }
@@ -235,7 +237,7 @@ int VerifyCommand(const Arguments& args) {
     if (args.has("json")) {
         nlohmann::ordered_json answer = AnswerJson("verify", result, message, exitStatus, checked.why);
         answer["chainChecked"] = chainChecked;
-        if (info) answer["token"] = InfoJson(*info);
+        if (info) answer["token"] = InfoJson(*info, token);
         PrintJson(answer);
     } else {
         std::printf("%u %s\n", result, message.c_str());
