@@ -98,6 +98,8 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
         {verify + " --json --polcy 3", 2, "\"kind\":\"usage\",\"message\":\"verify: unknown option --polcy",
          "JSON asked for: the usage error in JSON too"},
         {"verify /nonexistent --data " + data_, 2, "zorbelu: cannot read /nonexistent: No such file", "missing file"},
+        {"info /nonexistent --json", 2, "\"kind\":\"usage\",\"message\":\"cannot read /nonexistent", "in JSON too"},
+        {verify + " --verbose", 0, "zorbelu: its CRL is fetched from: http://127.0.0.1", "--verbose names the URLs"},
         {"info " + dir_.path().string(), 2, "is a directory, not a file", "a directory"},
         {"certs " + good_ + " --out " + good_ + "/x", 2, "cannot make the folder", "the output folder"},
         {"info /dev/zero", 2, "zorbelu: /dev/zero is larger than 16 MiB", "an endless file ends at the bound",
@@ -187,6 +189,8 @@ TEST_F(Cli, RealWorldTokensSayWhy) {
         {"verify " + path("github-ietf-cms/fixtureTimestampSymantec.tsr") + " --data " +
              path("github-ietf-cms/hello-nl.txt") + " --policy 3",
          3, "signer certificate missing", "a token without certificates"},
+        {"info " + path("digitorus-timestamp/respNonce.tsr") + " --json", 0, "\"nonce\":\"092EF19FFB5D2AE8\"",
+         "the nonce the request asked for"},
     });
 }
 
