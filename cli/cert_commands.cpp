@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "reasons.h"
 #include "token_commands.h"
 #include "trust_check.h"
 #include "zorbel.h"
@@ -11,8 +12,6 @@
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kCertsFlags = {"json", "force"};
-const std::vector<std::string> kTsaCertFlags = {"json"};
 
 namespace {
 
@@ -58,12 +57,6 @@ std::vector<std::string> Paths(const std::vector<OutputFile>& files, size_t from
     return paths;
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) out += (i > 0 ? ", " : "") + JsonString(items[i]);
-    return out + "]";
-}
-
 // A verdict's text from the library's string table (the detailed status
 // lines), or the code alone.
 std::string VerdictText(const char* line, uint32_t code, const std::string& language) {
@@ -85,17 +78,22 @@ std::string VerdictText(const char* line, uint32_t code, const std::string& lang
 }  // namespace
 
 int CertsCommand(const Arguments& args) {
-    if (args.positional.empty() || !args.has("out")) throw UsageError("give the token file and --out DIR");
+    if (!args.has("out")) throw UsageError("certs: give --out DIR");
     const Token token = LoadToken(args);
     const std::filesystem::path folder = args.get("out");
-    std::filesystem::create_directories(folder);
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);
+    if (made || !std::filesystem::is_directory(folder))
+        throw FileError("cannot make the folder " + folder.string() + (made ? ": " + made.message() : ""));
+    const ZORBELUProxyInfo proxy = Connection(args);
 
     const ZORBELUBlob blob = token.blob();
+    NoteDownloads(blob);
     ZORBELUBlob tsaCert{};
     ZORBELUCertBlob* cas = nullptr;
     ZORBELUCertBlob* crls = nullptr;
     const uint32_t result =
-        ZORBELUGetCertificates(&blob, static_cast<int32_t>(TimeoutOption(args)), nullptr, &tsaCert, &cas, &crls);
+        ZORBELUGetCertificates(&blob, static_cast<int32_t>(TimeoutOption(args)), &proxy, &tsaCert, &cas, &crls);
     // The TSA certificate is there even when no chain was found.
     std::vector<OutputFile> files;
     if (tsaCert.data != nullptr && (result == ZORBELU_OK || result == ZORBELU_ERR_SELF_ISSUED ||
@@ -115,20 +113,24 @@ int CertsCommand(const Arguments& args) {
     WriteAllOrNone(files, args.has("force"));
     const std::vector<std::string> written = Paths(files, 0, tsaEnd), caFiles = Paths(files, tsaEnd, caEnd),
                                    crlFiles = Paths(files, caEnd, files.size());
+    const std::string message = result == ZORBELU_OK ? "gathered" : ErrorText(result);
+    const int exitStatus = result == ZORBELU_OK ? kExitValid : kExitError;
     if (args.has("json")) {
-        std::printf("{\"result\": %u, \"message\": %s, \"tsa\": %s, \"ca\": %s, \"crl\": %s}\n", result,
-                    JsonString(result == ZORBELU_OK ? "gathered" : ErrorText(result)).c_str(),
-                    JsonList(written).c_str(), JsonList(caFiles).c_str(), JsonList(crlFiles).c_str());
+        nlohmann::ordered_json answer = AnswerJson("certs", result, message, exitStatus, GatheringReason(result, blob));
+        answer["tsa"] = written;
+        answer["ca"] = caFiles;
+        answer["crl"] = crlFiles;
+        PrintJson(answer);
     } else {
-        std::printf("%u %s\n", result, result == ZORBELU_OK ? "gathered" : ErrorText(result).c_str());
+        std::printf("%u %s\n", result, message.c_str());
+        if (result != ZORBELU_OK) std::printf("why:        %s\n", GatheringReason(result, blob).c_str());
         for (const auto& list : {written, caFiles, crlFiles})
             for (const std::string& path : list) std::printf("  %s\n", path.c_str());
     }
-    return result == ZORBELU_OK ? kExitValid : kExitError;
+    return exitStatus;
 }
 
 int TsaCertCommand(const Arguments& args) {
-    if (args.positional.empty()) throw UsageError("give the certificate file");
     // As DER when zorbelu can read it, so that the trust rule compares the
     // very bytes; else as given, for the library to tell what is wrong.
     const std::string given = ReadFile(args.positional[0]);
@@ -139,20 +141,21 @@ int TsaCertCommand(const Arguments& args) {
     ZORBELUTSACertResult verdicts{};
     uint32_t result = 0;
     const uint32_t timeout = TimeoutOption(args);
+    const ZORBELUProxyInfo proxy = Connection(args);
     if (args.has("at")) {
         // At a moment: the chain from the stores gathered for a token, or
         // given in --chain-of TOKEN.
         if (!args.has("chain-of")) throw UsageError("--at needs --chain-of TOKEN, whose chain and CRLs are used");
         const int64_t at = ZORBELUGeneralizedTimeToTimeT(args.get("at").c_str());
         if (at <= 0) throw UsageError("--at needs a time like 20240229120000Z");
-        const Token token{ReadFile(args.get("chain-of"))};
+        const Token token{DerOfPemOrDer(ReadFile(args.get("chain-of")), args.get("chain-of"))};
         const ZORBELUBlob blob = token.blob();
         ZORBELUBlob tsaCert{};
         ZORBELUCertBlob* cas = nullptr;
         ZORBELUCertBlob* crls = nullptr;
         ZORBELCertStore* store = ZORBELCreateCertStore();
         const uint32_t gathered =
-            ZORBELUGetCertificates(&blob, static_cast<int32_t>(timeout), nullptr, &tsaCert, &cas, &crls);
+            ZORBELUGetCertificates(&blob, static_cast<int32_t>(timeout), &proxy, &tsaCert, &cas, &crls);
         if (gathered == ZORBELU_OK) {
             for (ZORBELUCertBlob* c = cas; c != nullptr && c->data != nullptr; ++c) ZORBELAddCACert(store, c);
             for (ZORBELUCertBlob* c = crls; c != nullptr && c->data != nullptr; ++c) ZORBELAddCRL(store, c);
@@ -162,17 +165,25 @@ int TsaCertCommand(const Arguments& args) {
         result = ZORBELUVerifyTSACertificateAtTime(&cert, store, at, &verdicts);
         ZORBELFreeCertStore(store);
     } else {
-        result = ZORBELUVerifyTSACertificate(&cert, nullptr, static_cast<int32_t>(timeout), nullptr, &verdicts);
+        result = ZORBELUVerifyTSACertificate(&cert, nullptr, static_cast<int32_t>(timeout), &proxy, &verdicts);
     }
     // Verdicts came (1, or 1202 with the record filled): the chain verdict
     // holds only for a certificate that earns trust.
     const std::string why =
         result == ZORBELU_OK || result == ZORBELU_ERR_COMM_CONNECT ? ConfirmChainVerdict(der, &verdicts) : "";
     const std::string language = args.get("lang");
+    const bool judged = result == ZORBELU_OK || result == ZORBELU_ERR_COMM_CONNECT;
+    const bool allGood = verdicts.validity == ZORBELU_OK && verdicts.revocation == ZORBELU_VS_NOT_REVOKED &&
+                         verdicts.chain == ZORBELU_VS_CERT_SIGNATURE_OK;
+    const int exitStatus = !judged ? kExitError : allGood ? kExitValid : kExitStatus;
+    const std::string reason = !why.empty() ? why : judged ? VerdictReason(der, verdicts) : ErrorText(result);
     if (args.has("json")) {
-        const std::string reason = why.empty() ? "" : ", \"reason\": " + JsonString(why);
-        std::printf("{\"result\": %u, \"validity\": %u, \"revocation\": %u, \"chain\": %u%s}\n", result,
-                    verdicts.validity, verdicts.revocation, verdicts.chain, reason.c_str());
+        nlohmann::ordered_json answer =
+            AnswerJson("tsa-cert", result, result == ZORBELU_OK ? "judged" : ErrorText(result), exitStatus, reason);
+        answer["validity"] = verdicts.validity;
+        answer["revocation"] = verdicts.revocation;
+        answer["chain"] = verdicts.chain;
+        PrintJson(answer);
     } else {
         if (result != ZORBELU_OK) std::printf("%u %s\n", result, ErrorText(result).c_str());
         const struct {
@@ -181,12 +192,9 @@ int TsaCertCommand(const Arguments& args) {
         } lines[] = {{"validity", verdicts.validity}, {"revocation", verdicts.revocation}, {"chain", verdicts.chain}};
         for (const auto& l : lines)
             std::printf("%-11s %u  %s\n", l.line, l.code, VerdictText(l.line, l.code, language).c_str());
-        if (!why.empty()) std::printf("why:        %s\n", why.c_str());
+        if (!reason.empty()) std::printf("why:        %s\n", reason.c_str());
     }
-    if (result != ZORBELU_OK && result != ZORBELU_ERR_COMM_CONNECT) return kExitError;
-    const bool allGood = verdicts.validity == ZORBELU_OK && verdicts.revocation == ZORBELU_VS_NOT_REVOKED &&
-                         verdicts.chain == ZORBELU_VS_CERT_SIGNATURE_OK;
-    return allGood ? kExitValid : kExitStatus;
+    return exitStatus;
 }
 
 }  // namespace zorbelu::cli

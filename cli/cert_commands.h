@@ -8,7 +8,5 @@ namespace zorbelu::cli {
 
 int CertsCommand(const Arguments& args);
 int TsaCertCommand(const Arguments& args);
-extern const std::vector<std::string> kCertsFlags;
-extern const std::vector<std::string> kTsaCertFlags;
 
 }  // namespace zorbelu::cli

@@ -10,10 +10,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <stdexcept>
 
 #include "platform/module.h"
+#include "x509/decoding.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
@@ -36,26 +38,6 @@ const ZorbeluResourceTable* LanguageTable(const std::string& language) {
 
 }  // namespace
 
-Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std::string>& flags) {
-    Arguments args;
-    for (int i = first; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word.rfind("--", 0) != 0 || word == "--") {
-            args.positional.push_back(word);
-            continue;
-        }
-        const std::string name = word.substr(2);
-        if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
-            args.options[name] = "";
-        } else if (i + 1 < argc) {
-            args.options[name] = argv[++i];
-        } else {
-            throw UsageError("option --" + name + " needs a value");
-        }
-    }
-    return args;
-}
-
 uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t fallback, uint32_t max) {
     if (!args.has(name)) return fallback;
     const std::string text = args.get(name);
@@ -72,9 +54,9 @@ uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t f
 
 uint32_t TimeoutOption(const Arguments& args) { return NumberOption(args, "timeout", 0, INT32_MAX); }
 
-InputFile::InputFile(const std::string& path) : path_(path) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd_ < 0) throw FileError("cannot read " + path + ": " + std::strerror(errno));
+InputFile::InputFile(const std::string& path) : path_(path == "-" ? "standard input" : path) {
+    fd_ = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) throw FileError("cannot read " + path_ + ": " + std::strerror(errno));
     struct stat info {};
     if (fstat(fd_, &info) != 0) {
         const int error = errno;
@@ -100,7 +82,7 @@ size_t InputFile::Read(char* buffer, size_t size) {
 
 std::string ReadFile(const std::string& path) {
     InputFile file(path);
-    const std::string tooLarge = path + " is larger than " + kMaxInputFileText;
+    const std::string tooLarge = (path == "-" ? "standard input" : path) + " is larger than " + kMaxInputFileText;
     if (file.RegularSize() && *file.RegularSize() > kMaxInputFileBytes) throw FileError(tooLarge);
     // One byte more than the bound tells a file that is too large; the
     // buffer never grows beyond that.
@@ -184,6 +166,37 @@ void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, b
     }
     if (close(fd) != 0) throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
 }
+
+std::string DerOfPemOrDer(const std::string& bytes, const std::string& path) {
+    const size_t start = bytes.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || bytes.compare(start, 11, "-----BEGIN ") != 0) return bytes;
+    std::vector<uint8_t> der;
+    if (!x509::FirstPemBlockDer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &der))
+        throw FileError(path + " holds PEM text that cannot be decoded");
+    return std::string(der.begin(), der.end());
+}
+
+namespace {
+bool verbose = false;
+}  // namespace
+
+void SetVerbose(bool on) { verbose = on; }
+bool Verbose() { return verbose; }
+void Note(const std::string& text) {
+    if (verbose) std::fprintf(stderr, "zorbelu: %s\n", ValidUtf8(text).c_str());
+}
+
+nlohmann::ordered_json AnswerJson(const std::string& command, uint32_t code, const std::string& message, int exitStatus,
+                          const std::string& reason) {
+    const char* kind = exitStatus == kExitUsage ? "usage"
+                       : ZORBELU_IS_STATUS(code) ? "status"
+                       : code == ZORBELU_OK || code == ZORBELU_ROOT_IN_STORE ? "ok"
+                                                                             : "error";
+    return {{"command", command}, {"code", code},     {"kind", kind},         {"message", message},
+            {"valid", exitStatus == kExitValid}, {"reason", reason}, {"exitStatus", exitStatus}};
+}
+
+void PrintJson(const nlohmann::ordered_json& answer) { std::printf("%s\n", JsonText(answer).c_str()); }
 
 std::string Hex(const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";

@@ -32,9 +32,6 @@ struct Arguments {
     }
 };
 
-// Parses argv from `first`; `flags` take no value. Throws UsageError.
-Arguments ParseArguments(int argc, char** argv, int first, const std::vector<std::string>& flags);
-
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -58,7 +55,8 @@ struct FileError : std::runtime_error {
 inline constexpr size_t kMaxInputFileBytes = 16u << 20;
 inline constexpr const char* kMaxInputFileText = "16 MiB";
 
-// A file opened for reading, never a directory. Throws FileError.
+// A file opened for reading, never a directory; "-" is standard input.
+// Throws FileError.
 class InputFile {
 public:
     explicit InputFile(const std::string& path);
@@ -77,8 +75,28 @@ private:
     std::optional<size_t> regularSize_;
 };
 
-// The whole file, at most kMaxInputFileBytes. Throws FileError.
+// The whole file, at most kMaxInputFileBytes; "-" reads standard input.
+// Throws FileError.
 std::string ReadFile(const std::string& path);
+
+// The DER inside PEM text ("-----BEGIN ...", any label); `bytes` as they
+// are when they are not PEM. Throws FileError for PEM that cannot be decoded.
+std::string DerOfPemOrDer(const std::string& bytes, const std::string& path);
+
+// --verbose: notes on stderr of what is fetched and decided.
+void SetVerbose(bool on);
+bool Verbose();
+void Note(const std::string& text);
+
+// The answer every command gives with --json shares these keys: "command",
+// "code" (the library's result, 0 for a usage or file error), "kind"
+// ("status", "error", "usage" or "ok"), "message", "valid" (true only for
+// the command's good answer, exit status 0), "reason" (why, "" when there
+// is nothing more to say), "exitStatus". Commands add their own keys.
+nlohmann::ordered_json AnswerJson(const std::string& command, uint32_t code, const std::string& message, int exitStatus,
+                          const std::string& reason = "");
+// Prints `answer` as one line, valid UTF-8 whatever bytes its texts hold.
+void PrintJson(const nlohmann::ordered_json& answer);
 
 // Writes `bytes` as the file `path` without ever following a symbolic link:
 // a new file only, or with `replace` a temporary file in the same folder

@@ -15,7 +15,6 @@
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kDemoFlags = {"keep", "gui", "tabbed"};
 
 namespace {
 

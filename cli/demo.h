@@ -6,6 +6,5 @@
 namespace zorbelu::cli {
 
 int DemoCommand(const Arguments& args);
-extern const std::vector<std::string> kDemoFlags;
 
 }  // namespace zorbelu::cli

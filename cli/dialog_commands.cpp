@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "reasons.h"
 #include "token_commands.h"
 #include "trust_check.h"
 
@@ -16,8 +17,6 @@
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kTokenDialogFlags = {"store-from-token"};
-const std::vector<std::string> kShowFlags = {"tabbed", "system-proxy"};
 
 namespace {
 
@@ -34,11 +33,11 @@ using ArrayPtr = std::unique_ptr<ZORBELUCertBlob, ArrayFree>;
 // A core store with the CA certificates and CRLs gathered for the token
 // (system stores, caIssuers and CRL downloads); what could be gathered even
 // when the gathering stopped early. NULL when no store could be made.
-StorePtr StoreFromToken(const ZORBELUBlob& token, uint32_t* gathered) {
+StorePtr StoreFromToken(const ZORBELUBlob& token, uint32_t timeout, const ZORBELUProxyInfo* proxy, uint32_t* gathered) {
     ZORBELUBlob tsaCert{};
     ZORBELUCertBlob* cas = nullptr;
     ZORBELUCertBlob* crls = nullptr;
-    *gathered = ZORBELUGetCertificates(&token, 0, nullptr, &tsaCert, &cas, &crls);
+    *gathered = ZORBELUGetCertificates(&token, static_cast<int32_t>(timeout), proxy, &tsaCert, &cas, &crls);
     const ArrayPtr caArray(*gathered == ZORBELU_OK ? cas : nullptr);
     const ArrayPtr crlArray(*gathered == ZORBELU_OK ? crls : nullptr);
     StorePtr store(ZORBELCreateCertStore());
@@ -121,6 +120,8 @@ int ShowCommand(const Arguments& args) {
                                     : ZORBELUVerifyTimeStampTokenEx3(&blob, &digest, timeout, &proxy, nullptr);
         checked = ConfirmChain(answer, blob);
     }
+    if (checked.why.empty() && checked.status != ZORBELU_VS_OK)
+        checked.why = VerificationReason(checked.status, blob, digest, timeout, &proxy);
     const uint32_t status = checked.status;
     const bool isStatus = ZORBELU_IS_STATUS(status);
     std::printf("%u %s\n", status,
@@ -137,7 +138,6 @@ int ShowCommand(const Arguments& args) {
 }
 
 int TokenDialogCommand(const Arguments& args) {
-    if (args.positional.size() != 1) throw UsageError("give one token file");
     const Token bytes = LoadToken(args);
     if (args.has("lang") && ZORBELUSetLanguage(args.get("lang").c_str()) != ZORBELU_OK)
         throw UsageError("language code of three letters expected");
@@ -146,7 +146,8 @@ int TokenDialogCommand(const Arguments& args) {
     uint32_t result = 0;
     if (args.has("store-from-token")) {
         uint32_t gathered = 0;
-        const StorePtr store = StoreFromToken(token, &gathered);
+        const ZORBELUProxyInfo proxy = Connection(args);
+        const StorePtr store = StoreFromToken(token, TimeoutOption(args), &proxy, &gathered);
         if (gathered != ZORBELU_OK)
             std::fprintf(stderr, "zorbelu: gathering the chain: %u %s (the dialog shows what there is)\n", gathered,
                          ErrorText(gathered).c_str());

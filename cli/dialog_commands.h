@@ -13,7 +13,6 @@ namespace zorbelu::cli {
 // properties dialog; with --store-from-token its extended variant, on the CA
 // certificates and CRLs gathered for the token.
 int TokenDialogCommand(const Arguments& args);
-extern const std::vector<std::string> kTokenDialogFlags;
 
 // show TOKEN (--data FILE | --digest HEX [--alg NAME]) [--tabbed] [--zone
 // ZONE] [--lang CODE] [connection options]: verifies the token with the
@@ -21,7 +20,6 @@ extern const std::vector<std::string> kTokenDialogFlags;
 // dialog; the tabbed dialog also gets the three verdicts on the TSA
 // certificate. Exit status as verify's.
 int ShowCommand(const Arguments& args);
-extern const std::vector<std::string> kShowFlags;
 
 // The time zone of --zone: "local" (the default), "utc", an offset "+09:00"
 // or "-05:30", or a zone of the library's table ("JST", "PST", ...).

@@ -1,6 +1,5 @@
 #include "json_text.h"
 
-#include <cstdio>
 
 namespace zorbelu::cli {
 namespace {
@@ -39,41 +38,37 @@ size_t WellFormedLength(const std::string& text, size_t at, size_t* illFormed) {
     return 0;
 }
 
+void MakeValidUtf8(nlohmann::ordered_json& value) {
+    if (value.is_string()) {
+        value = ValidUtf8(value.get_ref<const std::string&>());
+    } else if (value.is_structured()) {
+        for (auto& item : value) MakeValidUtf8(item);
+    }
+}
+
 }  // namespace
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
+std::string ValidUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
     for (size_t at = 0; at < text.size();) {
         size_t illFormed = 0;
         const size_t length = WellFormedLength(text, at, &illFormed);
         if (length == 0) {
             out += kReplacement;
             at += illFormed;
-            continue;
-        }
-        if (length > 1) {
+        } else {
             out.append(text, at, length);
             at += length;
-            continue;
-        }
-        const unsigned char c = static_cast<unsigned char>(text[at++]);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
         }
     }
-    return out + "\"";
+    return out;
+}
+
+std::string JsonText(nlohmann::ordered_json value) {
+    MakeValidUtf8(value);
+    // Object keys are zorbelu's own ASCII; "replace" is only a safety net.
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 }  // namespace zorbelu::cli

@@ -14,8 +14,6 @@
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kRootsFlags = {"json"};
-const std::vector<std::string> kServicesFlags = {"json"};
 
 namespace {
 
@@ -72,12 +70,12 @@ void PrintAnswer(const Arguments& args, const std::string& operation, uint32_t r
                  uint32_t service, std::optional<size_t> deleted = std::nullopt) {
     const std::string message = RootResultText(operation, result);
     if (args.has("json")) {
-        std::string fields = "{\"operation\": " + JsonString(operation);
-        if (haveService) fields += ", \"service\": " + std::to_string(service);
-        if (args.has("token")) fields += ", \"token\": " + JsonString(args.get("token"));
-        const std::string count = deleted ? ", \"deleted\": " + std::to_string(*deleted) : "";
-        std::printf("%s, \"result\": %u, \"message\": %s%s}\n", fields.c_str(), result, JsonString(message).c_str(),
-                    count.c_str());
+        nlohmann::ordered_json answer = AnswerJson("roots", result, message, ExitStatusOf(result));
+        answer["operation"] = operation;
+        if (haveService) answer["service"] = service;
+        if (args.has("token")) answer["token"] = args.get("token");
+        if (deleted) answer["deleted"] = *deleted;
+        PrintJson(answer);
         return;
     }
     if (haveService) {
@@ -133,7 +131,6 @@ std::string RootResultText(const std::string& operation, uint32_t result) {
 }
 
 int RootsCommand(const Arguments& args) {
-    if (args.positional.empty()) throw UsageError("give add, test or delete");
     const std::string operation = args.positional[0];
     if (operation != "add" && operation != "test" && operation != "delete")
         throw UsageError("roots takes add, test or delete, not '" + operation + "'");
@@ -141,7 +138,7 @@ int RootsCommand(const Arguments& args) {
     if (args.has("token")) {
         if (operation == "delete") throw UsageError("roots delete takes a service number, not a token");
         if (args.positional.size() != 1) throw UsageError("give either SERVICE or --token FILE");
-        const Token token{ReadFile(args.get("token"))};
+        const Token token{DerOfPemOrDer(ReadFile(args.get("token")), args.get("token"))};
         const ZORBELUBlob blob = token.blob();
         const uint32_t result = operation == "add" ? ZORBELUAddRootCertificateOfTimeStampToStore(&blob)
                                                    : ZORBELUIsRootCertificateOfTimeStampInStore(&blob);
@@ -161,9 +158,8 @@ int RootsCommand(const Arguments& args) {
 }
 
 int ServicesCommand(const Arguments& args) {
-    const bool json = args.has("json");
-    if (json) std::printf("{\"services\": [");
     int status = kExitValid;
+    nlohmann::ordered_json services = nlohmann::ordered_json::array();
     for (uint32_t service = 0; service < ZORBELU_SERVICE_COUNT; ++service) {
         ZORBELUServiceInfo info{};
         const uint32_t known = ZORBELUGetKovraServiceInfo(service, &info);
@@ -171,22 +167,20 @@ int ServicesCommand(const Arguments& args) {
         if (known != ZORBELU_OK || (roots != ZORBELU_ROOT_IN_STORE && roots != ZORBELU_ERR_NOT_FOUND))
             status = kExitError;
         const bool installed = roots == ZORBELU_ROOT_IN_STORE;
-        if (json) {
-            std::printf("%s\n  {\"number\": %u, \"name\": %s, \"policy\": %s, \"url\": %s, \"rootsInstalled\": %s, "
-                        "\"rootsResult\": %u}",
-                        service == 0 ? "" : ",", service, JsonString(info.name).c_str(),
-                        JsonString(info.policyOid).c_str(), JsonString(info.url).c_str(),
-                        installed ? "true" : "false", roots);
-        } else {
-            std::printf("%u  %s\n   policy %s\n   url    %s\n   roots  %s\n", service, info.name, info.policyOid,
-                        info.url[0] != '\0' ? info.url : "(none)",
-                        installed                         ? "installed"
-                        : roots == ZORBELU_ERR_NOT_FOUND ? "not installed (zorbelu roots add N installs them)"
-                                                         : (std::to_string(roots) + " " +
-                                                            RootResultText("test", roots)).c_str());
-        }
+        services.push_back({{"number", service}, {"name", info.name}, {"policy", info.policyOid}, {"url", info.url},
+                            {"rootsInstalled", installed}, {"rootsResult", roots}});
+        if (args.has("json")) continue;
+        std::printf("%u  %s\n   policy %s\n   url    %s\n   roots  %s\n", service, info.name, info.policyOid,
+                    info.url[0] != '\0' ? info.url : "(none)",
+                    installed                         ? "installed"
+                    : roots == ZORBELU_ERR_NOT_FOUND ? "not installed (zorbelu roots add N installs them)"
+                                                     : (std::to_string(roots) + " " + RootResultText("test", roots)).c_str());
     }
-    if (json) std::printf("\n]}\n");
+    if (args.has("json")) {
+        nlohmann::ordered_json answer = AnswerJson("services", ZORBELU_OK, "listed", status);
+        answer["services"] = services;
+        PrintJson(answer);
+    }
     return status;
 }
 

@@ -12,8 +12,6 @@ namespace zorbelu::cli {
 
 int RootsCommand(const Arguments& args);
 int ServicesCommand(const Arguments& args);
-extern const std::vector<std::string> kRootsFlags;
-extern const std::vector<std::string> kServicesFlags;
 
 // What a root-store result means for `operation` ("add", "test", "delete"),
 // in words.

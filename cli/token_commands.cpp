@@ -10,17 +10,16 @@
 
 #include "zorbel.h"
 #include "zorbelcomm.h"
+#include "proxy_settings.h"
+#include "reasons.h"
 #include "trust_check.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
 
-const std::vector<std::string> kInfoFlags = {"json"};
-const std::vector<std::string> kVerifyFlags = {"json", "full", "crl-buffer"};
-
 Token LoadToken(const Arguments& args) {
     if (args.positional.empty()) throw UsageError("give the token file");
-    return Token{ReadFile(args.positional[0])};
+    return Token{DerOfPemOrDer(ReadFile(args.positional[0]), args.positional[0])};
 }
 
 namespace {
@@ -109,30 +108,6 @@ ZORBELUDigestInfo ShortDigest(const ZORBELUDigestInfoEx& digest) {
     return record;
 }
 
-// Connection settings from --proxy HOST:PORT / --system-proxy and --user,
-// --password, --domain.
-ZORBELUProxyInfo Connection(const Arguments& args) {
-    ZORBELUProxyInfo proxy;
-    std::memset(&proxy, 0, sizeof proxy);
-    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
-    if (args.has("proxy")) {
-        proxy.proxyMode = ZORBELU_PROXY_SERVER;
-        if (args.get("proxy").size() >= sizeof proxy.proxyServer) throw UsageError("--proxy is too long");
-        std::strcpy(proxy.proxyServer, args.get("proxy").c_str());
-    } else if (args.has("system-proxy")) {
-        proxy.proxyMode = ZORBELU_PROXY_SYSTEM;
-    }
-    if (args.has("user")) {
-        proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
-        for (auto [field, name] : {std::pair{proxy.credential1, "user"}, std::pair{proxy.credential2, "password"},
-                                   std::pair{proxy.credential3, "domain"}}) {
-            if (args.get(name).size() >= sizeof proxy.credential1) throw UsageError(std::string("--") + name + " is too long");
-            std::strcpy(field, args.get(name).c_str());
-        }
-    }
-    return proxy;
-}
-
 Progress::Progress() : enabled_(isatty(STDERR_FILENO) != 0) {
     if (enabled_) thread_ = std::thread([this] { Run(); });
 }
@@ -171,12 +146,18 @@ void PrintInfoHuman(const ZORBELTimeStampInfo& info) {
     std::printf("ordering:   %s\n", info.ordering == 1 ? "true" : "false");
 }
 
-std::string InfoJsonFields(const ZORBELTimeStampInfo& info) {
-    return "\"tsa\": " + JsonString(info.tsaName) + ", \"policy\": " + JsonString(info.policyOid) +
-           ", \"time\": " + JsonString(info.genTime) + ", \"serial\": " +
-           JsonString(Hex(info.serialNumber, info.serialNumberLength)) + ", \"imprintAlgorithm\": " +
-           JsonString(info.hashAlgorithmOid) + ", \"imprint\": " + JsonString(Hex(info.hashValue, info.hashLength)) +
-           ", \"ordering\": " + (info.ordering == 1 ? "true" : "false");
+// What the token says, with the nonce read beside the library's record.
+nlohmann::ordered_json InfoJson(const ZORBELTimeStampInfo& info, const Token& token) {
+    return {{"tsa", info.tsaName},
+            {"policy", info.policyOid},
+            {"time", info.genTime},
+            {"serial", Hex(info.serialNumber, info.serialNumberLength)},
+            {"imprintAlgorithm", info.hashAlgorithmOid},
+            {"imprint", Hex(info.hashValue, info.hashLength)},
+            {"accuracy", {{"seconds", info.accuracySeconds}, {"millis", info.accuracyMillis},
+                          {"micros", info.accuracyMicros}}},
+            {"ordering", info.ordering == 1},
+            {"nonce", TokenNonce(token.blob())}};
 }
 
 // The engine the options choose: --crl-buffer (the TSA certificate's issuer
@@ -194,11 +175,11 @@ bool ChecksChain(const Arguments& args) {
     return args.has("crl-buffer") || args.has("full") || PolicyOption(args) != ZORBELU_POLICY_TOKEN_ONLY;
 }
 
-uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
+uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest,
+                         const ZORBELUProxyInfo& proxy) {
     const ZORBELUBlob blob = token.blob();
     const uint32_t timeout = TimeoutOption(args);
     const uint32_t policy = PolicyOption(args);
-    const ZORBELUProxyInfo proxy = Connection(args);
     Progress progress;
     if (args.has("crl-buffer") || args.has("full")) {
         const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
@@ -211,21 +192,35 @@ uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBEL
 }  // namespace
 
 CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
-    const uint32_t answer = RunVerification(args, token, digest);
-    return ChecksChain(args) ? ConfirmChain(answer, token.blob()) : CheckedStatus{answer, ""};
+    const ZORBELUProxyInfo proxy = Connection(args);
+    NoteDownloads(token.blob());
+    const uint32_t answer = RunVerification(args, token, digest, proxy);
+    Note("the verification answers " + std::to_string(answer));
+    CheckedStatus checked = ChecksChain(args) ? ConfirmChain(answer, token.blob()) : CheckedStatus{answer, ""};
+    if (checked.why.empty() && checked.status != ZORBELU_VS_OK)
+        checked.why = VerificationReason(checked.status, token.blob(), digest, TimeoutOption(args), &proxy);
+    return checked;
 }
 
 int InfoCommand(const Arguments& args) {
     const Token token = LoadToken(args);
     const auto info = ReadInfo(token);
     if (!info) {
-        std::fprintf(stderr, "zorbelu: %s is not a readable time-stamp token\n", args.positional[0].c_str());
+        const std::string message = args.positional[0] + " is not a readable time-stamp token";
+        const std::string reason = UnreadableTokenReason(token.blob());
+        if (args.has("json")) PrintJson(AnswerJson("info", ZORBEL_VERIFY_STRUCTURE, message, kExitError, reason));
+        std::fprintf(stderr, "zorbelu: %s (%s)\n", message.c_str(), reason.c_str());
         return kExitError;
     }
-    if (args.has("json"))
-        std::printf("{%s}\n", InfoJsonFields(*info).c_str());
-    else
+    if (args.has("json")) {
+        nlohmann::ordered_json answer = AnswerJson("info", ZORBEL_OK, "readable", kExitValid);
+        answer["token"] = InfoJson(*info, token);
+        PrintJson(answer);
+    } else {
         PrintInfoHuman(*info);
+        if (const std::string nonce = TokenNonce(token.blob()); !nonce.empty())
+            std::printf("nonce:      %s\n", nonce.c_str());
+    }
     return kExitValid;
 }
 
@@ -236,22 +231,21 @@ int VerifyCommand(const Arguments& args) {
     const CheckedStatus checked = Verify(args, token, digest);
     const uint32_t result = checked.status;
     const bool chainChecked = ChecksChain(args);
-    const std::string language = args.get("lang");
     const bool isStatus = ZORBELU_IS_STATUS(result);
-    const std::string message = isStatus ? LibraryText(StatusMessageId(result), language) : ErrorText(result);
+    const std::string message = isStatus ? LibraryText(StatusMessageId(result), args.get("lang")) : ErrorText(result);
+    const int exitStatus = result == ZORBELU_VS_OK ? kExitValid : isStatus ? kExitStatus : kExitError;
     if (args.has("json")) {
-        const std::string reason = checked.why.empty() ? "" : ", \"reason\": " + JsonString(checked.why);
-        std::printf("{\"result\": %u, \"status\": %s, \"message\": %s%s, \"chainChecked\": %s%s%s}\n", result,
-                    isStatus ? "true" : "false", JsonString(message).c_str(), reason.c_str(),
-                    chainChecked ? "true" : "false", info ? ", " : "", info ? InfoJsonFields(*info).c_str() : "");
+        nlohmann::ordered_json answer = AnswerJson("verify", result, message, exitStatus, checked.why);
+        answer["chainChecked"] = chainChecked;
+        if (info) answer["token"] = InfoJson(*info, token);
+        PrintJson(answer);
     } else {
         std::printf("%u %s\n", result, message.c_str());
         if (!checked.why.empty()) std::printf("why:        %s\n", checked.why.c_str());
         if (!chainChecked) std::printf("chain:      not checked (policy 3: the token and its TSA certificate's usage alone)\n");
         if (info) PrintInfoHuman(*info);
     }
-    if (result == ZORBELU_VS_OK) return kExitValid;
-    return isStatus ? kExitStatus : kExitError;
+    return exitStatus;
 }
 
 }  // namespace zorbelu::cli

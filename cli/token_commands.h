@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli_support.h"
+#include "proxy_settings.h"
 #include "trust_check.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
@@ -32,9 +33,6 @@ std::optional<ZORBELTimeStampInfo> ReadInfo(const Token& token);
 // algorithm (or --alg), or given with --digest HEX. Throws UsageError.
 ZORBELUDigestInfoEx DataDigest(const Arguments& args, const std::optional<ZORBELTimeStampInfo>& info);
 ZORBELUDigestInfo ShortDigest(const ZORBELUDigestInfoEx& digest);
-// Connection settings from --proxy HOST:PORT / --system-proxy and --user,
-// --password, --domain.
-ZORBELUProxyInfo Connection(const Arguments& args);
 
 // The verification the options choose (see zorbelu help), its 2501 kept
 // only when the TSA certificate earns trust (trust_check.h) under an engine
@@ -56,9 +54,5 @@ private:
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
-
-// The flags (options without a value) of each command.
-extern const std::vector<std::string> kInfoFlags;
-extern const std::vector<std::string> kVerifyFlags;
 
 }  // namespace zorbelu::cli

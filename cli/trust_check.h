@@ -31,7 +31,7 @@ std::string SelfIssuedDistrust(const std::string& der);
 // A verification's answer as zorbelu reports it.
 struct CheckedStatus {
     uint32_t status;
-    std::string why;  // why a 2501 became 2507; "" when the status stands
+    std::string why;  // why the status is not 2501 (reasons.h), or why a 2501 became 2507
 };
 
 // The answer of an engine that checks the TSA certificate's chain: 2501

@@ -26,5 +26,8 @@ install(FILES ${PROJECT_BINARY_DIR}/zorbelutilndConfig.cmake ${PROJECT_BINARY_DI
 # The pkg-config file finds its prefix from its own place, so that an
 # installed tree can be moved.
 file(RELATIVE_PATH ZORBELU_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(${PROJECT_SOURCE_DIR}/cmake/zorbelutilnd.pc.in ${PROJECT_BINARY_DIR}/zorbelutilnd.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/zorbelutilnd.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# zorbel.h is installed, so the core library has a file of its own.
+foreach(module zorbelutilnd zorbel)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${module}.pc.in ${PROJECT_BINARY_DIR}/${module}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${module}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -118,6 +118,19 @@ size_t ForEachPemCertificateDer(const uint8_t* data, size_t length, size_t limit
     return handed;
 }
 
+bool FirstPemBlockDer(const uint8_t* data, size_t length, std::vector<uint8_t>* der) {
+    const BioPtr bio = MemoryBio(data, length);
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* block = nullptr;
+    long blockSize = 0;
+    if (!bio || PEM_read_bio(bio.get(), &name, &header, &block, &blockSize) != 1) return false;
+    const OpenSslTextPtr ownedName(name), ownedHeader(header);
+    const OpenSslBytesPtr owned(block);
+    der->assign(block, block + blockSize);
+    return true;
+}
+
 X509Ptr DecodeCertificate(const uint8_t* data, size_t length, Encoding encoding) {
     if (encoding == Encoding::kPem) return DecodePemCertificate(data, length);
     return DecodeDerCertificateAt(&data, length);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "x509/ossl_ptr.h"
 
@@ -53,6 +54,10 @@ size_t ForEachPemCrl(const uint8_t* data, size_t length, size_t limit, const std
 // The same for the DER bytes of each "CERTIFICATE" block, undecoded.
 size_t ForEachPemCertificateDer(const uint8_t* data, size_t length, size_t limit,
                                 const std::function<bool(const uint8_t*, size_t)>& take);
+// The DER bytes of the first PEM block of any label (a token, a response,
+// a certificate), text before it skipped; false when there is none or it
+// does not decode.
+bool FirstPemBlockDer(const uint8_t* data, size_t length, std::vector<uint8_t>* der);
 
 // One object in the given encoding: DER as DecodeDer*At, PEM its first block.
 X509Ptr DecodeCertificate(const uint8_t* data, size_t length, Encoding encoding);

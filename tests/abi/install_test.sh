@@ -18,7 +18,22 @@ done
 expected="5 0 101
 Signatureigenschaften"
 
+for file in share/man/man1/zorbelu.1 share/bash-completion/completions/zorbelu bin/zorbelu; do
+  [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+done
+bash -n "$prefix/share/bash-completion/completions/zorbelu"
+# The completion offers the options the program's own help lists.
+offered=$(bash -c '. "$1/share/bash-completion/completions/zorbelu"; COMP_WORDS=("$1/bin/zorbelu" verify --pol)
+  COMP_CWORD=2; _zorbelu; echo "${COMPREPLY[*]}"' sh "$prefix")
+[ "$offered" = "--policy" ] || { echo "completion of 'verify --pol': $offered"; exit 1; }
+
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# One version everywhere: the library's own (ZORBELUGetLibVer, printed below).
+pkg-config --atleast-version 5.0.101 zorbelutilnd || { echo "pkg-config: zorbelutilnd $(pkg-config --modversion zorbelutilnd) < 5.0.101"; exit 1; }
+case " $(pkg-config --libs zorbel) " in
+  *" -lzorbel "*) ;;
+  *) echo "pkg-config --libs zorbel: $(pkg-config --libs zorbel)"; exit 1 ;;
+esac
 # shellcheck disable=SC2046
 gcc -std=c11 -pedantic -Wall -Wextra -Werror $extra -o "$prefix/consumer" "$here/c11_consumer.c" \
   $(pkg-config --cflags --libs zorbelutilnd) -Wl,-rpath,"$libdir"

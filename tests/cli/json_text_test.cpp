@@ -7,7 +7,7 @@
 
 namespace {
 
-using zorbelu::cli::JsonString;
+std::string JsonString(const std::string& text) { return zorbelu::cli::JsonText(text); }
 
 #define FFFD "\xEF\xBF\xBD"
 
@@ -18,7 +18,7 @@ TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
         std::string json;
     } cases[] = {
         {"well-formed text of 1 to 4 bytes", "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E", "\"a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E\""},
-        {"quote, backslash, control bytes", std::string("\"\\\n\x01\x7F", 5) + '\0', "\"\\\"\\\\\\n\\u0001\\u007f\\u0000\""},
+        {"quote, backslash, control bytes", std::string("\"\\\n\x01\x7F", 5) + '\0', "\"\\\"\\\\\\n\\u0001\x7F\\u0000\""},
         {"a stray continuation byte", "a\x80z", "\"a" FFFD "z\""},
         {"bytes that never start a sequence", "\xC0\xC1\xF5\xFF", "\"" FFFD FFFD FFFD FFFD "\""},
         {"an overlong two-byte form", "\xC0\xAF", "\"" FFFD FFFD "\""},

@@ -60,16 +60,16 @@ TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
         int exitStatus;
         const char* expected;
     } steps[] = {
-        {"services --json", 0, "{\"number\": 0, \"name\": \"Kovra Time-Stamp Service 3161\""},
+        {"services --json", 0, "{\"number\":0,\"name\":\"Kovra Time-Stamp Service 3161\""},
         {"roots test 0", 1, "2701 not installed"},
         {"roots add 0", 0, "1 done"},
         {"roots add 0", 0, "2700 nothing to do"},
         {"roots test 0", 0, "2700 installed"},
-        {"roots test 0 --json", 0, "{\"operation\": \"test\", \"service\": 0, \"result\": 2700, "},
-        {"services --json", 0, "\"rootsInstalled\": true, \"rootsResult\": 2700}"},
+        {"roots test 0 --json", 0, "\"code\":2700,\"kind\":\"ok\",\"message\":\"installed: every certificate of the service is in the stores\",\"valid\":true,\"reason\":\"\",\"exitStatus\":0,\"operation\":\"test\",\"service\":0"},
+        {"services --json", 0, "\"rootsInstalled\":true,\"rootsResult\":2700}"},
         {"services", 0, "roots  installed"},
         {"roots delete 3", 3, "1001 wrong argument"},
-        {"roots delete 2 --json", 1, "\"result\": 2701, \"message\": \"nothing to delete"},
+        {"roots delete 2 --json", 1, "\"code\":2701,\"kind\":\"error\",\"message\":\"nothing to delete"},
         {"roots delete 0", 0, "1 done"},
         {"roots frob 0", 2, "add, test or delete"},
         {"roots add", 2, "service number"},
@@ -83,7 +83,7 @@ TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
     // Services 1 to 4 were never installed; 3 and 4 share root 1011 and went
     // with the delete of service 0.
     const CliRun services = Zorbelu("services --json");
-    EXPECT_EQ(services.output.find("\"rootsInstalled\": true"), std::string::npos) << services.output;
+    EXPECT_EQ(services.output.find("\"rootsInstalled\":true"), std::string::npos) << services.output;
 }
 
 TEST_F(roots_Cli, ATokenNamesItsService) {
@@ -99,8 +99,8 @@ TEST_F(roots_Cli, ATokenNamesItsService) {
     EXPECT_NE(run.output.find("service 1 (KOVRA Time Stamp Service Type-Open-K)\n1 done"), std::string::npos)
         << run.output;
     run = Zorbelu("roots test --json --token " + file.string());
-    EXPECT_NE(run.output.find("\"service\": 1, \"token\": "), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("\"result\": 2700"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\"service\":1,\"token\":"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\"code\":2700"), std::string::npos) << run.output;
     EXPECT_EQ(StoreIds(root()), (std::vector<uint32_t>{1012}));
 }
 

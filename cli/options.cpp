@@ -1,0 +1,318 @@
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "zorbelutil.h"
+
+namespace zorbelu::cli {
+namespace {
+
+// How an option's value is checked before the command runs.
+enum class Check { Text, Milliseconds, Policy, Algorithm, Language };
+
+struct OptionSpec {
+    const char* name;
+    const char* value;  // nullptr: a flag
+    const char* help;
+    Check check = Check::Text;
+};
+
+struct CommandSpec {
+    const char* name;
+    const char* arguments;  // as the help shows them
+    size_t minArguments, maxArguments;
+    const char* summary;
+    std::vector<std::vector<OptionSpec>> groups;
+    std::vector<std::pair<const char*, const char*>> exclusive = {};
+};
+
+const std::vector<OptionSpec> kJson = {{"json", nullptr, "print one JSON object (errors too)"}};
+
+const std::vector<OptionSpec> kCommon = {
+    {"verbose", nullptr, "tell on stderr what is fetched and decided"},
+    {"lang", "CODE", "texts of a language module, e.g. DEU (default: from LC_ALL, LC_MESSAGES, LANG)",
+     Check::Language},
+};
+
+const std::vector<OptionSpec> kConnection = {
+    {"timeout", "MS", "time limit of the downloads together, 0 = 15000", Check::Milliseconds},
+    {"proxy", "URL", "the proxy for every download (default: http_proxy, https_proxy, no_proxy ...)"},
+    {"no-proxy", nullptr, "no proxy at all, whatever the environment says"},
+    {"proxy-user", "USER:PASSWORD", "credentials for --proxy ([DOMAIN\\]USER:PASSWORD)"},
+    {"system-proxy", nullptr, "the environment's proxy settings (the default)"},
+};
+
+const std::vector<OptionSpec> kDataOptions = {
+    {"data", "FILE", "the data the token covers (- reads standard input), hashed as it is read"},
+    {"digest", "HEX", "the data's digest instead of --data"},
+    {"alg", "NAME", "sha1, md5, sha256, sha384 or sha512 (default: the token's own)", Check::Algorithm},
+};
+
+const std::vector<CommandSpec>& Commands() {
+    static const std::vector<CommandSpec> commands = {
+        {"info", "TOKEN", 1, 1, "show what the token says: TSA, policy, time, serial, imprint, accuracy, nonce",
+         {kJson, kCommon}},
+        {"verify", "TOKEN", 1, 1, "verify the token against the data it covers",
+         {kDataOptions,
+          {{"policy", "N", "1 (default): chain and CRLs; 2: chain without CRLs; 3: the token alone", Check::Policy},
+           {"full", nullptr, "as policy 1 through the full verification (SHA-1, MD5, SHA-256 only)"},
+           {"crl-buffer", nullptr, "the issuer in \"ROOT\" and the TSA certificate's CRL alone"}},
+          kConnection, kJson, kCommon},
+         {{"data", "digest"}, {"full", "crl-buffer"}, {"policy", "full"}, {"policy", "crl-buffer"}}},
+        {"certs", "TOKEN", 1, 1, "gather the TSA certificate, its CA certificates and CRLs into a folder",
+         {{{"out", "DIR", "the folder to write to (made when missing)"},
+           {"force", nullptr, "replace files already there (a link itself, never its target)"}},
+          kConnection, kJson, kCommon}},
+        {"tsa-cert", "CERT", 1, 1, "judge a TSA certificate: validity, revocation, chain",
+         {{{"at", "TIME", "judge at TIME (YYYYMMDDhhmmssZ) with the chain gathered for --chain-of"},
+           {"chain-of", "TOKEN", "the token whose chain and CRLs --at uses"}},
+          kConnection, kJson, kCommon}},
+        {"services", "", 0, 0, "the time-stamp services and whether their roots are installed", {kJson, kCommon}},
+        {"roots", "(add|test|delete) [SERVICE]", 1, 2, "install, look for or remove a service's root certificates",
+         {{{"token", "TOKEN", "the service and chain of this token instead of SERVICE"}}, kJson, kCommon}},
+        {"show", "TOKEN", 1, 1, "verify the token and show the outcome in the signature properties dialog",
+         {kDataOptions,
+          {{"tabbed", nullptr, "the tabbed dialog, with the verdicts on the TSA certificate"},
+           {"zone", "ZONE", "local (default), utc, +HH:MM, -HH:MM (write --zone=-05:00) or a zone such as JST"}},
+          kConnection, kCommon},
+         {{"data", "digest"}}},
+        {"token-dialog", "TOKEN", 1, 1, "show the token's properties in a dialog",
+         {{{"store-from-token", nullptr, "also the CA certificates and CRLs gathered for the token"}}, kConnection,
+          kCommon}},
+        {"demo", "", 0, 0, "verify a token of a small PKI made on the spot, offline",
+         {{{"keep", nullptr, "keep the temporary folder"},
+           {"gui", nullptr, "show both outcomes in the signature properties dialog"},
+           {"tabbed", nullptr, "with --gui: the tabbed dialog"}},
+          kCommon}},
+        {"version", "", 0, 0, "print the library's version", {}},
+    };
+    return commands;
+}
+
+const CommandSpec* FindCommand(const std::string& name) {
+    for (const CommandSpec& command : Commands())
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The candidate closest to `word`, when it is close enough to be a typo.
+std::string Closest(const std::string& word, const std::vector<std::string>& candidates) {
+    std::string best;
+    size_t bestDistance = std::max<size_t>(1, word.size() / 4) + 1;  // one edit per four letters
+    for (const std::string& candidate : candidates) {
+        const size_t distance = EditDistance(word, candidate);
+        if (distance < bestDistance) best = candidate, bestDistance = distance;
+    }
+    return best;
+}
+
+std::string DidYouMean(const std::string& suggestion) {
+    return suggestion.empty() ? "" : " (did you mean " + suggestion + "?)";
+}
+
+std::string WholeNumberCheck(const std::string& value, uint64_t low, uint64_t high) {
+    uint64_t number = 0;
+    const bool digits = !value.empty() && value.size() <= 10 && value.find_first_not_of("0123456789") == std::string::npos;
+    if (digits) number = std::stoull(value);
+    if (digits && number >= low && number <= high) return "";
+    return "takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+           ", not '" + value + "'";
+}
+
+std::function<std::string(std::string&)> Checker(const OptionSpec& spec) {
+    switch (spec.check) {
+        case Check::Milliseconds:
+            return [](std::string& value) { return WholeNumberCheck(value, 0, INT32_MAX); };
+        case Check::Policy:
+            return [](std::string& value) { return WholeNumberCheck(value, 1, 3); };
+        case Check::Algorithm:
+            return [](std::string& value) -> std::string {
+                for (const char* known : {"sha1", "md5", "sha256", "sha384", "sha512"})
+                    if (value == known) return "";
+                return "takes sha1, md5, sha256, sha384 or sha512, not '" + value + "'";
+            };
+        case Check::Language:
+            return [](std::string& value) -> std::string {
+                const bool letters = value.size() == 3 && std::all_of(value.begin(), value.end(), [](char c) {
+                                         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+                                     });
+                return letters ? "" : "takes a language code of three letters such as DEU, not '" + value + "'";
+            };
+        case Check::Text: break;
+    }
+    return {};
+}
+
+// One subcommand's parsed values, filled by CLI11.
+struct Parsed {
+    std::map<std::string, std::string> values;
+    std::map<std::string, CLI::Option*> options;
+    std::vector<std::string> positional;
+};
+
+CLI::App* AddCommand(CLI::App& app, const CommandSpec& spec, Parsed* parsed) {
+    CLI::App* sub = app.add_subcommand(spec.name, spec.summary);
+    sub->allow_extras();  // unknown words are reported below, with a suggestion
+    sub->positionals_at_end(false);
+    for (const auto& group : spec.groups) {
+        for (const OptionSpec& option : group) {
+            const std::string flag = std::string("--") + option.name;
+            CLI::Option* added = nullptr;
+            if (option.value == nullptr) {
+                added = sub->add_flag(flag, option.help);
+            } else {
+                added = sub->add_option(flag, parsed->values[option.name], option.help)->type_name(option.value);
+                if (auto check = Checker(option)) added->check(CLI::Validator(check, "", ""));
+            }
+            parsed->options[option.name] = added;
+        }
+    }
+    for (const auto& [first, second] : spec.exclusive)
+        if (parsed->options.count(first) && parsed->options.count(second))
+            parsed->options[first]->excludes(parsed->options[second]);
+    // Any number is taken here and counted below, after unknown options,
+    // so that the value of a mistyped option is not blamed instead.
+    if (spec.maxArguments > 0)
+        sub->add_option(spec.arguments[0] == '(' ? "OPERATION" : spec.arguments, parsed->positional, spec.arguments)
+            ->type_name("");
+    return sub;
+}
+
+std::vector<std::string> OptionNames(const Parsed& parsed) {
+    std::vector<std::string> names;
+    for (const auto& entry : parsed.options) names.push_back("--" + entry.first);
+    return names;
+}
+
+std::vector<std::string> CommandNames() {
+    std::vector<std::string> names = {"help"};
+    for (const CommandSpec& command : Commands()) names.push_back(command.name);
+    return names;
+}
+
+// Words CLI11 left: an unknown option or one argument too many.
+void RefuseExtras(const CommandSpec& spec, const Parsed& parsed, const std::vector<std::string>& extras) {
+    if (extras.empty()) return;
+    const std::string word = extras.front();
+    if (word.size() > 1 && word[0] == '-') {
+        const std::string name = word.substr(0, word.find('='));
+        throw UsageError(std::string(spec.name) + ": unknown option " + name +
+                         DidYouMean(Closest(name, OptionNames(parsed))));
+    }
+    throw UsageError(std::string(spec.name) + ": unexpected argument '" + word + "' (" + spec.name +
+                     (spec.maxArguments == 0 ? " takes no arguments" : " takes " + std::string(spec.arguments)) +
+                     ")");
+}
+
+std::string Overview() {
+    std::string text = "usage: zorbelu COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n";
+    for (const CommandSpec& command : Commands()) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %-13s %s\n", command.name, command.summary);
+        text += line;
+    }
+    text +=
+        "  help [COMMAND] this text, or a command's options (as zorbelu COMMAND --help)\n"
+        "\n"
+        "exit status: 0 the token is valid and the data unchanged (2501); 1 another\n"
+        "verification status or verdict; 2 wrong arguments or unusable files; 3 an\n"
+        "error code instead of a status.\n"
+        "Files read (tokens, certificates) may hold at most 16 MiB, DER or PEM; - reads\n"
+        "standard input. Certificate stores: $ZORBELU_STORE_DIR (default\n"
+        "~/.local/share/zorbelutilnd/stores), folders ROOT/ and CA/.\n"
+        "Proxies: http_proxy, HTTP_PROXY, https_proxy, HTTPS_PROXY, ALL_PROXY and NO_PROXY\n"
+        "unless --proxy URL or --no-proxy is given. See zorbelu(1).\n";
+    return text;
+}
+
+constexpr const char* kFooter =
+    "exit status: 0 the token is valid and the data unchanged (2501); 1 another verification status or verdict;\n"
+    "2 wrong arguments or unusable files; 3 an error code instead of a status.";
+
+}  // namespace
+
+std::string LanguageFromEnvironment() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value == nullptr || *value == '\0') continue;
+        // The first variable set decides, as for every program.
+        const std::string locale = value;
+        return locale.rfind("de_", 0) == 0 || locale == "de" ? "DEU" : "";
+    }
+    return "";
+}
+
+std::optional<Invocation> ParseCommandLine(int argc, char** argv) {
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first.empty()) throw UsageError("give a command");
+    if (first == "--version") return Invocation{"version", {}};
+    if (first == "help" || first == "--help" || first == "-h") {
+        if (argc > 3) throw UsageError("help takes at most one command");
+        if (argc == 3 && FindCommand(argv[2]) == nullptr)
+            throw UsageError("help: unknown command '" + std::string(argv[2]) + "'" +
+                             DidYouMean(Closest(argv[2], CommandNames())));
+        if (argc == 2) {
+            std::fputs(Overview().c_str(), stdout);
+            return std::nullopt;
+        }
+    }
+    const CommandSpec* spec = FindCommand(first == "help" || first == "--help" || first == "-h" ? argv[2] : first);
+    if (spec == nullptr)
+        throw UsageError("unknown command '" + first + "'" + DidYouMean(Closest(first, CommandNames())));
+
+    CLI::App app{"zorbelu: RFC 3161 time-stamp tokens", "zorbelu"};
+    app.footer(kFooter);
+    Parsed parsed;
+    CLI::App* sub = AddCommand(app, *spec, &parsed);
+    if (first == "help" || first == "--help" || first == "-h") {
+        std::fputs(sub->help("zorbelu").c_str(), stdout);
+        return std::nullopt;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(sub->help("zorbelu").c_str(), stdout);
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        throw UsageError(std::string(spec->name) + ": " + e.what());
+    }
+    std::vector<std::string> extras = sub->remaining();
+    if (parsed.positional.size() > spec->maxArguments)
+        extras.insert(extras.end(), parsed.positional.begin() + static_cast<long>(spec->maxArguments), parsed.positional.end());
+    RefuseExtras(*spec, parsed, extras);
+    if (parsed.positional.size() < spec->minArguments)
+        throw UsageError(std::string(spec->name) + ": give " + spec->arguments);
+
+    Invocation invocation{spec->name, {}};
+    invocation.args.positional = parsed.positional;
+    for (const auto& [name, option] : parsed.options)
+        if (option->count() > 0) invocation.args.options[name] = parsed.values[name];
+    if (!invocation.args.has("lang"))
+        if (const std::string language = LanguageFromEnvironment(); !language.empty())
+            invocation.args.options["lang"] = language;
+    return invocation;
+}
+
+}  // namespace zorbelu::cli
