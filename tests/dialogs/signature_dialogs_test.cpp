@@ -156,27 +156,6 @@ TEST(SignatureTimeText, GenerationTimesAndZones) {
     }
 }
 
-TEST(SignatureTimeText, LocalZoneComesFromTheCLibrary) {
-    const char* before = std::getenv("TZ");
-    const std::string saved = before != nullptr ? before : "";
-    const struct {
-        const char* tz;
-        int32_t offset;
-    } cases[] = {{"UTC0", 0}, {"JST-9", 540}, {"<-0330>3:30", -210}};
-    for (const auto& c : cases) {
-        setenv("TZ", c.tz, 1);
-        const ZORBELUTimeZoneSelector zone = LocalZoneSelector();
-        EXPECT_EQ(zone.kind, ZORBELU_TIME_ZONE_FIXED_OFFSET) << c.tz;
-        EXPECT_EQ(zone.offset, c.offset) << c.tz;
-    }
-    if (before != nullptr) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
-    tzset();
-}
-
 TEST_F(SignatureDialogs, ComputersZoneIsUsedByTheOneTokenExport) {
     setenv("TZ", "JST-9", 1);
     const ZORBELUBlob token = Blob(TacToken());
@@ -434,35 +413,6 @@ TEST_F(SignatureDialogs, TabbedDialogPagesAndTabs) {
     EXPECT_FALSE(seen[2].Page(kTemplateDetailsPage)->visible);
 }
 
-TEST_F(SignatureDialogs, KeysOnThePages) {
-    const ZORBELUBlob token = Blob(TacToken());
-    const ZORBELUTokenRef ref{&token, nullptr};
-    const ZORBELUSignatureEntryEx chain[] = {{2510, 1, 2513, 2515, &ref, &kUtc}, {2501, 1, 2513, 2515, &ref, &kUtc}};
-    const struct {
-        const char* what;
-        std::vector<hl::Action> script;
-        size_t dialogsShown;
-    } cases[] = {
-        {"Enter on the extension button goes on",
-         {hl::Focus(kViewNext), hl::Key(platform::kKeyReturn)}, 2},
-        {"Enter elsewhere on the status page closes", {hl::Focus(kMessageText), hl::Key(platform::kKeyReturn)}, 1},
-        {"Escape on the details page closes",
-         {hl::Pick(tabbed_ids::kTabs, 1), hl::Focus(tabbed_ids::kRootLine), hl::Key(platform::kKeyEscape)}, 1},
-        {"Enter on the comparison page closes",
-         {hl::Pick(tabbed_ids::kTabs, 2), hl::Focus(compare_ids::kPath), hl::Key(platform::kKeyReturn)}, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        hl::Reset();
-        hl::QueueScript(c.script);
-        hl::QueueScript({hl::Press(platform::IDOK)});
-        ASSERT_EQ(ZORBELUPRVShowSignaturePropEx3(nullptr, chain, 2), 1u);
-        EXPECT_EQ(hl::Runs().size(), c.dialogsShown);
-        EXPECT_FALSE(hl::Runs().front().closedByBackend);
-        EXPECT_TRUE(hl::Runs().front().refusedActions.empty());
-    }
-}
-
 TEST_F(SignatureDialogs, UnreadableTokenDisablesDetailsChooseAndExport) {
     const std::string garbage = "not a token";
     const ZORBELUBlob token = Blob(garbage);
@@ -536,19 +486,6 @@ TEST_F(TokenFiles, CompareGivesMatchMismatchOrUnreadable) {
     EXPECT_FALSE(hl::FileRequests().front().save);
 }
 
-TEST_F(TokenFiles, CompareWaitsForAChosenFile) {
-    const std::string first = Write("first.tst", TacToken()).string();
-    std::vector<hl::WindowState> seen;
-    const auto look = [&seen] { return hl::Look([&seen](const hl::WindowState& w) { seen.push_back(w); }); };
-    hl::QueueFileAnswer(first);
-    hl::QueueFileAnswer(std::nullopt);  // the second choice is cancelled
-    OnComparePage({look(), hl::Press(compare_ids::kChoose), hl::Press(compare_ids::kChoose), look()}, 0);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_FALSE(seen[0].Page(kTemplateCompareToken)->Find(compare_ids::kCompare)->enabled);
-    EXPECT_TRUE(seen[1].Page(kTemplateCompareToken)->Find(compare_ids::kCompare)->enabled);
-    EXPECT_EQ(Text(*seen[1].Page(kTemplateCompareToken), compare_ids::kPath), first);
-}
-
 // The folder opener stand-in writes the folder it was given to a file.
 class FolderOpenerStandIn {
 public:
@@ -604,19 +541,6 @@ TEST_F(TokenFiles, ExportIntoAReadOnlyFolderFailsCleanly) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "opened.txt"));
     chmod(readOnly.c_str(), 0755);
-}
-
-TEST(TokenFileFunctions, CompareAndExportEdges) {
-    test::TempDir dir;
-    const std::string bytes = "\x30\x03\x02\x01\x00";
-    const ZORBELUBlob token = Blob(bytes);
-    const std::string path = (dir.path() / "t.tst").string();
-    EXPECT_TRUE(ExportTokenFile(path, token));
-    EXPECT_EQ(CompareTokenFile(path, token), kTokensMatch);
-    EXPECT_FALSE(ExportTokenFile((dir.path() / "empty.tst").string(), ZORBELUBlob{token.data, 0}));
-    EXPECT_FALSE(ExportTokenFile((dir.path() / "no-such-folder" / "t.tst").string(), token));
-    EXPECT_EQ(FolderOf("/a/b/c.tst"), "/a/b/");
-    EXPECT_EQ(FolderOf("c.tst"), "");
 }
 
 }  // namespace
