@@ -145,19 +145,6 @@ TEST(ModuleStateGuard, RestoresThePreviousStateOnEveryWayOut) {
     EXPECT_EQ(frame::GuardedExport(0, [] { return 42; }), 42);
 }
 
-TEST(ScratchBuffers, StartAt10000AndGrowBy10000) {
-    frame::ScratchBuffer& tsa = frame::AccessScratchBuffer(frame::kTsaCertBuffer);
-    ASSERT_NE(tsa.data, nullptr);
-    EXPECT_EQ(tsa.capacity, 10000u);
-    EXPECT_EQ(frame::AccessScratchBuffer(frame::kCrlBuffer).capacity, 10000u);
-    frame::ScratchBuffer& grown = frame::GrowScratchBuffer(frame::kTsaCertBuffer);
-    EXPECT_EQ(&grown, &tsa);
-    EXPECT_EQ(grown.capacity, 20000u);
-    ASSERT_NE(grown.data, nullptr);
-    grown.data[19999] = 1;  // the whole block is usable (the sanitizer pass checks)
-    EXPECT_EQ(frame::AccessScratchBuffer(frame::kCrlBuffer).capacity, 10000u);
-}
-
 std::vector<uint32_t> IdsOf(const ZorbeluResourceTable& table) {
     std::vector<uint32_t> ids;
     for (uint32_t i = 0; i < table.stringCount; ++i) ids.push_back(table.strings[i].id);
