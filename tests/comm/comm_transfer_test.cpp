@@ -83,29 +83,13 @@ TEST(CommTransferTest, BodyLimit) {
     }
 }
 
-// ---- kept bodies --------------------------------------------------------
+// ---- kept bodies (which request a body serves: comm_download_test) ------
 
 RequestKey Key(const std::string& url, const std::string& method = "GET", const std::string& body = {}) {
     return RequestKey{method, url, method == "POST" ? "application/x" : "", body};
 }
 
 BodyCache::Body Bytes(size_t n, char c = 'x') { return std::make_shared<const std::string>(n, c); }
-
-TEST(CommBodyCacheTest, FindsOnlyTheSameRequest) {
-    BodyCache cache;
-    cache.Keep(Key("http://h/a"), Bytes(3, 'a'));
-    cache.Keep(Key("http://h/a", "POST", "q1"), Bytes(3, 'p'));
-    ASSERT_NE(cache.Find(Key("http://h/a")), nullptr);
-    EXPECT_EQ(*cache.Find(Key("http://h/a")), "aaa");
-    EXPECT_EQ(*cache.Find(Key("http://h/a", "POST", "q1")), "ppp");
-    EXPECT_EQ(cache.Find(Key("http://h/a", "POST", "q2")), nullptr);
-    EXPECT_EQ(cache.Find(Key("http://h/b")), nullptr);
-    cache.Keep(Key("http://h/a"), Bytes(4, 'n'));  // the newer body replaces the older
-    EXPECT_EQ(*cache.Find(Key("http://h/a")), "nnnn");
-    EXPECT_EQ(cache.Size(), 2u);
-    cache.Drop(Key("http://h/a"));
-    EXPECT_EQ(cache.Find(Key("http://h/a")), nullptr);
-}
 
 TEST(CommBodyCacheTest, StaysWithinItsBounds) {
     BodyCache cache;
