@@ -97,6 +97,11 @@ TEST(core_MadeTokenStore, SelfIssuedTrustedOnlyThroughTheRootStore) {
     const Bytes token = ToBytes(Pki().Token("self-issued-sha256"));
     const Store store = MakeStore({});
     EXPECT_EQ(Verify(token, store.get()), ZORBEL_VERIFY_UNTRUSTED);
+    // A look-alike of the same size (one byte of its signature changed) is not the certificate.
+    std::string lookAlike = Pki().CertDer(Tsa::SelfIssued);
+    lookAlike.back() ^= 0x01;
+    FixturePki::WriteStoreCertificate(stores.Path(), fixtures::Store::Root, "look-alike.cer", lookAlike);
+    EXPECT_EQ(Verify(token, store.get()), ZORBEL_VERIFY_UNTRUSTED);
     Pki().InstallInStore(stores.Path(), fixtures::Store::Root, Tsa::SelfIssued);
     EXPECT_EQ(Verify(token, store.get()), ZORBEL_OK);
     unsetenv("ZORBELU_STORE_DIR");
