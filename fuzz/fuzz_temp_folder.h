@@ -1,18 +1,37 @@
-// A private temporary folder for one fuzzer process (under $TMPDIR, else
-// /tmp), made on first use and removed with everything in it when the
-// process exits normally. Nothing is written anywhere else.
+// Empty directory stores "ROOT" and "CA" for one fuzzer process, without the
+// system bundle, in a private folder under $TMPDIR (else /tmp) that is
+// removed when the process exits normally. Nothing is written anywhere else.
 #ifndef ZORBELU_FUZZ_TEMP_FOLDER_H
 #define ZORBELU_FUZZ_TEMP_FOLDER_H
 
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace zorbelu::fuzz {
 
-const std::filesystem::path& TempFolder();
-
-// Points the directory stores "ROOT" and "CA" at empty folders inside
-// TempFolder(), without the system bundle, and returns the store root.
-const std::filesystem::path& UseEmptyStores();
+// The store root; the first call makes the folders and sets the variables.
+inline const std::filesystem::path& UseEmptyStores() {
+    // Never destroyed: the exit handler runs after the destructors of later statics.
+    static const auto* root = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zorbelu-fuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        static const std::filesystem::path folder = pattern;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
+        const auto* stores = new std::filesystem::path(folder / "stores");
+        std::filesystem::create_directories(*stores / "ROOT");
+        std::filesystem::create_directories(*stores / "CA");
+        setenv("ZORBELU_STORE_DIR", stores->c_str(), 1);
+        setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+        return stores;
+    }();
+    return *root;
+}
 
 }  // namespace zorbelu::fuzz
 

@@ -131,6 +131,8 @@ const Row kRows[] = {
      "a certificate without timeStamping usage makes no token"},
     {"extended key usage not critical", [](TokenSpec& s) { s.tsa = Tsa::EkuNotCritical; }, ZORBEL_VERIFY_CERT_INVALID,
      "the timeStamping usage must be critical"},
+    {"extended key usage beyond timeStamping", [](TokenSpec& s) { s.tsa = Tsa::ExtraEku; }, ZORBEL_VERIFY_CERT_INVALID,
+     "the timeStamping usage must be the only one"},
     {"two signers", Forge(Forgery::TwoSigners), ZORBEL_VERIFY_STRUCTURE, "a time-stamp token has exactly one signer"},
     {"rejection carrying a token", Forge(Forgery::RejectedWithToken), ZORBEL_VERIFY_STRUCTURE,
      "only a granted response (status 0 or 1) holds a token"},

@@ -204,6 +204,7 @@ TEST(core_RealWorldTsaCert, SmallBufferTellsTheSizeNeeded) {
 }
 
 // ---- Integrity (no store) ----------------------------------------------------
+// Tokens whose whole verdict openssl_comparison_test already checks are not repeated here.
 
 struct IntegrityCase {
     const char* token;
@@ -240,51 +241,28 @@ constexpr const char* kHelloNl = "github-ietf-cms/hello-nl.txt";
 INSTANTIATE_TEST_SUITE_P(
     Tokens, core_RealWorldIntegrity,
     testing::Values(
-        IntegrityCase{"trailofbits-rfc3161-client/identrust/issue-104.tsr", kHello, nullptr, ZORBEL_OK},
-        IntegrityCase{"digitorus-timestamp/respNonce.tsr", "digitorus-timestamp/data.txt", nullptr, ZORBEL_OK},
         IntegrityCase{"digitorus-timestamp/respNoNonce.tsr", "digitorus-timestamp/data.txt", nullptr, ZORBEL_OK},
         IntegrityCase{"digitorus-timestamp/respNoCert.tsr", "digitorus-timestamp/data.txt", nullptr,
                       ZORBEL_VERIFY_NO_SIGNER_CERT},
-        IntegrityCase{"digitorus-timestamp/timeStampToken.der", nullptr,
-                      "2da82c1572ff020524e05069219975c9ba90723f1a4dd5b9722aee8ec547a2ff", ZORBEL_OK},
-        IntegrityCase{"github-ietf-cms/fixtureTimestampDigicert.tsr", kHelloNl, nullptr, ZORBEL_OK},
-        IntegrityCase{"github-ietf-cms/fixtureTimestampSymantecWithCerts.tsr", kHelloNl, nullptr, ZORBEL_OK},
         IntegrityCase{"github-ietf-cms/fixtureTimestampSymantec.tsr", kHelloNl, nullptr, ZORBEL_VERIFY_NO_SIGNER_CERT},
         IntegrityCase{"github-ietf-cms/fixtureTimestampComodo.tsr", kHelloNl, nullptr, ZORBEL_VERIFY_NO_SIGNER_CERT},
         IntegrityCase{"github-ietf-cms/fixtureTimestampGlobalSign.tsr", kHelloNl, nullptr, ZORBEL_VERIFY_NO_SIGNER_CERT},
-        IntegrityCase{"bc-test-data/tsp/2Chains3ATS/BIN_ER.ers.0.0.tsr", nullptr,
-                      "acd325362cb95d38547392ce238fab11cf26a2ee4ab36c2030633c02368e4255", ZORBEL_OK},
         IntegrityCase{"bc-test-data/tsp/2Chains3ATS/BIN_ER.ers.0.1.tsr", nullptr,
                       "28dd2b11a6679c12b1db41fc6258f2dcdb4b8e9257d82e2cf3333b701ab11a75", ZORBEL_OK},
-        IntegrityCase{"bc-test-data/tsp/2Chains3ATS/BIN_ER.ers.1.0.tsr", nullptr,
-                      "b868ed75d5b7a7b500e8aed2049d83eaba3058251467607db6a3256cdc00ae9025785b40d6d49574f71024cb6ba1da2"
-                      "182a07236a9f3c6c9ff4348163a406392",
-                      ZORBEL_OK},
-        IntegrityCase{"bc-test-data/tsp/FileDaFirmare/extracted/FileDaFirmare.txt.tsd.token0.der",
-                      "bc-test-data/tsp/FileDaFirmare/extracted/token0.imprint-input.bin", nullptr, ZORBEL_OK},
         IntegrityCase{"bc-test-data/tsp/FileDaFirmare/extracted/FileDaFirmare.txt.tsd.token1.der",
                       "bc-test-data/tsp/FileDaFirmare/extracted/token1.imprint-input.bin", nullptr, ZORBEL_OK},
         IntegrityCase{"bc-test-data/tsp/FileDaFirmare/extracted/FileDaFirmare.txt.tsd.token2.der",
                       "bc-test-data/tsp/FileDaFirmare/extracted/token2.imprint-input.bin", nullptr, ZORBEL_OK},
-        IntegrityCase{"bc-java/tsp/v2SigningCertResponse.tsr", nullptr,
-                      "5c53418dd3c4c02d4162ec0030430564497a86bbdb40cef27b1175bb48c5c71d", ZORBEL_OK},
-        IntegrityCase{"bc-java/tsp/generalizedTime.tsr", nullptr, "0000000000000000000000000000000000000000", ZORBEL_OK},
-        IntegrityCase{"asn1crypto/cades-extracted/cades-epes-a-explicit.signatureTimeStampToken.der",
-                      "asn1crypto/cades-extracted/cades-epes-a-explicit.signature-value.bin", nullptr, ZORBEL_OK},
         IntegrityCase{"asn1crypto/cades-extracted/cades-epes-a-explicit.escTimeStamp.der", nullptr,
                       "631a49adcf2ae573942611fa4a3c1132eca5ed70b16d735b468c61571fb8bb7e", ZORBEL_OK},
         IntegrityCase{"asn1crypto/cades-extracted/cades-epes-a-explicit.archiveTimeStampV2.der", nullptr,
                       "cab26c78310a390f1ac7eb53c6932b31d3c98cfc2d3c22239b3da23f2168f1d4", ZORBEL_OK},
         IntegrityCase{"sigstore-js/github-tsa-2023-12-20.tsr", "sigstore-js/artifact-hello-world.txt", nullptr,
                       ZORBEL_VERIFY_NO_SIGNER_CERT},
-        IntegrityCase{"trailofbits-rfc3161-client/sigstage/response-sha256.tsr", kHello, nullptr, ZORBEL_OK},
         IntegrityCase{"trailofbits-rfc3161-client/sigstage/response-sha384.tsr", kHello, nullptr, ZORBEL_OK},
         IntegrityCase{"trailofbits-rfc3161-client/sigstage/response-sha512.tsr", kHello, nullptr, ZORBEL_OK},
         IntegrityCase{"trailofbits-rfc3161-client/sigstage/response-invalid-signature.tsr", kHello, nullptr,
                       ZORBEL_VERIFY_SIGNATURE},
-        IntegrityCase{"trailofbits-rfc3161-client/test_tsa/response.tsr", kHello, nullptr, ZORBEL_OK},
-        IntegrityCase{"trailofbits-rfc3161-client/test_tsa/other_response.tsr", kHello, nullptr, ZORBEL_OK},
-        IntegrityCase{"trailofbits-rfc3161-client/test_tsa/response-injected-certs.tsr", kHello, nullptr, ZORBEL_OK},
         IntegrityCase{"bc-java/tsp/sha1Response.tsr", nullptr, "f951b101989b2c3b7471710b4e78fc4dbdfa0ca6",
                       ZORBEL_VERIFY_NO_SIGNER_CERT}),
     [](const testing::TestParamInfo<IntegrityCase>& param) { return "case" + std::to_string(param.index); });

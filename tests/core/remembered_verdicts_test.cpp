@@ -7,8 +7,8 @@
 #include <ctime>
 #include <string>
 
-#include "core/test_pki.h"
 #include "core/test_util.h"
+#include "support/fixture_pki.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -26,17 +26,17 @@ protected:
 };
 
 TEST_F(core_RememberedVerdicts, EveryChangeOfStoreCrlOrClockGivesItsOwnVerdict) {
-    const CertParams tsaParams{"Test TSA", 0x2002, -10 * kDay, 30 * kDay, false, Usage::kTimeStampingCritical};
-    const TestTsa tsa = MakeTestTsa(tsaParams);
-    const TestTsa other = MakeTestTsa(tsaParams, "Other Root");
-    const Bytes token = MakeToken(tsa.tsa.get(), tsa.tsaKey.get());
-    const Bytes root = CertDer(tsa.root.get());
-    const Bytes current = MakeCrl(tsa.root.get(), tsa.rootKey.get(), {777}, -kDay, 7 * kDay);
-    const Bytes revoking = MakeCrl(tsa.root.get(), tsa.rootKey.get(), {777, tsaParams.serial}, -kDay, 7 * kDay);
+    using fixtures::Ca;
+    const fixtures::FixturePki& pki = fixtures::FixturePki::Shared();
+    const Bytes token(pki.Token("under-root-sha256").begin(), pki.Token("under-root-sha256").end());
+    const std::string root = pki.CertDer(Ca::Root);
+    const std::string current = pki.MakeCrl(Ca::Root, {777});
+    const std::string revoking = pki.MakeCrl(Ca::Root, {777, pki.Serial(fixtures::Tsa::UnderRoot)});
+    constexpr long kDay = 24 * 3600;
     const struct {
         const char* what;
-        Bytes anchor;
-        Bytes crl;
+        std::string anchor;
+        std::string crl;
         long clock;  // seconds from now; 0: now
         uint32_t expected;
     } steps[] = {
@@ -45,13 +45,13 @@ TEST_F(core_RememberedVerdicts, EveryChangeOfStoreCrlOrClockGivesItsOwnVerdict) 
         {"the CRL refreshed, now revoking the TSA", root, revoking, 0, ZORBEL_VERIFY_CERT_REVOKED},
         {"the revoking CRL again", root, revoking, 0, ZORBEL_VERIFY_CERT_REVOKED},
         {"the first CRL again", root, current, 0, ZORBEL_OK},
-        {"another root in the store", CertDer(other.root.get()), current, 0, ZORBEL_VERIFY_INCOMPLETE},
+        {"a CA that is not the issuer in the store", pki.CertDer(Ca::Intermediate), current, 0, ZORBEL_VERIFY_INCOMPLETE},
         {"the clock past the CRL's nextUpdate", root, current, 8 * kDay, ZORBEL_VERIFY_CRL_EXPIRED},
         {"the clock before the CRL's thisUpdate", root, current, -2 * kDay, ZORBEL_VERIFY_CRL_EXPIRED},
         {"the clock back to now", root, current, 0, ZORBEL_OK},
         {"the clock past the revoking CRL's nextUpdate", root, revoking, 8 * kDay, ZORBEL_VERIFY_CRL_EXPIRED},
     };
-    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, StampedData());
+    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, Bytes(pki.Data().begin(), pki.Data().end()));
     const ZORBELUBlob blob = Blob(token);
     for (const auto& step : steps) {
         SetClock(step.clock);

@@ -1,9 +1,6 @@
 // The directory stores: order, formats, the bundle switch, what a look
 // sees again, and writers in several processes at once.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,44 +17,20 @@
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_writing.h"
 #include "platform/stores/system_store.h"
+#include "support/fixture_x509.h"
 
 namespace zorbelu::stores {
 namespace {
 
 namespace fs = std::filesystem;
 
+// A self-signed certificate (DER) named `name`.
 DerCertificate MakeCert(const char* name) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* cert = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
-    X509_set_issuer_name(cert, X509_get_subject_name(cert));
-    X509_set_pubkey(cert, key);
-    X509_sign(cert, key, EVP_sha256());
-    unsigned char* der = nullptr;
-    const int size = i2d_X509(cert, &der);
-    DerCertificate bytes(der, der + size);
-    OPENSSL_free(der);
-    X509_free(cert);
-    EVP_PKEY_free(key);
-    return bytes;
+    const std::string der = fixtures::x509::CertDer(fixtures::x509::MakeMonthCertificate(name, "store", nullptr, "store").get());
+    return DerCertificate(der.begin(), der.end());
 }
 
-std::string Pem(const DerCertificate& der) {
-    const unsigned char* p = der.data();
-    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, cert);
-    char* data = nullptr;
-    const long size = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<size_t>(size));
-    BIO_free(bio);
-    X509_free(cert);
-    return text;
-}
+std::string Pem(const DerCertificate& der) { return fixtures::x509::CertDerToPem(std::string(der.begin(), der.end())); }
 
 class core_SystemStore : public testing::Test {
 protected:

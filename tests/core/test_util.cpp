@@ -2,6 +2,8 @@
 
 #include "support/real_world_data.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,28 @@
 #include <sys/wait.h>
 
 namespace zorbelu::coretest {
+
+Store MakeStore(const std::vector<std::string>& caCerts, const std::vector<std::string>& crls) {
+    Store store(ZORBELCreateCertStore());
+    if (!store) throw std::runtime_error("no store");
+    for (const std::string& cert : caCerts) {
+        const ZORBELUCertBlob item = CertBlobOf(cert);
+        EXPECT_EQ(ZORBELAddCACert(store.get(), &item), ZORBEL_OK);
+    }
+    for (const std::string& crl : crls) {
+        const ZORBELUCertBlob item = CertBlobOf(crl);
+        EXPECT_EQ(ZORBELAddCRL(store.get(), &item), ZORBEL_OK);
+    }
+    return store;
+}
+
+Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls) {
+    const fixtures::FixturePki& pki = fixtures::FixturePki::Shared();
+    std::vector<std::string> certs, lists;
+    for (const fixtures::Ca ca : cas) certs.push_back(pki.CertDer(ca));
+    for (const fixtures::Crl crl : crls) lists.push_back(pki.CrlBytes(crl));
+    return MakeStore(certs, lists);
+}
 
 std::string RealWorld(const std::string& relative) { return testdata::RealWorldPath(relative); }
 

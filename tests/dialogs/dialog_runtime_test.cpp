@@ -103,24 +103,6 @@ protected:
     platform::HINSTANCE previous_ = nullptr;
 };
 
-TEST(DialogUnits, MapToPixelsByTheFixedBaseUnit) {
-    struct Case {
-        ZorbeluDialogRect units;
-        platform::PixelRect pixels;
-    };
-    const Case cases[] = {
-        {{0, 0, 4, 8}, {0, 0, 7, 16}},
-        {{7, 7, 230, 135}, {12, 14, 403, 270}},  // edges round half away from zero: 12.25 -> 12, 414.75 -> 415
-        {{1, 1, 1, 1}, {2, 2, 2, 2}},            // 1.75 -> 2, 3.5 -> 4
-        {{2, 0, 1, 0}, {4, 0, 1, 0}},            // 3.5 -> 4, 5.25 -> 5: adjacent controls stay adjacent
-        {{-4, -8, 4, 8}, {-7, -16, 7, 16}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(platform::MapDialogRect(c.units), c.pixels)
-            << c.units.x << "," << c.units.y << "," << c.units.width << "," << c.units.height;
-    }
-}
-
 TEST_F(DialogRuntime, TemplatesComeFromTheCurrentModuleThenTheLibrary) {
     // The module's own 129 wins over the library's; a template the module
     // lacks comes from the library; a template of another version counts
@@ -289,22 +271,6 @@ TEST_F(DialogRuntime, FileDialogs) {
     // Without a queued answer the dialog is cancelled.
     platform::FileDialog open(true, "", "", "");
     EXPECT_EQ(open.DoModal(), platform::IDCANCEL);
-}
-
-TEST(FileDialogFilter, PairsUntilTheDoubleBar) {
-    using Pairs = std::vector<std::pair<std::string, std::string>>;
-    struct Case {
-        const char* filter;
-        Pairs pairs;
-    };
-    const Case cases[] = {
-        {"A|*.a|B|*.b;*.c||", {{"A", "*.a"}, {"B", "*.b;*.c"}}},
-        {"A|*.a||B|*.b||", {{"A", "*.a"}}},
-        {"A|*.a|B", {{"A", "*.a"}}},  // an unpaired tail is dropped
-        {"", {}},
-        {"||", {}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(platform::FileDialog::ParseFilter(c.filter), c.pairs) << c.filter;
 }
 
 #ifdef GTK_UI_MODULE

@@ -1,9 +1,8 @@
-// What the dialog tests take from the fixture PKI: one PKI per test
-// program, token records, core stores of its certificates and CRLs, and a
-// token that carries a time attribute certificate.
+// What the dialog tests take from the fixture PKI: the shared PKI, core
+// stores of its certificates and CRLs, and a token that carries a time
+// attribute certificate.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -12,46 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "core/test_util.h"
 #include "support/fixture_pki.h"
 #include "support/served_pki.h"
 #include "support/tac_builder.h"
-#include "zorbel.h"
 
 namespace zorbelu::dialogtest {
 
-// One fixture PKI per test program (ctest runs every test in a process of
-// its own, so this is made once per test).
-inline fixtures::FixturePki& Pki() {
-    static test::TempDir dir;
-    static fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
-    return pki;
-}
-
-inline ZORBELUBlob Blob(const std::string& bytes) {
-    return {reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
-}
-
-inline ZORBELUCertBlob CertBlobOf(const std::string& bytes) {
-    return {reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data())), static_cast<uint32_t>(bytes.size()), 1};
-}
-
-struct StoreFree {
-    void operator()(ZORBELCertStore* s) const { ZORBELFreeCertStore(s); }
-};
-using Store = std::unique_ptr<ZORBELCertStore, StoreFree>;
-
-// A core store with the fixture's CA certificates `cas` and CRLs `crls`.
+inline const fixtures::FixturePki& Pki() { return fixtures::FixturePki::Shared(); }
+using coretest::Blob;
+using coretest::CertBlobOf;
+using coretest::Store;
 inline Store MakeStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls) {
-    Store store(ZORBELCreateCertStore());
-    for (fixtures::Ca ca : cas) {
-        const ZORBELUCertBlob blob = CertBlobOf(Pki().CertDer(ca));
-        EXPECT_EQ(ZORBELAddCACert(store.get(), &blob), 1u);
-    }
-    for (fixtures::Crl crl : crls) {
-        const ZORBELUCertBlob blob = CertBlobOf(Pki().CrlBytes(crl));
-        EXPECT_EQ(ZORBELAddCRL(store.get(), &blob), 1u);
-    }
-    return store;
+    return coretest::FixtureStore(cas, crls);
 }
 
 inline std::string TokenWithTac(const fixtures::FixturePki& pki) {

@@ -1,6 +1,6 @@
 // The TAC properties dialog on the headless backend: the fields of a real
-// token's TAC and of one made here, read through libzorbel; records at the
-// edges of their arrays; the German module; template 129 in every language.
+// token's TAC read through libzorbel, records at the edges of their arrays,
+// the German module.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +9,6 @@
 
 #include "core/test_util.h"
 #include "dialogs/dialog_test_pki.h"
-#include "support/fixture_x509.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
 #include "ui/dialog.h"
@@ -83,82 +82,25 @@ protected:
     void TearDown() override { frame::AfxSetResourceHandle(platform::OwnModuleHandle()); }
 };
 
+// The decoding itself is judged in tac_test.cpp; here only how the dialog
+// formats what the records hold (names, negative offsets, value lines).
 TEST_F(TacDialog, RealTokenTac) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
     const TacRecords r =
         DecodeTac(coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr")));
     const hl::WindowState w = Show(r);
     EXPECT_EQ(w.templateId, 129u);
-    EXPECT_EQ(w.caption, "Time Attribute Certificate Properties");
     auto f = Fields(w);
     ASSERT_EQ(f.size(), 21u);
     EXPECT_EQ(f[kVersion], " 2");
-    EXPECT_EQ(f[kHolder], " C=GB, ST=Cambridgeshire, L=Cambridge, O=nCipher Corporation Limited, "
-                          "OU=nCipher DSE ESN:322A-B5DD-725B, CN=demo-dse200-01");
-    EXPECT_EQ(f[kHolderHashOid], " 1.3.14.3.2.26");
-    EXPECT_EQ(f[kHolderHashName], " SHA-1");
-    EXPECT_EQ(Shape(f[kHolderHashValue]), " " + std::string(40, 'X'));
-    EXPECT_EQ(f[kHolderHashLength], " 160");
     EXPECT_EQ(f[kIssuer], " C=US, O=nCipher Corporation Limited, OU=Production Test, CN=Test TMC");
     EXPECT_EQ(f[kSerialNumber], " C5DA355B00000000");
-    EXPECT_EQ(f[kNotBefore], " 20050310025419Z");
-    EXPECT_EQ(f[kNotAfter], " 20050313025419Z");
-    EXPECT_EQ(f[kSignatureOid], " 1.2.840.113549.1.1.5");
     EXPECT_EQ(f[kSignatureName], " SHA-1 with RSA Encryption");
     EXPECT_EQ(f[kSignatureLength], " 1024");
     // 128 bytes: two lines of 64, each ended by a break, no leading space.
     EXPECT_EQ(Shape(f[kSignatureValue]), Lines(2, 128));
-    EXPECT_EQ(f[kAuditedTime], " 20050310025419Z");
-    EXPECT_EQ(f[kExpiration], " 20050313025419Z");
     EXPECT_EQ(f[kMetricsOffset], " -0.026809");
-    EXPECT_EQ(f[kMetricsDelay], " 0.169468");
-    EXPECT_EQ(f[kPolicyId], " 1.3.6.1.4.1.601.10.3.1");
-    EXPECT_EQ(f[kPolicyOffset], " 0.500000");
     EXPECT_EQ(f[kPolicyDelay], " 0.250000");
-}
-
-TEST_F(TacDialog, TacOfATokenMadeHere) {
-    const std::string& tsaDer = dialogtest::Pki().CertDer(fixtures::Tsa::Good);
-    const auto* der = reinterpret_cast<const unsigned char*>(tsaDer.data());
-    const fixtures::ossl::X509Ptr holder(d2i_X509(nullptr, &der, static_cast<long>(tsaDer.size())));
-    const fixtures::ossl::PkeyPtr tmcKey = fixtures::x509::CachedKey("tmc", fixtures::x509::KeyType::Rsa2048);
-    fixtures::TacParams params;
-    params.holder = holder.get();
-    params.issuer = X509_get_issuer_name(holder.get());
-    params.serial = {0x01, 0x02, 0x03};
-    params.metrics.ntpSeconds = fixtures::NtpSecondsFromUnix(1700000000);
-    params.metrics.offsetSeconds = 1;
-    params.metrics.offsetMicros = 250000;
-    params.metrics.delayMicros = 125000;
-    params.metrics.expirySeconds = fixtures::NtpSecondsFromUnix(1700086400);
-    params.policy.policyOid = "1.2.3.4.5.6";
-    params.policy.maxOffsetSeconds = 2;
-    params.policy.maxOffsetMicros = 0;
-    params.policy.maxDelaySeconds = 1;
-    params.policy.maxDelayMicros = 500000;
-    params.signingKey = tmcKey.get();
-    const std::vector<uint8_t> tac = fixtures::BuildTac(params);
-    ASSERT_FALSE(tac.empty());
-    fixtures::TokenSpec recipe;
-    recipe.attributeCertificates = {std::string(tac.begin(), tac.end())};
-    const std::string token = dialogtest::Pki().MakeToken(recipe);
-    const TacRecords r = DecodeTac(Bytes(token.begin(), token.end()));
-
-    auto f = Fields(Show(r));
-    EXPECT_EQ(f[kSerialNumber], " 010203");  // five digits made even
-    EXPECT_EQ(f[kHolder], " C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good");
-    EXPECT_EQ(f[kIssuer], " C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test Intermediate CA");
-    EXPECT_EQ(f[kHolderHashValue], " ");  // named by entity name: no hash
-    EXPECT_EQ(f[kHolderHashLength], " 0");
-    EXPECT_EQ(f[kSignatureName], " SHA-256 with RSA Encryption");
-    EXPECT_EQ(f[kSignatureLength], " 2048");
-    EXPECT_EQ(Shape(f[kSignatureValue]), Lines(4, 128));
-    EXPECT_EQ(f[kAuditedTime], " 20231114221320Z");
-    EXPECT_EQ(f[kMetricsOffset], " 1.250000");
-    EXPECT_EQ(f[kMetricsDelay], " 0.125000");
-    EXPECT_EQ(f[kPolicyId], " 1.2.3.4.5.6");
-    EXPECT_EQ(f[kPolicyOffset], " 2.000000");
-    EXPECT_EQ(f[kPolicyDelay], " 1.500000");
 }
 
 TEST_F(TacDialog, RecordsAreNeverReadPastTheirArrays) {

@@ -46,11 +46,7 @@ std::string Root(const std::string& name, uint64_t serial = 1, size_t padding = 
     return x509::CertDer(x509::MakeCertificate(request).get());
 }
 
-std::string ToPem(const std::string& der) {
-    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    const fixtures::ossl::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-    return x509::CertPem(cert.get());
-}
+std::string ToPem(const std::string& der) { return x509::CertDerToPem(der); }
 
 void WriteFile(const fs::path& file, const std::string& bytes) {
     fs::create_directories(file.parent_path());

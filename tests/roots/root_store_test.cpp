@@ -71,28 +71,6 @@ TEST(roots_Resources, TableFingerprintsAreThoseOfTheCommittedFiles) {
     }
 }
 
-TEST(roots_Resources, KindsAndIssuersAreThoseOfTheResourceTable) {
-    const struct {
-        uint32_t id;
-        uint32_t issuer;  // itself for a root
-    } cases[] = {{1007, 1007}, {1008, 1008}, {1009, 1009}, {1010, 1009},
-                 {1011, 1011}, {1012, 1012}, {1080, 1080}, {1081, 1080}};
-    for (const auto& c : cases) {
-        X509* cert = Decode(CommittedCert(c.id));
-        X509* issuer = Decode(CommittedCert(c.issuer));
-        ASSERT_NE(cert, nullptr);
-        ASSERT_NE(issuer, nullptr);
-        EXPECT_EQ(X509_check_issued(issuer, cert), X509_V_OK) << c.id;
-        EXPECT_EQ(X509_verify(cert, X509_get0_pubkey(issuer)), 1) << c.id;
-        EXPECT_EQ(X509_check_ca(cert), 1) << c.id;
-        // Self-issued exactly when it is a root.
-        EXPECT_EQ(X509_NAME_cmp(X509_get_subject_name(cert), X509_get_issuer_name(cert)) == 0, c.id == c.issuer)
-            << c.id;
-        X509_free(cert);
-        X509_free(issuer);
-    }
-}
-
 // ---- Exports by service number ------------------------------------------------
 
 using roots_Store = RootStoreTest;

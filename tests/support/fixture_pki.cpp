@@ -6,6 +6,8 @@
 #include "support/fixture_tokens.h"
 #include "support/fixture_x509.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -128,6 +130,9 @@ const TsaRow kTsas[] = {
     {Tsa::ManyIssuerUrls, "tsa-many-issuer-urls", Ca::AiaIntermediate, KeyType::EcP256, Validity::Current,
      Eku::TimeStampingCritical, CdpForm::Http, Crl::AiaIntermediate, false, 0,
      "TSA under aia-intermediate naming 50 caIssuers URLs that nothing serves"},
+    {Tsa::ExtraEku, "tsa-extra-eku", Ca::Intermediate, KeyType::EcP256, Validity::Current,
+     Eku::TimeStampingAndServerAuth, CdpForm::Http, Crl::Intermediate, false, 0,
+     "TSA whose extended key usage adds serverAuth to timeStamping"},
 };
 
 struct CrlRow {
@@ -537,6 +542,39 @@ FixturePki FixturePki::Create(const std::filesystem::path& folder, const Fixture
     impl->MakeStandardTokens(options);
     impl->WriteDataAndManifest();
     return FixturePki(std::move(impl));
+}
+
+const FixturePki& FixturePki::Shared() {
+    struct Holder {
+        std::filesystem::path folder;
+        FixturePki pki;
+        Holder() : folder(MakeSharedFolder()), pki(Create(folder)) {}
+        ~Holder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        }
+        static std::filesystem::path MakeSharedFolder() {
+            std::string pattern = (std::filesystem::temp_directory_path() / "zorbelu-pki-XXXXXX").string();
+            ossl::Check(mkdtemp(pattern.data()), "mkdtemp");
+            return pattern;
+        }
+    };
+    static const Holder holder;
+    return holder.pki;
+}
+
+std::string FixturePki::MakeCrl(Ca issuer, const std::vector<uint64_t>& revokedSerials, time_t thisUpdate,
+                                time_t nextUpdate) const {
+    const Impl::Entity& ca = impl_->cas.at(issuer);
+    x509::CrlRequest r;
+    r.issuer = ca.cert.get();
+    r.issuerKey = ca.key.get();
+    r.thisUpdate = thisUpdate != 0 ? thisUpdate : impl_->now - kHour;
+    r.nextUpdate = nextUpdate != 0 ? nextUpdate : impl_->now + 7 * kDay;
+    r.crlNumber = impl_->nextTokenSerial++;
+    r.revokedSerials = revokedSerials;
+    r.revocationDate = impl_->now - 7 * kDay;
+    return x509::CrlDer(x509::MakeCrl(r).get());
 }
 
 const std::filesystem::path& FixturePki::Folder() const { return impl_->folder; }

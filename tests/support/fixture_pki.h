@@ -89,6 +89,7 @@ enum class Tsa {
     LookAlike,               // "tsa-lookalike": by LookAlikeIntermediate; aia/lookalike-intermediate.cer
     ManyIssuerUrls,          // "tsa-many-issuer-urls": by AiaIntermediate; crl/aia-intermediate.crl;
                              //   caIssuers: only the URLs of ManyIssuerUrlPaths(), which nothing serves
+    ExtraEku,                // "tsa-extra-eku": critical extendedKeyUsage timeStamping and serverAuth
 };
 
 // CRLs, file crl/<name>, served at /crl/<name>. Current ones run from
@@ -163,6 +164,9 @@ class FixturePki {
 public:
     // Makes everything and writes it into `folder` (created if missing).
     static FixturePki Create(const std::filesystem::path& folder, const FixtureOptions& options = {});
+    // One PKI with the default options per process, made on first use in a
+    // temporary folder that is removed at exit: for tests that serve nothing.
+    static const FixturePki& Shared();
 
     FixturePki(FixturePki&&) noexcept;
     FixturePki& operator=(FixturePki&&) noexcept;
@@ -204,6 +208,10 @@ public:
     std::filesystem::path CrlPath(Crl crl) const;
     std::string CrlUrl(Crl crl) const;
     static const char* Name(Crl crl);
+    // A further CRL (DER) of `issuer`, signed with its key, revoking the
+    // serials given; 0 for an update time means now-1h and now+7d.
+    std::string MakeCrl(Ca issuer, const std::vector<uint64_t>& revokedSerials, time_t thisUpdate = 0,
+                        time_t nextUpdate = 0) const;
 
     // Standard tokens, also written as tokens/<name>.tst (a TimeStampToken,
     // ContentInfo DER) or, for "good-sha256-response", tokens/<name>.tsr (a

@@ -180,6 +180,8 @@ X509Ptr MakeCertificate(const CertRequest& r) {
         AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "critical,timeStamping");
     else if (r.eku == Eku::TimeStampingNotCritical)
         AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "timeStamping");
+    else if (r.eku == Eku::TimeStampingAndServerAuth)
+        AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "critical,timeStamping,serverAuth");
     if (!r.crlDistributionPoints.empty()) AddDistributionPoints(cert.get(), r.crlDistributionPoints);
     if (!r.caIssuersUrl.empty()) {
         std::vector<std::string> urls{r.caIssuersUrl};
@@ -276,6 +278,12 @@ std::string KeyPem(EVP_PKEY* key) {
     Check(PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr),
           "PEM_write_bio_PrivateKey");
     return BioText(bio.get());
+}
+
+std::string CertDerToPem(const std::string& der) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    const X509Ptr cert(Check(d2i_X509(nullptr, &p, static_cast<long>(der.size())), "d2i_X509"));
+    return CertPem(cert.get());
 }
 
 }  // namespace zorbelu::fixtures::x509

@@ -20,7 +20,7 @@ enum class KeyType { EcP256, Rsa2048 };
 // process, so that repeated fixtures cost no key generation. Thread-safe.
 ossl::PkeyPtr CachedKey(const std::string& label, KeyType type);
 
-enum class Eku { None, TimeStampingCritical, TimeStampingNotCritical };
+enum class Eku { None, TimeStampingCritical, TimeStampingNotCritical, TimeStampingAndServerAuth };
 
 struct CertRequest {
     std::string commonName;
@@ -67,6 +67,7 @@ std::string CertPem(X509* cert);
 std::string CrlDer(X509_CRL* crl);
 std::string CrlPem(X509_CRL* crl);
 std::string KeyPem(EVP_PKEY* key);  // PKCS#8, unencrypted
+std::string CertDerToPem(const std::string& der);
 
 }  // namespace zorbelu::fixtures::x509
 
