@@ -1,6 +1,7 @@
 #include "x509/urls.h"
 
 #include <cstring>
+#include <utility>
 
 namespace zorbelu::x509 {
 namespace {
