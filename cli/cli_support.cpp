@@ -168,10 +168,10 @@ void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, b
 }
 
 std::string DerOfPemOrDer(const std::string& bytes, const std::string& path) {
-    const size_t start = bytes.find_first_not_of(" \t\r\n");
-    if (start == std::string::npos || bytes.compare(start, 11, "-----BEGIN ") != 0) return bytes;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (!x509::BeginsWithPemBlock(data, bytes.size())) return bytes;
     std::vector<uint8_t> der;
-    if (!x509::FirstPemBlockDer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &der))
+    if (!x509::FirstPemBlockDer(data, bytes.size(), &der))
         throw FileError(path + " holds PEM text that cannot be decoded");
     return std::string(der.begin(), der.end());
 }

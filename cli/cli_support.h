@@ -79,8 +79,8 @@ private:
 // Throws FileError.
 std::string ReadFile(const std::string& path);
 
-// The DER inside PEM text ("-----BEGIN ...", any label); `bytes` as they
-// are when they are not PEM. Throws FileError for PEM that cannot be decoded.
+// The DER inside PEM text (x509::BeginsWithPemBlock, any label); `bytes` as
+// they are when they are not PEM. Throws FileError for PEM that cannot be decoded.
 std::string DerOfPemOrDer(const std::string& bytes, const std::string& path);
 
 // --verbose: notes on stderr of what is fetched and decided.

@@ -10,30 +10,24 @@
 #include <optional>
 #include <vector>
 
-#include "x509/ossl_ptr.h"
 #include "cli_support.h"
 #include "trust_check.h"
+#include "x509/decoding.h"
+#include "x509/der.h"
+#include "x509/ossl_ptr.h"
+#include "x509/urls.h"
 #include "zorbel.h"
 
 namespace zorbelu::cli {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
+struct FreeStore {
+    void operator()(ZORBELCertStore* store) const { (void)ZORBELFreeCertStore(store); }
 };
-using TsRespPtr = std::unique_ptr<TS_RESP, Deleter<TS_RESP, TS_RESP_free>>;
-using Pkcs7Ptr = std::unique_ptr<PKCS7, Deleter<PKCS7, PKCS7_free>>;
-using TstInfoPtr = std::unique_ptr<TS_TST_INFO, Deleter<TS_TST_INFO, TS_TST_INFO_free>>;
-
-void FreeDistPoints(STACK_OF(DIST_POINT) * points) { sk_DIST_POINT_pop_free(points, DIST_POINT_free); }
-void FreeAccess(AUTHORITY_INFO_ACCESS* access) { sk_ACCESS_DESCRIPTION_pop_free(access, ACCESS_DESCRIPTION_free); }
-void FreeUsage(EXTENDED_KEY_USAGE* usage) { sk_ASN1_OBJECT_pop_free(usage, ASN1_OBJECT_free); }
-void FreeStore(ZORBELCertStore* store) { (void)ZORBELFreeCertStore(store); }
 
 X509Ptr DecodeDer(const std::string& der) {
-    const unsigned char* cursor = reinterpret_cast<const unsigned char*>(der.data());
-    return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    const auto* cursor = reinterpret_cast<const uint8_t*>(der.data());
+    return x509::DecodeDerCertificateAt(&cursor, der.size());
 }
 
 // "C=DE, O=Example, CN=TSA", UTF-8 as it is.
@@ -62,40 +56,6 @@ std::string Joined(const std::vector<std::string>& items, const char* separator 
     return text;
 }
 
-std::string UriOf(const GENERAL_NAME* name) {
-    if (name == nullptr || name->type != GEN_URI) return "";
-    const ASN1_IA5STRING* uri = name->d.uniformResourceIdentifier;
-    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)), ASN1_STRING_length(uri));
-}
-
-// The CRL distribution points' URLs of `cert`.
-std::vector<std::string> CrlUrls(const X509* cert) {
-    std::vector<std::string> urls;
-    std::unique_ptr<STACK_OF(DIST_POINT), Deleter<STACK_OF(DIST_POINT), FreeDistPoints>> points(
-        static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
-    for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
-        const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
-        if (point->distpoint == nullptr || point->distpoint->type != 0) continue;
-        for (int j = 0; j < sk_GENERAL_NAME_num(point->distpoint->name.fullname); ++j)
-            if (std::string uri = UriOf(sk_GENERAL_NAME_value(point->distpoint->name.fullname, j)); !uri.empty())
-                urls.push_back(uri);
-    }
-    return urls;
-}
-
-// The caIssuers URLs of `cert`.
-std::vector<std::string> IssuerUrls(const X509* cert) {
-    std::vector<std::string> urls;
-    std::unique_ptr<AUTHORITY_INFO_ACCESS, Deleter<AUTHORITY_INFO_ACCESS, FreeAccess>> access(
-        static_cast<AUTHORITY_INFO_ACCESS*>(X509_get_ext_d2i(cert, NID_info_access, nullptr, nullptr)));
-    for (int i = 0; access && i < sk_ACCESS_DESCRIPTION_num(access.get()); ++i) {
-        const ACCESS_DESCRIPTION* entry = sk_ACCESS_DESCRIPTION_value(access.get(), i);
-        if (OBJ_obj2nid(entry->method) == NID_ad_ca_issuers)
-            if (std::string uri = UriOf(entry->location); !uri.empty()) urls.push_back(uri);
-    }
-    return urls;
-}
-
 std::string UrlsText(const std::vector<std::string>& urls) { return urls.empty() ? "(no URL)" : Joined(urls, " "); }
 
 // The TSA certificate of the token, decoded; null when there is none.
@@ -104,25 +64,25 @@ X509Ptr TsaCertificate(const ZORBELUBlob& token) {
     return der ? DecodeDer(*der) : nullptr;
 }
 
-using StatusInfoPtr = std::unique_ptr<TS_STATUS_INFO, Deleter<TS_STATUS_INFO, TS_STATUS_INFO_free>>;
-
-// The offset of the first element inside the DER SEQUENCE at the start of
-// `bytes`; 0 when there is none.
-size_t FirstInnerElement(const uint8_t* bytes, size_t size) {
-    if (size < 2 || bytes[0] != 0x30) return 0;
-    if ((bytes[1] & 0x80) == 0) return 2;
-    const size_t octets = bytes[1] & 0x7F;
-    return octets >= 1 && octets <= 4 && size > 2 + octets ? 2 + octets : 0;
+// The length the SEQUENCE at the start of `bytes` declares, whether or not
+// that much follows (long forms of up to four octets, not necessarily the
+// shortest), and the size of its header; false when there is no such header.
+bool SequenceHeader(const uint8_t* bytes, size_t size, size_t* header, size_t* declared) {
+    if (size < 2 || bytes[0] != zorbel::der::kSequence) return false;
+    const uint8_t* p = bytes + 1;
+    if (!zorbel::der::ReadDeclaredLength(p, bytes + size, *declared, zorbel::der::LengthRule::kBer)) return false;
+    *header = static_cast<size_t>(p - bytes);
+    return true;
 }
 
 // A TimeStampResp whose status is neither granted nor grantedWithMods: the
 // status and the TSA's texts. Read by hand, as OpenSSL refuses a refusal
 // that still carries a token.
 std::string RefusalReason(const ZORBELUBlob& token) {
-    const size_t inner = FirstInnerElement(token.data, token.length);
-    if (inner == 0) return "";
+    size_t inner = 0, declared = 0;
+    if (!SequenceHeader(token.data, token.length, &inner, &declared)) return "";
     const unsigned char* cursor = token.data + inner;
-    const StatusInfoPtr info(d2i_TS_STATUS_INFO(nullptr, &cursor, static_cast<long>(token.length - inner)));
+    const TsStatusInfoPtr info(d2i_TS_STATUS_INFO(nullptr, &cursor, static_cast<long>(token.length - inner)));
     if (!info) return "";
     const long status = ASN1_INTEGER_get(TS_STATUS_INFO_get0_status(info.get()));
     if (status <= 1) return "";
@@ -145,17 +105,11 @@ std::string RefusalReason(const ZORBELUBlob& token) {
 std::string NotATokenReason(const ZORBELUBlob& token) {
     if (std::string refusal = RefusalReason(token); !refusal.empty()) return refusal;
     // The outer DER header: a SEQUENCE whose length says how much must follow.
-    const uint8_t* bytes = token.data;
     const size_t size = token.length;
-    if (size < 2 || bytes[0] != 0x30) return "not a time-stamp token: the file does not begin with a DER SEQUENCE";
-    size_t header = 2, length = bytes[1];
-    if (length & 0x80) {
-        const size_t octets = length & 0x7F;
-        if (octets == 0 || octets > 4 || size < 2 + octets) return "not a time-stamp token: the DER length is unreadable";
-        length = 0;
-        for (size_t i = 0; i < octets; ++i) length = (length << 8) | bytes[2 + i];
-        header += octets;
-    }
+    if (size < 2 || token.data[0] != zorbel::der::kSequence)
+        return "not a time-stamp token: the file does not begin with a DER SEQUENCE";
+    size_t header = 0, length = 0;
+    if (!SequenceHeader(token.data, size, &header, &length)) return "not a time-stamp token: the DER length is unreadable";
     if (header + length > size)
         return "truncated: the token declares " + std::to_string(header + length) + " bytes, the file holds " +
                std::to_string(size);
@@ -166,7 +120,7 @@ std::string UsageReason(const ZORBELUBlob& token) {
     const X509Ptr cert = TsaCertificate(token);
     if (!cert) return "the TSA certificate is unfit for time-stamping";
     int critical = 0;
-    std::unique_ptr<EXTENDED_KEY_USAGE, Deleter<EXTENDED_KEY_USAGE, FreeUsage>> usage(
+    const ExtKeyUsagePtr usage(
         static_cast<EXTENDED_KEY_USAGE*>(X509_get_ext_d2i(cert.get(), NID_ext_key_usage, &critical, nullptr)));
     const std::string who = "the TSA certificate " + Subject(cert.get());
     if (!usage) return who + " has no extended key usage";
@@ -214,7 +168,7 @@ struct Gathered {
     uint32_t result = 0;
     std::vector<X509Ptr> certificates;  // the TSA certificate first, then the CA certificates
     std::vector<X509CrlPtr> crls;
-    std::unique_ptr<ZORBELCertStore, Deleter<ZORBELCertStore, FreeStore>> store;
+    std::unique_ptr<ZORBELCertStore, FreeStore> store;
 };
 
 Gathered Gather(const ZORBELUBlob& token, uint32_t timeout, const ZORBELUProxyInfo* proxy) {
@@ -228,13 +182,14 @@ Gathered Gather(const ZORBELUBlob& token, uint32_t timeout, const ZORBELUProxyIn
     if (X509Ptr cert = TsaCertificate(token)) gathered.certificates.push_back(std::move(cert));
     for (const ZORBELUCertBlob* c = cas; c != nullptr && c->data != nullptr; ++c) {
         if (gathered.store) (void)ZORBELAddCACert(gathered.store.get(), c);
-        const unsigned char* cursor = c->data;
-        if (X509Ptr cert{d2i_X509(nullptr, &cursor, static_cast<long>(c->length))}) gathered.certificates.push_back(std::move(cert));
+        const uint8_t* cursor = c->data;
+        if (X509Ptr cert = x509::DecodeDerCertificateAt(&cursor, c->length))
+            gathered.certificates.push_back(std::move(cert));
     }
     for (const ZORBELUCertBlob* c = crls; c != nullptr && c->data != nullptr; ++c) {
         if (gathered.store) (void)ZORBELAddCRL(gathered.store.get(), c);
-        const unsigned char* cursor = c->data;
-        if (X509CrlPtr crl{d2i_X509_CRL(nullptr, &cursor, static_cast<long>(c->length))}) gathered.crls.push_back(std::move(crl));
+        const uint8_t* cursor = c->data;
+        if (X509CrlPtr crl = x509::DecodeDerCrlAt(&cursor, c->length)) gathered.crls.push_back(std::move(crl));
     }
     if (cas != nullptr) (void)ZORBELUFreeCertificates(&cas);
     if (crls != nullptr) (void)ZORBELUFreeCertificates(&crls);
@@ -341,7 +296,8 @@ std::string GatheringReason(uint32_t result, const ZORBELUBlob& token) {
     const X509Ptr cert = TsaCertificate(token);
     if (!cert) return result == ZORBELU_ERR_TSA_CERT ? "the token carries no TSA certificate" : ErrorText(result);
     const std::string who = Subject(cert.get());
-    const std::vector<std::string> crlUrls = CrlUrls(cert.get()), issuerUrls = IssuerUrls(cert.get());
+    const std::vector<std::string> crlUrls = x509::EveryCrlUri(cert.get()),
+                                   issuerUrls = x509::EveryCaIssuerUri(cert.get());
     std::vector<std::string> all = crlUrls;
     all.insert(all.end(), issuerUrls.begin(), issuerUrls.end());
     switch (result) {
@@ -369,8 +325,8 @@ std::string VerdictReason(const std::string& der, const ZORBELUTSACertResult& ve
                TimeText(X509_get0_notAfter(cert.get()));
     switch (verdicts.revocation) {
         case ZORBELU_VS_CERT_REVOKED: return "the certificate " + who + " is revoked by its issuer's CRL";
-        case ZORBELU_VS_CRL_UNAVAILABLE: return "no CRL could be fetched from " + UrlsText(CrlUrls(cert.get()));
-        case ZORBELU_VS_CRL_EXPIRED: return "the CRL from " + UrlsText(CrlUrls(cert.get())) + " is out of date";
+        case ZORBELU_VS_CRL_UNAVAILABLE: return "no CRL could be fetched from " + UrlsText(x509::EveryCrlUri(cert.get()));
+        case ZORBELU_VS_CRL_EXPIRED: return "the CRL from " + UrlsText(x509::EveryCrlUri(cert.get())) + " is out of date";
         case ZORBELU_VS_REVOCATION_UNKNOWN: return "the revocation of " + who + " cannot be told";
         default: break;
     }
@@ -389,8 +345,8 @@ void NoteDownloads(const ZORBELUBlob& token) {
     const X509Ptr cert = TsaCertificate(token);
     if (!cert) return Note("the token carries no readable TSA certificate");
     Note("TSA certificate: " + Subject(cert.get()));
-    Note("its CRL is fetched from: " + UrlsText(CrlUrls(cert.get())));
-    Note("its issuer, when no store holds it, from: " + UrlsText(IssuerUrls(cert.get())));
+    Note("its CRL is fetched from: " + UrlsText(x509::EveryCrlUri(cert.get())));
+    Note("its issuer, when no store holds it, from: " + UrlsText(x509::EveryCaIssuerUri(cert.get())));
 }
 
 std::string TokenNonce(const ZORBELUBlob& token) {
@@ -405,12 +361,9 @@ std::string TokenNonce(const ZORBELUBlob& token) {
     }
     const ASN1_INTEGER* nonce = info ? TS_TST_INFO_get_nonce(info.get()) : nullptr;
     if (nonce == nullptr) return "";
-    BIGNUM* number = ASN1_INTEGER_to_BN(nonce, nullptr);
-    char* hex = number != nullptr ? BN_bn2hex(number) : nullptr;
-    const std::string text = hex != nullptr ? hex : "";
-    OPENSSL_free(hex);
-    BN_free(number);
-    return text;
+    const BignumPtr number(ASN1_INTEGER_to_BN(nonce, nullptr));
+    const OpenSslTextPtr hex(number ? BN_bn2hex(number.get()) : nullptr);
+    return hex ? hex.get() : "";
 }
 
 }  // namespace zorbelu::cli

@@ -20,11 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/module.h"
+#include "platform/resource_table.h"
 #include "ui/dialog_template.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box.h"
-#include "platform/module.h"
-#include "platform/resource_table.h"
 #include "ui/ui_abi.h"
 #include "ui/windows.h"
 

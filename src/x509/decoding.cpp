@@ -51,6 +51,15 @@ bool HoldsPemBlock(const uint8_t* data, size_t length) {
     return std::search(data, data + length, kBegin, kBegin + sizeof kBegin - 1) != data + length;
 }
 
+bool BeginsWithPemBlock(const uint8_t* data, size_t length) {
+    static constexpr char kBegin[] = "-----BEGIN ";
+    static constexpr size_t kBeginLength = sizeof kBegin - 1;
+    if (data == nullptr) return false;
+    const uint8_t* end = data + length;
+    const uint8_t* text = std::find_if(data, end, [](uint8_t c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n'; });
+    return static_cast<size_t>(end - text) >= kBeginLength && std::equal(kBegin, kBegin + kBeginLength, text);
+}
+
 X509Ptr DecodeDerCertificateAt(const uint8_t** p, size_t length) { return DerAt<X509, d2i_X509, X509_free>(p, length); }
 
 X509CrlPtr DecodeDerCrlAt(const uint8_t** p, size_t length) {

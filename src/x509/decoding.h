@@ -29,6 +29,10 @@ Encoding DetectEncoding(const uint8_t* data, size_t length);
 // a short DER object (a key of under 128 bytes) is still DER.
 bool HoldsPemBlock(const uint8_t* data, size_t length);
 
+// The command line's rule for a file that may hold either: PEM when its
+// first text after blanks and line breaks is a "-----BEGIN " line.
+bool BeginsWithPemBlock(const uint8_t* data, size_t length);
+
 // One DER object at the start of [*p, *p + length); on success *p moves past
 // it (bytes after it are not looked at). NULL for an oversized span.
 X509Ptr DecodeDerCertificateAt(const uint8_t** p, size_t length);

@@ -10,7 +10,7 @@ constexpr size_t kMaxLengthOctets = 4;
 
 }  // namespace
 
-bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule) {
+bool ReadDeclaredLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule) {
     if (p == end) return false;
     const uint8_t first = *p++;
     if (first < 0x80) {
@@ -24,7 +24,11 @@ bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRul
         for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
         if (rule == LengthRule::kDer && length < 0x80) return false;
     }
-    return length <= static_cast<size_t>(end - p);
+    return true;
+}
+
+bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule) {
+    return ReadDeclaredLength(p, end, length, rule) && length <= static_cast<size_t>(end - p);
 }
 
 bool Reader::Next(Tlv& out) {

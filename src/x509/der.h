@@ -34,6 +34,10 @@ enum class LengthRule { kDer, kBer };
 // length octets, and never more contents than the bytes left before `end`.
 // The indefinite form (0x80) is refused; BER readers look for it first.
 [[nodiscard]] bool ReadLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule);
+// The same, without the last check: the length as declared, even when the
+// contents would run past `end` (for telling how much a truncated object
+// lacks).
+[[nodiscard]] bool ReadDeclaredLength(const uint8_t*& p, const uint8_t* end, size_t& length, LengthRule rule);
 
 struct Span {
     const uint8_t* data = nullptr;

@@ -6,8 +6,10 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/cms.h>
 #include <openssl/evp.h>
+#include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -38,6 +40,7 @@ inline void FreeOpenSslBytes(unsigned char* bytes) { OPENSSL_free(bytes); }
 using X509Ptr = OsslPtr<X509, X509_free>;
 using X509CrlPtr = OsslPtr<X509_CRL, X509_CRL_free>;
 using X509NamePtr = OsslPtr<X509_NAME, X509_NAME_free>;
+using X509ExtensionPtr = OsslPtr<X509_EXTENSION, X509_EXTENSION_free>;
 using X509StackPtr = OsslPtr<STACK_OF(X509), FreeX509Stack>;
 using X509StorePtr = OsslPtr<X509_STORE, X509_STORE_free>;
 using X509StoreCtxPtr = OsslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
@@ -50,11 +53,15 @@ using BioPtr = OsslPtr<BIO, FreeBio>;
 using BufMemPtr = OsslPtr<BUF_MEM, BUF_MEM_free>;
 using Asn1ObjPtr = OsslPtr<ASN1_OBJECT, ASN1_OBJECT_free>;
 using Asn1IntPtr = OsslPtr<ASN1_INTEGER, ASN1_INTEGER_free>;
+using Asn1TimePtr = OsslPtr<ASN1_TIME, ASN1_TIME_free>;
 using Asn1GeneralizedTimePtr = OsslPtr<ASN1_GENERALIZEDTIME, ASN1_GENERALIZEDTIME_free>;
+using BignumPtr = OsslPtr<BIGNUM, BN_free>;
 using CmsPtr = OsslPtr<CMS_ContentInfo, CMS_ContentInfo_free>;
+using Pkcs7Ptr = OsslPtr<PKCS7, PKCS7_free>;
 using TstInfoPtr = OsslPtr<TS_TST_INFO, TS_TST_INFO_free>;
 using TsReqPtr = OsslPtr<TS_REQ, TS_REQ_free>;
 using TsRespPtr = OsslPtr<TS_RESP, TS_RESP_free>;
+using TsStatusInfoPtr = OsslPtr<TS_STATUS_INFO, TS_STATUS_INFO_free>;
 using TsRespCtxPtr = OsslPtr<TS_RESP_CTX, TS_RESP_CTX_free>;
 using TsMsgImprintPtr = OsslPtr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
 using X509AlgorPtr = OsslPtr<X509_ALGOR, X509_ALGOR_free>;

@@ -1,6 +1,7 @@
 #include "x509/urls.h"
 
 #include <cstring>
+#include <utility>
 
 namespace zorbelu::x509 {
 namespace {
@@ -25,6 +26,26 @@ const char* FindUri(const DIST_POINT* point, bool allowTls) {
         if (StartsWith(text, size, "http://") || (allowTls && StartsWith(text, size, "https://"))) return text;
     }
     return nullptr;
+}
+
+// The URI of a general name, bytes as they are; "" for any other name.
+std::string UriText(const GENERAL_NAME* name) {
+    if (name == nullptr || name->type != GEN_URI) return "";
+    const ASN1_IA5STRING* uri = name->d.uniformResourceIdentifier;
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
+                       static_cast<size_t>(ASN1_STRING_length(uri)));
+}
+
+// Hands each caIssuers URI of `cert` to `take` until it answers false.
+template <typename Take>
+void ForEachCaIssuerUri(const X509* cert, Take take) {
+    const AuthorityInfoAccessPtr access(
+        static_cast<AUTHORITY_INFO_ACCESS*>(X509_get_ext_d2i(cert, NID_info_access, nullptr, nullptr)));
+    for (int i = 0; access && i < sk_ACCESS_DESCRIPTION_num(access.get()); ++i) {
+        const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
+        if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers) continue;
+        if (std::string uri = UriText(description->location); !uri.empty() && !take(std::move(uri))) return;
+    }
 }
 
 }  // namespace
@@ -58,20 +79,36 @@ bool CopyUrl(const std::string& url, char* buffer, size_t capacity) {
 
 std::vector<std::string> CaIssuerUrls(X509* cert, size_t limit) {
     std::vector<std::string> urls;
-    const AuthorityInfoAccessPtr access(
-        static_cast<AUTHORITY_INFO_ACCESS*>(X509_get_ext_d2i(cert, NID_info_access, nullptr, nullptr)));
-    if (!access) return urls;
-    for (int i = 0; i < sk_ACCESS_DESCRIPTION_num(access.get()) && urls.size() < limit; ++i) {
-        const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
-        if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers) continue;
-        if (description->location->type != GEN_URI) continue;
-        const ASN1_IA5STRING* uri = description->location->d.uniformResourceIdentifier;
-        const std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
-                               static_cast<size_t>(ASN1_STRING_length(uri)));
-        if (text.rfind("http://", 0) == 0 && text.size() > 7 && text.find('\0') == std::string::npos)
-            urls.push_back(text);
-    }
+    if (limit == 0) return urls;
+    ForEachCaIssuerUri(cert, [&](std::string uri) {
+        if (uri.rfind("http://", 0) == 0 && uri.size() > 7 && uri.find('\0') == std::string::npos)
+            urls.push_back(std::move(uri));
+        return urls.size() < limit;
+    });
     return urls;
+}
+
+std::vector<std::string> EveryCrlUri(const X509* cert) {
+    std::vector<std::string> uris;
+    const DistPointsPtr points(
+        static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
+    for (int i = 0; points && i < sk_DIST_POINT_num(points.get()); ++i) {
+        const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
+        if (point->distpoint == nullptr || point->distpoint->type != 0) continue;
+        const GENERAL_NAMES* names = point->distpoint->name.fullname;
+        for (int j = 0; j < sk_GENERAL_NAME_num(names); ++j)
+            if (std::string uri = UriText(sk_GENERAL_NAME_value(names, j)); !uri.empty()) uris.push_back(std::move(uri));
+    }
+    return uris;
+}
+
+std::vector<std::string> EveryCaIssuerUri(const X509* cert) {
+    std::vector<std::string> uris;
+    ForEachCaIssuerUri(cert, [&](std::string uri) {
+        uris.push_back(std::move(uri));
+        return true;
+    });
+    return uris;
 }
 
 }  // namespace zorbelu::x509

@@ -39,6 +39,13 @@ std::optional<CrlUrl> FirstCrlUrl(X509* cert, bool allowTls = false);
 // than the prefix, no NUL inside), in order, at most `limit`.
 std::vector<std::string> CaIssuerUrls(X509* cert, size_t limit);
 
+// Every URI as written, whatever its scheme, for telling a person where a
+// certificate points; the fetchers use the filtered lookups above. Of the
+// CRL distribution points: each URI of their full names, point by point. Of
+// the authority information access: each caIssuers URI, in order.
+std::vector<std::string> EveryCrlUri(const X509* cert);
+std::vector<std::string> EveryCaIssuerUri(const X509* cert);
+
 }  // namespace zorbelu::x509
 
 #endif
