@@ -1,12 +1,14 @@
 // Templates 129 (with a real TAC), 130 and 6018 (with a real token), 6047
 // and the signature properties dialogs with their pages and result dialogs,
-// rendered by the GTK backend, in English and German: every control's
-// natural size must fit its rectangle, and a screenshot of each template and
-// language is written for people to look at.
+// rendered by the GTK backend, in English and German: every label's text
+// must fit the label, every control the size it was given, and no two
+// controls may overlap; a screenshot of each template and language is
+// written for people to look at.
 //
-// Needs a display: ctest runs it under `xvfb-run -a`; without any display
-// it skips.
+// Needs a display: ctest runs it under `xvfb-run -a` once for each text
+// size (GDK_DPI_SCALE 1.0, 1.25, 1.5); without any display it skips.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <cstdlib>
 #include <functional>
@@ -14,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "core/test_util.h"
 #include "core/test_util.h"
 #include "dialogs/signature/token_comparison.h"
 #include "dialogs/signature/verified_properties_tabbed.h"
@@ -40,49 +41,99 @@ bool HasDisplay() {
     return false;
 }
 
-// What a control needs that its rectangle does not give, or "".
-std::string Overflow(const platform::Dialog& dialog, size_t index, const platform::ControlView& c) {
-    bool checkWidth = false, checkHeight = false;
-    switch (c.kind) {
-        case ZORBELU_CTL_STATIC:
-        case ZORBELU_CTL_BUTTON:
-        case ZORBELU_CTL_CHECKBOX:
-        case ZORBELU_CTL_GROUPBOX:
-        case ZORBELU_CTL_PICTURE:
-            checkWidth = checkHeight = true;
-            break;
-        case ZORBELU_CTL_EDIT:  // the text scrolls; the field's line must fit
-            checkHeight = (c.style & ZORBELU_CS_MULTILINE) == 0;
-            break;
-        case ZORBELU_CTL_COMBOBOX:
-            checkHeight = true;
-            break;
-        default:
-            break;
+// The dialog on screen: the mapped modal GTK window that holds a client area.
+GtkWidget* ShownClientArea() {
+    GtkWidget* found = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* l = windows; l != nullptr; l = l->next) {
+        GtkWidget* child = gtk_bin_get_child(GTK_BIN(l->data));
+        if (gtk_widget_get_mapped(GTK_WIDGET(l->data)) && gtk_window_get_modal(GTK_WINDOW(l->data)) &&
+            child != nullptr && std::string(G_OBJECT_TYPE_NAME(child)) == "ZorbeluClientArea")
+            found = child;
     }
-    if (!c.visible || (!checkWidth && !checkHeight)) return "";
-    int width = 0, height = 0;
-    if (!dialog.NaturalSize(index, &width, &height)) return "no natural size";
-    // A group box's label only has to fit across; its frame is drawn to any height.
-    if (c.kind == ZORBELU_CTL_GROUPBOX) checkHeight = false;
+    g_list_free(windows);
+    return found;
+}
+
+GtkAllocation AllocationOf(GtkWidget* widget) {
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    return a;
+}
+
+std::string Describe(GtkWidget* widget) {
     std::ostringstream out;
-    if ((checkWidth && width > c.rect.width) || (checkHeight && height > c.rect.height))
-        out << "control " << index << " (id " << c.id << ", \"" << c.text << "\") needs " << width << "x" << height
-            << " px, has " << c.rect.width << "x" << c.rect.height;
+    const GtkAllocation a = AllocationOf(widget);
+    out << G_OBJECT_TYPE_NAME(widget);
+    if (GTK_IS_LABEL(widget)) out << " \"" << gtk_label_get_text(GTK_LABEL(widget)) << "\"";
+    if (GTK_IS_BUTTON(widget) && gtk_button_get_label(GTK_BUTTON(widget)) != nullptr)
+        out << " \"" << gtk_button_get_label(GTK_BUTTON(widget)) << "\"";
+    out << " at " << a.x << "," << a.y << " " << a.width << "x" << a.height;
     return out.str();
 }
 
-// The controls of a dialog and of its pages that do not fit.
-void CollectOverflows(const platform::Dialog& dialog, std::vector<std::string>& overflows) {
-    const std::vector<platform::ControlView> controls = dialog.Controls();
-    for (size_t i = 0; i < controls.size(); ++i)
-        if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
-            overflows.push_back("template " + std::to_string(dialog.TemplateId()) + ": " + problem);
-    for (const platform::Dialog* page : dialog.Pages())
-        if (page->IsWindowVisible()) CollectOverflows(*page, overflows);
+// Every label under `widget` whose text is cut: wider or taller than its
+// allocation. Tab titles alone are shortened by design (the whole title
+// is their tooltip): three tabs share the strip's width.
+void CollectClippedLabels(GtkWidget* widget, std::vector<std::string>& problems) {
+    if (!gtk_widget_get_mapped(widget)) return;
+    if (GTK_IS_LABEL(widget)) {
+        PangoLayout* layout = gtk_label_get_layout(GTK_LABEL(widget));
+        int width = 0, height = 0;
+        pango_layout_get_pixel_size(layout, &width, &height);
+        const GtkAllocation a = AllocationOf(widget);
+        const bool shortens = gtk_label_get_ellipsize(GTK_LABEL(widget)) != PANGO_ELLIPSIZE_NONE;
+        if ((width > a.width || height > a.height || pango_layout_is_ellipsized(layout)) && !shortens)
+            problems.push_back("text needs " + std::to_string(width) + "x" + std::to_string(height) + ": " +
+                               Describe(widget));
+    }
+    if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(
+            GTK_CONTAINER(widget),
+            [](GtkWidget* child, gpointer out) {
+                CollectClippedLabels(child, *static_cast<std::vector<std::string>*>(out));
+            },
+            &problems);
 }
 
-// Shows each dialog in English and German, checks that its controls fit and
+bool Overlap(const GtkAllocation& a, const GtkAllocation& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+// The controls of a client area (and of its pages, which are client areas
+// in it): each must keep the size it was given, stay inside the area and
+// overlap no other control. Frames, group boxes and tab strips are drawn
+// around other controls and are only held to their size.
+void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+    std::vector<GtkWidget*> placed;
+    const GtkAllocation bounds = AllocationOf(area);
+    for (GList* l = children; l != nullptr; l = l->next) {
+        GtkWidget* child = GTK_WIDGET(l->data);
+        if (!gtk_widget_get_mapped(child)) continue;
+        if (std::string(G_OBJECT_TYPE_NAME(child)) == "ZorbeluClientArea") {
+            CollectLayoutProblems(child, problems);
+            continue;
+        }
+        const GtkAllocation a = AllocationOf(child);
+        int width = 0, height = 0;
+        gtk_widget_get_size_request(child, &width, &height);
+        if (a.width > width || a.height > height)
+            problems.push_back("grew from " + std::to_string(width) + "x" + std::to_string(height) + ": " +
+                               Describe(child));
+        if (a.x + a.width > bounds.x + bounds.width || a.y + a.height > bounds.y + bounds.height)
+            problems.push_back("leaves its client area: " + Describe(child));
+        if (GTK_IS_FRAME(child) || GTK_IS_SEPARATOR(child) || GTK_IS_NOTEBOOK(child)) continue;
+        for (GtkWidget* other : placed)
+            if (Overlap(a, AllocationOf(other)))
+                problems.push_back("overlaps " + Describe(other) + ": " + Describe(child));
+        placed.push_back(child);
+    }
+    g_list_free(children);
+}
+
+// Shows each dialog in English and German, checks that its texts fit and its
+// controls do not overlap at the text size of this run (GDK_DPI_SCALE) and
 // writes <name>_<language>.png. `prepare` may change the dialog before it is
 // looked at (pick a tab).
 void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show,
@@ -104,8 +155,13 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
         platform::SetModalStartObserver([&](platform::Dialog& dialog) {
             looked = true;
             if (prepare) prepare(dialog);
-            CollectOverflows(dialog, overflows);
-            shot = dialog.Snapshot(png);
+            shot = dialog.Snapshot(png);  // lays the window out first
+            if (GtkWidget* area = ShownClientArea()) {
+                CollectLayoutProblems(area, overflows);
+                CollectClippedLabels(area, overflows);
+            } else {
+                overflows.push_back("no GTK window shown");
+            }
             dialog.EndDialog(platform::IDOK);
         });
         show();
