@@ -264,9 +264,9 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
 
 }  // namespace
 
-// ---- The certificate viewer's place ------------------------------------------
+// ---- Windows of other programs ------------------------------------------------
 
-#ifdef CERT_VIEWER_PROGRAM
+#if defined(CERT_VIEWER_PROGRAM) && defined(ZORBELU_PROGRAM)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -288,31 +288,55 @@ std::string WindowTree() {
     return out;
 }
 
+// Starts `argv` with `variables` set, waits up to 5 s for `expected` in the
+// window tree, ends the program and gives the last tree seen.
+std::string TreeWhileRunning(const std::vector<const char*>& argv, const std::vector<std::string>& variables,
+                             const std::string& expected) {
+    const pid_t program = fork();
+    if (program == 0) {
+        for (const std::string& variable : variables) putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> args;
+        for (const char* a : argv) args.push_back(const_cast<char*>(a));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (program < 0) return "";
+    std::string tree;
+    for (int i = 0; i < 50 && tree.find(expected) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        tree = WindowTree();
+    }
+    kill(program, SIGTERM);
+    waitpid(program, nullptr, 0);
+    return tree;
+}
+
 }  // namespace
 
-TEST(DialogGtk, TheViewerOpensCentredOverItsOwner) {
+TEST(DialogGtk, ProgramsOpenTheirWindowsWhereAndAsTheyShould) {
     if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
     if (std::system("command -v xwininfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "xwininfo is not installed";
     const std::string file = "/tmp/zorbelu-viewer-placement-" + std::to_string(getpid()) + ".cer";
     test::TempDir dir;
     std::ofstream(file, std::ios::binary) << fixtures::FixturePki::Create(dir.path() / "pki").CertDer(fixtures::Ca::Root);
-    // An owner at 200,150 of 800 x 600: the 680 x 560 viewer goes to 260,170
-    // (with no window manager, as under Xvfb, X keeps the place a program asks for).
-    const pid_t viewer = fork();
-    if (viewer == 0) {
-        setenv("ZORBELU_VIEWER_CENTER", "200,150,800,600", 1);
-        execl(CERT_VIEWER_PROGRAM, CERT_VIEWER_PROGRAM, "--certificate", file.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    struct Row {
+        std::vector<const char*> argv;
+        std::vector<std::string> variables;
+        std::string expected, why;
+    };
+    const Row rows[] = {
+        // With no window manager, as under Xvfb, X keeps the place a program asks for.
+        {{CERT_VIEWER_PROGRAM, "--certificate", file.c_str()}, {"ZORBELU_VIEWER_CENTER=200,150,800,600"},
+         "680x560+260+170", "the 680 x 560 viewer centred over an owner at 200,150 of 800 x 600"},
+        {{ZORBELU_PROGRAM, "demo", "--gui", "--lang", "DEU"}, {"LANG=C", "TMPDIR=" + dir.path().string()},
+         "\"Signatureigenschaften\"",
+         "demo --gui --lang DEU shows the German dialog"},
+    };
+    for (const Row& row : rows) {
+        const std::string tree = TreeWhileRunning(row.argv, row.variables, row.expected);
+        EXPECT_NE(tree.find(row.expected), std::string::npos) << row.why << "\n" << tree;
     }
-    ASSERT_GT(viewer, 0);
-    std::string tree;
-    for (int i = 0; i < 50 && tree.find("680x560+260+170") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        tree = WindowTree();
-    }
-    kill(viewer, SIGTERM);
-    waitpid(viewer, nullptr, 0);
     std::remove(file.c_str());
-    EXPECT_NE(tree.find("680x560+260+170"), std::string::npos) << tree;
 }
 #endif
