@@ -13,8 +13,7 @@
 // draws it: DejaVu Sans 9 pt averages about 7 px a character, a little wider
 // than the face the templates were laid out for, and its line box is about
 // 15 px, so that a label 8 units high (16 px) holds one line and an edit of
-// 16 units (32 px) holds a field with its frame. The GTK layout test checks
-// every control of a template against these rectangles.
+// 16 units (32 px) holds a field with its frame.
 //
 // Those are the runtime's pixels, the same on every backend and in every
 // test. A backend that draws the dialog font larger (larger text, a higher
