@@ -177,6 +177,7 @@ int DemoCommand(const Arguments& args) {
                                ZORBELU_VS_DATA_DAMAGED, language);
     bool shown = true;
     if (args.has("gui")) {
+        SelectDialogLanguage(args);
         std::printf("\nThe outcomes in the signature properties dialog (close each to go on):\n");
         shown = ShowInDialog("the document as it was time-stamped", token, digest, cache, args.has("tabbed")) &&
                 ShowInDialog("the changed document", token, Sha256(tampered), cache, args.has("tabbed"));

@@ -99,10 +99,14 @@ uint32_t ShowVerificationResult(const ZORBELUBlob& token, uint32_t status, const
     return ZORBELUPRVShowSignaturePropEx3(nullptr, &entry, 1);
 }
 
-int ShowCommand(const Arguments& args) {
-    const Token token = LoadToken(args);
+void SelectDialogLanguage(const Arguments& args) {
     if (args.has("lang") && ZORBELUSetLanguage(args.get("lang").c_str()) != ZORBELU_OK)
         throw UsageError("language code of three letters expected");
+}
+
+int ShowCommand(const Arguments& args) {
+    const Token token = LoadToken(args);
+    SelectDialogLanguage(args);
     const auto info = ReadInfo(token);
     const ZORBELUDigestInfoEx digest = DataDigest(args, info);
     const ZORBELUTimeZoneSelector zone = ZoneArgument(args.get("zone"));
@@ -139,8 +143,7 @@ int ShowCommand(const Arguments& args) {
 
 int TokenDialogCommand(const Arguments& args) {
     const Token bytes = LoadToken(args);
-    if (args.has("lang") && ZORBELUSetLanguage(args.get("lang").c_str()) != ZORBELU_OK)
-        throw UsageError("language code of three letters expected");
+    SelectDialogLanguage(args);
     const ZORBELUBlob token = bytes.blob();
 
     uint32_t result = 0;

@@ -21,6 +21,10 @@ int TokenDialogCommand(const Arguments& args);
 // certificate. Exit status as verify's.
 int ShowCommand(const Arguments& args);
 
+// The dialogs speak the language of --lang (or of the environment, which
+// fills it in). Throws UsageError for a code that is not three letters.
+void SelectDialogLanguage(const Arguments& args);
+
 // The time zone of --zone: "local" (the default), "utc", an offset "+09:00"
 // or "-05:30", or a zone of the library's table ("JST", "PST", ...).
 // Throws UsageError.

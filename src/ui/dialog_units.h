@@ -13,8 +13,13 @@
 // draws it: DejaVu Sans 9 pt averages about 7 px a character, a little wider
 // than the face the templates were laid out for, and its line box is about
 // 15 px, so that a label 8 units high (16 px) holds one line and an edit of
-// 16 units (32 px) holds a field with its frame. The GTK layout test checks
-// every control of a template against these rectangles.
+// 16 units (32 px) holds a field with its frame.
+//
+// Those are the runtime's pixels, the same on every backend and in every
+// test. A backend that draws the dialog font larger (larger text, a higher
+// Xft.dpi, GDK_DPI_SCALE) measures the font it really uses and maps every
+// rectangle onto that font's own base unit (ToFontPixels); at the reference
+// font the mapping changes nothing.
 #pragma once
 
 #include "ui/dialog_template.h"
@@ -50,6 +55,35 @@ constexpr PixelRect MapDialogRect(const ZorbeluDialogRect& r) {
     const int left = DialogUnitsToPixelsX(r.x);
     const int top = DialogUnitsToPixelsY(r.y);
     return {left, top, DialogUnitsToPixelsX(r.x + r.width) - left, DialogUnitsToPixelsY(r.y + r.height) - top};
+}
+
+// A font's own base unit: the average width of the 52 letters A-Z a-z,
+// rounded as Windows rounds it, and its line height plus the pixel of
+// leading the reference unit has over the reference font's 15 px line. Never
+// below the reference: the widgets' padding and frames do not shrink with
+// the text, so smaller text keeps the reference layout.
+struct BaseUnits {
+    int x = kBaseUnitX;
+    int y = kBaseUnitY;
+};
+
+constexpr BaseUnits BaseUnitsOfFont(int lettersWidth, int lineHeight) {
+    const int x = (lettersWidth / 26 + 1) / 2;
+    const int y = lineHeight + 1;
+    return {x > kBaseUnitX ? x : kBaseUnitX, y > kBaseUnitY ? y : kBaseUnitY};
+}
+
+// Runtime pixels to the pixels of a font with base unit `font`, and back.
+constexpr int ToFontPixelsX(int pixels, BaseUnits font) { return MulDiv(pixels, font.x, kBaseUnitX); }
+constexpr int ToFontPixelsY(int pixels, BaseUnits font) { return MulDiv(pixels, font.y, kBaseUnitY); }
+constexpr int FromFontPixelsX(int pixels, BaseUnits font) { return MulDiv(pixels, kBaseUnitX, font.x); }
+constexpr int FromFontPixelsY(int pixels, BaseUnits font) { return MulDiv(pixels, kBaseUnitY, font.y); }
+
+// Edges are mapped, as in MapDialogRect, so that adjacent controls stay adjacent.
+constexpr PixelRect ToFontPixels(const PixelRect& r, BaseUnits font) {
+    const int left = ToFontPixelsX(r.x, font);
+    const int top = ToFontPixelsY(r.y, font);
+    return {left, top, ToFontPixelsX(r.x + r.width, font) - left, ToFontPixelsY(r.y + r.height, font) - top};
 }
 
 }  // namespace zorbelu::platform

@@ -1,12 +1,14 @@
 // Templates 129 (with a real TAC), 130 and 6018 (with a real token), 6047
 // and the signature properties dialogs with their pages and result dialogs,
-// rendered by the GTK backend, in English and German: every control's
-// natural size must fit its rectangle, and a screenshot of each template and
-// language is written for people to look at.
+// rendered by the GTK backend, in English and German: every label's text
+// must fit the label, every control the size it was given, and no two
+// controls may overlap; a screenshot of each template and language is
+// written for people to look at.
 //
-// Needs a display: ctest runs it under `xvfb-run -a`; without any display
-// it skips.
+// Needs a display: ctest runs it under `xvfb-run -a` once for each text
+// size (GDK_DPI_SCALE 1.0, 1.25, 1.5); without any display it skips.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <cstdlib>
 #include <functional>
@@ -14,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "core/test_util.h"
 #include "core/test_util.h"
 #include "dialogs/signature/token_comparison.h"
 #include "dialogs/signature/verified_properties_tabbed.h"
@@ -40,49 +41,81 @@ bool HasDisplay() {
     return false;
 }
 
-// What a control needs that its rectangle does not give, or "".
-std::string Overflow(const platform::Dialog& dialog, size_t index, const platform::ControlView& c) {
-    bool checkWidth = false, checkHeight = false;
-    switch (c.kind) {
-        case ZORBELU_CTL_STATIC:
-        case ZORBELU_CTL_BUTTON:
-        case ZORBELU_CTL_CHECKBOX:
-        case ZORBELU_CTL_GROUPBOX:
-        case ZORBELU_CTL_PICTURE:
-            checkWidth = checkHeight = true;
-            break;
-        case ZORBELU_CTL_EDIT:  // the text scrolls; the field's line must fit
-            checkHeight = (c.style & ZORBELU_CS_MULTILINE) == 0;
-            break;
-        case ZORBELU_CTL_COMBOBOX:
-            checkHeight = true;
-            break;
-        default:
-            break;
+// The dialog on screen: the mapped modal GTK window that holds a client area.
+GtkWidget* ShownClientArea() {
+    GtkWidget* found = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* l = windows; l != nullptr; l = l->next) {
+        GtkWidget* child = gtk_bin_get_child(GTK_BIN(l->data));
+        if (gtk_widget_get_mapped(GTK_WIDGET(l->data)) && gtk_window_get_modal(GTK_WINDOW(l->data)) &&
+            child != nullptr && std::string(G_OBJECT_TYPE_NAME(child)) == "ZorbeluClientArea")
+            found = child;
     }
-    if (!c.visible || (!checkWidth && !checkHeight)) return "";
-    int width = 0, height = 0;
-    if (!dialog.NaturalSize(index, &width, &height)) return "no natural size";
-    // A group box's label only has to fit across; its frame is drawn to any height.
-    if (c.kind == ZORBELU_CTL_GROUPBOX) checkHeight = false;
+    g_list_free(windows);
+    return found;
+}
+
+GtkAllocation AllocationOf(GtkWidget* widget) {
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    return a;
+}
+
+std::string Describe(GtkWidget* widget) {
     std::ostringstream out;
-    if ((checkWidth && width > c.rect.width) || (checkHeight && height > c.rect.height))
-        out << "control " << index << " (id " << c.id << ", \"" << c.text << "\") needs " << width << "x" << height
-            << " px, has " << c.rect.width << "x" << c.rect.height;
+    const GtkAllocation a = AllocationOf(widget);
+    out << G_OBJECT_TYPE_NAME(widget);
+    if (GTK_IS_LABEL(widget)) out << " \"" << gtk_label_get_text(GTK_LABEL(widget)) << "\"";
+    if (GTK_IS_BUTTON(widget) && gtk_button_get_label(GTK_BUTTON(widget)) != nullptr)
+        out << " \"" << gtk_button_get_label(GTK_BUTTON(widget)) << "\"";
+    out << " at " << a.x << "," << a.y << " " << a.width << "x" << a.height;
     return out.str();
 }
 
-// The controls of a dialog and of its pages that do not fit.
-void CollectOverflows(const platform::Dialog& dialog, std::vector<std::string>& overflows) {
-    const std::vector<platform::ControlView> controls = dialog.Controls();
-    for (size_t i = 0; i < controls.size(); ++i)
-        if (std::string problem = Overflow(dialog, i, controls[i]); !problem.empty())
-            overflows.push_back("template " + std::to_string(dialog.TemplateId()) + ": " + problem);
-    for (const platform::Dialog* page : dialog.Pages())
-        if (page->IsWindowVisible()) CollectOverflows(*page, overflows);
+bool Overlap(const GtkAllocation& a, const GtkAllocation& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
-// Shows each dialog in English and German, checks that its controls fit and
+// The controls of a client area (and of its pages, which are client areas
+// in it): a label's Pango layout must fit the size the label was given, any
+// other control must keep that size (a button or a field that needs more
+// grows), each must stay inside the area and overlap no other control. Frames, group boxes and tab strips are drawn
+// around other controls and are only held to their size.
+void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+    std::vector<GtkWidget*> placed;
+    const GtkAllocation bounds = AllocationOf(area);
+    for (GList* l = children; l != nullptr; l = l->next) {
+        GtkWidget* child = GTK_WIDGET(l->data);
+        if (!gtk_widget_get_mapped(child)) continue;
+        if (std::string(G_OBJECT_TYPE_NAME(child)) == "ZorbeluClientArea") {
+            CollectLayoutProblems(child, problems);
+            continue;
+        }
+        const GtkAllocation a = AllocationOf(child);
+        int width = 0, height = 0, needWidth = 0, needHeight = 0;
+        gtk_widget_get_size_request(child, &width, &height);
+        if (GTK_IS_LABEL(child)) {  // a GtkFixed gives a label all its text needs, so the text is held to the request
+            pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(child)), &needWidth, &needHeight);
+        } else {
+            needWidth = a.width, needHeight = a.height;
+        }
+        if (needWidth > width || needHeight > height)
+            problems.push_back("needs " + std::to_string(needWidth) + "x" + std::to_string(needHeight) + ", has " +
+                               std::to_string(width) + "x" + std::to_string(height) + ": " + Describe(child));
+        if (a.x + a.width > bounds.x + bounds.width || a.y + a.height > bounds.y + bounds.height)
+            problems.push_back("leaves its client area: " + Describe(child));
+        if (GTK_IS_FRAME(child) || GTK_IS_SEPARATOR(child) || GTK_IS_NOTEBOOK(child)) continue;
+        for (GtkWidget* other : placed)
+            if (Overlap(a, AllocationOf(other)))
+                problems.push_back("overlaps " + Describe(other) + ": " + Describe(child));
+        placed.push_back(child);
+    }
+    g_list_free(children);
+}
+
+// Shows each dialog in English and German, checks that its texts fit and its
+// controls do not overlap at the text size of this run (GDK_DPI_SCALE) and
 // writes <name>_<language>.png. `prepare` may change the dialog before it is
 // looked at (pick a tab).
 void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show,
@@ -104,8 +137,12 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
         platform::SetModalStartObserver([&](platform::Dialog& dialog) {
             looked = true;
             if (prepare) prepare(dialog);
-            CollectOverflows(dialog, overflows);
-            shot = dialog.Snapshot(png);
+            shot = dialog.Snapshot(png);  // lays the window out first
+            if (GtkWidget* area = ShownClientArea()) {
+                CollectLayoutProblems(area, overflows);
+            } else {
+                overflows.push_back("no GTK window shown");
+            }
             dialog.EndDialog(platform::IDOK);
         });
         show();
@@ -208,9 +245,9 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
 
 }  // namespace
 
-// ---- The certificate viewer's place ------------------------------------------
+// ---- Windows of other programs ------------------------------------------------
 
-#ifdef CERT_VIEWER_PROGRAM
+#if defined(CERT_VIEWER_PROGRAM) && defined(ZORBELU_PROGRAM)
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -232,31 +269,55 @@ std::string WindowTree() {
     return out;
 }
 
+// Starts `argv` with `variables` set, waits up to 5 s for `expected` in the
+// window tree, ends the program and gives the last tree seen.
+std::string TreeWhileRunning(const std::vector<const char*>& argv, const std::vector<std::string>& variables,
+                             const std::string& expected) {
+    const pid_t program = fork();
+    if (program == 0) {
+        for (const std::string& variable : variables) putenv(const_cast<char*>(variable.c_str()));
+        std::vector<char*> args;
+        for (const char* a : argv) args.push_back(const_cast<char*>(a));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (program < 0) return "";
+    std::string tree;
+    for (int i = 0; i < 50 && tree.find(expected) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        tree = WindowTree();
+    }
+    kill(program, SIGTERM);
+    waitpid(program, nullptr, 0);
+    return tree;
+}
+
 }  // namespace
 
-TEST(DialogGtk, TheViewerOpensCentredOverItsOwner) {
+TEST(DialogGtk, ProgramsOpenTheirWindowsWhereAndAsTheyShould) {
     if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
     if (std::system("command -v xwininfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "xwininfo is not installed";
     const std::string file = "/tmp/zorbelu-viewer-placement-" + std::to_string(getpid()) + ".cer";
     test::TempDir dir;
     std::ofstream(file, std::ios::binary) << fixtures::FixturePki::Create(dir.path() / "pki").CertDer(fixtures::Ca::Root);
-    // An owner at 200,150 of 800 x 600: the 680 x 560 viewer goes to 260,170
-    // (with no window manager, as under Xvfb, X keeps the place a program asks for).
-    const pid_t viewer = fork();
-    if (viewer == 0) {
-        setenv("ZORBELU_VIEWER_CENTER", "200,150,800,600", 1);
-        execl(CERT_VIEWER_PROGRAM, CERT_VIEWER_PROGRAM, "--certificate", file.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+    struct Row {
+        std::vector<const char*> argv;
+        std::vector<std::string> variables;
+        std::string expected, why;
+    };
+    const Row rows[] = {
+        // With no window manager, as under Xvfb, X keeps the place a program asks for.
+        {{CERT_VIEWER_PROGRAM, "--certificate", file.c_str()}, {"ZORBELU_VIEWER_CENTER=200,150,800,600"},
+         "680x560+260+170", "the 680 x 560 viewer centred over an owner at 200,150 of 800 x 600"},
+        {{ZORBELU_PROGRAM, "demo", "--gui", "--lang", "DEU"}, {"LANG=C", "TMPDIR=" + dir.path().string()},
+         "\"Signatureigenschaften\"",
+         "demo --gui --lang DEU shows the German dialog"},
+    };
+    for (const Row& row : rows) {
+        const std::string tree = TreeWhileRunning(row.argv, row.variables, row.expected);
+        EXPECT_NE(tree.find(row.expected), std::string::npos) << row.why << "\n" << tree;
     }
-    ASSERT_GT(viewer, 0);
-    std::string tree;
-    for (int i = 0; i < 50 && tree.find("680x560+260+170") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        tree = WindowTree();
-    }
-    kill(viewer, SIGTERM);
-    waitpid(viewer, nullptr, 0);
     std::remove(file.c_str());
-    EXPECT_NE(tree.find("680x560+260+170"), std::string::npos) << tree;
 }
 #endif

@@ -6,8 +6,11 @@
 //
 // Every control is a native widget placed at its pixel rectangle in a
 // GtkFixed. Widgets use the template's point size in a sans-serif face and
-// a compact padding, so that the fixed base unit of dialog_units.h holds
-// their texts.
+// a compact padding. The runtime's pixels are those of the reference base
+// unit of dialog_units.h; each dialog measures its font as GTK draws it now
+// (Xft.dpi and GDK_DPI_SCALE included) and maps every rectangle, its own
+// size and its pages' places onto that font's base unit, so that larger
+// text gets larger controls and a larger window.
 //
 // A page (ZORBELU_DS_CHILD) is a GtkFixed of its own inside its owner's
 // GtkFixed, put there after the owner's controls so that it is drawn above
@@ -25,9 +28,13 @@
 #include <vector>
 
 #include "ui/dialog_template.h"
+#include "ui/dialog_units.h"
 #include "ui/ui_abi.h"
 
 namespace {
+
+using zorbelu::platform::BaseUnits;
+using zorbelu::platform::PixelRect;
 
 // The icon bits of a message box type.
 constexpr uint32_t kMbIconMask = 0xF0;
@@ -92,6 +99,7 @@ struct Window {
     GtkWidget* window = nullptr;
     GtkWidget* fixed = nullptr;  // the client area; a page's is in its owner's
     Window* owner = nullptr;     // pages only
+    BaseUnits font;              // the dialog font's base unit; a page has its owner's
     const ZorbeluUiEvents* events = nullptr;
     std::vector<Item> items;
     GMainLoop* loop = nullptr;
@@ -435,7 +443,10 @@ void Build(Window* window, uint32_t index, const ZorbeluUiControl& c) {
     if (outer != inner) Tag(outer, window, index);
     item.outer = outer;
     item.inner = inner;
-    gtk_fixed_put(GTK_FIXED(window->fixed), outer, c.x, c.y);
+    const PixelRect r = zorbelu::platform::ToFontPixels({c.x, c.y, c.width, c.height}, window->font);
+    item.x = r.x;
+    item.y = r.y;
+    gtk_fixed_put(GTK_FIXED(window->fixed), outer, r.x, r.y);
 }
 
 void Apply(Window* window, uint32_t index, const ZorbeluUiControl& c) {
@@ -527,12 +538,13 @@ void Apply(Window* window, uint32_t index, const ZorbeluUiControl& c) {
     }
     item.selected = c.selected;
 
-    if (c.x != item.x || c.y != item.y) gtk_fixed_move(GTK_FIXED(window->fixed), item.outer, c.x, c.y);
-    item.x = c.x;
-    item.y = c.y;
-    item.width = c.width;
-    item.height = c.height;
-    gtk_widget_set_size_request(item.outer, c.width, c.height);
+    const PixelRect r = zorbelu::platform::ToFontPixels({c.x, c.y, c.width, c.height}, window->font);
+    if (r.x != item.x || r.y != item.y) gtk_fixed_move(GTK_FIXED(window->fixed), item.outer, r.x, r.y);
+    item.x = r.x;
+    item.y = r.y;
+    item.width = r.width;
+    item.height = r.height;
+    gtk_widget_set_size_request(item.outer, r.width, r.height);
     gtk_widget_set_sensitive(item.outer, c.enabled != 0);
     gtk_widget_set_visible(item.outer, c.visible != 0);
     if (item.outer != item.inner) gtk_widget_show(item.inner);
@@ -544,6 +556,22 @@ uint32_t Start() {
 }
 
 std::string StyleClass(uint32_t points) { return "zorbelu-pt" + std::to_string(points != 0 ? points : 9); }
+
+// The base unit of the font `styled` draws its text in, measured with Pango
+// at the screen's resolution as it is now.
+BaseUnits MeasureFont(GtkWidget* styled) {
+    PangoLayout* layout = gtk_widget_create_pango_layout(styled, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    int width = 0, height = 0;
+    pango_layout_get_pixel_size(layout, &width, &height);
+    g_object_unref(layout);
+    return zorbelu::platform::BaseUnitsOfFont(width, height);
+}
+
+// A client area's size request for a size in the runtime's pixels.
+void RequestClientSize(const Window* window, int width, int height) {
+    gtk_widget_set_size_request(window->fixed, width > 0 ? zorbelu::platform::ToFontPixelsX(width, window->font) : 0,
+                                height > 0 ? zorbelu::platform::ToFontPixelsY(height, window->font) : 0);
+}
 
 void BuildControls(Window* window, const ZorbeluUiWindowSpec* layout) {
     window->items.resize(layout->controlCount);
@@ -560,8 +588,10 @@ std::unique_ptr<Window> CreatePage(const ZorbeluUiWindowSpec* layout, Window* ow
     page->events = events;
     page->owner = owner;
     page->window = owner->window;
+    page->font = owner->font;
     InstallStyle(layout->fontPoints);
-    page->fixed = NewClientArea(layout->width, layout->height);
+    page->fixed = NewClientArea(0, 0);
+    RequestClientSize(page.get(), layout->width, layout->height);
     g_object_ref_sink(page->fixed);
     gtk_style_context_add_class(gtk_widget_get_style_context(page->fixed), StyleClass(layout->fontPoints).c_str());
     gtk_fixed_put(GTK_FIXED(owner->fixed), page->fixed, 0, 0);
@@ -586,7 +616,9 @@ std::unique_ptr<Window> CreateTopLevel(const ZorbeluUiWindowSpec* layout, Window
     } else {
         gtk_window_set_position(GTK_WINDOW(window->window), GTK_WIN_POS_CENTER);
     }
-    window->fixed = NewClientArea(layout->width, layout->height);
+    window->font = MeasureFont(window->window);
+    window->fixed = NewClientArea(0, 0);
+    RequestClientSize(window.get(), layout->width, layout->height);
     gtk_container_add(GTK_CONTAINER(window->window), window->fixed);
     gtk_widget_show(window->fixed);
     g_object_set_data(G_OBJECT(window->window), "zorbelu-window", window.get());
@@ -680,8 +712,11 @@ void PlaceWindow(void* handle, int32_t x, int32_t y, int32_t width, int32_t heig
     if (window == nullptr) return;
     // The client area asks for exactly this size, and a window that is not
     // resizable is always as large as its content asks: it shrinks too.
-    gtk_widget_set_size_request(window->fixed, width > 0 ? width : 0, height > 0 ? height : 0);
-    if (window->IsPage()) gtk_fixed_move(GTK_FIXED(window->owner->fixed), window->fixed, x, y);
+    RequestClientSize(window, width, height);
+    if (window->IsPage())
+        gtk_fixed_move(GTK_FIXED(window->owner->fixed), window->fixed,
+                       zorbelu::platform::ToFontPixelsX(x, window->font),
+                       zorbelu::platform::ToFontPixelsY(y, window->font));
 }
 
 void ShowWindow(void* handle, int32_t visible) {
@@ -855,10 +890,13 @@ int32_t ScreenRect(void* handle, int32_t* x, int32_t* y, int32_t* width, int32_t
     gint left = 0, top = 0, w = 0, h = 0;
     gtk_window_get_position(GTK_WINDOW(window->window), &left, &top);
     gtk_window_get_size(GTK_WINDOW(window->window), &w, &h);
-    *x = left;
-    *y = top;
-    *width = w;
-    *height = h;
+    // The size in the runtime's pixels (it shrinks a window by a number of
+    // them), centred where the real window is centred (the certificate
+    // viewer centres itself over its owner).
+    *width = zorbelu::platform::FromFontPixelsX(w, window->font);
+    *height = zorbelu::platform::FromFontPixelsY(h, window->font);
+    *x = left + (w - *width) / 2;
+    *y = top + (h - *height) / 2;
     return 1;
 }
 
