@@ -310,6 +310,7 @@ TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
         {create + " --out " + token, 2, "exists already (--force replaces it)", "never over a file"},
         {create + " --out " + token + " --force --alg sha512 --no-nonce --json", 0, "\"valid\":true", "replaced"},
         {"verify " + token + data + " --json", 0, "\"imprintAlgorithm\":\"2.16.840.1.101.3.4.2.3\"", "as asked"},
+        {"info " + token + " --json", 0, "\"nonce\":\"\"}", "--no-nonce: none sent, none echoed"},
         {"create --tsa " + served_.server().url("/refuse") + data + " --out " + token + "2", 3,
          "1901 the TSA refused the request", "a refusal"},
         {"create --tsa http://127.0.0.1:" + std::to_string(closed.port()) + data + " --out " + token + "2", 3,
