@@ -36,6 +36,7 @@ std::string Resolved(const fs::path& base, const std::string& path) {
 
 // "TOKEN<TAB>DATA" or "TOKEN<TAB>ALG:HEX"; throws UsageError.
 BatchEntry ParseLine(const std::string& line, const fs::path& base, const std::string& where) {
+    if (line.find('\0') != std::string::npos) throw UsageError(where + ": a NUL byte");  // a path would end there
     const size_t tab = line.find('\t');
     if (tab == 0 || tab == std::string::npos || tab + 1 == line.size())
         throw UsageError(where + ": expected TOKEN<TAB>DATA or TOKEN<TAB>ALG:HEX");

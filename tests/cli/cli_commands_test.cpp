@@ -114,8 +114,8 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
         {verify + " --lang DEU", 0, "2501 Die Daten", "--lang decides before the environment", "LANG=C "},
         {"info " + good_ + " --json", 0, "\"imprintAlgorithm\":\"2.16.840.1.101.3.4.2.1\"", "info as JSON"},
     };
-    for (const char* command : {"info", "verify", "certs", "tsa-cert", "services", "roots", "show", "token-dialog",
-                                "demo"})
+    for (const char* command : {"info", "verify", "create", "certs", "tsa-cert", "services", "roots", "show",
+                                "token-dialog", "demo"})
         rows.push_back({std::string(command) + " --help", 0, "Usage: zorbelu " + std::string(command), "CMD --help"});
     ExpectRows(rows);
 }
