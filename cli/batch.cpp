@@ -121,7 +121,8 @@ std::vector<BatchEntry> ReadTokenFolder(const fs::path& folder) {
     }
     if (error) throw FileError("cannot read the folder " + folder.string() + ": " + error.message());
     if (entries.empty()) throw UsageError(folder.string() + " holds no *.tsr or *.tst file");
-    std::sort(entries.begin(), entries.end(), [](const BatchEntry& a, const BatchEntry& b) { return a.token < b.token; });
+    std::sort(entries.begin(), entries.end(),
+              [](const BatchEntry& a, const BatchEntry& b) { return a.token < b.token; });
     return entries;
 }
 
@@ -224,7 +225,8 @@ private:
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_[outcome.code];
         if (args_.has("json")) {
-            nlohmann::ordered_json line = AnswerJson("verify", outcome.code, outcome.message, outcome.exitStatus, outcome.why);
+            nlohmann::ordered_json line =
+                AnswerJson("verify", outcome.code, outcome.message, outcome.exitStatus, outcome.why);
             line["token"] = token;
             PrintJson(line);
         } else {

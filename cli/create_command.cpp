@@ -82,14 +82,15 @@ void WriteToken(const Arguments& args, const std::string& token) {
 
 int CreateCommand(const Arguments& args) {
     if (!args.has("tsa")) throw UsageError("create: give --tsa URL");
-    if (args.has("json") && args.get("out", "-") == "-")
+    const std::string out = args.get("out", "-");
+    if (args.has("json") && out == "-")
         throw UsageError("create: --json prints the answer on stdout; give --out FILE for the token");
     // A token is binary: never onto a terminal unless asked for with --out -.
     if (!args.has("out") && isatty(STDOUT_FILENO) != 0)
         throw UsageError("create: stdout is a terminal; give --out FILE (or --out - to write there all the same)");
     struct stat existing {};
-    if (args.has("out") && args.get("out") != "-" && !args.has("force") && lstat(args.get("out").c_str(), &existing) == 0)
-        throw FileError(args.get("out") + " exists already (--force replaces it)");  // before the TSA is asked
+    if (out != "-" && !args.has("force") && lstat(out.c_str(), &existing) == 0)
+        throw FileError(out + " exists already (--force replaces it)");  // before the TSA is asked
     const ZORBELTimeStampRequest request = RequestOf(args);
     CheckDigestLength(args, request.digest);
     const ZORBELUProxyInfo proxy = Connection(args);

@@ -315,7 +315,8 @@ TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
          "1901 the TSA refused the request", "a refusal"},
         {"create --tsa http://127.0.0.1:" + std::to_string(closed.port()) + data + " --out " + token + "2", 3,
          "1202 could not connect", "no TSA there"},
-        {"create --tsa " + served_.server().url("/tsa") + " --digest 00ff", 2, "--digest of sha256 takes 64 hex digits", "a digest of the wrong length"},
+        {"create --tsa " + served_.server().url("/tsa") + " --digest 00ff", 2, "--digest of sha256 takes 64 hex digits",
+         "a digest of the wrong length"},
         {create + " --alg md5", 2, "--alg: takes sha1, sha256, sha384 or sha512", "no TSA is asked for MD5"},
         {create + " --json", 2, "give --out FILE for the token", "the token and JSON never share stdout"},
     });
