@@ -15,7 +15,7 @@ namespace zorbelu::cli {
 namespace {
 
 // How an option's value is checked before the command runs.
-enum class Check { Text, Milliseconds, Policy, Algorithm, Language };
+enum class Check { Text, Milliseconds, Policy, Algorithm, Language, Jobs, CreateAlgorithm };
 
 struct OptionSpec {
     const char* name;
@@ -55,17 +55,40 @@ const std::vector<OptionSpec> kDataOptions = {
     {"alg", "NAME", "sha1, md5, sha256, sha384 or sha512 (default: the token's own)", Check::Algorithm},
 };
 
+// zorbelu create and verify --batch.
+const std::vector<OptionSpec> kBatch = {
+    {"batch", "LIST|DIR", "verify every token of a manifest or a folder (docs/cli.md) instead of TOKEN"},
+    {"jobs", "N", "with --batch: verifications at a time (default: one per core)", Check::Jobs},
+};
+const CommandSpec kCreate = {
+    "create", "", 0, 0, "ask a TSA over HTTP for a token on the data and write it",
+    {{{"tsa", "URL", "the TSA's http:// or https:// URL"},
+      {"data", "FILE", "the data to time-stamp (- reads standard input), hashed as it is read"},
+      {"digest", "HEX", "the data's digest instead of --data"},
+      {"alg", "NAME", "sha1, sha256 (default), sha384 or sha512", Check::CreateAlgorithm},
+      {"policy", "OID", "the policy to ask for (default: the TSA's)"},
+      {"nonce", nullptr, "send a random nonce, checked in the answer (the default)"},
+      {"no-nonce", nullptr, "send no nonce"},
+      {"cert-req", nullptr, "ask for the TSA certificate in the token (the default)"},
+      {"no-cert-req", nullptr, "ask for a token without the TSA certificate"},
+      {"out", "FILE", "write the token there (default: stdout, never a terminal; - stdout all the same)"},
+      {"force", nullptr, "replace FILE (a link itself, never its target)"}},
+     kConnection, kJson, kCommon},
+    {{"data", "digest"}, {"nonce", "no-nonce"}, {"cert-req", "no-cert-req"}}};
+
 const std::vector<CommandSpec>& Commands() {
     static const std::vector<CommandSpec> commands = {
         {"info", "TOKEN", 1, 1, "show what the token says: TSA, policy, time, serial, imprint, accuracy, nonce",
          {kJson, kCommon}},
-        {"verify", "TOKEN", 1, 1, "verify the token against the data it covers",
-         {kDataOptions,
+        {"verify", "TOKEN", 0, 1, "verify the token against the data it covers",
+         {kDataOptions, kBatch,
           {{"policy", "N", "1 (default): chain and CRLs; 2: chain without CRLs; 3: the token alone", Check::Policy},
            {"full", nullptr, "as policy 1 through the full verification (SHA-1, MD5, SHA-256 only)"},
            {"crl-buffer", nullptr, "the issuer in \"ROOT\" and the TSA certificate's CRL alone"}},
           kConnection, kJson, kCommon},
-         {{"data", "digest"}, {"full", "crl-buffer"}, {"policy", "full"}, {"policy", "crl-buffer"}}},
+         {{"data", "digest"}, {"full", "crl-buffer"}, {"policy", "full"}, {"policy", "crl-buffer"}, {"batch", "data"},
+          {"batch", "digest"}}},
+        kCreate,
         {"certs", "TOKEN", 1, 1, "gather the TSA certificate, its CA certificates and CRLs into a folder",
          {{{"out", "DIR", "the folder to write to (made when missing)"},
            {"force", nullptr, "replace files already there (a link itself, never its target)"}},
@@ -159,6 +182,14 @@ std::function<std::string(std::string&)> Checker(const OptionSpec& spec) {
                                          return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
                                      });
                 return letters ? "" : "takes a language code of three letters such as DEU, not '" + value + "'";
+            };
+        case Check::Jobs:
+            return [](std::string& value) { return WholeNumberCheck(value, 1, 1024); };
+        case Check::CreateAlgorithm:
+            return [](std::string& value) -> std::string {
+                for (const char* known : {"sha1", "sha256", "sha384", "sha512"})
+                    if (value == known) return "";
+                return "takes sha1, sha256, sha384 or sha512, not '" + value + "'";
             };
         case Check::Text: break;
     }

@@ -108,7 +108,13 @@ ZORBELUDigestInfo ShortDigest(const ZORBELUDigestInfoEx& digest) {
     return record;
 }
 
-Progress::Progress() : enabled_(isatty(STDERR_FILENO) != 0) {
+namespace {
+std::atomic<bool> progressSilenced{false};
+}  // namespace
+
+void Progress::Silence() { progressSilenced = true; }
+
+Progress::Progress() : enabled_(isatty(STDERR_FILENO) != 0 && !progressSilenced) {
     if (enabled_) thread_ = std::thread([this] { Run(); });
 }
 

@@ -47,6 +47,8 @@ public:
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
+    // From now on shows nothing (verify --batch shows its own bar).
+    static void Silence();
 
 private:
     void Run();

@@ -4,7 +4,7 @@ _zorbelu() {
     local cur prev command
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="info verify certs tsa-cert services roots show token-dialog demo version help"
+    local commands="info verify create certs tsa-cert services roots show token-dialog demo version help"
     if [ "$COMP_CWORD" -eq 1 ]; then
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         return
@@ -14,10 +14,11 @@ _zorbelu() {
         help) COMPREPLY=($(compgen -W "$commands" -- "$cur")); return ;;
         --policy) COMPREPLY=($(compgen -W "1 2 3" -- "$cur")); return ;;
         --alg) COMPREPLY=($(compgen -W "sha1 md5 sha256 sha384 sha512" -- "$cur")); return ;;
+        --batch) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --lang) COMPREPLY=($(compgen -W "DEU" -- "$cur")); return ;;
         --zone) COMPREPLY=($(compgen -W "local utc" -- "$cur")); return ;;
-        --out) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --timeout|--proxy|--proxy-user|--digest|--at) return ;;
+        --out) if [ "$command" = create ]; then COMPREPLY=($(compgen -f -- "$cur")); else COMPREPLY=($(compgen -d -- "$cur")); fi; return ;;
+        --timeout|--proxy|--proxy-user|--digest|--at|--tsa|--jobs) return ;;
         --data|--chain-of|--token) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     esac
     if [ "$command" = roots ] && [ "$COMP_CWORD" -eq 2 ]; then

@@ -9,7 +9,9 @@
 
 #include "cli_support.h"
 #include "options.h"
+#include "batch.h"
 #include "cert_commands.h"
+#include "create_command.h"
 #include "demo.h"
 #include "dialog_commands.h"
 #include "roots_commands.h"
@@ -34,7 +36,7 @@ int Run(int argc, char** argv) {
     SetVerbose(args.has("verbose"));
     using Command = int (*)(const Arguments&);
     static const std::map<std::string, Command> commands = {
-        {"info", InfoCommand},         {"verify", VerifyCommand},
+        {"info", InfoCommand},         {"verify", VerifyOneOrBatch}, {"create", CreateCommand},
         {"demo", DemoCommand},         {"certs", CertsCommand},
         {"tsa-cert", TsaCertCommand},  {"show", ShowCommand},
         {"token-dialog", TokenDialogCommand}, {"roots", RootsCommand},

@@ -114,8 +114,8 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
         {verify + " --lang DEU", 0, "2501 Die Daten", "--lang decides before the environment", "LANG=C "},
         {"info " + good_ + " --json", 0, "\"imprintAlgorithm\":\"2.16.840.1.101.3.4.2.1\"", "info as JSON"},
     };
-    for (const char* command : {"info", "verify", "certs", "tsa-cert", "services", "roots", "show", "token-dialog",
-                                "demo"})
+    for (const char* command : {"info", "verify", "create", "certs", "tsa-cert", "services", "roots", "show",
+                                "token-dialog", "demo"})
         rows.push_back({std::string(command) + " --help", 0, "Usage: zorbelu " + std::string(command), "CMD --help"});
     ExpectRows(rows);
 }
@@ -284,6 +284,78 @@ TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
         {atNow, 1, "\"chain\":2515", "revocation cannot be confirmed for a certificate without a CRL"},
         {"show " + good_ + data + " --tabbed --zone=-05:30", 0, "2501", "an offset"},
         {"show " + good_ + data + " --zone mars", 2, "--zone takes", "an unknown zone"},
+    });
+}
+
+}  // namespace
+
+namespace {
+
+// zorbelu create asks the fixture PKI's TSA on 127.0.0.1; its tokens verify
+// with zorbelu and with openssl.
+TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
+    served_.server().setTsaHandler("/tsa", [this](const std::string& der) {
+        return served_.pki().RespondToTimeStampRequest(der);
+    });
+    TokenSpec rejected(Tsa::Good);
+    rejected.forgery = Forgery::RejectedWithToken;
+    const std::string refusal = served_.pki().MakeToken(rejected);  // a rejection response
+    served_.server().setTsaHandler("/refuse", [refusal](const std::string&) { return refusal; });
+    test::ClosedLoopbackPort closed;
+    const std::string token = (dir_.path() / "new.tst").string(), data = " --data " + data_;
+    const std::string create = "create --tsa " + served_.server().url("/tsa") + data;
+    ExpectRows({
+        {create + " --out " + token, 0, "wrote " + token, "a token from the TSA"},
+        {"verify " + token + data, 0, "2501", "verifies"},
+        {create + " --out " + token, 2, "exists already (--force replaces it)", "never over a file"},
+        {create + " --out " + token + " --force --alg sha512 --no-nonce --json", 0, "\"valid\":true", "replaced"},
+        {"verify " + token + data + " --json", 0, "\"imprintAlgorithm\":\"2.16.840.1.101.3.4.2.3\"", "as asked"},
+        {"info " + token + " --json", 0, "\"nonce\":\"\"}", "--no-nonce: none sent, none echoed"},
+        {"create --tsa " + served_.server().url("/refuse") + data + " --out " + token + "2", 3,
+         "1901 the TSA refused the request", "a refusal"},
+        {"create --tsa http://127.0.0.1:" + std::to_string(closed.port()) + data + " --out " + token + "2", 3,
+         "1202 could not connect", "no TSA there"},
+        {"create --tsa " + served_.server().url("/tsa") + " --digest 00ff", 2, "--digest of sha256 takes 64 hex digits",
+         "a digest of the wrong length"},
+        {create + " --alg md5", 2, "--alg: takes sha1, sha256, sha384 or sha512", "no TSA is asked for MD5"},
+        {create + " --json", 2, "give --out FILE for the token", "the token and JSON never share stdout"},
+    });
+    EXPECT_FALSE(std::filesystem::exists(token + "2"));
+    const auto pem = [this](Ca ca) { return served_.pki().CertPemPath(ca).string(); };
+    EXPECT_EQ(std::system(("openssl ts -verify -in " + token + " -token_in -data " + data_ + " -CAfile " +
+                           pem(Ca::Root) + " -untrusted " + pem(Ca::Intermediate) + " > /dev/null 2>&1").c_str()), 0);
+}
+
+// verify --batch: a manifest's lines as single verifies, a summary, and an
+// exit status for the whole run; mistakes in the manifest stop it first.
+TEST_F(Cli, VerifyBatchOfAManifestOrAFolder) {
+    TokenSpec tampered(Tsa::Good);
+    tampered.damage = Damage::FlipSignatureByte;
+    Made(tampered, "sig.tst");
+    std::filesystem::copy_file(data_, dir_.path() / "good");  // the data beside good.tst
+    std::string hex;
+    for (unsigned char c : served_.pki().DataDigest(fixtures::Digest::Sha256))
+        hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    const auto manifest = [this](const std::string& name, const std::string& lines) {
+        return TokenFile("# token<TAB>data\n" + lines, name);
+    };
+    const std::string all = manifest("all.txt", "good.tst\tgood\ngood.tst\tsha256:" + hex + "\r\n" +
+                                                "sig.tst\tgood\nmissing.tst\tgood\n");
+    const std::string batch = "verify --batch ";
+    ExpectRows({
+        {batch + all, 1, "summary: 4 tokens, 2 valid: unusable x1 2501 x2 2508 x1", "counts per code"},
+        {batch + all + " --jobs 1", 1, "missing.tst: cannot read", "a missing token is that token's failure"},
+        {batch + all + " --json", 1, "\"exitStatus\":0,\"token\":\"" + dir_.path().string() + "/good.tst\"", "JSON"},
+        {batch + manifest("good.txt", "good.tst\tgood") + " --json", 0,
+         "\"valid\":true,\"reason\":\"\",\"exitStatus\":0,\"summary\":{\"2501\":1}", "all valid"},
+        {batch + dir_.path().string(), 1, "good.tst: 2501", "a folder: each *.tst with its data beside it"},
+        {batch + manifest("bad.txt", "good.tst good"), 2, "bad.txt:2: expected TOKEN<TAB>DATA", "a line is checked"},
+        {batch + manifest("short.txt", "good.tst\tsha256:00"), 2, "sha256: takes 64 hex digits", "digests too"},
+        {batch + manifest("none.txt", ""), 2, "names no token", "an empty manifest"},
+        {batch + all + " " + good_, 2, "--batch takes the place of TOKEN", "one or the other"},
+        {"verify " + good_ + " --data " + data_ + " --jobs 2", 2, "--jobs goes with --batch", "--jobs alone"},
+        {batch + all + " --jobs 0", 2, "--jobs: takes a whole number from 1 to 1024", "jobs are counted"},
+        {"verify --data " + data_, 2, "verify: give TOKEN", "no token at all"},
     });
 }
 
