@@ -12,6 +12,7 @@
 #include "zorbelcomm.h"
 #include "proxy_settings.h"
 #include "reasons.h"
+#include "run_trust.h"
 #include "trust_check.h"
 #include "zorbelutil.h"
 
@@ -193,6 +194,7 @@ uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBEL
 
 CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
     const ZORBELUProxyInfo proxy = Connection(args);
+    const RunTrust runTrust(args, token.blob());  // until the reasons are told too
     NoteDownloads(token.blob());
     const uint32_t answer = RunVerification(args, token, digest, proxy);
     Note("the verification answers " + std::to_string(answer));

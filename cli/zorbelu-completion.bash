@@ -16,9 +16,9 @@ _zorbelu() {
         --alg) COMPREPLY=($(compgen -W "sha1 md5 sha256 sha384 sha512" -- "$cur")); return ;;
         --lang) COMPREPLY=($(compgen -W "DEU" -- "$cur")); return ;;
         --zone) COMPREPLY=($(compgen -W "local utc" -- "$cur")); return ;;
-        --out) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+        --out|--ca-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
         --timeout|--proxy|--proxy-user|--digest|--at) return ;;
-        --data|--chain-of|--token) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --data|--chain-of|--token|--ca-file|--untrusted) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     esac
     if [ "$command" = roots ] && [ "$COMP_CWORD" -eq 2 ]; then
         COMPREPLY=($(compgen -W "add test delete" -- "$cur"))

@@ -261,6 +261,40 @@ TEST_F(Cli, AForgedIntermediateIsNotLeftForTheNextProcess) {
     EXPECT_EQ(second.status, 0) << second.output;
 }
 
+// Trust for one run: roots from --ca-file/--ca-dir, issuers from the token
+// and --untrusted, never an anchor from either. Nothing is in the stores and
+// no issuer can be downloaded: what earns 2501 came from the command line.
+TEST_F(Cli, TrustForOneRunComesOnlyFromCaOptions) {
+    std::filesystem::remove_all(served_.storeDir() / "ROOT");
+    std::filesystem::remove_all(served_.storeDir() / "CA");
+    for (const char* path : {"/aia/intermediate.cer", "/aia/root.cer"}) served_.server().setStatus(path, 404);
+    TokenSpec carried(Tsa::Good), forged(Tsa::LookAlike);
+    carried.includeChain = forged.includeChain = true;
+    const std::string chain = Made(carried, "chain.tst"), forgedChain = Made(forged, "forged.tst");
+    const std::string self = Made(TokenSpec(Tsa::SelfIssued), "self.tst");
+    const std::string root = served_.pki().CertPemPath(Ca::Root).string();
+    const std::string selfCert = served_.pki().CertPemPath(Tsa::SelfIssued).string();
+    const std::filesystem::path roots = dir_.path() / "roots";
+    std::filesystem::create_directories(roots);
+    std::filesystem::copy_file(served_.pki().CertPath(Ca::Root), roots / "root.cer");
+    const std::string data = " --data " + data_;
+    ExpectRows({
+        {"verify " + chain + data + " --ca-file " + root, 0, "2501", "intermediate from the token, root from --ca-file"},
+        {"verify " + chain + data + " --ca-dir " + roots.string(), 0, "2501", "root from --ca-dir"},
+        {"verify " + good_ + data + " --ca-file " + root + " --untrusted " +
+             served_.pki().CertPemPath(Ca::Intermediate).string(), 0, "2501", "intermediate from --untrusted"},
+        {"verify " + chain + data, 1, "2507", "no root: the token's certificates never anchor"},
+        {"verify " + chain + data + " --untrusted " + root, 1, "2507", "a self-signed --untrusted is no root"},
+        {"verify " + chain + data + " --ca-file " + root + " --no-token-certs", 1, "2507", "token issuers left out"},
+        {"verify " + forgedChain + data + " --ca-file " + root, 1, "2507", "a forged intermediate is not offered"},
+        {"verify " + self + data + " --untrusted " + selfCert, 1, "self-issued and not in the trusted roots",
+         "zorbelu's own rule: --untrusted is no root either"},
+        {"verify " + self + data + " --ca-file " + selfCert, 0, "2501", "zorbelu's own rule counts --ca-file"},
+        {"verify " + chain + data + " --ca-file " + data_, 2, "holds no certificate", "a --ca-file of no use"},
+    });
+    EXPECT_FALSE(std::filesystem::exists(served_.storeDir() / "ROOT")) << "the overlay is never written to a store";
+}
+
 // A self-issued TSA certificate earns trust once ROOT holds it, under every
 // engine that checks the chain; with the headless dialog backend, show's
 // answer is the verification's.
