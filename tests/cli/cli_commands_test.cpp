@@ -191,6 +191,10 @@ TEST_F(Cli, RealWorldTokensSayWhy) {
          3, "signer certificate missing", "a token without certificates"},
         {"info " + path("digitorus-timestamp/respNonce.tsr") + " --json", 0, "\"nonce\":\"092EF19FFB5D2AE8\"",
          "the nonce the request asked for"},
+        {"verify " + path("github-ietf-cms/fixtureTimestampDigicert.tsr") + " --data " +
+             path("github-ietf-cms/hello-nl.txt") + " --policy 2 --ca-file " +
+             path("roots/DigiCert_Assured_ID_Root_CA.pem"),
+         0, "2501", "the intermediate from the token, the root from --ca-file: nothing downloaded"},
     });
 }
 
