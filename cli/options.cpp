@@ -49,12 +49,13 @@ const std::vector<OptionSpec> kConnection = {
     {"system-proxy", nullptr, "the environment's proxy settings (the default)"},
 };
 
-// Trust for this run only (run_trust.h).
+// Trust for this run only (run_trust.h), and the CRL cache (crl_disk_cache.h).
 const std::vector<OptionSpec> kRunTrust = {
     {"ca-file", "FILE", "also trust the roots of FILE (PEM bundle or DER) for this run"},
     {"ca-dir", "DIR", "also trust the roots of DIR's certificate files for this run"},
     {"untrusted", "FILE", "offer the certificates of FILE as intermediates, never as roots"},
     {"no-token-certs", nullptr, "do not offer the token's own certificates as intermediates"},
+    {"no-cache", nullptr, "neither read nor keep CRLs in the CRL cache folder (~/.cache/zorbelu)"},
 };
 
 const std::vector<OptionSpec> kDataOptions = {

@@ -69,6 +69,7 @@ protected:
         served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
         good_ = TokenFile(served_.pki().MakeToken(TokenSpec(Tsa::Good)), "good.tst");
         data_ = served_.pki().DataPath().string();
+        setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);  // each test its own CRL cache
     }
     std::string TokenFile(const std::string& bytes, const std::string& name) {
         const std::filesystem::path path = dir_.path() / name;
@@ -297,6 +298,20 @@ TEST_F(Cli, TrustForOneRunComesOnlyFromCaOptions) {
         {"verify " + chain + data + " --ca-file " + data_, 2, "holds no certificate", "a --ca-file of no use"},
     });
     EXPECT_FALSE(std::filesystem::exists(served_.storeDir() / "ROOT")) << "the overlay is never written to a store";
+}
+
+// The CRL cache on disk serves the next run while the CRL is current.
+TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
+    const std::string verify = "verify " + good_ + " --data " + data_;
+    ExpectRows({{verify + " --no-cache", 0, "2501", "--no-cache verifies"},
+                {verify + " --verbose", 0, "2501", "the CRLs downloaded and kept"}});
+    const std::filesystem::path cache = dir_.path() / "cache" / "zorbelu";
+    for (const auto& file : std::filesystem::directory_iterator(cache))
+        EXPECT_EQ(std::filesystem::status(file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file.path();
+    for (const char* path : {"/crl/intermediate.crl", "/crl/root.crl"}) served_.server().setStatus(path, 404);
+    ExpectRows({{verify + " --verbose", 0, "from the cache", "the CRL server answers no more: the cached CRLs"},
+                {verify + " --no-cache", 1, "could not be fetched", "--no-cache: downloaded, and it fails"}});
 }
 
 // A self-issued TSA certificate earns trust once ROOT holds it, under every
