@@ -209,7 +209,7 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     guarded.start("user", "secret");
     test::ClosedLoopbackPort closed;
     const std::string live = proxy.url(), dead = "http://127.0.0.1:" + std::to_string(closed.port());
-    const std::string verify = "verify " + good_ + " --data " + data_ + " --timeout 5000";
+    const std::string verify = "verify " + good_ + " --data " + data_ + " --timeout 5000 --no-cache";  // every run downloads
     const std::string certs = "certs " + good_ + " --force --out " + (dir_.path() / "out").string();
     const std::string tsaCert = "tsa-cert " + served_.pki().CertPath(Tsa::Good).string();
     const std::string unset = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy -u "
