@@ -171,10 +171,12 @@ RunTrust::RunTrust(const Arguments& args, const ZORBELUBlob& token) {
         anchors.emplace_back(root.get());
     }
     const std::vector<X509*> issuers = candidates.empty() ? std::vector<X509*>{} : VerifiedIssuers(candidates, anchors);
-    if (candidates.size() > issuers.size())
-        Note(std::to_string(candidates.size() - issuers.size()) +
-             " certificate(s) of the token or --untrusted not offered as issuers (a TSA certificate, self-issued, or "
-             "not verified up to a trusted root)");
+    size_t caCertificates = 0;
+    for (const X509Ptr& candidate : candidates) caCertificates += X509_check_ca(candidate.get()) != 0 ? 1 : 0;
+    if (caCertificates > issuers.size())
+        Note(std::to_string(caCertificates - issuers.size()) +
+             " CA certificate(s) of the token or --untrusted not offered as issuers (self-issued, or not verified up "
+             "to a trusted root)");
     if (roots.empty() && issuers.empty()) return;
 
     folder_ = PrivateFolder();
