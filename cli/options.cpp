@@ -49,6 +49,15 @@ const std::vector<OptionSpec> kConnection = {
     {"system-proxy", nullptr, "the environment's proxy settings (the default)"},
 };
 
+// Trust for this run only (run_trust.h), and the CRL cache (crl_disk_cache.h).
+const std::vector<OptionSpec> kRunTrust = {
+    {"ca-file", "FILE", "also trust the roots of FILE (PEM bundle or DER) for this run"},
+    {"ca-dir", "DIR", "also trust the roots of DIR's certificate files for this run"},
+    {"untrusted", "FILE", "offer the certificates of FILE as intermediates, never as roots"},
+    {"no-token-certs", nullptr, "do not offer the token's own certificates as intermediates"},
+    {"no-cache", nullptr, "neither read nor keep CRLs in the CRL cache folder (~/.cache/zorbelu)"},
+};
+
 const std::vector<OptionSpec> kDataOptions = {
     {"data", "FILE", "the data the token covers (- reads standard input), hashed as it is read"},
     {"digest", "HEX", "the data's digest instead of --data"},
@@ -85,7 +94,7 @@ const std::vector<CommandSpec>& Commands() {
           {{"policy", "N", "1 (default): chain and CRLs; 2: chain without CRLs; 3: the token alone", Check::Policy},
            {"full", nullptr, "as policy 1 through the full verification (SHA-1, MD5, SHA-256 only)"},
            {"crl-buffer", nullptr, "the issuer in \"ROOT\" and the TSA certificate's CRL alone"}},
-          kConnection, kJson, kCommon},
+          kRunTrust, kConnection, kJson, kCommon},
          {{"data", "digest"}, {"full", "crl-buffer"}, {"policy", "full"}, {"policy", "crl-buffer"}, {"batch", "data"},
           {"batch", "digest"}}},
         kCreate,

@@ -11,7 +11,9 @@
 #include "zorbel.h"
 #include "zorbelcomm.h"
 #include "proxy_settings.h"
+#include "crl_disk_cache.h"
 #include "reasons.h"
+#include "run_trust.h"
 #include "trust_check.h"
 #include "zorbelutil.h"
 
@@ -187,18 +189,23 @@ uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBEL
     const uint32_t timeout = TimeoutOption(args);
     const uint32_t policy = PolicyOption(args);
     Progress progress;
-    if (args.has("crl-buffer") || args.has("full")) {
+    if (args.has("crl-buffer")) {
         const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
-        if (args.has("crl-buffer")) return ZORBELUVerifyTimeStampTokenEx(&blob, &shortDigest, nullptr, timeout, &proxy);
-        return ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, timeout, &proxy, nullptr);
+        return ZORBELUVerifyTimeStampTokenEx(&blob, &shortDigest, nullptr, timeout, &proxy);
     }
-    return ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, timeout, &proxy, nullptr, policy);
+    const CrlDiskCache crls(args);
+    if (args.has("full")) {
+        const ZORBELUDigestInfo shortDigest = ShortDigest(digest);
+        return ZORBELUVerifyTimeStampTokenEx2(&blob, &shortDigest, timeout, &proxy, crls.Store());
+    }
+    return ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, timeout, &proxy, crls.Store(), policy);
 }
 
 }  // namespace
 
 CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
     const ZORBELUProxyInfo proxy = Connection(args);
+    const RunTrust runTrust(args, token.blob());  // until the reasons are told too
     NoteDownloads(token.blob());
     const uint32_t answer = RunVerification(args, token, digest, proxy);
     Note("the verification answers " + std::to_string(answer));

@@ -4,7 +4,8 @@
 // integrity alone when the TSA certificate is self-issued: it leaves the
 // trust in such a certificate to the host. zorbelu is that host, so it
 // never vouches for a self-issued TSA certificate unless the very same
-// certificate (byte for byte) is in the "ROOT" store. One rule, shared by
+// certificate (byte for byte) is in the "ROOT" store (which shows the roots
+// of --ca-file and --ca-dir too, run_trust.h). One rule, shared by
 // every command that verifies or judges a TSA certificate.
 #pragma once
 

@@ -18,8 +18,9 @@ _zorbelu() {
         --lang) COMPREPLY=($(compgen -W "DEU" -- "$cur")); return ;;
         --zone) COMPREPLY=($(compgen -W "local utc" -- "$cur")); return ;;
         --out) if [ "$command" = create ]; then COMPREPLY=($(compgen -f -- "$cur")); else COMPREPLY=($(compgen -d -- "$cur")); fi; return ;;
+        --ca-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
         --timeout|--proxy|--proxy-user|--digest|--at|--tsa|--jobs) return ;;
-        --data|--chain-of|--token) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --data|--chain-of|--token|--ca-file|--untrusted) COMPREPLY=($(compgen -f -- "$cur")); return ;;
     esac
     if [ "$command" = roots ] && [ "$COMP_CWORD" -eq 2 ]; then
         COMPREPLY=($(compgen -W "add test delete" -- "$cur"))

@@ -69,6 +69,7 @@ protected:
         served_.pki().InstallInStore(served_.storeDir(), Store::Ca, Ca::Intermediate);
         good_ = TokenFile(served_.pki().MakeToken(TokenSpec(Tsa::Good)), "good.tst");
         data_ = served_.pki().DataPath().string();
+        setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);  // each test its own CRL cache
     }
     std::string TokenFile(const std::string& bytes, const std::string& name) {
         const std::filesystem::path path = dir_.path() / name;
@@ -191,6 +192,10 @@ TEST_F(Cli, RealWorldTokensSayWhy) {
          3, "signer certificate missing", "a token without certificates"},
         {"info " + path("digitorus-timestamp/respNonce.tsr") + " --json", 0, "\"nonce\":\"092EF19FFB5D2AE8\"",
          "the nonce the request asked for"},
+        {"verify " + path("github-ietf-cms/fixtureTimestampDigicert.tsr") + " --data " +
+             path("github-ietf-cms/hello-nl.txt") + " --policy 2 --ca-file " +
+             path("roots/DigiCert_Assured_ID_Root_CA.pem"),
+         0, "2501", "the intermediate from the token, the root from --ca-file: nothing downloaded"},
     });
 }
 
@@ -204,7 +209,7 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     guarded.start("user", "secret");
     test::ClosedLoopbackPort closed;
     const std::string live = proxy.url(), dead = "http://127.0.0.1:" + std::to_string(closed.port());
-    const std::string verify = "verify " + good_ + " --data " + data_ + " --timeout 5000";
+    const std::string verify = "verify " + good_ + " --data " + data_ + " --timeout 5000 --no-cache";  // every run downloads
     const std::string certs = "certs " + good_ + " --force --out " + (dir_.path() / "out").string();
     const std::string tsaCert = "tsa-cert " + served_.pki().CertPath(Tsa::Good).string();
     const std::string unset = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy -u "
@@ -259,6 +264,54 @@ TEST_F(Cli, AForgedIntermediateIsNotLeftForTheNextProcess) {
     EXPECT_EQ(first.status, 1) << first.output;
     const CommandRun second = Zorbelu("verify " + good_ + data);
     EXPECT_EQ(second.status, 0) << second.output;
+}
+
+// Trust for one run: roots from --ca-file/--ca-dir, issuers from the token
+// and --untrusted, never an anchor from either. Nothing is in the stores and
+// no issuer can be downloaded: what earns 2501 came from the command line.
+TEST_F(Cli, TrustForOneRunComesOnlyFromCaOptions) {
+    std::filesystem::remove_all(served_.storeDir() / "ROOT");
+    std::filesystem::remove_all(served_.storeDir() / "CA");
+    for (const char* path : {"/aia/intermediate.cer", "/aia/root.cer"}) served_.server().setStatus(path, 404);
+    TokenSpec carried(Tsa::Good), forged(Tsa::LookAlike);
+    carried.includeChain = forged.includeChain = true;
+    const std::string chain = Made(carried, "chain.tst"), forgedChain = Made(forged, "forged.tst");
+    const std::string self = Made(TokenSpec(Tsa::SelfIssued), "self.tst");
+    const std::string root = served_.pki().CertPemPath(Ca::Root).string();
+    const std::string selfCert = served_.pki().CertPemPath(Tsa::SelfIssued).string();
+    const std::filesystem::path roots = dir_.path() / "roots";
+    std::filesystem::create_directories(roots);
+    std::filesystem::copy_file(served_.pki().CertPath(Ca::Root), roots / "root.cer");
+    const std::string data = " --data " + data_;
+    ExpectRows({
+        {"verify " + chain + data + " --ca-file " + root, 0, "2501", "intermediate from the token, root from --ca-file"},
+        {"verify " + chain + data + " --ca-dir " + roots.string(), 0, "2501", "root from --ca-dir"},
+        {"verify " + good_ + data + " --ca-file " + root + " --untrusted " +
+             served_.pki().CertPemPath(Ca::Intermediate).string(), 0, "2501", "intermediate from --untrusted"},
+        {"verify " + chain + data, 1, "2507", "no root: the token's certificates never anchor"},
+        {"verify " + chain + data + " --untrusted " + root, 1, "2507", "a self-signed --untrusted is no root"},
+        {"verify " + chain + data + " --ca-file " + root + " --no-token-certs", 1, "2507", "token issuers left out"},
+        {"verify " + forgedChain + data + " --ca-file " + root, 1, "2507", "a forged intermediate is not offered"},
+        {"verify " + self + data + " --untrusted " + selfCert, 1, "self-issued and not in the trusted roots",
+         "zorbelu's own rule: --untrusted is no root either"},
+        {"verify " + self + data + " --ca-file " + selfCert, 0, "2501", "zorbelu's own rule counts --ca-file"},
+        {"verify " + chain + data + " --ca-file " + data_, 2, "holds no certificate", "a --ca-file of no use"},
+    });
+    EXPECT_FALSE(std::filesystem::exists(served_.storeDir() / "ROOT")) << "the overlay is never written to a store";
+}
+
+// The CRL cache on disk serves the next run while the CRL is current.
+TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
+    const std::string verify = "verify " + good_ + " --data " + data_;
+    ExpectRows({{verify + " --no-cache", 0, "2501", "--no-cache verifies"},
+                {verify + " --verbose", 0, "2501", "the CRLs downloaded and kept"}});
+    const std::filesystem::path cache = dir_.path() / "cache" / "zorbelu";
+    for (const auto& file : std::filesystem::directory_iterator(cache))
+        EXPECT_EQ(std::filesystem::status(file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file.path();
+    for (const char* path : {"/crl/intermediate.crl", "/crl/root.crl"}) served_.server().setStatus(path, 404);
+    ExpectRows({{verify + " --verbose", 0, "from the cache", "the CRL server answers no more: the cached CRLs"},
+                {verify + " --no-cache", 1, "could not be fetched", "--no-cache: downloaded, and it fails"}});
 }
 
 // A self-issued TSA certificate earns trust once ROOT holds it, under every

@@ -24,7 +24,7 @@ bool operator==(const SeenFile& a, const SeenFile& b) { return a.file == b.file 
 struct Observation {
     std::optional<Stamp> folder;
     std::vector<SeenFile> files;
-    std::optional<Stamp> bundle;
+    std::vector<std::optional<Stamp>> readOnly;  // parallel to the read-only files
     bool settled = false;  // every stamp settled when looked at
     std::shared_ptr<const StoreContents> contents;
 };
@@ -64,21 +64,23 @@ std::vector<SeenFile> LookAtFiles(const fs::path& folder, const std::optional<St
     return seen;
 }
 
-std::vector<StoreEntry> ReadEntries(const std::vector<SeenFile>& seen, const std::optional<fs::path>& bundle) {
+std::vector<StoreEntry> ReadEntries(const std::vector<SeenFile>& seen, const std::vector<fs::path>& readOnlyFiles) {
     std::vector<StoreEntry> entries;
     for (const SeenFile& file : seen) {
         for (DerCertificate& der : files::FileCertificates(file.file, files::kMaxCertificateFile))
             entries.push_back({std::move(der), file.file, false});
     }
-    if (bundle) {
-        for (DerCertificate& der : files::FileCertificates(*bundle, files::kMaxBundleFile))
-            entries.push_back({std::move(der), *bundle, true});
+    for (const fs::path& file : readOnlyFiles) {
+        for (DerCertificate& der : files::FileCertificates(file, files::kMaxBundleFile))
+            entries.push_back({std::move(der), file, true});
     }
     return entries;
 }
 
 bool AllSettled(const Observation& observation, const timespec& lookedAt) {
-    if (!files::Settled(observation.folder, lookedAt) || !files::Settled(observation.bundle, lookedAt)) return false;
+    if (!files::Settled(observation.folder, lookedAt)) return false;
+    for (const std::optional<Stamp>& stamp : observation.readOnly)
+        if (!files::Settled(stamp, lookedAt)) return false;
     for (const SeenFile& file : observation.files)
         if (!files::Settled(file.stamp, lookedAt)) return false;
     return true;
@@ -86,8 +88,9 @@ bool AllSettled(const Observation& observation, const timespec& lookedAt) {
 
 }  // namespace
 
-std::shared_ptr<const StoreContents> CurrentContents(const fs::path& folder, const std::optional<fs::path>& bundle) {
-    const std::string key = folder.string() + '\n' + (bundle ? bundle->string() : std::string());
+std::shared_ptr<const StoreContents> CurrentContents(const fs::path& folder, const std::vector<fs::path>& readOnlyFiles) {
+    std::string key = folder.string();
+    for (const fs::path& file : readOnlyFiles) key += '\n' + file.string();
     const timespec lookedAt = files::RealTimeNow();
     const std::optional<ObservationPtr> last = Observations().Find(key);
     const Observation* previous = last ? last->get() : nullptr;
@@ -95,12 +98,12 @@ std::shared_ptr<const StoreContents> CurrentContents(const fs::path& folder, con
     auto now = std::make_shared<Observation>();
     now->folder = files::StampOf(folder);
     now->files = LookAtFiles(folder, now->folder, previous);
-    if (bundle) now->bundle = files::StampOf(*bundle);
+    for (const fs::path& file : readOnlyFiles) now->readOnly.push_back(files::StampOf(file));
     if (previous != nullptr && previous->settled && previous->folder == now->folder &&
-        previous->files == now->files && previous->bundle == now->bundle)
+        previous->files == now->files && previous->readOnly == now->readOnly)
         return previous->contents;
 
-    std::vector<StoreEntry> entries = ReadEntries(now->files, bundle);
+    std::vector<StoreEntry> entries = ReadEntries(now->files, readOnlyFiles);
     if (previous != nullptr && SameEntries(previous->contents->entries, entries))
         now->contents = previous->contents;
     else

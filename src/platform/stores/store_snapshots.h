@@ -5,7 +5,7 @@
 
 #include <filesystem>
 #include <memory>
-#include <optional>
+#include <vector>
 
 #include "platform/stores/system_store.h"
 
@@ -15,14 +15,15 @@ namespace zorbelu::stores::snapshots {
 // many); beyond that the least recently used is read afresh.
 constexpr size_t kMaxRememberedStores = 16;
 
-// The certificates of `folder`'s certificate files and then of `bundle`
-// (when given, read-only). While neither the folder, nor any of its
-// certificate files, nor the bundle changed since the last call, the same
+// The certificates of `folder`'s certificate files and then of each of
+// `readOnlyFiles` (the system bundle, overlay files), in that order, shown
+// read-only. While neither the folder, nor any of its certificate files,
+// nor any read-only file changed since the last call, the same
 // contents object is answered, and checking that costs one stat of each;
 // else what changed is read again. Contents equal to the last ones are
 // answered as the same object too.
 std::shared_ptr<const StoreContents> CurrentContents(const std::filesystem::path& folder,
-                                                     const std::optional<std::filesystem::path>& bundle);
+                                                     const std::vector<std::filesystem::path>& readOnlyFiles);
 
 }  // namespace zorbelu::stores::snapshots
 

@@ -133,8 +133,26 @@ std::optional<SystemStore> SystemStore::Open(std::string_view name) {
     return SystemStore(upper, StoreRootFolder() / upper, upper == "ROOT" && SystemRootsShown());
 }
 
+std::vector<fs::path> OverlayFiles(std::string_view name) {
+    const std::string upper = Upper(name);
+    const char* variable = upper == "ROOT" ? kOverlayRootVariable : upper == "CA" ? kOverlayCaVariable : nullptr;
+    const char* value = variable != nullptr ? std::getenv(variable) : nullptr;
+    std::vector<fs::path> files;
+    if (value == nullptr) return files;
+    const std::string_view list(value);
+    for (size_t start = 0; start <= list.size() && files.size() < kMaxOverlayFiles;) {
+        const size_t end = std::min(list.find(':', start), list.size());
+        if (end > start) files.emplace_back(std::string(list.substr(start, end - start)));
+        start = end + 1;
+    }
+    return files;
+}
+
 std::shared_ptr<const StoreContents> SystemStore::Contents() const {
-    return snapshots::CurrentContents(folder_, withBundle_ ? std::optional<fs::path>(SystemBundle()) : std::nullopt);
+    std::vector<fs::path> readOnly;
+    if (withBundle_) readOnly.push_back(SystemBundle());
+    for (fs::path& file : OverlayFiles(name_)) readOnly.push_back(std::move(file));
+    return snapshots::CurrentContents(folder_, readOnly);
 }
 
 std::vector<StoreEntry> SystemStore::Entries() const { return Contents()->entries; }

@@ -4,6 +4,17 @@
 // names; "ROOT" also shows the operating system's trust bundle after its
 // own files, read-only, unless ZORBELU_SYSTEM_ROOTS=0.
 //
+// Overlay: $ZORBELU_OVERLAY_ROOT and $ZORBELU_OVERLAY_CA each name files
+// (separated by ':', at most kMaxOverlayFiles; PEM bundles or DER) whose
+// certificates the store shows after everything else, read-only, for as long
+// as the variable is set: trust for one run of a program (zorbelu's
+// --ca-file) without writing to the store folder. An environment variable
+// because every copy of this library in the process reads it alike: the
+// program's own, libzorbelutilnd's and libzorbel's. Whoever sets
+// ZORBELU_OVERLAY_ROOT chooses trust anchors, exactly as whoever sets
+// ZORBELU_STORE_DIR does; ZORBELU_OVERLAY_CA only offers issuers, which are
+// never anchors.
+//
 // Writing (store_writing.h): writers of a folder take turns under a lock
 // file, so a certificate is never added twice however many processes add it
 // at once. A certificate is added as one DER file, written to a temporary
@@ -36,6 +47,15 @@ std::filesystem::path StoreRootFolder();
 
 // The operating system's trust bundle shown read-only in "ROOT".
 constexpr const char* kSystemBundle = "/etc/ssl/certs/ca-certificates.crt";
+
+// The overlay variables of "ROOT" and "CA", and how many files each may name.
+constexpr const char* kOverlayRootVariable = "ZORBELU_OVERLAY_ROOT";
+constexpr const char* kOverlayCaVariable = "ZORBELU_OVERLAY_CA";
+constexpr size_t kMaxOverlayFiles = 64;
+
+// The files the overlay variable of store `name` ("ROOT" or "CA") names,
+// empty ones passed over; none for another store or an unset variable.
+std::vector<std::filesystem::path> OverlayFiles(std::string_view name);
 
 // One certificate as enumeration finds it.
 struct StoreEntry {
