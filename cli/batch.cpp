@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "proxy_settings.h"
+#include "run_trust.h"
 #include "token_commands.h"
 
 namespace zorbelu::cli {
@@ -148,7 +149,7 @@ Outcome VerifyEntry(const Arguments& batch, const BatchEntry& entry) {
     try {
         const Token token = LoadToken(args);
         const ZORBELUDigestInfoEx digest = DataDigest(args, ReadInfo(token));
-        const CheckedStatus checked = Verify(args, token, digest);
+        const CheckedStatus checked = Verify(args, token, digest, true);
         const uint32_t result = checked.status;
         if (!ZORBELU_IS_STATUS(result)) return {result, kExitError, ErrorText(result), checked.why};
         return {result, result == ZORBELU_VS_OK ? kExitValid : kExitStatus,
@@ -273,6 +274,10 @@ int BatchCommand(const Arguments& args) {
     (void)Connection(args);
     (void)LibraryText(StatusMessageId(ZORBELU_VS_OK), args.get("lang"));
     Progress::Silence();  // the batch shows its own bar
+    // The run's trust lives in the environment, which threads must not
+    // change under each other: --ca-* and --untrusted are set once for the
+    // whole run, and the tokens' own certificates are not offered.
+    const RunTrust runTrust(args, ZORBELUBlob{});
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned wanted = args.has("jobs") ? NumberOption(args, "jobs", 1, 1024) : cores;
     const auto jobs = static_cast<unsigned>(std::min<size_t>(wanted, entries.size()));

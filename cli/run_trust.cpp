@@ -17,25 +17,13 @@
 #include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
 #include "x509/decoding.h"
+#include "x509/ossl_ptr.h"
 
 namespace zorbelu::cli {
 namespace {
 
 namespace fs = std::filesystem;
 using stores::DerCertificate;
-
-struct Ts_RespFree {
-    void operator()(TS_RESP* response) const noexcept { TS_RESP_free(response); }
-};
-struct Pkcs7Free {
-    void operator()(PKCS7* p7) const noexcept { PKCS7_free(p7); }
-};
-struct StoreFree {
-    void operator()(X509_STORE* store) const noexcept { X509_STORE_free(store); }
-};
-struct StoreCtxFree {
-    void operator()(X509_STORE_CTX* context) const noexcept { X509_STORE_CTX_free(context); }
-};
 
 std::vector<X509Ptr> Decoded(const std::vector<DerCertificate>& certificates) {
     std::vector<X509Ptr> decoded;
@@ -69,8 +57,8 @@ std::vector<X509Ptr> TokenCertificates(const ZORBELUBlob& token) {
     std::vector<X509Ptr> certificates;
     if (token.data == nullptr || token.length == 0) return certificates;
     const uint8_t* p = token.data;
-    std::unique_ptr<PKCS7, Pkcs7Free> owned(d2i_PKCS7(nullptr, &p, static_cast<long>(token.length)));
-    std::unique_ptr<TS_RESP, Ts_RespFree> response;
+    Pkcs7Ptr owned(d2i_PKCS7(nullptr, &p, static_cast<long>(token.length)));
+    TsRespPtr response;
     PKCS7* signedData = owned.get();
     if (signedData == nullptr) {
         p = token.data;
@@ -97,7 +85,7 @@ bool IsSelfIssued(X509* certificate) {
 // other candidates.
 std::vector<X509*> VerifiedIssuers(const std::vector<X509Ptr>& candidates, const std::vector<X509Ptr>& anchors) {
     std::vector<X509*> issuers;
-    const std::unique_ptr<X509_STORE, StoreFree> trusted(X509_STORE_new());
+    const X509StorePtr trusted(X509_STORE_new());
     const X509StackPtr untrusted(sk_X509_new_null());
     if (!trusted || !untrusted) throw std::bad_alloc();
     for (const X509Ptr& anchor : anchors) (void)X509_STORE_add_cert(trusted.get(), anchor.get());
@@ -107,7 +95,7 @@ std::vector<X509*> VerifiedIssuers(const std::vector<X509Ptr>& candidates, const
     }
     for (const X509Ptr& candidate : candidates) {
         if (X509_check_ca(candidate.get()) == 0 || IsSelfIssued(candidate.get())) continue;
-        const std::unique_ptr<X509_STORE_CTX, StoreCtxFree> context(X509_STORE_CTX_new());
+        const X509StoreCtxPtr context(X509_STORE_CTX_new());
         if (!context || X509_STORE_CTX_init(context.get(), trusted.get(), candidate.get(), untrusted.get()) != 1)
             throw std::bad_alloc();
         // A root of "ROOT" need not be self-signed (the engines accept any);

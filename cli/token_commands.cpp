@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "zorbel.h"
@@ -203,9 +204,11 @@ uint32_t RunVerification(const Arguments& args, const Token& token, const ZORBEL
 
 }  // namespace
 
-CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest) {
+CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest,
+                     bool trustSettled) {
     const ZORBELUProxyInfo proxy = Connection(args);
-    const RunTrust runTrust(args, token.blob());  // until the reasons are told too
+    std::optional<RunTrust> runTrust;  // until the reasons are told too
+    if (!trustSettled) runTrust.emplace(args, token.blob());
     NoteDownloads(token.blob());
     const uint32_t answer = RunVerification(args, token, digest, proxy);
     Note("the verification answers " + std::to_string(answer));

@@ -37,7 +37,11 @@ ZORBELUDigestInfo ShortDigest(const ZORBELUDigestInfoEx& digest);
 // The verification the options choose (see zorbelu help), its 2501 kept
 // only when the TSA certificate earns trust (trust_check.h) under an engine
 // that checks the chain.
-CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest);
+// `trustSettled`: the run's trust overlay is already in place for the whole
+// process (a batch sets it once, before its threads start, since the
+// overlay lives in the environment); otherwise this call sets its own.
+CheckedStatus Verify(const Arguments& args, const Token& token, const ZORBELUDigestInfoEx& digest,
+                     bool trustSettled = false);
 
 // Shows the seconds a verification has been waiting, on a terminal, since
 // downloads can take a while.
