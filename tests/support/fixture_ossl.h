@@ -18,21 +18,20 @@
 #include <memory>
 #include <string>
 
+#include "x509/ossl_ptr.h"
+
 namespace zorbelu::fixtures::ossl {
 
+// The libraries' own owning handles (x509/ossl_ptr.h), one family for the
+// whole project; the fixture names a few more types with the same template.
 template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const noexcept { Free(p); }
-};
-template <typename T, void (*Free)(T*)>
-using Ptr = std::unique_ptr<T, Deleter<T, Free>>;
-
-inline void FreeX509Stack(STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); }
-inline void FreeDistPoints(STACK_OF(DIST_POINT) * s) { sk_DIST_POINT_pop_free(s, DIST_POINT_free); }
+using Ptr = x509::owned::OsslPtr<T, Free>;
+using x509::owned::FreeBio;
+using x509::owned::FreeDistPoints;
+using x509::owned::FreeX509Stack;
 inline void FreeAccessDescs(STACK_OF(ACCESS_DESCRIPTION) * s) {
     sk_ACCESS_DESCRIPTION_pop_free(s, ACCESS_DESCRIPTION_free);
 }
-inline void FreeBio(BIO* b) { BIO_free_all(b); }
 
 using X509Ptr = Ptr<X509, X509_free>;
 using X509CrlPtr = Ptr<X509_CRL, X509_CRL_free>;
