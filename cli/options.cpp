@@ -17,31 +17,31 @@ namespace {
 // How an option's value is checked before the command runs.
 enum class Check { Text, Milliseconds, Policy, Algorithm, Language, Jobs, CreateAlgorithm };
 
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     const char* value;  // nullptr: a flag
     const char* help;
     Check check = Check::Text;
 };
 
-struct CommandSpec {
+struct CommandRow {
     const char* name;
     const char* arguments;  // as the help shows them
     size_t minArguments, maxArguments;
     const char* summary;
-    std::vector<std::vector<OptionSpec>> groups;
+    std::vector<std::vector<OptionRow>> groups;
     std::vector<std::pair<const char*, const char*>> exclusive = {};
 };
 
-const std::vector<OptionSpec> kJson = {{"json", nullptr, "print one JSON object (errors too)"}};
+const std::vector<OptionRow> kJson = {{"json", nullptr, "print one JSON object (errors too)"}};
 
-const std::vector<OptionSpec> kCommon = {
+const std::vector<OptionRow> kCommon = {
     {"verbose", nullptr, "tell on stderr what is fetched and decided"},
     {"lang", "CODE", "texts of a language module, e.g. DEU (default: from LC_ALL, LC_MESSAGES, LANG)",
      Check::Language},
 };
 
-const std::vector<OptionSpec> kConnection = {
+const std::vector<OptionRow> kConnection = {
     {"timeout", "MS", "time limit of the downloads together, 0 = 15000", Check::Milliseconds},
     {"proxy", "URL", "the proxy for every download (default: http_proxy, https_proxy, no_proxy ...)"},
     {"no-proxy", nullptr, "no proxy at all, whatever the environment says"},
@@ -50,7 +50,7 @@ const std::vector<OptionSpec> kConnection = {
 };
 
 // Trust for this run only (run_trust.h), and the CRL cache (crl_disk_cache.h).
-const std::vector<OptionSpec> kRunTrust = {
+const std::vector<OptionRow> kRunTrust = {
     {"ca-file", "FILE", "also trust the roots of FILE (PEM bundle or DER) for this run"},
     {"ca-dir", "DIR", "also trust the roots of DIR's certificate files for this run"},
     {"untrusted", "FILE", "offer the certificates of FILE as intermediates, never as roots"},
@@ -58,18 +58,18 @@ const std::vector<OptionSpec> kRunTrust = {
     {"no-cache", nullptr, "neither read nor keep CRLs in the CRL cache folder (~/.cache/zorbelu)"},
 };
 
-const std::vector<OptionSpec> kDataOptions = {
+const std::vector<OptionRow> kDataOptions = {
     {"data", "FILE", "the data the token covers (- reads standard input), hashed as it is read"},
     {"digest", "HEX", "the data's digest instead of --data"},
     {"alg", "NAME", "sha1, md5, sha256, sha384 or sha512 (default: the token's own)", Check::Algorithm},
 };
 
 // zorbelu create and verify --batch.
-const std::vector<OptionSpec> kBatch = {
+const std::vector<OptionRow> kBatch = {
     {"batch", "LIST|DIR", "verify every token of a manifest or a folder (docs/cli.md) instead of TOKEN"},
     {"jobs", "N", "with --batch: verifications at a time (default: one per core)", Check::Jobs},
 };
-const CommandSpec kCreate = {
+const CommandRow kCreate = {
     "create", "", 0, 0, "ask a TSA over HTTP for a token on the data and write it",
     {{{"tsa", "URL", "the TSA's http:// or https:// URL"},
       {"data", "FILE", "the data to time-stamp (- reads standard input), hashed as it is read"},
@@ -85,8 +85,8 @@ const CommandSpec kCreate = {
      kConnection, kJson, kCommon},
     {{"data", "digest"}, {"nonce", "no-nonce"}, {"cert-req", "no-cert-req"}}};
 
-const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> commands = {
+const std::vector<CommandRow>& Commands() {
+    static const std::vector<CommandRow> commands = {
         {"info", "TOKEN", 1, 1, "show what the token says: TSA, policy, time, serial, imprint, accuracy, nonce",
          {kJson, kCommon}},
         {"verify", "TOKEN", 0, 1, "verify the token against the data it covers",
@@ -128,8 +128,8 @@ const std::vector<CommandSpec>& Commands() {
     return commands;
 }
 
-const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& command : Commands())
+const CommandRow* FindCommand(const std::string& name) {
+    for (const CommandRow& command : Commands())
         if (name == command.name) return &command;
     return nullptr;
 }
@@ -173,8 +173,8 @@ std::string WholeNumberCheck(const std::string& value, uint64_t low, uint64_t hi
            ", not '" + value + "'";
 }
 
-std::function<std::string(std::string&)> Checker(const OptionSpec& spec) {
-    switch (spec.check) {
+std::function<std::string(std::string&)> Checker(const OptionRow& option) {
+    switch (option.check) {
         case Check::Milliseconds:
             return [](std::string& value) { return WholeNumberCheck(value, 0, INT32_MAX); };
         case Check::Policy:
@@ -212,12 +212,12 @@ struct Parsed {
     std::vector<std::string> positional;
 };
 
-CLI::App* AddCommand(CLI::App& app, const CommandSpec& spec, Parsed* parsed) {
-    CLI::App* sub = app.add_subcommand(spec.name, spec.summary);
+CLI::App* AddCommand(CLI::App& app, const CommandRow& command, Parsed* parsed) {
+    CLI::App* sub = app.add_subcommand(command.name, command.summary);
     sub->allow_extras();  // unknown words are reported below, with a suggestion
     sub->positionals_at_end(false);
-    for (const auto& group : spec.groups) {
-        for (const OptionSpec& option : group) {
+    for (const auto& group : command.groups) {
+        for (const OptionRow& option : group) {
             const std::string flag = std::string("--") + option.name;
             CLI::Option* added = nullptr;
             if (option.value == nullptr) {
@@ -229,13 +229,13 @@ CLI::App* AddCommand(CLI::App& app, const CommandSpec& spec, Parsed* parsed) {
             parsed->options[option.name] = added;
         }
     }
-    for (const auto& [first, second] : spec.exclusive)
+    for (const auto& [first, second] : command.exclusive)
         if (parsed->options.count(first) && parsed->options.count(second))
             parsed->options[first]->excludes(parsed->options[second]);
     // Any number is taken here and counted below, after unknown options,
     // so that the value of a mistyped option is not blamed instead.
-    if (spec.maxArguments > 0)
-        sub->add_option(spec.arguments[0] == '(' ? "OPERATION" : spec.arguments, parsed->positional, spec.arguments)
+    if (command.maxArguments > 0)
+        sub->add_option(command.arguments[0] == '(' ? "OPERATION" : command.arguments, parsed->positional, command.arguments)
             ->type_name("");
     return sub;
 }
@@ -248,27 +248,27 @@ std::vector<std::string> OptionNames(const Parsed& parsed) {
 
 std::vector<std::string> CommandNames() {
     std::vector<std::string> names = {"help"};
-    for (const CommandSpec& command : Commands()) names.push_back(command.name);
+    for (const CommandRow& command : Commands()) names.push_back(command.name);
     return names;
 }
 
 // Words CLI11 left: an unknown option or one argument too many.
-void RefuseExtras(const CommandSpec& spec, const Parsed& parsed, const std::vector<std::string>& extras) {
+void RefuseExtras(const CommandRow& command, const Parsed& parsed, const std::vector<std::string>& extras) {
     if (extras.empty()) return;
     const std::string word = extras.front();
     if (word.size() > 1 && word[0] == '-') {
         const std::string name = word.substr(0, word.find('='));
-        throw UsageError(std::string(spec.name) + ": unknown option " + name +
+        throw UsageError(std::string(command.name) + ": unknown option " + name +
                          DidYouMean(Closest(name, OptionNames(parsed))));
     }
-    throw UsageError(std::string(spec.name) + ": unexpected argument '" + word + "' (" + spec.name +
-                     (spec.maxArguments == 0 ? " takes no arguments" : " takes " + std::string(spec.arguments)) +
+    throw UsageError(std::string(command.name) + ": unexpected argument '" + word + "' (" + command.name +
+                     (command.maxArguments == 0 ? " takes no arguments" : " takes " + std::string(command.arguments)) +
                      ")");
 }
 
 std::string Overview() {
     std::string text = "usage: zorbelu COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n";
-    for (const CommandSpec& command : Commands()) {
+    for (const CommandRow& command : Commands()) {
         char line[160];
         std::snprintf(line, sizeof line, "  %-13s %s\n", command.name, command.summary);
         text += line;
@@ -318,14 +318,14 @@ std::optional<Invocation> ParseCommandLine(int argc, char** argv) {
             return std::nullopt;
         }
     }
-    const CommandSpec* spec = FindCommand(first == "help" || first == "--help" || first == "-h" ? argv[2] : first);
-    if (spec == nullptr)
+    const CommandRow* command = FindCommand(first == "help" || first == "--help" || first == "-h" ? argv[2] : first);
+    if (command == nullptr)
         throw UsageError("unknown command '" + first + "'" + DidYouMean(Closest(first, CommandNames())));
 
     CLI::App app{"zorbelu: RFC 3161 time-stamp tokens", "zorbelu"};
     app.footer(kFooter);
     Parsed parsed;
-    CLI::App* sub = AddCommand(app, *spec, &parsed);
+    CLI::App* sub = AddCommand(app, *command, &parsed);
     if (first == "help" || first == "--help" || first == "-h") {
         std::fputs(sub->help("zorbelu").c_str(), stdout);
         return std::nullopt;
@@ -336,16 +336,16 @@ std::optional<Invocation> ParseCommandLine(int argc, char** argv) {
         std::fputs(sub->help("zorbelu").c_str(), stdout);
         return std::nullopt;
     } catch (const CLI::ParseError& e) {
-        throw UsageError(std::string(spec->name) + ": " + e.what());
+        throw UsageError(std::string(command->name) + ": " + e.what());
     }
     std::vector<std::string> extras = sub->remaining();
-    if (parsed.positional.size() > spec->maxArguments)
-        extras.insert(extras.end(), parsed.positional.begin() + static_cast<long>(spec->maxArguments), parsed.positional.end());
-    RefuseExtras(*spec, parsed, extras);
-    if (parsed.positional.size() < spec->minArguments)
-        throw UsageError(std::string(spec->name) + ": give " + spec->arguments);
+    if (parsed.positional.size() > command->maxArguments)
+        extras.insert(extras.end(), parsed.positional.begin() + static_cast<long>(command->maxArguments), parsed.positional.end());
+    RefuseExtras(*command, parsed, extras);
+    if (parsed.positional.size() < command->minArguments)
+        throw UsageError(std::string(command->name) + ": give " + command->arguments);
 
-    Invocation invocation{spec->name, {}};
+    Invocation invocation{command->name, {}};
     invocation.args.positional = parsed.positional;
     for (const auto& [name, option] : parsed.options)
         if (option->count() > 0) invocation.args.options[name] = parsed.values[name];

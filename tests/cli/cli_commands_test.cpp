@@ -124,7 +124,7 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
 // Every failure a user can meet, as docs/cli.md lists it: the status line
 // and, beneath it, the reason from the layer that decided.
 TEST_F(Cli, VerifySaysWhy) {
-    const auto made = [this](TokenSpec spec, const std::string& name) { return Made(spec, name); };
+    const auto made = [this](TokenSpec recipe, const std::string& name) { return Made(recipe, name); };
     TokenSpec noCert(Tsa::Good), tampered(Tsa::Good), ess(Tsa::Good), rejected(Tsa::Good), truncated(Tsa::Good);
     noCert.includeTsaCert = false;
     tampered.damage = Damage::FlipSignatureByte;

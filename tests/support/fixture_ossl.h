@@ -26,43 +26,40 @@ namespace zorbelu::fixtures::ossl {
 // whole project; the fixture names a few more types with the same template.
 template <typename T, void (*Free)(T*)>
 using Ptr = x509::owned::OsslPtr<T, Free>;
-using x509::owned::FreeBio;
-using x509::owned::FreeDistPoints;
-using x509::owned::FreeX509Stack;
+using x509::owned::X509Ptr;
+using x509::owned::X509CrlPtr;
+using x509::owned::X509NamePtr;
+using x509::owned::X509StackPtr;
+using x509::owned::PkeyPtr;
+using x509::owned::MdCtxPtr;
+using x509::owned::BioPtr;
+using x509::owned::Asn1IntPtr;
+using x509::owned::Asn1TimePtr;
+using x509::owned::Asn1ObjPtr;
+using x509::owned::BignumPtr;
+using x509::owned::DistPointsPtr;
+using x509::owned::TsReqPtr;
+using x509::owned::TsRespPtr;
+using x509::owned::TsRespCtxPtr;
+using x509::owned::TsMsgImprintPtr;
+using x509::owned::X509AlgorPtr;
+using x509::owned::CmsPtr;
+using x509::owned::Pkcs7Ptr;
 inline void FreeAccessDescs(STACK_OF(ACCESS_DESCRIPTION) * s) {
     sk_ACCESS_DESCRIPTION_pop_free(s, ACCESS_DESCRIPTION_free);
 }
 
-using X509Ptr = Ptr<X509, X509_free>;
-using X509CrlPtr = Ptr<X509_CRL, X509_CRL_free>;
 using X509RevokedPtr = Ptr<X509_REVOKED, X509_REVOKED_free>;
 using X509ExtPtr = Ptr<X509_EXTENSION, X509_EXTENSION_free>;
-using X509NamePtr = Ptr<X509_NAME, X509_NAME_free>;
-using X509StackPtr = Ptr<STACK_OF(X509), FreeX509Stack>;
-using PkeyPtr = Ptr<EVP_PKEY, EVP_PKEY_free>;
 using PkeyCtxPtr = Ptr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
-using MdCtxPtr = Ptr<EVP_MD_CTX, EVP_MD_CTX_free>;
-using BioPtr = Ptr<BIO, FreeBio>;
-using Asn1IntPtr = Ptr<ASN1_INTEGER, ASN1_INTEGER_free>;
-using Asn1TimePtr = Ptr<ASN1_TIME, ASN1_TIME_free>;
 using Asn1OctetPtr = Ptr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>;
-using Asn1ObjPtr = Ptr<ASN1_OBJECT, ASN1_OBJECT_free>;
 using Asn1GenTimePtr = Ptr<ASN1_GENERALIZEDTIME, ASN1_GENERALIZEDTIME_free>;
-using BignumPtr = Ptr<BIGNUM, BN_free>;
-using DistPointsPtr = Ptr<STACK_OF(DIST_POINT), FreeDistPoints>;
 using AccessDescsPtr = Ptr<STACK_OF(ACCESS_DESCRIPTION), FreeAccessDescs>;
 using GeneralNamePtr = Ptr<GENERAL_NAME, GENERAL_NAME_free>;
 using DistPointPtr = Ptr<DIST_POINT, DIST_POINT_free>;
 using AccessDescPtr = Ptr<ACCESS_DESCRIPTION, ACCESS_DESCRIPTION_free>;
-using TsReqPtr = Ptr<TS_REQ, TS_REQ_free>;
-using TsRespPtr = Ptr<TS_RESP, TS_RESP_free>;
-using TsRespCtxPtr = Ptr<TS_RESP_CTX, TS_RESP_CTX_free>;
-using TsMsgImprintPtr = Ptr<TS_MSG_IMPRINT, TS_MSG_IMPRINT_free>;
 using TsTstInfoPtr = Ptr<TS_TST_INFO, TS_TST_INFO_free>;
 using TsAccuracyPtr = Ptr<TS_ACCURACY, TS_ACCURACY_free>;
-using X509AlgorPtr = Ptr<X509_ALGOR, X509_ALGOR_free>;
-using CmsPtr = Ptr<CMS_ContentInfo, CMS_ContentInfo_free>;
-using Pkcs7Ptr = Ptr<PKCS7, PKCS7_free>;
 using EssSigningCertPtr = Ptr<ESS_SIGNING_CERT, ESS_SIGNING_CERT_free>;
 
 // Throws std::runtime_error with `what` and the drained OpenSSL error queue.
