@@ -5,10 +5,14 @@ Each fault in tools/mutation_faults.json replaces one exact text of one
 source file (a flipped comparison, an off-by-one bound, a dropped check, a
 wrong status code). The script copies the tree (tracked and new files, never
 the working tree itself) to BUILD-DIR/tree, applies one fault at a time,
-rebuilds in one build folder kept across faults (ccache on), runs ctest
-(stopping at the first failure, within a time limit per fault) and puts the
-file back. A fault is CAUGHT when the build or the tests fail or time out,
-SURVIVED when everything passes.
+rebuilds in one build folder kept across faults (ccache on, lld, no relinking
+of a shared library's users) and puts the file back. Each fault runs in two
+phases within one time limit: first the test programs most likely to catch
+it (FIRST_TESTS by source folder, or the fault's optional "tests" regex),
+building only those programs; then, only when they all pass, everything is
+built and the rest of the suite runs. ctest stops at the first failure. A
+fault is CAUGHT when a build or a test fails or times out, SURVIVED only
+when the whole suite passed with it.
 
 Every fault's text must occur exactly once in its file; the script stops
 before building anything when one does not, so the list cannot rot
@@ -21,6 +25,7 @@ silently. Standard library only.
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -28,6 +33,24 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
+
+# The first phase of a fault: ctest names (test program, then the test) most
+# likely to fail when the source folder holds a fault. Longest folder first
+# wins; a folder not listed skips the first phase.
+FIRST_TESTS = {
+    "src/core": r"^zorbel_",
+    "src/x509": r"^(zorbel_|certs_)",
+    "src/platform/stores": r"^(zorbel_system_store|gathering_stores|roots_)",
+    "src/platform": r"^(frame_|zorbel_system_store|roots_)",
+    "src/comm": r"^(comm_|zorbel_http_creation)",
+    "src/certs": r"^(certs_|gathering_)",
+    "src/verify": r"^(verify_|gathering_|roots_|certs_services)",
+    "src/dialogs": r"^dialog_",
+    "src/ui": r"^dialog_",
+    "src/frame": r"^frame_",
+    "src/util": r"^(verify_|frame_)",
+    "cli": r"^(cli_|roots_cli)",
+}
 
 
 def parse_args():
@@ -100,62 +123,114 @@ def failed_tests(ctest_output):
     return [line.split(" - ", 1)[-1].split("  #")[0].rsplit(" (", 1)[0].strip() for line in lines if " - " in line]
 
 
-def build_and_test(build, args, deadline):
-    command = ["cmake", "--build", str(build), "-j", str(args.jobs)]
-    if args.target:
-        command += ["--target", args.target]
-    built, _ = run(command, build, deadline)
-    if built != "ok":
-        return "build " + built
-    command = ["ctest", "--test-dir", str(build), "-j", str(args.jobs), "--stop-on-failure", "--timeout", "300"]
-    if args.tests:
-        command += ["-R", args.tests]
-    tested, output = run(command, build, deadline)
+def build(build_dir, args, deadline, targets):
+    command = ["cmake", "--build", str(build_dir), "-j", str(args.jobs)]
+    for target in targets:
+        command += ["--target", target]
+    built, _ = run(command, build_dir, deadline)
+    return None if built == "ok" else "build " + built
+
+
+def ctest(build_dir, args, deadline, select):
+    command = ["ctest", "--test-dir", str(build_dir), "-j", str(args.jobs), "--stop-on-failure",
+               "--timeout", "300"] + select
+    tested, output = run(command, build_dir, deadline)
     if tested == "ok":
-        return "passed"
+        return None
     names = failed_tests(output) if tested == "failed" else []
     return "tests " + tested + (": " + ", ".join(names[:3]) if names else "")
+
+
+def build_and_test(build_dir, args, deadline):
+    """The whole suite (or --tests/--target): None when everything passed, else how it failed."""
+    return (build(build_dir, args, deadline, [args.target] if args.target else [])
+            or ctest(build_dir, args, deadline, ["-R", args.tests] if args.tests else []))
+
+
+def test_programs(build_dir):
+    """Test name -> the build target of its program (gtest names start with it), from ctest -N."""
+    listed = subprocess.run(["ctest", "--test-dir", str(build_dir), "-N"], capture_output=True, text=True,
+                            check=True).stdout
+    targets = subprocess.run(["ninja", "-C", str(build_dir), "-t", "targets", "all"], capture_output=True,
+                             text=True, check=True).stdout
+    known = {line.split(":", 1)[0] for line in targets.splitlines()}
+    names = re.findall(r"Test +#\d+: (\S+)", listed)
+    return {name: name.split(".", 1)[0] for name in names if name.split(".", 1)[0] in known}
+
+
+def first_phase(fault, programs):
+    """The programs most likely to catch the fault, or [] when there is no first phase."""
+    pattern = fault.get("tests")
+    if pattern is None:
+        folders = [f for f in FIRST_TESTS if fault["file"].startswith(f + "/")]
+        pattern = FIRST_TESTS[max(folders, key=len)] if folders else None
+    if pattern is None:
+        return []
+    return sorted({program for name, program in programs.items() if re.search(pattern, name)})
+
+
+def check_fault(build_dir, args, deadline, fault, programs):
+    """None when the whole suite passed with the fault, else how it was caught."""
+    if args.target or args.tests:
+        return build_and_test(build_dir, args, deadline)
+    first = first_phase(fault, programs)
+    selected = "^(" + "|".join(re.escape(p) for p in first) + r")\."
+    if first:
+        outcome = build(build_dir, args, deadline, first) or ctest(build_dir, args, deadline, ["-R", selected])
+        if outcome:
+            return outcome + " (first phase)"
+    return build(build_dir, args, deadline, []) or ctest(build_dir, args, deadline,
+                                                         ["-E", selected] if first else [])
 
 
 def main():
     args = parse_args()
     faults = load_faults(args.faults, args.only)
     work = Path(args.work).resolve()
-    tree, build = work / "tree", work / "tree" / "build"
+    tree, build_dir = work / "tree", work / "tree" / "build"
     tree.mkdir(parents=True, exist_ok=True)
     # The tests find the real-world data beside the source folder.
     shared = (REPO / ".." / "shared").resolve()
     if shared.is_dir() and not (work / "shared").exists():
         (work / "shared").symlink_to(shared)
     sync_tree(tree)
-    if not (build / "build.ninja").exists():
-        subprocess.run(["cmake", "-S", str(tree), "-B", str(build), "-G", "Ninja",
-                        "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache",
-                        # a changed shared library needs no relinking of its users
-                        "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON",
-                        "-DZORBELU_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
+    # Configured every time, so that a changed switch below reaches an existing folder.
+    subprocess.run(["cmake", "-S", str(tree), "-B", str(build_dir), "-G", "Ninja",
+                    "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache",
+                    # a changed shared library needs no relinking of its users
+                    "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON",
+                    # the many test programs relink after most faults: lld is quicker
+                    "-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld", "-DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=lld",
+                    "-DCMAKE_MODULE_LINKER_FLAGS=-fuse-ld=lld",
+                    "-DZORBELU_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
 
-    baseline = build_and_test(build, args, time.monotonic() + 4 * args.timeout)
-    if baseline != "passed":
+    started = time.monotonic()
+    baseline = build_and_test(build_dir, args, started + 4 * args.timeout)
+    if baseline:
         sys.exit(f"mutation_check: the unchanged tree does not pass ({baseline}); nothing to measure")
+    print(f"baseline passed in {time.monotonic() - started:.0f} s", flush=True)
+    programs = test_programs(build_dir)
 
     caught = 0
     survivors = []
+    first_started = time.monotonic()
     for fault in faults:
         path = tree / fault["file"]
         original = path.read_text()
         path.write_text(original.replace(fault["find"], fault["replace"], 1))
+        started = time.monotonic()
         try:
-            outcome = build_and_test(build, args, time.monotonic() + args.timeout)
+            outcome = check_fault(build_dir, args, started + args.timeout, fault, programs)
         finally:
             path.write_text(original)
-        if outcome == "passed":
+        took = f"{time.monotonic() - started:.0f} s"
+        if outcome is None:
             survivors.append(fault)
-            print(f"SURVIVED {fault['name']}: {fault['why']}", flush=True)
+            print(f"SURVIVED {fault['name']} in {took}: {fault['why']}", flush=True)
         else:
             caught += 1
-            print(f"CAUGHT   {fault['name']} ({outcome})", flush=True)
-    print(f"{caught} caught of {len(faults)}", flush=True)
+            print(f"CAUGHT   {fault['name']} ({outcome}) in {took}", flush=True)
+    print(f"{caught} caught of {len(faults)} in {time.monotonic() - first_started:.0f} s", flush=True)
     return 0 if not survivors else 1
 
 

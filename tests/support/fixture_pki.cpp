@@ -9,9 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -59,108 +59,90 @@ enum class Validity { Current, Expired, NotYetValid };
 // How a TSA certificate names its CRL.
 enum class CdpForm { None, Http, Https, Ldap, LdapThenHttp, HttpsThenHttp };
 
+// A TSA certificate; what a row leaves out is as for tsa-good.
 struct TsaRow {
     Tsa id;
     const char* name;
-    std::optional<Ca> issuer;  // none: self-signed
-    KeyType key;
-    Validity validity;
-    Eku eku;
-    CdpForm cdp;
-    Crl crl;  // the CRL its distribution point names
-    bool revoked;
-    size_t padding;
     const char* description;
+    Crl crl = Crl::Intermediate;  // the CRL its distribution point names
+    std::optional<Ca> issuer = Ca::Intermediate;  // none: self-signed
+    CdpForm cdp = CdpForm::Http;
+    Eku eku = Eku::TimeStampingCritical;
+    Validity validity = Validity::Current;
+    KeyType key = KeyType::EcP256;
+    bool revoked = false;
+    size_t padding = 0;
 };
 
 const TsaRow kTsas[] = {
-    {Tsa::Good, "tsa-good", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
-     CdpForm::Http, Crl::Intermediate, false, 0, "TSA, good (intermediate, CRL DP, AIA)"},
-    {Tsa::GoodRsa, "tsa-good-rsa", Ca::Intermediate, KeyType::Rsa2048, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0, "TSA, good, RSA 2048 key"},
-    {Tsa::UnderRoot, "tsa-under-root", Ca::Root, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
-     CdpForm::Http, Crl::Root, false, 0, "TSA, good, issued directly by the root"},
-    {Tsa::Expired, "tsa-expired", Ca::Intermediate, KeyType::EcP256, Validity::Expired,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0, "TSA, expired yesterday"},
-    {Tsa::NotYetValid, "tsa-not-yet-valid", Ca::Intermediate, KeyType::EcP256, Validity::NotYetValid,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0, "TSA, valid from tomorrow"},
-    {Tsa::Revoked, "tsa-revoked", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, true, 0,
-     "TSA, revoked in every intermediate CRL"},
-    {Tsa::SelfIssued, "tsa-self-issued", std::nullopt, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::None, Crl::Intermediate, false, 0, "TSA, self-signed"},
-    {Tsa::NoEku, "tsa-no-eku", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::None, CdpForm::Http,
-     Crl::Intermediate, false, 0, "TSA without extended key usage"},
-    {Tsa::EkuNotCritical, "tsa-eku-not-critical", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingNotCritical, CdpForm::Http, Crl::Intermediate, false, 0,
-     "TSA with a non-critical timeStamping usage"},
-    {Tsa::HttpsOnlyCdp, "tsa-https-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Https, Crl::Intermediate, false, 0, "TSA, https-only CRL DP"},
-    {Tsa::LdapOnlyCdp, "tsa-ldap-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Ldap, Crl::Intermediate, false, 0, "TSA, LDAP-only CRL DP"},
-    {Tsa::LdapThenHttpCdp, "tsa-ldap-then-http-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::LdapThenHttp, Crl::Intermediate, false, 0,
-     "TSA, one CRL DP with an LDAP then an http URI"},
-    {Tsa::HttpsThenHttpCdp, "tsa-https-then-http-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::HttpsThenHttp, Crl::Intermediate, false, 0,
-     "TSA, CRL DP 1 https, DP 2 http"},
-    {Tsa::NoCdp, "tsa-no-cdp", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
-     CdpForm::None, Crl::Intermediate, false, 0, "TSA without CRL distribution points"},
-    {Tsa::AiaOnly, "tsa-aia-only", Ca::AiaIntermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::AiaIntermediate, false, 0,
-     "TSA under aia-intermediate, reachable through caIssuers"},
-    {Tsa::UnderNoCdpIntermediate, "tsa-under-nocdp-intermediate", Ca::NoCdpIntermediate, KeyType::EcP256,
-     Validity::Current, Eku::TimeStampingCritical, CdpForm::Http, Crl::NoCdpIntermediate, false, 0,
-     "TSA under an intermediate without CRL DP"},
-    {Tsa::PemCrl, "tsa-pem-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current, Eku::TimeStampingCritical,
-     CdpForm::Http, Crl::IntermediatePem, false, 0, "TSA whose CRL is served as PEM"},
-    {Tsa::LargeCrl, "tsa-large-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::IntermediateLarge, false, 0, "TSA whose CRL is large"},
-    {Tsa::ExpiredCrl, "tsa-expired-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::IntermediateExpired, false, 0, "TSA whose CRL is expired"},
-    {Tsa::NotYetValidCrl, "tsa-not-yet-valid-crl", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::IntermediateNotYetValid, false, 0,
-     "TSA whose CRL is not yet valid"},
-    {Tsa::LargeCertificate, "tsa-large-cert", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, kLargeCertPadding,
-     "TSA certificate of about 21,500 bytes"},
-    {Tsa::LookAlike, "tsa-lookalike", Ca::LookAlikeIntermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::Intermediate, false, 0,
-     "TSA under the forged intermediate, whose caIssuers URL serves it"},
-    {Tsa::ManyIssuerUrls, "tsa-many-issuer-urls", Ca::AiaIntermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingCritical, CdpForm::Http, Crl::AiaIntermediate, false, 0,
-     "TSA under aia-intermediate naming 50 caIssuers URLs that nothing serves"},
-    {Tsa::ExtraEku, "tsa-extra-eku", Ca::Intermediate, KeyType::EcP256, Validity::Current,
-     Eku::TimeStampingAndServerAuth, CdpForm::Http, Crl::Intermediate, false, 0,
-     "TSA whose extended key usage adds serverAuth to timeStamping"},
+    {Tsa::Good, "tsa-good", "TSA, good (intermediate, CRL DP, AIA)"},
+    {Tsa::GoodRsa, "tsa-good-rsa", "TSA, good, RSA 2048 key", Crl::Intermediate, Ca::Intermediate, CdpForm::Http,
+     Eku::TimeStampingCritical, Validity::Current, KeyType::Rsa2048},
+    {Tsa::UnderRoot, "tsa-under-root", "TSA, good, issued directly by the root", Crl::Root, Ca::Root},
+    {Tsa::Expired, "tsa-expired", "TSA, expired yesterday", Crl::Intermediate, Ca::Intermediate, CdpForm::Http,
+     Eku::TimeStampingCritical, Validity::Expired},
+    {Tsa::NotYetValid, "tsa-not-yet-valid", "TSA, valid from tomorrow", Crl::Intermediate, Ca::Intermediate,
+     CdpForm::Http, Eku::TimeStampingCritical, Validity::NotYetValid},
+    {Tsa::Revoked, "tsa-revoked", "TSA, revoked in every intermediate CRL", Crl::Intermediate, Ca::Intermediate,
+     CdpForm::Http, Eku::TimeStampingCritical, Validity::Current, KeyType::EcP256, true},
+    {Tsa::SelfIssued, "tsa-self-issued", "TSA, self-signed", Crl::Intermediate, std::nullopt, CdpForm::None},
+    {Tsa::NoEku, "tsa-no-eku", "TSA without extended key usage", Crl::Intermediate, Ca::Intermediate, CdpForm::Http,
+     Eku::None},
+    {Tsa::EkuNotCritical, "tsa-eku-not-critical", "TSA with a non-critical timeStamping usage", Crl::Intermediate,
+     Ca::Intermediate, CdpForm::Http, Eku::TimeStampingNotCritical},
+    {Tsa::HttpsOnlyCdp, "tsa-https-cdp", "TSA, https-only CRL DP", Crl::Intermediate, Ca::Intermediate,
+     CdpForm::Https},
+    {Tsa::LdapOnlyCdp, "tsa-ldap-cdp", "TSA, LDAP-only CRL DP", Crl::Intermediate, Ca::Intermediate, CdpForm::Ldap},
+    {Tsa::LdapThenHttpCdp, "tsa-ldap-then-http-cdp", "TSA, one CRL DP with an LDAP then an http URI",
+     Crl::Intermediate, Ca::Intermediate, CdpForm::LdapThenHttp},
+    {Tsa::HttpsThenHttpCdp, "tsa-https-then-http-cdp", "TSA, CRL DP 1 https, DP 2 http", Crl::Intermediate,
+     Ca::Intermediate, CdpForm::HttpsThenHttp},
+    {Tsa::NoCdp, "tsa-no-cdp", "TSA without CRL distribution points", Crl::Intermediate, Ca::Intermediate,
+     CdpForm::None},
+    {Tsa::AiaOnly, "tsa-aia-only", "TSA under aia-intermediate, reachable through caIssuers", Crl::AiaIntermediate,
+     Ca::AiaIntermediate},
+    {Tsa::UnderNoCdpIntermediate, "tsa-under-nocdp-intermediate", "TSA under an intermediate without CRL DP",
+     Crl::NoCdpIntermediate, Ca::NoCdpIntermediate},
+    {Tsa::PemCrl, "tsa-pem-crl", "TSA whose CRL is served as PEM", Crl::IntermediatePem},
+    {Tsa::LargeCrl, "tsa-large-crl", "TSA whose CRL is large", Crl::IntermediateLarge},
+    {Tsa::ExpiredCrl, "tsa-expired-crl", "TSA whose CRL is expired", Crl::IntermediateExpired},
+    {Tsa::NotYetValidCrl, "tsa-not-yet-valid-crl", "TSA whose CRL is not yet valid", Crl::IntermediateNotYetValid},
+    {Tsa::LargeCertificate, "tsa-large-cert", "TSA certificate of about 21,500 bytes", Crl::Intermediate,
+     Ca::Intermediate, CdpForm::Http, Eku::TimeStampingCritical, Validity::Current, KeyType::EcP256, false,
+     kLargeCertPadding},
+    {Tsa::LookAlike, "tsa-lookalike", "TSA under the forged intermediate, whose caIssuers URL serves it",
+     Crl::Intermediate, Ca::LookAlikeIntermediate},
+    {Tsa::ManyIssuerUrls, "tsa-many-issuer-urls",
+     "TSA under aia-intermediate naming 50 caIssuers URLs that nothing serves", Crl::AiaIntermediate,
+     Ca::AiaIntermediate},
+    {Tsa::ExtraEku, "tsa-extra-eku", "TSA whose extended key usage adds serverAuth to timeStamping",
+     Crl::Intermediate, Ca::Intermediate, CdpForm::Http, Eku::TimeStampingAndServerAuth},
 };
 
+// A CRL; what a row leaves out is as for intermediate.crl.
 struct CrlRow {
     Crl id;
     const char* name;
-    Ca issuer;
-    Validity validity;
-    bool pem;  // PEM form of the CRL of the same issuer and validity
-    size_t approximateSize;
     const char* description;
+    Ca issuer = Ca::Intermediate;
+    Validity validity = Validity::Current;
+    bool pem = false;  // PEM form of the CRL of the same issuer and validity
+    size_t approximateSize = 0;
 };
 
 const CrlRow kCrls[] = {
-    {Crl::Root, "root.crl", Ca::Root, Validity::Current, false, 0, "CRL of root, empty, DER"},
-    {Crl::Intermediate, "intermediate.crl", Ca::Intermediate, Validity::Current, false, 0,
-     "CRL of intermediate, revokes tsa-revoked, DER"},
-    {Crl::IntermediatePem, "intermediate-pem.crl", Ca::Intermediate, Validity::Current, true, 0,
-     "intermediate.crl in PEM"},
-    {Crl::IntermediateExpired, "intermediate-expired.crl", Ca::Intermediate, Validity::Expired, false, 0,
-     "CRL of intermediate, nextUpdate yesterday"},
-    {Crl::IntermediateNotYetValid, "intermediate-not-yet-valid.crl", Ca::Intermediate, Validity::NotYetValid,
-     false, 0, "CRL of intermediate, thisUpdate tomorrow"},
-    {Crl::IntermediateLarge, "intermediate-large.crl", Ca::Intermediate, Validity::Current, false,
-     kLargeCrlBytes, "CRL of intermediate, about 25,000 bytes"},
-    {Crl::AiaIntermediate, "aia-intermediate.crl", Ca::AiaIntermediate, Validity::Current, false, 0,
-     "CRL of aia-intermediate, empty"},
-    {Crl::NoCdpIntermediate, "nocdp-intermediate.crl", Ca::NoCdpIntermediate, Validity::Current, false, 0,
-     "CRL of nocdp-intermediate, empty"},
+    {Crl::Root, "root.crl", "CRL of root, empty, DER", Ca::Root},
+    {Crl::Intermediate, "intermediate.crl", "CRL of intermediate, revokes tsa-revoked, DER"},
+    {Crl::IntermediatePem, "intermediate-pem.crl", "intermediate.crl in PEM", Ca::Intermediate, Validity::Current,
+     true},
+    {Crl::IntermediateExpired, "intermediate-expired.crl", "CRL of intermediate, nextUpdate yesterday",
+     Ca::Intermediate, Validity::Expired},
+    {Crl::IntermediateNotYetValid, "intermediate-not-yet-valid.crl", "CRL of intermediate, thisUpdate tomorrow",
+     Ca::Intermediate, Validity::NotYetValid},
+    {Crl::IntermediateLarge, "intermediate-large.crl", "CRL of intermediate, about 25,000 bytes", Ca::Intermediate,
+     Validity::Current, false, kLargeCrlBytes},
+    {Crl::AiaIntermediate, "aia-intermediate.crl", "CRL of aia-intermediate, empty", Ca::AiaIntermediate},
+    {Crl::NoCdpIntermediate, "nocdp-intermediate.crl", "CRL of nocdp-intermediate, empty", Ca::NoCdpIntermediate},
 };
 
 struct DigestRow {
@@ -186,14 +168,12 @@ const Row& RowOf(const Row (&rows)[N], Id id) {
 }
 
 const char* const kResponseToken = "good-sha256-response";
+const std::string kCer = ".cer";
 
 std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
+    char two[3];
+    for (unsigned char c : bytes) out.append(two, static_cast<size_t>(std::snprintf(two, sizeof two, "%02x", c)));
     return out;
 }
 
@@ -272,55 +252,51 @@ struct FixturePki::Impl {
         return {};
     }
 
-    std::pair<time_t, time_t> CertValidity(Validity v, bool ca) const {
-        if (ca) return {now - 365 * kDay, now + 3650 * kDay};
-        switch (v) {
-            case Validity::Current: return {now - 30 * kDay, now + 730 * kDay};
-            case Validity::Expired: return {now - 730 * kDay, now - kDay};
-            case Validity::NotYetValid: return {now + kDay, now + 730 * kDay};
-        }
-        return {now, now};
+    // From and to, for Validity::Current, Expired and NotYetValid.
+    std::pair<time_t, time_t> TsaValidity(Validity v) const {
+        const std::pair<time_t, time_t> spans[] = {
+            {now - 30 * kDay, now + 730 * kDay}, {now - 730 * kDay, now - kDay}, {now + kDay, now + 730 * kDay}};
+        return spans[static_cast<int>(v)];
     }
-
     std::pair<time_t, time_t> CrlValidity(Validity v) const {
-        switch (v) {
-            case Validity::Current: return {now - kHour, now + 7 * kDay};
-            case Validity::Expired: return {now - 30 * kDay, now - kDay};
-            case Validity::NotYetValid: return {now + kDay, now + 30 * kDay};
-        }
-        return {now, now};
+        const std::pair<time_t, time_t> spans[] = {
+            {now - kHour, now + 7 * kDay}, {now - 30 * kDay, now - kDay}, {now + kDay, now + 30 * kDay}};
+        return spans[static_cast<int>(v)];
     }
 
-    void AddCertFiles(const std::string& name, const Entity& e, const std::string& description) {
+    // Signs the certificate (by `issuer`, else self-signed; with the issuer's
+    // caIssuers URL unless `aia` is false or another is set) and writes it as
+    // certs/<name>.cer and .pem.
+    Entity Issue(x509::CertRequest& r, ossl::PkeyPtr key, std::optional<Ca> issuer, bool aia, const std::string& name,
+                 const std::string& description) {
+        Entity e;
+        e.key = std::move(key);
+        r.key = e.key.get();
+        if (issuer) {
+            r.issuer = cas.at(*issuer).cert.get();
+            r.issuerKey = cas.at(*issuer).key.get();
+            if (aia && r.caIssuersUrl.empty()) r.caIssuersUrl = UrlOf(std::string("aia/") + Name(*issuer) + ".cer");
+        }
+        e.cert = x509::MakeCertificate(r);
+        e.der = x509::CertDer(e.cert.get());
+        e.serial = r.serial;
+        e.notAfter = r.notAfter;
         Write("certs/" + name + ".cer", e.der, description + " (DER)");
         Write("certs/" + name + ".pem", x509::CertPem(e.cert.get()), description + " (PEM)");
+        return e;
     }
 
     void MakeCas() {
         uint64_t serial = 0x1001;
         for (const CaRow& row : kCas) {
-            Entity e;
-            e.key = x509::CachedKey(row.name, KeyType::EcP256);
             x509::CertRequest r;
             r.commonName = row.commonName;
             r.serial = serial++;
-            r.key = e.key.get();
-            if (row.issuer) {
-                const Entity& issuer = cas.at(*row.issuer);
-                r.issuer = issuer.cert.get();
-                r.issuerKey = issuer.key.get();
-            }
-            std::tie(r.notBefore, r.notAfter) = CertValidity(Validity::Current, true);
+            std::tie(r.notBefore, r.notAfter) = std::make_pair(now - 365 * kDay, now + 3650 * kDay);
             r.ca = true;
-            if (row.cdp) {
-                r.crlDistributionPoints = {{UrlOf(std::string("crl/") + Name(*row.issuer) + ".crl")}};
-                r.caIssuersUrl = UrlOf(std::string("aia/") + Name(*row.issuer) + ".cer");
-            }
-            e.cert = x509::MakeCertificate(r);
-            e.der = x509::CertDer(e.cert.get());
-            e.serial = r.serial;
-            e.notAfter = r.notAfter;
-            AddCertFiles(row.name, e, std::string("CA: ") + row.description);
+            if (row.cdp) r.crlDistributionPoints = {{UrlOf(std::string("crl/") + Name(*row.issuer) + ".crl")}};
+            Entity e = Issue(r, x509::CachedKey(row.name, KeyType::EcP256), row.issuer, row.cdp, row.name,
+                             std::string("CA: ") + row.description);
             Write(std::string("aia/") + row.name + ".cer", e.der,
                   std::string("caIssuers target, DER, served at /aia/") + row.name + ".cer");
             cas.emplace(row.id, std::move(e));
@@ -330,37 +306,32 @@ struct FixturePki::Impl {
     void MakeTsas() {
         uint64_t serial = 0x2001;
         for (const TsaRow& row : kTsas) {
-            Entity e;
-            e.key = x509::CachedKey(row.name, row.key);
             x509::CertRequest r;
             r.commonName = std::string("Zorbelu Test ") + row.name;
             r.serial = serial++;
-            r.key = e.key.get();
-            if (row.issuer) {
-                const Entity& issuer = cas.at(*row.issuer);
-                r.issuer = issuer.cert.get();
-                r.issuerKey = issuer.key.get();
-                r.caIssuersUrl = UrlOf(std::string("aia/") + Name(*row.issuer) + ".cer");
-            }
-            if (row.id == Tsa::ManyIssuerUrls) {
-                const std::vector<std::string> paths = ManyIssuerUrlPaths();
-                r.caIssuersUrl = baseUrl + paths.front();
-                for (auto path = paths.begin() + 1; path != paths.end(); ++path)
-                    r.moreCaIssuersUrls.push_back(baseUrl + *path);
-            }
-            std::tie(r.notBefore, r.notAfter) = CertValidity(row.validity, false);
+            std::tie(r.notBefore, r.notAfter) = TsaValidity(row.validity);
             r.eku = row.eku;
             r.crlDistributionPoints = DistributionPoints(row.cdp, row.crl);
             r.paddingBytes = row.padding;
-            e.cert = x509::MakeCertificate(r);
-            e.der = x509::CertDer(e.cert.get());
-            e.serial = r.serial;
-            e.notAfter = r.notAfter;
-            AddCertFiles(row.name, e, row.description);
+            if (row.id == Tsa::ManyIssuerUrls) {
+                for (const std::string& path : ManyIssuerUrlPaths()) r.moreCaIssuersUrls.push_back(baseUrl + path);
+                r.caIssuersUrl = r.moreCaIssuersUrls.front();
+                r.moreCaIssuersUrls.erase(r.moreCaIssuersUrls.begin());
+            }
+            Entity e = Issue(r, x509::CachedKey(row.name, row.key), row.issuer, true, row.name, row.description);
             Write(std::string("keys/") + row.name + ".key.pem", x509::KeyPem(e.key.get()),
                   std::string("private key of ") + row.name + " (PKCS#8 PEM)");
             tsas.emplace(row.id, std::move(e));
         }
+    }
+
+    x509::CrlRequest CrlRequestOf(Ca issuer, uint64_t number) const {
+        x509::CrlRequest r;
+        r.issuer = cas.at(issuer).cert.get();
+        r.issuerKey = cas.at(issuer).key.get();
+        r.crlNumber = number;
+        r.revocationDate = now - 7 * kDay;
+        return r;
     }
 
     void MakeCrls() {
@@ -369,17 +340,11 @@ struct FixturePki::Impl {
             CrlFile file;
             if (row.pem) {
                 const CrlFile& der = crls.at(derForms.at({row.issuer, row.validity}));
-                file.crl.reset(X509_CRL_dup(der.crl.get()));
-                ossl::Check(file.crl.get(), "X509_CRL_dup");
+                file.crl.reset(ossl::Check(X509_CRL_dup(der.crl.get()), "X509_CRL_dup"));
                 file.bytes = x509::CrlPem(file.crl.get());
             } else {
-                const Entity& issuer = cas.at(row.issuer);
-                x509::CrlRequest r;
-                r.issuer = issuer.cert.get();
-                r.issuerKey = issuer.key.get();
+                x509::CrlRequest r = CrlRequestOf(row.issuer, static_cast<uint64_t>(&row - kCrls + 1));
                 std::tie(r.thisUpdate, r.nextUpdate) = CrlValidity(row.validity);
-                r.crlNumber = static_cast<uint64_t>(std::distance(std::begin(kCrls), &row) + 1);
-                r.revocationDate = now - 7 * kDay;
                 for (const TsaRow& tsa : kTsas)
                     if (tsa.revoked && tsa.issuer == row.issuer) r.revokedSerials.push_back(tsas.at(tsa.id).serial);
                 r.approximateSize = row.approximateSize;
@@ -437,7 +402,8 @@ struct FixturePki::Impl {
                                 ? tokens::TokenOfResponse(tokens::Respond(signer, request, issuance))
                                 : tokens::SignWithCms(signer, request, issuance);
         if (!recipe.attributeCertificates.empty())
-            token = der::InsertAttributeCertificates(token, recipe.attributeCertificates, recipe.attributeCertificateTag);
+            token = der::InsertAttributeCertificates(token, recipe.attributeCertificates,
+                                                     recipe.attributeCertificateTag);
         switch (recipe.damage) {
             case Damage::None: break;
             case Damage::FlipSignatureByte: token = der::FlipSignatureByte(token); break;
@@ -565,15 +531,10 @@ const FixturePki& FixturePki::Shared() {
 
 std::string FixturePki::MakeCrl(Ca issuer, const std::vector<uint64_t>& revokedSerials, time_t thisUpdate,
                                 time_t nextUpdate) const {
-    const Impl::Entity& ca = impl_->cas.at(issuer);
-    x509::CrlRequest r;
-    r.issuer = ca.cert.get();
-    r.issuerKey = ca.key.get();
+    x509::CrlRequest r = impl_->CrlRequestOf(issuer, impl_->nextTokenSerial++);
     r.thisUpdate = thisUpdate != 0 ? thisUpdate : impl_->now - kHour;
     r.nextUpdate = nextUpdate != 0 ? nextUpdate : impl_->now + 7 * kDay;
-    r.crlNumber = impl_->nextTokenSerial++;
     r.revokedSerials = revokedSerials;
-    r.revocationDate = impl_->now - 7 * kDay;
     return x509::CrlDer(x509::MakeCrl(r).get());
 }
 
@@ -585,7 +546,6 @@ const std::string& FixturePki::Data() const { return impl_->data; }
 std::filesystem::path FixturePki::DataPath() const { return impl_->folder / "data" / "data.bin"; }
 std::string FixturePki::DataDigest(Digest digest) const { return impl_->DigestOf(digest); }
 const char* FixturePki::DigestOid(Digest digest) { return RowOf(kDigests, digest).oid; }
-const char* FixturePki::DigestName(Digest digest) { return RowOf(kDigests, digest).name; }
 
 const char* FixturePki::Name(Ca ca) { return RowOf(kCas, ca).name; }
 const char* FixturePki::Name(Tsa tsa) { return RowOf(kTsas, tsa).name; }
@@ -593,20 +553,11 @@ const char* FixturePki::Name(Crl crl) { return RowOf(kCrls, crl).name; }
 
 const std::string& FixturePki::CertDer(Ca ca) const { return impl_->cas.at(ca).der; }
 const std::string& FixturePki::CertDer(Tsa tsa) const { return impl_->tsas.at(tsa).der; }
-std::filesystem::path FixturePki::CertPath(Ca ca) const {
-    return impl_->folder / "certs" / (std::string(Name(ca)) + ".cer");
-}
-std::filesystem::path FixturePki::CertPath(Tsa tsa) const {
-    return impl_->folder / "certs" / (std::string(Name(tsa)) + ".cer");
-}
-std::filesystem::path FixturePki::CertPemPath(Ca ca) const {
-    return impl_->folder / "certs" / (std::string(Name(ca)) + ".pem");
-}
-std::filesystem::path FixturePki::CertPemPath(Tsa tsa) const {
-    return impl_->folder / "certs" / (std::string(Name(tsa)) + ".pem");
-}
+std::filesystem::path FixturePki::CertPath(Ca ca) const { return impl_->folder / "certs" / (Name(ca) + kCer); }
+std::filesystem::path FixturePki::CertPath(Tsa tsa) const { return impl_->folder / "certs" / (Name(tsa) + kCer); }
+std::filesystem::path FixturePki::CertPemPath(Ca ca) const { return CertPath(ca).replace_extension(".pem"); }
+std::filesystem::path FixturePki::CertPemPath(Tsa tsa) const { return CertPath(tsa).replace_extension(".pem"); }
 uint64_t FixturePki::Serial(Tsa tsa) const { return impl_->tsas.at(tsa).serial; }
-std::string FixturePki::AiaUrl(Ca ca) const { return impl_->UrlOf(std::string("aia/") + Name(ca) + ".cer"); }
 std::vector<std::string> FixturePki::ManyIssuerUrlPaths() {
     std::vector<std::string> paths;
     for (int i = 1; i <= kManyIssuerUrls; ++i) paths.push_back("/slow-aia/" + std::to_string(i) + ".cer");
@@ -631,11 +582,6 @@ std::filesystem::path FixturePki::TokenPath(const std::string& name) const {
     Token(name);
     return impl_->folder / "tokens" / (name + (name == kResponseToken ? ".tsr" : ".tst"));
 }
-std::vector<std::string> FixturePki::TokenNames() const {
-    std::vector<std::string> names;
-    for (const auto& entry : impl_->tokens) names.push_back(entry.first);
-    return names;
-}
 
 std::string FixturePki::MakeToken(const TokenSpec& recipe) const { return impl_->MakeToken(recipe); }
 std::string FixturePki::MakeResponse(const TokenSpec& recipe) const { return impl_->MakeResponse(recipe); }
@@ -655,11 +601,10 @@ std::filesystem::path FixturePki::WriteStoreCertificate(const std::filesystem::p
     return path;
 }
 std::filesystem::path FixturePki::InstallInStore(const std::filesystem::path& storeDir, Store store, Ca ca) const {
-    return WriteStoreCertificate(storeDir, store, std::string(Name(ca)) + ".cer", CertDer(ca));
+    return WriteStoreCertificate(storeDir, store, CertPath(ca).filename(), CertDer(ca));
 }
-std::filesystem::path FixturePki::InstallInStore(const std::filesystem::path& storeDir, Store store,
-                                                 Tsa tsa) const {
-    return WriteStoreCertificate(storeDir, store, std::string(Name(tsa)) + ".cer", CertDer(tsa));
+std::filesystem::path FixturePki::InstallInStore(const std::filesystem::path& storeDir, Store store, Tsa tsa) const {
+    return WriteStoreCertificate(storeDir, store, CertPath(tsa).filename(), CertDer(tsa));
 }
 
 std::vector<FixturePki::ServedFile> FixturePki::ServedFiles() const {

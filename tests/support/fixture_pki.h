@@ -1,25 +1,11 @@
 // fixture_pki.h - the test PKI: roots, intermediates, TSA certificates, CRLs
-// and RFC 3161 time-stamp tokens, made with OpenSSL in a folder.
-//
-// This is an independent reference: it links libcrypto only, never the
-// project's libraries, so that the project's code is tested against it.
-//
-// Every date is relative to FixtureOptions::now, so fixtures never rot.
-// Every CRL and caIssuers URL in the certificates lies under
-// FixtureOptions::baseUrl, and the file behind URL path "/crl/x.crl" or
-// "/aia/x.cer" is <folder>/crl/x.crl or <folder>/aia/x.cer: an HTTP test
-// server can serve the folder as its document root (or use ServedFiles()).
-// docs/testing.md describes the contents and the file layout.
-//
-// Typical use:
-//   auto pki = FixturePki::Create(tempDir, {"http://127.0.0.1:" + port});
-//   pki.InstallInStore(storeDir, Store::Root, Ca::Root);
-//   pki.InstallInStore(storeDir, Store::Ca, Ca::Intermediate);
-//   std::string token = pki.Token("good-sha256");
-//   std::string digest = pki.DataDigest(Digest::Sha256);
-//
-// Errors (OpenSSL failures, unwritable folder, unknown token name) throw
-// std::runtime_error or std::out_of_range.
+// and RFC 3161 time-stamp tokens, made with OpenSSL in a folder. It is an
+// independent reference: it links libcrypto only, never the project's
+// libraries. Every date is relative to FixtureOptions::now; every URL lies
+// under FixtureOptions::baseUrl, URL path /crl/x.crl being file crl/x.crl.
+// docs/testing.md shows its use, the layout and the contents. Errors (OpenSSL,
+// unwritable folder, unknown token name) throw std::runtime_error or
+// std::out_of_range.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
 
@@ -45,64 +31,60 @@ struct FixtureOptions {
     std::vector<std::string> attributeCertificates;
 };
 
+// What each certificate and CRL is: docs/testing.md, "Contents"; the file
+// name of each is Name(id).
+
 // Certification authorities. All EC P-256, valid from now-1y to now+10y.
 enum class Ca {
-    Root,               // "root": self-signed
-    Intermediate,       // "intermediate": by Root; CRL DP crl/root.crl; AIA aia/root.cer
-    AiaIntermediate,    // "aia-intermediate": by Root, as Intermediate; meant to be reached only
-                        // through the caIssuers URL aia/aia-intermediate.cer of Tsa::AiaOnly
-    NoCdpIntermediate,  // "nocdp-intermediate": by Root, without CRL distribution points
-    // A forger's pair: the names of Root and Intermediate with other keys.
-    LookAlikeRoot,          // "lookalike-root": self-signed, Root's name
-    LookAlikeIntermediate,  // "lookalike-intermediate": by LookAlikeRoot, Intermediate's name;
-                            //   CRL DP crl/lookalike-root.crl (not served), AIA aia/lookalike-root.cer
+    Root,
+    Intermediate,           // by Root; CRL DP crl/root.crl; AIA aia/root.cer
+    AiaIntermediate,        // as Intermediate, to be reached only through the caIssuers URL of Tsa::AiaOnly
+    NoCdpIntermediate,      // by Root, without CRL distribution points
+    LookAlikeRoot,          // a forger's pair: the names of Root and Intermediate with other keys
+    LookAlikeIntermediate,  // by LookAlikeRoot; CRL DP crl/lookalike-root.crl (not served)
 };
 
-// TSA certificates. EC P-256 unless stated; valid from now-30d to now+2y
-// unless stated; critical extendedKeyUsage timeStamping unless stated;
-// issued by Ca::Intermediate with CRL DP <base>/crl/intermediate.crl and
-// AIA caIssuers <base>/aia/intermediate.cer unless stated.
+// TSA certificates: unless stated, EC P-256, valid from now-30d to now+2y, with
+// a critical extendedKeyUsage timeStamping, issued by Ca::Intermediate with CRL
+// DP <base>/crl/intermediate.crl and AIA caIssuers <base>/aia/intermediate.cer.
 enum class Tsa {
-    Good,                    // "tsa-good"
-    GoodRsa,                 // "tsa-good-rsa": RSA 2048
-    UnderRoot,               // "tsa-under-root": issued by Root; crl/root.crl, aia/root.cer
-    Expired,                 // "tsa-expired": now-2y to now-1d
-    NotYetValid,             // "tsa-not-yet-valid": now+1d to now+2y
-    Revoked,                 // "tsa-revoked": listed (keyCompromise) in every intermediate CRL
-    SelfIssued,              // "tsa-self-issued": self-signed; no CRL DP, no AIA
-    NoEku,                   // "tsa-no-eku": no extendedKeyUsage
-    EkuNotCritical,          // "tsa-eku-not-critical"
-    HttpsOnlyCdp,            // "tsa-https-cdp": one DP, https://<host>:<port>/crl/intermediate.crl
-    LdapOnlyCdp,             // "tsa-ldap-cdp": one DP, an ldap:// URI
-    LdapThenHttpCdp,         // "tsa-ldap-then-http-cdp": one DP holding an ldap:// then the http:// URI
-    HttpsThenHttpCdp,        // "tsa-https-then-http-cdp": DP 1 https://, DP 2 the http:// URI
-    NoCdp,                   // "tsa-no-cdp": no CRL distribution points extension
-    AiaOnly,                 // "tsa-aia-only": by AiaIntermediate; crl/aia-intermediate.crl,
-                             //   aia/aia-intermediate.cer
-    UnderNoCdpIntermediate,  // "tsa-under-nocdp-intermediate": by NoCdpIntermediate;
-                             //   crl/nocdp-intermediate.crl, aia/nocdp-intermediate.cer
-    PemCrl,                  // "tsa-pem-crl": CRL DP crl/intermediate-pem.crl
-    LargeCrl,                // "tsa-large-crl": CRL DP crl/intermediate-large.crl
-    ExpiredCrl,              // "tsa-expired-crl": CRL DP crl/intermediate-expired.crl
-    NotYetValidCrl,          // "tsa-not-yet-valid-crl": CRL DP crl/intermediate-not-yet-valid.crl
-    LargeCertificate,        // "tsa-large-cert": about 21,500 bytes (a padding extension)
-    LookAlike,               // "tsa-lookalike": by LookAlikeIntermediate; aia/lookalike-intermediate.cer
-    ManyIssuerUrls,          // "tsa-many-issuer-urls": by AiaIntermediate; crl/aia-intermediate.crl;
-                             //   caIssuers: only the URLs of ManyIssuerUrlPaths(), which nothing serves
-    ExtraEku,                // "tsa-extra-eku": critical extendedKeyUsage timeStamping and serverAuth
+    Good,
+    GoodRsa,                 // RSA 2048
+    UnderRoot,               // by Root; crl/root.crl
+    Expired,                 // now-2y to now-1d
+    NotYetValid,             // now+1d to now+2y
+    Revoked,                 // listed (keyCompromise) in every intermediate CRL
+    SelfIssued,              // self-signed; no CRL DP, no AIA
+    NoEku,                   // no extendedKeyUsage
+    EkuNotCritical,          // timeStamping not critical
+    HttpsOnlyCdp,            // one DP, https://<host>:<port>/crl/intermediate.crl
+    LdapOnlyCdp,             // one DP, an ldap:// URI
+    LdapThenHttpCdp,         // one DP holding an ldap:// then the http:// URI
+    HttpsThenHttpCdp,        // DP 1 https://, DP 2 the http:// URI
+    NoCdp,                   // no CRL distribution points extension
+    AiaOnly,                 // by AiaIntermediate; crl/aia-intermediate.crl
+    UnderNoCdpIntermediate,  // by NoCdpIntermediate; crl/nocdp-intermediate.crl
+    PemCrl,                  // CRL DP crl/intermediate-pem.crl
+    LargeCrl,                // CRL DP crl/intermediate-large.crl
+    ExpiredCrl,              // CRL DP crl/intermediate-expired.crl
+    NotYetValidCrl,          // CRL DP crl/intermediate-not-yet-valid.crl
+    LargeCertificate,        // about 21,500 bytes (a padding extension)
+    LookAlike,               // by LookAlikeIntermediate
+    ManyIssuerUrls,          // by AiaIntermediate; caIssuers: only ManyIssuerUrlPaths(), which nothing serves
+    ExtraEku,                // critical extendedKeyUsage timeStamping and serverAuth
 };
 
 // CRLs, file crl/<name>, served at /crl/<name>. Current ones run from
 // now-1h to now+7d. All v2 with crlNumber and authorityKeyIdentifier.
 enum class Crl {
-    Root,                     // "root.crl": by Root, empty
-    Intermediate,             // "intermediate.crl": by Intermediate, DER, revokes Tsa::Revoked
-    IntermediatePem,          // "intermediate-pem.crl": the same CRL as Intermediate, PEM
-    IntermediateExpired,      // "intermediate-expired.crl": now-30d to now-1d
-    IntermediateNotYetValid,  // "intermediate-not-yet-valid.crl": now+1d to now+30d
-    IntermediateLarge,        // "intermediate-large.crl": about 25,000 bytes (filler entries)
-    AiaIntermediate,          // "aia-intermediate.crl": by AiaIntermediate, empty
-    NoCdpIntermediate,        // "nocdp-intermediate.crl": by NoCdpIntermediate, empty
+    Root,                     // empty
+    Intermediate,             // DER, revokes Tsa::Revoked
+    IntermediatePem,          // the same CRL as Intermediate, PEM
+    IntermediateExpired,      // now-30d to now-1d
+    IntermediateNotYetValid,  // now+1d to now+30d
+    IntermediateLarge,        // about 25,000 bytes (filler entries)
+    AiaIntermediate,          // empty
+    NoCdpIntermediate,        // empty
 };
 
 enum class Digest { Md5, Sha1, Sha256, Sha384, Sha512 };
@@ -181,7 +163,6 @@ public:
     std::filesystem::path DataPath() const;
     std::string DataDigest(Digest digest) const;
     static const char* DigestOid(Digest digest);
-    static const char* DigestName(Digest digest);  // "md5", "sha1", "sha256", ...
 
     // Certificates: DER bytes; certs/<name>.cer (DER) and certs/<name>.pem.
     const std::string& CertDer(Ca ca) const;
@@ -193,8 +174,6 @@ public:
     static const char* Name(Ca ca);
     static const char* Name(Tsa tsa);
     uint64_t Serial(Tsa tsa) const;
-    // The caIssuers URL under which the CA certificate is served (DER).
-    std::string AiaUrl(Ca ca) const;
     // The URL paths of the 50 caIssuers URLs of Tsa::ManyIssuerUrls, in order
     // ("/slow-aia/1.cer" ...): a test makes its server stall on them.
     static std::vector<std::string> ManyIssuerUrlPaths();
@@ -223,7 +202,6 @@ public:
     // another name.
     const std::string& Token(const std::string& name) const;
     std::filesystem::path TokenPath(const std::string& name) const;
-    std::vector<std::string> TokenNames() const;
 
     // A new token (ContentInfo DER); thread-safe.
     std::string MakeToken(const TokenSpec& recipe) const;

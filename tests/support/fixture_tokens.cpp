@@ -15,13 +15,10 @@ using namespace ossl;
 
 const EVP_MD* const kAcceptedDigests[] = {EVP_md5(), EVP_sha1(), EVP_sha256(), EVP_sha384(), EVP_sha512()};
 
-ASN1_INTEGER* SerialCallback(TS_RESP_CTX*, void* data) {
-    ASN1_INTEGER* serial = ASN1_INTEGER_new();
-    if (serial != nullptr && ASN1_INTEGER_set_uint64(serial, *static_cast<const uint64_t*>(data)) != 1) {
-        ASN1_INTEGER_free(serial);
-        return nullptr;
-    }
-    return serial;
+ASN1_INTEGER* SerialCallback(TS_RESP_CTX*, void* data) {  // must not throw through OpenSSL
+    Asn1IntPtr serial(ASN1_INTEGER_new());
+    if (serial && ASN1_INTEGER_set_uint64(serial.get(), *static_cast<const uint64_t*>(data)) != 1) serial.reset();
+    return serial.release();
 }
 
 int TimeCallback(TS_RESP_CTX*, void* data, long* sec, long* usec) {
@@ -30,34 +27,23 @@ int TimeCallback(TS_RESP_CTX*, void* data, long* sec, long* usec) {
     return 1;
 }
 
-TsReqPtr ParseRequest(const std::string& der) {
-    auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    return TsReqPtr(Check(d2i_TS_REQ(nullptr, &p, static_cast<long>(der.size())), "d2i_TS_REQ"));
-}
-
-Asn1IntPtr Integer(uint64_t value) {
-    Asn1IntPtr n(Check(ASN1_INTEGER_new(), "ASN1_INTEGER_new"));
-    Check(ASN1_INTEGER_set_uint64(n.get(), value), "ASN1_INTEGER_set_uint64");
-    return n;
+void AddEssAttribute(CMS_SignerInfo* si, bool v2, const std::string& der) {
+    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
+    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, der.data(), static_cast<int>(der.size())),
+          "CMS_signed_add1_attr_by_NID");
 }
 
 void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2) {
-    std::string der;
-    int nid = 0;
     if (v2) {
         Ptr<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free> sc(
             Check(OSSL_ESS_signing_cert_v2_new_init(EVP_sha256(), cert, nullptr, 0), "signingCertificateV2"));
-        der = ToDer(i2d_ESS_SIGNING_CERT_V2, static_cast<const ESS_SIGNING_CERT_V2*>(sc.get()),
-                    "i2d_ESS_SIGNING_CERT_V2");
-        nid = NID_id_smime_aa_signingCertificateV2;
+        AddEssAttribute(si, v2,
+                        ToDer(i2d_ESS_SIGNING_CERT_V2, static_cast<const ESS_SIGNING_CERT_V2*>(sc.get()), "ESS"));
     } else {
-        EssSigningCertPtr sc(Check(OSSL_ESS_signing_cert_new_init(cert, nullptr, 0), "signingCertificate"));
-        der = ToDer(i2d_ESS_SIGNING_CERT, static_cast<const ESS_SIGNING_CERT*>(sc.get()),
-                    "i2d_ESS_SIGNING_CERT");
-        nid = NID_id_smime_aa_signingCertificate;
+        Ptr<ESS_SIGNING_CERT, ESS_SIGNING_CERT_free> sc(
+            Check(OSSL_ESS_signing_cert_new_init(cert, nullptr, 0), "signingCertificate"));
+        AddEssAttribute(si, v2, ToDer(i2d_ESS_SIGNING_CERT, static_cast<const ESS_SIGNING_CERT*>(sc.get()), "ESS"));
     }
-    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, der.data(), static_cast<int>(der.size())),
-          "CMS_signed_add1_attr_by_NID");
 }
 
 // ---- Forgeries ----------------------------------------------------------------
@@ -81,10 +67,7 @@ void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forger
     const std::string directoryName = der::Encode(0xA4, ToDer(i2d_X509_NAME, issuer, "i2d_X509_NAME"));
     const std::string issuerSerial = der::Encode(0x30, der::Encode(0x30, directoryName) + serial);
     const std::string certId = der::Encode(0x30, der::Encode(0x04, certHash) + issuerSerial);
-    const std::string value = der::Encode(0x30, der::Encode(0x30, certId));
-    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
-    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
-          "CMS_signed_add1_attr_by_NID");
+    AddEssAttribute(si, v2, der::Encode(0x30, der::Encode(0x30, certId)));
 }
 
 // CMS_final always writes the eContentType as content-type attribute: it is
@@ -103,16 +86,9 @@ void SignAgainWithDataContentType(CMS_SignerInfo* si, EVP_PKEY* key) {
     std::string signedAttributes;
     for (const std::string& a : attributes) signedAttributes += a;
     signedAttributes = der::Encode(0x31, signedAttributes);
-    MdCtxPtr ctx(Check(EVP_MD_CTX_new(), "EVP_MD_CTX_new"));
-    Check(EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key), "EVP_DigestSignInit");
-    size_t size = 0;
-    const auto* data = reinterpret_cast<const unsigned char*>(signedAttributes.data());
-    Check(EVP_DigestSign(ctx.get(), nullptr, &size, data, signedAttributes.size()), "EVP_DigestSign");
-    std::string signature(size, '\0');
-    Check(EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size, data,
-                         signedAttributes.size()),
-          "EVP_DigestSign");
-    Check(ASN1_STRING_set(CMS_SignerInfo_get0_signature(si), signature.data(), static_cast<int>(size)), "signature");
+    const std::string signature = Sign(key, EVP_sha256(), signedAttributes);
+    Check(ASN1_STRING_set(CMS_SignerInfo_get0_signature(si), signature.data(), static_cast<int>(signature.size())),
+          "signature");
 }
 
 // 80 nested SEQUENCEs around an INTEGER: deeper than any reader should follow.
@@ -183,13 +159,7 @@ std::string Respond(const Signer& signer, const std::string& requestDer, const I
     Check(TS_RESP_CTX_set_signer_digest(ctx.get(), EVP_sha256()), "TS_RESP_CTX_set_signer_digest");
     if (!signer.extraCerts.empty()) {
         X509StackPtr extra(Check(sk_X509_new_null(), "sk_X509_new_null"));
-        for (X509* c : signer.extraCerts) {
-            Check(X509_up_ref(c), "X509_up_ref");
-            if (sk_X509_push(extra.get(), c) <= 0) {
-                X509_free(c);
-                Fail("sk_X509_push");
-            }
-        }
+        for (X509* c : signer.extraCerts) Check(X509_add_cert(extra.get(), c, X509_ADD_FLAG_UP_REF), "X509_add_cert");
         Check(TS_RESP_CTX_set_certs(ctx.get(), extra.get()), "TS_RESP_CTX_set_certs");
     }
     Asn1ObjPtr policy(Check(OBJ_txt2obj(kPolicyOid, 1), "OBJ_txt2obj"));
@@ -221,25 +191,27 @@ std::string TokenOfResponse(const std::string& responseDer) {
 }
 
 std::string SignWithCms(const Signer& signer, const std::string& requestDer, const Issuance& issuance) {
-    TsReqPtr req = ParseRequest(requestDer);
+    auto* der = reinterpret_cast<const unsigned char*>(requestDer.data());
+    TsReqPtr req(Check(d2i_TS_REQ(nullptr, &der, static_cast<long>(requestDer.size())), "d2i_TS_REQ"));
 
-    TsTstInfoPtr info(Check(TS_TST_INFO_new(), "TS_TST_INFO_new"));
+    TstInfoPtr info(Check(TS_TST_INFO_new(), "TS_TST_INFO_new"));
     Check(TS_TST_INFO_set_version(info.get(), 1), "TS_TST_INFO_set_version");
     Asn1ObjPtr policy(Check(OBJ_txt2obj(kPolicyOid, 1), "OBJ_txt2obj"));
     Check(TS_TST_INFO_set_policy_id(info.get(), policy.get()), "TS_TST_INFO_set_policy_id");
     Check(TS_TST_INFO_set_msg_imprint(info.get(), TS_REQ_get_msg_imprint(req.get())), "set_msg_imprint");
     Check(TS_TST_INFO_set_serial(info.get(), Integer(issuance.serial).get()), "TS_TST_INFO_set_serial");
-    Asn1GenTimePtr genTime(Check(ASN1_GENERALIZEDTIME_set(nullptr, issuance.genTime), "genTime"));
+    Asn1GeneralizedTimePtr genTime(Check(ASN1_GENERALIZEDTIME_set(nullptr, issuance.genTime), "genTime"));
     if (issuance.forgery == Forgery::GenTimeText)
-        Check(ASN1_STRING_set(genTime.get(), issuance.genTimeText.data(), static_cast<int>(issuance.genTimeText.size())),
+        Check(ASN1_STRING_set(genTime.get(), issuance.genTimeText.data(),
+                              static_cast<int>(issuance.genTimeText.size())),
               "ASN1_STRING_set");
     Check(TS_TST_INFO_set_time(info.get(), genTime.get()), "TS_TST_INFO_set_time");
-    TsAccuracyPtr accuracy(Check(TS_ACCURACY_new(), "TS_ACCURACY_new"));
+    Ptr<TS_ACCURACY, TS_ACCURACY_free> accuracy(Check(TS_ACCURACY_new(), "TS_ACCURACY_new"));
     Check(TS_ACCURACY_set_seconds(accuracy.get(), Integer(1).get()), "TS_ACCURACY_set_seconds");
     Check(TS_TST_INFO_set_accuracy(info.get(), accuracy.get()), "TS_TST_INFO_set_accuracy");
     if (const ASN1_INTEGER* nonce = TS_REQ_get_nonce(req.get()))
         Check(TS_TST_INFO_set_nonce(info.get(), nonce), "TS_TST_INFO_set_nonce");
-    GeneralNamePtr tsa(Check(GENERAL_NAME_new(), "GENERAL_NAME_new"));
+    Ptr<GENERAL_NAME, GENERAL_NAME_free> tsa(Check(GENERAL_NAME_new(), "GENERAL_NAME_new"));
     X509_NAME* subject = Check(X509_NAME_dup(X509_get_subject_name(signer.cert)), "X509_NAME_dup");
     GENERAL_NAME_set0_value(tsa.get(), GEN_DIRNAME, subject);
     Check(TS_TST_INFO_set_tsa(info.get(), tsa.get()), "TS_TST_INFO_set_tsa");
@@ -266,7 +238,7 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
     Check(CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY), "CMS_final");
     if (forgery == Forgery::ContentTypeData) SignAgainWithDataContentType(si, signer.key);
     if (forgery == Forgery::DeepAttribute) AddDeepAttribute(si);
-    std::string token = ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS_ContentInfo");
+    std::string token = ToDer(i2d_CMS_ContentInfo, static_cast<const CMS_ContentInfo*>(cms.get()), "i2d_CMS");
     if (forgery == Forgery::ContentAfterSigning) FlipContentSerialBit(token);
     if (forgery == Forgery::SignerLastInBag) MoveSignerLast(token, signer.cert);
     if (forgery == Forgery::RejectedWithToken)  // TimeStampResp { status { rejection }, token }

@@ -5,27 +5,41 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
+#include "support/fixture_der.h"
+
 #include <map>
 #include <mutex>
 #include <stdexcept>
 
 namespace zorbelu::fixtures::ossl {
 
-std::string BioText(BIO* bio) {
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    return len > 0 ? std::string(data, static_cast<size_t>(len)) : std::string();
-}
-
 void Fail(const std::string& what) {
     std::string message = "fixture PKI: " + what;
+    char buf[256];
     for (unsigned long e = ERR_get_error(); e != 0; e = ERR_get_error()) {
-        char buf[256];
         ERR_error_string_n(e, buf, sizeof buf);
-        message += "\n  ";
-        message += buf;
+        message += std::string("\n  ") + buf;
     }
     throw std::runtime_error(message);
+}
+
+Asn1IntPtr Integer(uint64_t value) {
+    Asn1IntPtr n(Check(ASN1_INTEGER_new(), "ASN1_INTEGER_new"));
+    Check(ASN1_INTEGER_set_uint64(n.get(), value), "ASN1_INTEGER_set_uint64");
+    return n;
+}
+
+std::string Sign(EVP_PKEY* key, const EVP_MD* md, const std::string& data) {
+    MdCtxPtr ctx(Check(EVP_MD_CTX_new(), "EVP_MD_CTX_new"));
+    Check(EVP_DigestSignInit(ctx.get(), nullptr, md, nullptr, key), "EVP_DigestSignInit");
+    size_t size = 0;
+    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+    Check(EVP_DigestSign(ctx.get(), nullptr, &size, in, data.size()), "EVP_DigestSign");
+    std::string signature(size, '\0');
+    Check(EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &size, in, data.size()),
+          "EVP_DigestSign");
+    signature.resize(size);
+    return signature;
 }
 
 }  // namespace zorbelu::fixtures::ossl
@@ -35,102 +49,68 @@ namespace {
 
 using namespace ossl;
 
-// Private arc for the padding extension of oversized certificates.
-constexpr const char* kPaddingOid = "1.3.6.1.4.1.55555.7.1";
-
-Asn1TimePtr Time(time_t t) {
-    return Asn1TimePtr(Check(ASN1_TIME_set(nullptr, t), "ASN1_TIME_set"));
-}
-
-Asn1IntPtr Serial(uint64_t serial) {
-    Asn1IntPtr n(Check(ASN1_INTEGER_new(), "ASN1_INTEGER_new"));
-    Check(ASN1_INTEGER_set_uint64(n.get(), serial), "ASN1_INTEGER_set_uint64");
-    return n;
-}
+Asn1TimePtr Time(time_t t) { return Asn1TimePtr(Check(ASN1_TIME_set(nullptr, t), "ASN1_TIME_set")); }
 
 X509NamePtr Name(const std::string& commonName) {
     X509NamePtr name(Check(X509_NAME_new(), "X509_NAME_new"));
-    auto add = [&](const char* field, const std::string& value) {
+    for (const auto& [field, value] : {std::pair<const char*, std::string>{"C", "DE"}, {"O", "Zorbelu Test PKI"},
+                                       {"CN", commonName}})
         Check(X509_NAME_add_entry_by_txt(name.get(), field, MBSTRING_UTF8,
-                                         reinterpret_cast<const unsigned char*>(value.c_str()),
-                                         -1, -1, 0),
+                                         reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0),
               "X509_NAME_add_entry_by_txt");
-    };
-    add("C", "DE");
-    add("O", "Zorbelu Test PKI");
-    add("CN", commonName);
     return name;
 }
 
-void AddConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const char* value) {
-    X509ExtPtr ext(Check(X509V3_EXT_nconf_nid(nullptr, ctx, nid, value), value));
+void AddConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& value) {
+    X509ExtensionPtr ext(Check(X509V3_EXT_nconf_nid(nullptr, ctx, nid, value.c_str()), value.c_str()));
     Check(X509_add_ext(cert, ext.get(), -1), "X509_add_ext");
 }
 
-GENERAL_NAME* UriName(const std::string& uri) {
-    Ptr<GENERAL_NAME, GENERAL_NAME_free> name(Check(GENERAL_NAME_new(), "GENERAL_NAME_new"));
-    Ptr<ASN1_IA5STRING, ASN1_IA5STRING_free> text(Check(ASN1_IA5STRING_new(), "ASN1_IA5STRING_new"));
-    Check(ASN1_STRING_set(text.get(), uri.data(), static_cast<int>(uri.size())), "ASN1_STRING_set");
-    GENERAL_NAME_set0_value(name.get(), GEN_URI, text.release());
-    return name.release();
-}
-
+// One distribution point per entry, each naming its URIs in order (the
+// configuration syntax makes one point per URI).
 void AddDistributionPoints(X509* cert, const std::vector<std::vector<std::string>>& points) {
     DistPointsPtr stack(Check(sk_DIST_POINT_new_null(), "sk_DIST_POINT_new_null"));
     for (const auto& uris : points) {
-        DistPointPtr point(Check(DIST_POINT_new(), "DIST_POINT_new"));
+        DIST_POINT* point = Check(DIST_POINT_new(), "DIST_POINT_new");
+        if (sk_DIST_POINT_push(stack.get(), point) <= 0) {
+            DIST_POINT_free(point);
+            Fail("sk_DIST_POINT_push");
+        }
         point->distpoint = Check(DIST_POINT_NAME_new(), "DIST_POINT_NAME_new");
-        point->distpoint->type = 0;
+        point->distpoint->type = 0;  // fullName
         point->distpoint->name.fullname = Check(GENERAL_NAMES_new(), "GENERAL_NAMES_new");
         for (const std::string& uri : uris) {
-            GENERAL_NAME* name = UriName(uri);
+            GENERAL_NAME* name = Check(a2i_GENERAL_NAME(nullptr, nullptr, nullptr, GEN_URI, uri.c_str(), 0), "URI");
             if (sk_GENERAL_NAME_push(point->distpoint->name.fullname, name) <= 0) {
                 GENERAL_NAME_free(name);
                 Fail("sk_GENERAL_NAME_push");
             }
         }
-        if (sk_DIST_POINT_push(stack.get(), point.get()) <= 0) Fail("sk_DIST_POINT_push");
-        point.release();
     }
     Check(X509_add1_ext_i2d(cert, NID_crl_distribution_points, stack.get(), 0, X509V3_ADD_DEFAULT),
           "crlDistributionPoints");
 }
 
-void AddCaIssuers(X509* cert, const std::vector<std::string>& urls) {
-    AccessDescsPtr stack(Check(sk_ACCESS_DESCRIPTION_new_null(), "sk_ACCESS_DESCRIPTION_new_null"));
-    for (const std::string& url : urls) {
-        AccessDescPtr desc(Check(ACCESS_DESCRIPTION_new(), "ACCESS_DESCRIPTION_new"));
-        ASN1_OBJECT_free(desc->method);
-        desc->method = OBJ_nid2obj(NID_ad_ca_issuers);
-        GENERAL_NAME_free(desc->location);
-        desc->location = UriName(url);
-        if (sk_ACCESS_DESCRIPTION_push(stack.get(), desc.get()) <= 0) Fail("sk_ACCESS_DESCRIPTION_push");
-        desc.release();
-    }
-    Check(X509_add1_ext_i2d(cert, NID_info_access, stack.get(), 0, X509V3_ADD_DEFAULT),
-          "authorityInfoAccess");
-}
-
+// A non-critical private extension whose value is an OCTET STRING of `bytes` filler bytes.
 void AddPadding(X509* cert, size_t bytes) {
-    // The extension value is a DER OCTET STRING of `bytes` filler bytes.
-    Asn1OctetPtr filler(Check(ASN1_OCTET_STRING_new(), "ASN1_OCTET_STRING_new"));
-    const std::string pattern(bytes, 'Z');
-    Check(ASN1_OCTET_STRING_set(filler.get(), reinterpret_cast<const unsigned char*>(pattern.data()),
-                                static_cast<int>(pattern.size())),
-          "ASN1_OCTET_STRING_set");
-    const std::string inner = ToDer(i2d_ASN1_OCTET_STRING, static_cast<const ASN1_OCTET_STRING*>(filler.get()),
-                                    "i2d_ASN1_OCTET_STRING");
-    Asn1OctetPtr value(Check(ASN1_OCTET_STRING_new(), "ASN1_OCTET_STRING_new"));
+    const std::string inner = der::Encode(0x04, std::string(bytes, 'Z'));
+    Ptr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free> value(Check(ASN1_OCTET_STRING_new(), "ASN1_OCTET_STRING_new"));
     Check(ASN1_OCTET_STRING_set(value.get(), reinterpret_cast<const unsigned char*>(inner.data()),
                                 static_cast<int>(inner.size())),
           "ASN1_OCTET_STRING_set");
-    Asn1ObjPtr oid(Check(OBJ_txt2obj(kPaddingOid, 1), "OBJ_txt2obj"));
-    X509ExtPtr ext(Check(X509_EXTENSION_create_by_OBJ(nullptr, oid.get(), 0, value.get()),
-                         "X509_EXTENSION_create_by_OBJ"));
+    Asn1ObjPtr oid(Check(OBJ_txt2obj("1.3.6.1.4.1.55555.7.1", 1), "OBJ_txt2obj"));
+    X509ExtensionPtr ext(Check(X509_EXTENSION_create_by_OBJ(nullptr, oid.get(), 0, value.get()),
+                               "X509_EXTENSION_create_by_OBJ"));
     Check(X509_add_ext(cert, ext.get(), -1), "X509_add_ext");
 }
 
-const EVP_MD* SigningDigest() { return EVP_sha256(); }
+template <typename T, typename U>
+std::string Pem(int (*write)(BIO*, T*), U* object, const char* what) {
+    BioPtr bio(Check(BIO_new(BIO_s_mem()), "BIO_new"));
+    Check(write(bio.get(), object), what);
+    char* data = nullptr;
+    return std::string(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
+}
 
 }  // namespace
 
@@ -156,7 +136,7 @@ X509Ptr MakeCertificate(const CertRequest& r) {
         throw std::invalid_argument("fixture PKI: certificate request without keys");
     X509Ptr cert(Check(X509_new(), "X509_new"));
     Check(X509_set_version(cert.get(), X509_VERSION_3), "X509_set_version");
-    Check(X509_set_serialNumber(cert.get(), Serial(r.serial).get()), "X509_set_serialNumber");
+    Check(X509_set_serialNumber(cert.get(), Integer(r.serial).get()), "X509_set_serialNumber");
     X509NamePtr subject = Name(r.commonName);
     Check(X509_set_subject_name(cert.get(), subject.get()), "X509_set_subject_name");
     Check(X509_set_issuer_name(cert.get(), r.issuer ? X509_get_subject_name(r.issuer) : subject.get()),
@@ -176,21 +156,17 @@ X509Ptr MakeCertificate(const CertRequest& r) {
     }
     AddConfExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
     AddConfExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid:always");
-    if (r.eku == Eku::TimeStampingCritical)
-        AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "critical,timeStamping");
-    else if (r.eku == Eku::TimeStampingNotCritical)
-        AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "timeStamping");
-    else if (r.eku == Eku::TimeStampingAndServerAuth)
-        AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, "critical,timeStamping,serverAuth");
+    const char* const ekus[] = {nullptr, "critical,timeStamping", "timeStamping", "critical,timeStamping,serverAuth"};
+    if (r.eku != Eku::None) AddConfExtension(cert.get(), &ctx, NID_ext_key_usage, ekus[static_cast<int>(r.eku)]);
     if (!r.crlDistributionPoints.empty()) AddDistributionPoints(cert.get(), r.crlDistributionPoints);
     if (!r.caIssuersUrl.empty()) {
-        std::vector<std::string> urls{r.caIssuersUrl};
-        urls.insert(urls.end(), r.moreCaIssuersUrls.begin(), r.moreCaIssuersUrls.end());
-        AddCaIssuers(cert.get(), urls);
+        std::string issuers = "caIssuers;URI:" + r.caIssuersUrl;
+        for (const std::string& url : r.moreCaIssuersUrls) issuers += ",caIssuers;URI:" + url;
+        AddConfExtension(cert.get(), &ctx, NID_info_access, issuers);
     }
     if (r.paddingBytes != 0) AddPadding(cert.get(), r.paddingBytes);
 
-    Check(X509_sign(cert.get(), r.issuerKey ? r.issuerKey : r.key, SigningDigest()), "X509_sign");
+    Check(X509_sign(cert.get(), r.issuerKey ? r.issuerKey : r.key, EVP_sha256()), "X509_sign");
     return cert;
 }
 
@@ -220,8 +196,8 @@ X509CrlPtr MakeCrl(const CrlRequest& r) {
 
     const Asn1TimePtr revoked = Time(r.revocationDate);
     auto revoke = [&](uint64_t serial, bool withReason) {
-        X509RevokedPtr entry(Check(X509_REVOKED_new(), "X509_REVOKED_new"));
-        Check(X509_REVOKED_set_serialNumber(entry.get(), Serial(serial).get()), "revoked serial");
+        Ptr<X509_REVOKED, X509_REVOKED_free> entry(Check(X509_REVOKED_new(), "X509_REVOKED_new"));
+        Check(X509_REVOKED_set_serialNumber(entry.get(), Integer(serial).get()), "revoked serial");
         Check(X509_REVOKED_set_revocationDate(entry.get(), revoked.get()), "revocationDate");
         if (withReason) {
             Ptr<ASN1_ENUMERATED, ASN1_ENUMERATED_free> reason(Check(ASN1_ENUMERATED_new(), "reason"));
@@ -235,15 +211,15 @@ X509CrlPtr MakeCrl(const CrlRequest& r) {
 
     X509V3_CTX ctx;
     X509V3_set_ctx(&ctx, r.issuer, nullptr, nullptr, crl.get(), 0);
-    X509ExtPtr aki(Check(X509V3_EXT_nconf_nid(nullptr, &ctx, NID_authority_key_identifier, "keyid:always"),
+    X509ExtensionPtr aki(Check(X509V3_EXT_nconf_nid(nullptr, &ctx, NID_authority_key_identifier, "keyid:always"),
                          "CRL authorityKeyIdentifier"));
     Check(X509_CRL_add_ext(crl.get(), aki.get(), -1), "X509_CRL_add_ext");
-    Check(X509_CRL_add1_ext_i2d(crl.get(), NID_crl_number, Serial(r.crlNumber).get(), 0, 0), "crlNumber");
+    Check(X509_CRL_add1_ext_i2d(crl.get(), NID_crl_number, Integer(r.crlNumber).get(), 0, 0), "crlNumber");
 
     if (r.approximateSize != 0) {
         // Sign once to learn the size without padding, then add entries of a
         // fixed encoded size: SEQUENCE { INTEGER (4 bytes), UTCTime } = 23 bytes.
-        Check(X509_CRL_sign(crl.get(), r.issuerKey, SigningDigest()), "X509_CRL_sign");
+        Check(X509_CRL_sign(crl.get(), r.issuerKey, EVP_sha256()), "X509_CRL_sign");
         const size_t base = CrlDer(crl.get()).size();
         constexpr size_t kEntryBytes = 23;
         constexpr uint64_t kFirstFiller = 0x50000000;
@@ -251,33 +227,19 @@ X509CrlPtr MakeCrl(const CrlRequest& r) {
         for (size_t i = 0; i < count; ++i) revoke(kFirstFiller + i, false);
     }
     Check(X509_CRL_sort(crl.get()), "X509_CRL_sort");
-    Check(X509_CRL_sign(crl.get(), r.issuerKey, SigningDigest()), "X509_CRL_sign");
+    Check(X509_CRL_sign(crl.get(), r.issuerKey, EVP_sha256()), "X509_CRL_sign");
     return crl;
 }
 
 std::string CertDer(X509* cert) { return ToDer(i2d_X509, static_cast<const X509*>(cert), "i2d_X509"); }
-
-std::string CrlDer(X509_CRL* crl) {
-    return ToDer(i2d_X509_CRL, static_cast<const X509_CRL*>(crl), "i2d_X509_CRL");
-}
-
-std::string CertPem(X509* cert) {
-    BioPtr bio(Check(BIO_new(BIO_s_mem()), "BIO_new"));
-    Check(PEM_write_bio_X509(bio.get(), cert), "PEM_write_bio_X509");
-    return BioText(bio.get());
-}
-
-std::string CrlPem(X509_CRL* crl) {
-    BioPtr bio(Check(BIO_new(BIO_s_mem()), "BIO_new"));
-    Check(PEM_write_bio_X509_CRL(bio.get(), crl), "PEM_write_bio_X509_CRL");
-    return BioText(bio.get());
-}
-
+std::string CrlDer(X509_CRL* crl) { return ToDer(i2d_X509_CRL, static_cast<const X509_CRL*>(crl), "i2d_X509_CRL"); }
+std::string CertPem(X509* cert) { return Pem(PEM_write_bio_X509, cert, "PEM_write_bio_X509"); }
+std::string CrlPem(X509_CRL* crl) { return Pem(PEM_write_bio_X509_CRL, crl, "PEM_write_bio_X509_CRL"); }
 std::string KeyPem(EVP_PKEY* key) {
-    BioPtr bio(Check(BIO_new(BIO_s_mem()), "BIO_new"));
-    Check(PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr),
-          "PEM_write_bio_PrivateKey");
-    return BioText(bio.get());
+    const auto write = [](BIO* bio, EVP_PKEY* k) {
+        return PEM_write_bio_PrivateKey(bio, k, nullptr, nullptr, 0, nullptr, nullptr);
+    };
+    return Pem(+write, key, "PEM_write_bio_PrivateKey");
 }
 
 std::string CertDerToPem(const std::string& der) {

@@ -10,13 +10,12 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
@@ -24,36 +23,9 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
-#include <utility>
 
 namespace zorbelu::test {
 namespace {
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string Base64(const std::string& in) {
-    static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = static_cast<unsigned char>(in[i]) << 16 | static_cast<unsigned char>(in[i + 1]) << 8 |
-                           static_cast<unsigned char>(in[i + 2]);
-        for (int shift = 18; shift >= 0; shift -= 6) out += kAlphabet[(v >> shift) & 63];
-    }
-    if (i < in.size()) {
-        unsigned v = static_cast<unsigned char>(in[i]) << 16;
-        if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += i + 1 < in.size() ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
 
 // Shuts down the server's side of the connection from `remotePort` to
 // `localPort`, so that the client sees the connection end without a byte of
@@ -63,21 +35,14 @@ bool ShutdownConnection(int localPort, int remotePort) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc/self/fd"), &closedir);
     if (!dir) return false;
     while (const dirent* entry = readdir(dir.get())) {
-        char* end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0') continue;
-        sockaddr_in local{};
-        sockaddr_in peer{};
-        socklen_t localLength = sizeof local;
-        socklen_t peerLength = sizeof peer;
-        const int sock = static_cast<int>(fd);
-        if (getsockname(sock, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
-            local.sin_family != AF_INET || ntohs(local.sin_port) != localPort)
-            continue;
-        if (getpeername(sock, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
-            ntohs(peer.sin_port) != remotePort)
-            continue;
-        return shutdown(sock, SHUT_RDWR) == 0;
+        const int sock = std::atoi(entry->d_name);
+        sockaddr_in local{}, peer{};
+        socklen_t localLength = sizeof local, peerLength = sizeof peer;
+        if (getsockname(sock, reinterpret_cast<sockaddr*>(&local), &localLength) == 0 &&
+            local.sin_family == AF_INET && ntohs(local.sin_port) == localPort &&
+            getpeername(sock, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
+            ntohs(peer.sin_port) == remotePort)
+            return shutdown(sock, SHUT_RDWR) == 0;
     }
     return false;
 }
@@ -103,6 +68,8 @@ RecordedRequest Record(const httplib::Request& req) {
     return out;
 }
 
+const char* const kOctets = "application/octet-stream";
+
 // Up to 64 KiB of the oversized body's pattern, from `offset`.
 std::string PatternChunk(size_t offset, size_t remaining) {
     std::string chunk(std::min<size_t>(remaining, 64 * 1024), '\0');
@@ -119,7 +86,7 @@ void Answer(httplib::Response& res, int status, const std::string& body, const s
 
 std::string RecordedRequest::header(const std::string& name) const {
     for (const auto& [key, value] : headers)
-        if (EqualNoCase(key, name)) return value;
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
     return {};
 }
 
@@ -136,6 +103,11 @@ struct TestHttpServer::State {
     std::map<std::string, RecordedRequest> last;
 
     void dispatch(const httplib::Request& req, httplib::Response& res);
+    template <typename F>
+    void edit(const std::string& path, F change) {
+        std::lock_guard<std::mutex> lock(mutex);
+        change(routes[path]);
+    }
 };
 
 void TestHttpServer::State::dispatch(const httplib::Request& req, httplib::Response& res) {
@@ -154,45 +126,34 @@ void TestHttpServer::State::dispatch(const httplib::Request& req, httplib::Respo
     if (route.closeConnection) {
         if (ShutdownConnection(req.local_port, req.remote_port)) return;
         // Should the socket not be found: promise a body and send none.
-        res.set_content_provider(
-            1, "application/octet-stream", [](size_t, size_t, httplib::DataSink&) { return false; });
-        return;
+        return res.set_content_provider(1, kOctets, [](size_t, size_t, httplib::DataSink&) { return false; });
     }
     if (route.expectedAuthorization && req.get_header_value("Authorization") != *route.expectedAuthorization) {
         res.set_header("WWW-Authenticate", "Basic realm=\"zorbelu-test\"");
-        Answer(res, 401, "authentication required\n", "text/plain");
-        return;
+        return Answer(res, 401, "authentication required\n", "text/plain");
     }
     if (route.redirect) {
         res.set_header("Location", route.redirect->first);
-        Answer(res, route.redirect->second, "moved\n", "text/plain");
-        return;
+        return Answer(res, route.redirect->second, "moved\n", "text/plain");
     }
-    if (route.status != 0) {
-        Answer(res, route.status, "status " + std::to_string(route.status) + "\n", "text/plain");
-        return;
-    }
+    if (route.status != 0)
+        return Answer(res, route.status, "status " + std::to_string(route.status) + "\n", "text/plain");
     if (route.oversize) {
         const size_t total = *route.oversize;
+        const auto write = [total](size_t offset, httplib::DataSink& sink) {
+            const std::string chunk = PatternChunk(offset, total - offset);
+            return sink.write(chunk.data(), chunk.size());
+        };
         res.status = 200;
-        if (route.oversizeChunked) {
-            res.set_chunked_content_provider("application/octet-stream",
-                                             [total](size_t offset, httplib::DataSink& sink) {
-                                                 if (offset >= total) {
-                                                     sink.done();
-                                                     return true;
-                                                 }
-                                                 const std::string chunk = PatternChunk(offset, total - offset);
-                                                 return sink.write(chunk.data(), chunk.size());
-                                             });
-        } else {
-            res.set_content_provider(total, "application/octet-stream",
-                                     [](size_t offset, size_t length, httplib::DataSink& sink) {
-                                         const std::string chunk = PatternChunk(offset, length);
-                                         return sink.write(chunk.data(), chunk.size());
-                                     });
-        }
-        return;
+        if (!route.oversizeChunked)
+            return res.set_content_provider(total, kOctets, [write](size_t offset, size_t, httplib::DataSink& sink) {
+                return write(offset, sink);
+            });
+        return res.set_chunked_content_provider(kOctets, [write, total](size_t offset, httplib::DataSink& sink) {
+            if (offset < total) return write(offset, sink);
+            sink.done();
+            return true;
+        });
     }
     if (route.handler) {
         HandlerReply reply;
@@ -201,18 +162,11 @@ void TestHttpServer::State::dispatch(const httplib::Request& req, httplib::Respo
         } catch (const std::exception& e) {
             reply = HandlerReply{500, std::string("handler failed: ") + e.what() + "\n", "text/plain"};
         }
-        Answer(res, reply.status, reply.body, reply.contentType);
-        return;
+        return Answer(res, reply.status, reply.body, reply.contentType);
     }
-    if (route.file) {
-        if (req.method != "GET" && req.method != "HEAD") {
-            Answer(res, 405, "method not allowed\n", "text/plain");
-            return;
-        }
-        Answer(res, 200, route.file->first, route.file->second);
-        return;
-    }
-    Answer(res, 404, "not found\n", "text/plain");
+    if (!route.file) return Answer(res, 404, "not found\n", "text/plain");
+    if (req.method != "GET" && req.method != "HEAD") return Answer(res, 405, "method not allowed\n", "text/plain");
+    Answer(res, 200, route.file->first, route.file->second);
 }
 
 TestHttpServer::TestHttpServer() : state_(std::make_shared<State>()) {}
@@ -275,27 +229,18 @@ std::string TestHttpServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(state_->port) + path;
 }
 
-namespace {
-template <typename F>
-void EditRoute(std::mutex& mutex, std::map<std::string, Route>& routes, const std::string& path, F edit) {
-    std::lock_guard<std::mutex> lock(mutex);
-    edit(routes[path]);
-}
-}  // namespace
-
 void TestHttpServer::serveFile(const std::string& path, std::string bytes, std::string contentType) {
-    EditRoute(state_->mutex, state_->routes, path,
-              [&](Route& r) { r.file = std::make_pair(std::move(bytes), std::move(contentType)); });
+    state_->edit(path, [&](Route& r) { r.file = std::make_pair(std::move(bytes), std::move(contentType)); });
 }
 
 void TestHttpServer::setHandler(const std::string& path, Handler handler) {
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.handler = std::move(handler); });
+    state_->edit(path, [&](Route& r) { r.handler = std::move(handler); });
 }
 
 void TestHttpServer::setTsaHandler(const std::string& path,
                                    std::function<std::string(const std::string& requestDer)> respond) {
     setHandler(path, [respond = std::move(respond)](const RecordedRequest& req) {
-        if (req.method != "POST" || !EqualNoCase(req.header("Content-Type"), "application/timestamp-query"))
+        if (req.method != "POST" || strcasecmp(req.header("Content-Type").c_str(), "application/timestamp-query") != 0)
             return HandlerReply{400, "expected a POST of application/timestamp-query\n", "text/plain"};
         return HandlerReply{200, respond(req.body), "application/timestamp-reply"};
     });
@@ -309,15 +254,15 @@ void TestHttpServer::setEchoHandler(const std::string& path) {
 }
 
 void TestHttpServer::setDelay(const std::string& path, std::chrono::milliseconds delay) {
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.delay = delay; });
+    state_->edit(path, [&](Route& r) { r.delay = delay; });
 }
 
 void TestHttpServer::setCloseConnection(const std::string& path, bool on) {
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.closeConnection = on; });
+    state_->edit(path, [&](Route& r) { r.closeConnection = on; });
 }
 
 void TestHttpServer::setOversize(const std::string& path, size_t bytes, bool chunked) {
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) {
+    state_->edit(path, [&](Route& r) {
         r.oversize = bytes;
         r.oversizeChunked = chunked;
     });
@@ -325,16 +270,16 @@ void TestHttpServer::setOversize(const std::string& path, size_t bytes, bool chu
 
 void TestHttpServer::requireBasicAuth(const std::string& path, const std::string& user,
                                       const std::string& password) {
-    const std::string expected = "Basic " + Base64(user + ":" + password);
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.expectedAuthorization = expected; });
+    const std::string expected = httplib::make_basic_authentication_header(user, password).second;
+    state_->edit(path, [&](Route& r) { r.expectedAuthorization = expected; });
 }
 
 void TestHttpServer::redirectTo(const std::string& path, const std::string& location, int status) {
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.redirect = std::make_pair(location, status); });
+    state_->edit(path, [&](Route& r) { r.redirect = std::make_pair(location, status); });
 }
 
 void TestHttpServer::setStatus(const std::string& path, int status) {
-    EditRoute(state_->mutex, state_->routes, path, [&](Route& r) { r.status = status; });
+    state_->edit(path, [&](Route& r) { r.status = status; });
 }
 
 void TestHttpServer::clearPath(const std::string& path) {

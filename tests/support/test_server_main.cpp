@@ -3,78 +3,30 @@
 //
 //   zorbelu-test-server FOLDER [PORT]
 //
-// Every file below FOLDER is served at its relative path (read once, at
-// start). The first line of output is the server's base URL; the server
-// runs until SIGINT or SIGTERM.
-#include <pthread.h>
-#include <signal.h>
+// Every file below FOLDER is served at its relative path. The first line of
+// output is the server's base URL; the server runs until it is stopped.
+#include <httplib.h>
 
-#include <csignal>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
-#include <string>
-
-#include "support/test_http_server.h"
-
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string ContentTypeOf(const fs::path& file) {
-    const std::string ext = file.extension().string();
-    if (ext == ".crl") return "application/pkix-crl";
-    if (ext == ".cer" || ext == ".crt" || ext == ".der") return "application/pkix-cert";
-    if (ext == ".tsr") return "application/timestamp-reply";
-    if (ext == ".pem" || ext == ".txt") return "text/plain";
-    return "application/octet-stream";
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::cerr << "usage: zorbelu-test-server FOLDER [PORT]\n";
+    const int port = argc == 3 ? std::atoi(argv[2]) : 0;
+    if (argc < 2 || argc > 3 || !std::filesystem::is_directory(argv[1]) || port < 0 || port > 65535) {
+        std::cerr << "usage: zorbelu-test-server FOLDER [PORT 0-65535]\n";
         return 2;
     }
-    try {
-        const fs::path root(argv[1]);
-        const int port = argc == 3 ? std::atoi(argv[2]) : 0;
-        if (!fs::is_directory(root) || port < 0 || port > 65535) {
-            std::cerr << "zorbelu-test-server: need a folder and a port from 0 to 65535\n";
-            return 2;
-        }
-        // Block the stop signals before the server's threads start, so that
-        // they all inherit the mask and sigwait below receives them.
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-        zorbelu::test::TestHttpServer server;
-        size_t files = 0;
-        for (const auto& entry : fs::recursive_directory_iterator(root)) {
-            if (!entry.is_regular_file()) continue;
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            server.serveFile("/" + fs::relative(entry.path(), root).generic_string(), std::move(bytes),
-                             ContentTypeOf(entry.path()));
-            ++files;
-        }
-        server.start(port);
-        std::cout << server.url("/") << std::endl;
-        std::cerr << "serving " << files << " file(s) of " << root.string() << "; stop with Ctrl+C\n";
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        server.stop();
-        return 0;
-    } catch (const std::exception& e) {
-        std::cerr << "zorbelu-test-server: " << e.what() << "\n";
+    httplib::Server server;
+    server.set_file_extension_and_mimetype_mapping("crl", "application/pkix-crl");
+    server.set_file_extension_and_mimetype_mapping("tsr", "application/timestamp-reply");
+    for (const char* ext : {"cer", "crt", "der"}) server.set_file_extension_and_mimetype_mapping(ext, "application/pkix-cert");
+    const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
+                                : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound <= 0 || !server.set_mount_point("/", argv[1])) {
+        std::cerr << "zorbelu-test-server: cannot serve " << argv[1] << " on port " << port << "\n";
         return 1;
     }
+    std::cout << "http://127.0.0.1:" << bound << "/" << std::endl;
+    return server.listen_after_bind() ? 0 : 1;
 }
