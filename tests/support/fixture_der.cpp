@@ -13,44 +13,9 @@ constexpr uint8_t kInteger = 0x02;
 constexpr uint8_t kOctetString = 0x04;
 constexpr uint8_t kContext0 = 0xA0;
 
-[[noreturn]] void Malformed(const char* what) {
-    throw std::runtime_error(std::string("fixture DER: ") + what);
-}
+[[noreturn]] void Malformed(const char* what) { throw std::runtime_error(std::string("fixture DER: ") + what); }
 
-Element Expect(const std::string& der, size_t pos, size_t limit, uint8_t tag, const char* what) {
-    Element e = Read(der, pos, limit);
-    if (e.tag != tag) Malformed(what);
-    return e;
-}
-
-std::string Slice(const std::string& der, const Element& e) {
-    return der.substr(e.start, e.end() - e.start);
-}
-
-// The SignedData SEQUENCE inside a ContentInfo, and its fields.
-struct SignedDataView {
-    Element contentInfo;
-    Element oid;
-    Element explicitTag;
-    Element signedData;
-    std::vector<Element> fields;
-};
-
-SignedDataView View(const std::string& token) {
-    SignedDataView v;
-    v.contentInfo = Expect(token, 0, token.size(), kSequence, "ContentInfo");
-    if (v.contentInfo.end() != token.size()) Malformed("bytes after ContentInfo");
-    auto top = Children(token, v.contentInfo);
-    if (top.size() != 2 || top[1].tag != kContext0) Malformed("ContentInfo fields");
-    v.oid = top[0];
-    v.explicitTag = top[1];
-    v.signedData = Expect(token, v.explicitTag.contentStart(), v.explicitTag.end(), kSequence,
-                          "SignedData");
-    v.fields = Children(token, v.signedData);
-    if (v.fields.size() < 4 || v.fields[0].tag != kInteger || v.fields.back().tag != kSet)
-        Malformed("SignedData fields");
-    return v;
-}
+std::string Slice(const std::string& der, const Element& e) { return der.substr(e.start, e.end() - e.start); }
 
 }  // namespace
 
@@ -67,16 +32,27 @@ Element Read(const std::string& der, size_t pos, size_t limit) {
         length = first;
     } else {
         const size_t count = first & 0x7Fu;
-        if (count == 0 || count > 4) Malformed("length form");
-        if (pos + 2 + count > limit) Malformed("length past the end");
-        for (size_t i = 0; i < count; ++i)
-            length = (length << 8) | static_cast<uint8_t>(der[pos + 2 + i]);
+        if (count == 0 || count > 4 || pos + 2 + count > limit) Malformed("length form");
+        for (size_t i = 0; i < count; ++i) length = (length << 8) | static_cast<uint8_t>(der[pos + 2 + i]);
         header += count;
     }
     e.headerLength = header;
     e.length = length;
     if (length > limit - pos - header) Malformed("content past the end");
     return e;
+}
+
+std::vector<Element> SignedDataFields(const std::string& token) {
+    const Element contentInfo = Read(token, 0, token.size());
+    const auto top = Children(token, contentInfo);
+    if (contentInfo.tag != kSequence || contentInfo.end() != token.size() || top.size() != 2 ||
+        top[1].tag != kContext0)
+        Malformed("ContentInfo");
+    const Element signedData = Read(token, top[1].contentStart(), top[1].end());
+    const auto fields = Children(token, signedData);
+    if (signedData.tag != kSequence || fields.size() < 4 || fields[0].tag != kInteger || fields.back().tag != kSet)
+        Malformed("SignedData fields");
+    return fields;
 }
 
 std::vector<Element> Children(const std::string& der, const Element& parent) {
@@ -106,13 +82,11 @@ std::string InsertAttributeCertificates(const std::string& token,
                                         const std::vector<std::string>& attributeCertificates,
                                         int tag) {
     if (tag != 1 && tag != 2) Malformed("attribute certificate tag must be 1 or 2");
-    const SignedDataView v = View(token);
-
+    const std::vector<Element> fields = SignedDataFields(token);
     std::string certificates;
     size_t next = 3;  // version, digestAlgorithms, encapContentInfo
-    if (next < v.fields.size() && v.fields[next].tag == kContext0) {
-        const Element& set = v.fields[next];
-        certificates = token.substr(set.contentStart(), set.length);
+    if (fields[next].tag == kContext0) {
+        certificates = token.substr(fields[next].contentStart(), fields[next].length);
         ++next;
     }
     for (const std::string& ac : attributeCertificates) {
@@ -124,22 +98,19 @@ std::string InsertAttributeCertificates(const std::string& token,
     }
 
     // RFC 5652 5.1: version 4 with v2 attribute certificates, at least 3 with v1.
-    const Element& version = v.fields[0];
+    const Element& version = fields[0];
     if (version.length != 1) Malformed("SignedData version");
     const int wanted = tag == 2 ? 4 : 3;
     const int present = static_cast<uint8_t>(token[version.contentStart()]);
     std::string content = Encode(kInteger, std::string(1, static_cast<char>(std::max(present, wanted))));
-    content += Slice(token, v.fields[1]) + Slice(token, v.fields[2]);
-    content += Encode(kContext0, certificates);
-    for (size_t i = next; i < v.fields.size(); ++i) content += Slice(token, v.fields[i]);
-
-    const std::string signedData = Encode(kSequence, content);
-    return Encode(kSequence, Slice(token, v.oid) + Encode(kContext0, signedData));
+    content += Slice(token, fields[1]) + Slice(token, fields[2]) + Encode(kContext0, certificates);
+    for (size_t i = next; i < fields.size(); ++i) content += Slice(token, fields[i]);
+    const Element oid = Children(token, Read(token, 0, token.size())).at(0);
+    return Encode(kSequence, Slice(token, oid) + Encode(kContext0, Encode(kSequence, content)));
 }
 
 std::string FlipSignatureByte(const std::string& token) {
-    const SignedDataView v = View(token);
-    const auto signerInfos = Children(token, v.fields.back());
+    const auto signerInfos = Children(token, SignedDataFields(token).back());
     if (signerInfos.empty()) Malformed("no SignerInfo");
     for (const Element& field : Children(token, signerInfos.front())) {
         if (field.tag == kOctetString && field.length > 0) {

@@ -1,8 +1,6 @@
 // fixture_der.h - the few DER edits the fixture generator makes on a finished
-// time-stamp token (a CMS ContentInfo holding SignedData): adding attribute
-// certificates to the certificate set and damaging the signature.
-//
-// Internal to the fixture library; tests use fixture_pki.h.
+// time-stamp token (a CMS ContentInfo holding SignedData). Internal to the
+// fixture library; tests use fixture_pki.h.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_DER_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_DER_H
 
@@ -32,6 +30,8 @@ Element Read(const std::string& der, size_t pos, size_t limit);
 std::vector<Element> Children(const std::string& der, const Element& parent);
 // tag, DER length, content.
 std::string Encode(uint8_t tag, const std::string& content);
+// The fields of the SignedData inside a ContentInfo (throws unless it is one).
+std::vector<Element> SignedDataFields(const std::string& token);
 
 // Appends each AttributeCertificate (a DER SEQUENCE) to the SignedData
 // certificate set of `token` as CertificateChoices [1] v1AttrCert (tag 1) or

@@ -1,7 +1,5 @@
 // fixture_ossl.h - owning handles for the OpenSSL objects of the fixture
 // generator, and the one way it reports an OpenSSL failure.
-//
-// Internal to the fixture library; tests use fixture_pki.h.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
 

@@ -233,23 +233,16 @@ struct FixturePki::Impl {
         return rest.substr(0, rest.find('/'));
     }
 
+    // The URIs of each distribution point, as CdpForm says.
     std::vector<std::vector<std::string>> DistributionPoints(CdpForm form, Crl crl) const {
-        const std::string http = UrlOf(std::string("crl/") + Name(crl));
-        const std::string https = "https://" + HostOfBase() + "/crl/" + Name(crl);
-        std::string host = HostOfBase();
-        host = host.substr(0, host.find(':'));
-        const std::string ldap = "ldap://" + host +
+        const std::string host = HostOfBase(), http = UrlOf(std::string("crl/") + Name(crl));
+        const std::string https = "https://" + host + "/crl/" + Name(crl);
+        const std::string ldap = "ldap://" + host.substr(0, host.find(':')) +
                                  "/CN=Zorbelu%20Test%20Intermediate%20CA,O=Zorbelu%20Test%20PKI,C=DE"
                                  "?certificateRevocationList;binary";
-        switch (form) {
-            case CdpForm::None: return {};
-            case CdpForm::Http: return {{http}};
-            case CdpForm::Https: return {{https}};
-            case CdpForm::Ldap: return {{ldap}};
-            case CdpForm::LdapThenHttp: return {{ldap, http}};
-            case CdpForm::HttpsThenHttp: return {{https}, {http}};
-        }
-        return {};
+        const std::vector<std::vector<std::string>> forms[] = {
+            {}, {{http}}, {{https}}, {{ldap}}, {{ldap, http}}, {{https}, {http}}};
+        return forms[static_cast<int>(form)];
     }
 
     // From and to, for Validity::Current, Expired and NotYetValid.
@@ -512,17 +505,11 @@ FixturePki FixturePki::Create(const std::filesystem::path& folder, const Fixture
 
 const FixturePki& FixturePki::Shared() {
     struct Holder {
-        std::filesystem::path folder;
-        FixturePki pki;
-        Holder() : folder(MakeSharedFolder()), pki(Create(folder)) {}
+        std::string folder = (std::filesystem::temp_directory_path() / "zorbelu-pki-XXXXXX").string();
+        FixturePki pki = Create(ossl::Check(mkdtemp(folder.data()), "mkdtemp"));
         ~Holder() {
             std::error_code ignored;
             std::filesystem::remove_all(folder, ignored);
-        }
-        static std::filesystem::path MakeSharedFolder() {
-            std::string pattern = (std::filesystem::temp_directory_path() / "zorbelu-pki-XXXXXX").string();
-            ossl::Check(mkdtemp(pattern.data()), "mkdtemp");
-            return pattern;
         }
     };
     static const Holder holder;

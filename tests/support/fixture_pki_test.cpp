@@ -4,12 +4,10 @@
 #include "support/fixture_pki.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace zorbelu::fixtures {
@@ -35,29 +33,8 @@ Outcome Shell(const std::string& command) {
 
 std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
 
-class FixturePkiTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        folder_ = new fs::path(fs::temp_directory_path() / ("zorbelu-fixture-test-" + std::to_string(getpid())));
-        fs::remove_all(*folder_);
-        pki_ = new FixturePki(FixturePki::Create(*folder_ / "pki"));
-        std::ifstream inter(pki_->CertPemPath(Ca::Intermediate)), tsa(pki_->CertPemPath(Tsa::Good));
-        std::ofstream(*folder_ / "intermediate+tsa-good.pem") << inter.rdbuf() << tsa.rdbuf();
-    }
-    static void TearDownTestSuite() {
-        delete pki_;
-        fs::remove_all(*folder_);
-        delete folder_;
-    }
-    static fs::path* folder_;
-    static FixturePki* pki_;
-};
-
-fs::path* FixturePkiTest::folder_ = nullptr;
-FixturePki* FixturePkiTest::pki_ = nullptr;
-
-TEST_F(FixturePkiTest, CertificateChainsAndRevocationAsOpenSslSeesThem) {
-    const FixturePki& p = *pki_;
+TEST(FixturePkiTest, CertificateChainsAndRevocationAsOpenSslSeesThem) {
+    const FixturePki& p = FixturePki::Shared();
     const std::string inter = Quote(p.CertPemPath(Ca::Intermediate));
     struct Row {
         Tsa tsa;
@@ -93,8 +70,11 @@ TEST_F(FixturePkiTest, CertificateChainsAndRevocationAsOpenSslSeesThem) {
     }
 }
 
-TEST_F(FixturePkiTest, TokensAsOpenSslTsSeesThem) {
-    const FixturePki& p = *pki_;
+TEST(FixturePkiTest, TokensAsOpenSslTsSeesThem) {
+    const FixturePki& p = FixturePki::Shared();
+    const fs::path chain = p.Folder() / "intermediate+tsa-good.pem";
+    std::ifstream interPem(p.CertPemPath(Ca::Intermediate)), tsaPem(p.CertPemPath(Tsa::Good));
+    std::ofstream(chain) << interPem.rdbuf() << tsaPem.rdbuf();
     const std::string inter = Quote(p.CertPemPath(Ca::Intermediate));
     struct Row {
         const char* token;
@@ -105,7 +85,7 @@ TEST_F(FixturePkiTest, TokensAsOpenSslTsSeesThem) {
         {"good-sha512", inter, true},
         {"good-sha256-essv2", inter, true},
         {"good-sha256-chain", "", true},
-        {"good-sha256-nocert", Quote(*folder_ / "intermediate+tsa-good.pem"), true},
+        {"good-sha256-nocert", Quote(chain), true},
         {"good-sha256-nocert", inter, false},
         {"revoked-sha256", inter, true},  // no CRL checking here
         {"good-sha256-damaged", inter, false},

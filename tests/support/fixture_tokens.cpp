@@ -100,16 +100,9 @@ void AddDeepAttribute(CMS_SignerInfo* si) {
           "CMS_unsigned_add1_attr_by_OBJ");
 }
 
-// The children of SignedData inside a ContentInfo.
-std::vector<der::Element> SignedDataFields(const std::string& token) {
-    const der::Element contentInfo = der::Read(token, 0, token.size());
-    const der::Element explicitContent = der::Children(token, contentInfo).at(1);
-    return der::Children(token, der::Children(token, explicitContent).at(0));
-}
-
 // Flips the last bit of the TSTInfo's serialNumber inside eContent.
 void FlipContentSerialBit(std::string& token) {
-    const der::Element encapsulated = SignedDataFields(token).at(2);
+    const der::Element encapsulated = der::SignedDataFields(token).at(2);
     const der::Element explicitContent = der::Children(token, encapsulated).at(1);
     const der::Element octets = der::Children(token, explicitContent).at(0);
     const der::Element tstInfo = der::Read(token, octets.contentStart(), octets.end());
@@ -120,7 +113,7 @@ void FlipContentSerialBit(std::string& token) {
 // Reorders the certificate set [0] so that `signer` comes last.
 void MoveSignerLast(std::string& token, X509* signer) {
     const std::string signerDer = ToDer(i2d_X509, static_cast<const X509*>(signer), "i2d_X509");
-    const der::Element set = SignedDataFields(token).at(3);
+    const der::Element set = der::SignedDataFields(token).at(3);
     if (set.tag != 0xA0) Fail("no certificate set to reorder");
     std::string others, last;
     for (const der::Element& c : der::Children(token, set)) {

@@ -1,13 +1,8 @@
 // fixture_tokens.h - RFC 3161 time-stamp requests, responses and tokens of
-// the fixture PKI.
-//
-// Tokens come from OpenSSL's TSA responder (TS_RESP_CTX) fed with a
-// TimeStampReq. That responder refuses a signer whose certificate lacks a
-// critical timeStamping extended key usage, so tokens of such certificates
-// are signed with the CMS API instead, with the same content: a TSTInfo and
-// an ESS signing-certificate attribute.
-//
-// Internal to the fixture library; tests use fixture_pki.h.
+// the fixture PKI (internal; tests use fixture_pki.h). Tokens come from
+// OpenSSL's TSA responder, which refuses a signer without a critical
+// timeStamping usage: tokens of those, and forgeries, are signed with the CMS
+// API instead, with the same content.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 

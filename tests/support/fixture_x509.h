@@ -1,7 +1,5 @@
 // fixture_x509.h - keys, certificates and CRLs of the fixture PKI, built
-// directly with OpenSSL.
-//
-// Tests use fixture_pki.h, and these makers for certificate shapes it lacks.
+// directly with OpenSSL; tests use them for certificate shapes fixture_pki.h lacks.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
 

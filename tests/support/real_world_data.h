@@ -1,12 +1,7 @@
-// Where the tests find the real-world tokens, and what a test does when they
-// are not there.
-//
-// The folder is $ZORBELU_TESTDATA_DIR when set, else the one the build was
-// configured with (CMake cache variable ZORBELU_TESTDATA_DIR, by default
-// ../shared/testdata/real-world beside the source tree). A test that needs it
-// starts with ZORBELU_NEEDS_REAL_WORLD_DATA(): without the folder it is skipped
-// with one line that says where it looked, except under CI (the CI variable
-// set), where missing data is a failure so that the data tests keep running.
+// Where the tests find the real-world tokens: $ZORBELU_TESTDATA_DIR, else the
+// CMake cache variable of that name. A test that needs them starts with
+// ZORBELU_NEEDS_REAL_WORLD_DATA(): without the folder it is skipped, saying
+// where it looked, except under CI (variable CI set), where it fails.
 #ifndef ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
 #define ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
 

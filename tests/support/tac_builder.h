@@ -1,8 +1,6 @@
-// tac_builder.h - builds a time attribute certificate (TAC) for test
-// tokens: an RFC 5755 attribute certificate whose holder is a TSA
-// certificate, carrying the TimingMetrics and TimingPolicy attributes
-// (docs/tac.md), signed with a given key. Test code only; made with
-// libcrypto alone so that it stays independent of the library it tests.
+// tac_builder.h - a time attribute certificate (TAC) for test tokens: an
+// RFC 5755 attribute certificate whose holder is a TSA certificate, with the
+// TimingMetrics and TimingPolicy attributes (docs/tac.md), made with libcrypto.
 #ifndef ZORBELU_TESTS_SUPPORT_TAC_BUILDER_H
 #define ZORBELU_TESTS_SUPPORT_TAC_BUILDER_H
 

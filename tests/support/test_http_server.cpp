@@ -1,10 +1,7 @@
-// The HTTP test server on cpp-httplib; see test_http_server.h.
-//
-// cpp-httplib is used as Debian builds it: a shared library compiled with its
-// TLS, zlib and brotli support, whose class layouts depend on those switches.
-// This file is therefore compiled with the same definitions (CMake takes them
-// from the library's pkg-config file), though the server speaks plain HTTP only.
-// The header stays out of test_http_server.h so that its users need neither.
+// The HTTP test server on cpp-httplib; see test_http_server.h. Debian's
+// cpp-httplib is a shared library built with TLS, zlib and brotli, which change
+// its class layouts: this file is compiled with its pkg-config definitions,
+// and httplib.h stays out of test_http_server.h.
 #include "support/test_http_server.h"
 
 #include <arpa/inet.h>
@@ -185,10 +182,7 @@ void TestHttpServer::start(int port) {
     auto server = std::make_unique<httplib::Server>();
     State* state = state_.get();
     auto handler = [state](const httplib::Request& req, httplib::Response& res) { state->dispatch(req, res); };
-    server->Get(".*", handler);
-    server->Post(".*", handler);
-    server->Put(".*", handler);
-    server->Delete(".*", handler);
+    server->Get(".*", handler).Post(".*", handler).Put(".*", handler).Delete(".*", handler);
     // A connection that stays open holds a worker; keep stop() quick.
     server->set_keep_alive_timeout(1);
     server->set_read_timeout(5, 0);
@@ -200,9 +194,8 @@ void TestHttpServer::start(int port) {
     state_->server = std::move(server);
     state_->port = bound;
     state_->thread = std::thread([raw] { raw->listen_after_bind(); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!raw->is_running()) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    for (int waited = 0; !raw->is_running(); ++waited) {
+        if (waited == 5000) {
             stop();
             throw std::runtime_error("TestHttpServer: the server did not start");
         }
@@ -232,7 +225,6 @@ std::string TestHttpServer::url(const std::string& path) const {
 void TestHttpServer::serveFile(const std::string& path, std::string bytes, std::string contentType) {
     state_->edit(path, [&](Route& r) { r.file = std::make_pair(std::move(bytes), std::move(contentType)); });
 }
-
 void TestHttpServer::setHandler(const std::string& path, Handler handler) {
     state_->edit(path, [&](Route& r) { r.handler = std::move(handler); });
 }
@@ -252,36 +244,29 @@ void TestHttpServer::setEchoHandler(const std::string& path) {
         return HandlerReply{200, req.body, type.empty() ? "application/octet-stream" : type};
     });
 }
-
 void TestHttpServer::setDelay(const std::string& path, std::chrono::milliseconds delay) {
     state_->edit(path, [&](Route& r) { r.delay = delay; });
 }
-
 void TestHttpServer::setCloseConnection(const std::string& path, bool on) {
     state_->edit(path, [&](Route& r) { r.closeConnection = on; });
 }
-
 void TestHttpServer::setOversize(const std::string& path, size_t bytes, bool chunked) {
     state_->edit(path, [&](Route& r) {
         r.oversize = bytes;
         r.oversizeChunked = chunked;
     });
 }
-
 void TestHttpServer::requireBasicAuth(const std::string& path, const std::string& user,
                                       const std::string& password) {
     const std::string expected = httplib::make_basic_authentication_header(user, password).second;
     state_->edit(path, [&](Route& r) { r.expectedAuthorization = expected; });
 }
-
 void TestHttpServer::redirectTo(const std::string& path, const std::string& location, int status) {
     state_->edit(path, [&](Route& r) { r.redirect = std::make_pair(location, status); });
 }
-
 void TestHttpServer::setStatus(const std::string& path, int status) {
     state_->edit(path, [&](Route& r) { r.status = status; });
 }
-
 void TestHttpServer::clearPath(const std::string& path) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->routes.erase(path);

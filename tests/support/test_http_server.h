@@ -1,13 +1,5 @@
 // A real HTTP/1.1 server on 127.0.0.1 for tests: serves files, answers POSTs
 // (an RFC 3161 time-stamp endpoint among them), and misbehaves on request.
-//
-//   zorbelu::test::TestHttpServer server;
-//   server.start();                                   // ephemeral port
-//   server.serveFile("/ca.crl", crlBytes, "application/pkix-crl");
-//   server.setDelay("/ca.crl", std::chrono::seconds(2));
-//   fetch(server.url("/ca.crl"));
-//   EXPECT_EQ(server.requestCount("/ca.crl"), 1u);
-//
 // Switches are per path (the request path without its query) and are applied
 // in this order: count and record the request, delay, drop the connection,
 // demand Basic authentication, redirect, fixed status, oversized body, then
