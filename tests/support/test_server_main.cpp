@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     httplib::Server server;
     server.set_file_extension_and_mimetype_mapping("crl", "application/pkix-crl");
     server.set_file_extension_and_mimetype_mapping("tsr", "application/timestamp-reply");
-    for (const char* ext : {"cer", "crt", "der"}) server.set_file_extension_and_mimetype_mapping(ext, "application/pkix-cert");
+    for (const char* ext : {"cer", "crt", "der"})
+        server.set_file_extension_and_mimetype_mapping(ext, "application/pkix-cert");
     const int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")
                                 : (server.bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0 || !server.set_mount_point("/", argv[1])) {
