@@ -5,10 +5,8 @@
 #include <cstring>
 
 #include "core/test_util.h"
-#include "support/fixture_pki.h"
 #include "support/test_http_server.h"
 #include "zorbelcomm.h"
-#include "support/real_world_data.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -28,7 +26,7 @@ protected:
         const std::string url = server.url(path);
         ZORBELTSAConnection connection{url.c_str(), 5000, nullptr};
         ZORBELTimeStampRequest request{};
-        request.digest = HashWithLibrary(ZORBEL_HASH_SHA256, Bytes(pki.Data().begin(), pki.Data().end()));
+        request.digest = HashWithLibrary(ZORBEL_HASH_SHA256, ToBytes(pki.Data()));
         request.certReq = 1;
         request.nonce = 1;
         Bytes buffer(capacity);
@@ -49,10 +47,8 @@ protected:
 TEST_F(core_HttpCreation, TokenFromTheTsaVerifies) {
     Bytes token;
     ASSERT_EQ(Create("/tsa", &token), ZORBEL_OK);
-    const ZORBELUDigestInfoEx digest = HashWithLibrary(ZORBEL_HASH_SHA256, Bytes(pki.Data().begin(), pki.Data().end()));
-    const ZORBELUBlob blob = Blob(token);
     const Store store = MakeStore({pki.CertDer(fixtures::Ca::Intermediate)}, {pki.CrlBytes(fixtures::Crl::Intermediate)});
-    EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store.get()), ZORBEL_OK);
+    EXPECT_EQ(VerifyEx(token, HashWithLibrary(ZORBEL_HASH_SHA256, ToBytes(pki.Data())), store.get()), ZORBEL_OK);
     EXPECT_EQ(Create("/tsa", nullptr, 100), ZORBEL_ERR_BUFFER_TOO_SMALL);
     // The size needed is that of a fresh token: its random nonce may be a byte shorter or longer.
     EXPECT_NEAR(static_cast<double>(lastLength), static_cast<double>(token.size()), 4.0);
@@ -60,25 +56,18 @@ TEST_F(core_HttpCreation, TokenFromTheTsaVerifies) {
 
 TEST_F(core_HttpCreation, AnswersThatAreNotTheTokenAskedFor) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
-    // A refusal.
-    const Bytes rejection = ReadFile(RealWorld("digitorus-timestamp/respRejection.tsr"));
-    server.setTsaHandler("/reject", [&](const std::string&) { return std::string(rejection.begin(), rejection.end()); });
+    const auto answer = [this](const char* path, const Bytes& bytes) {
+        server.setTsaHandler(path, [bytes](const std::string&) { return std::string(bytes.begin(), bytes.end()); });
+    };
+    answer("/reject", RealWorldFile("digitorus-timestamp/respRejection.tsr"));
     EXPECT_EQ(Create("/reject", nullptr), ZORBEL_ERR_TSA_REJECTED);
-    // A granted answer to another request (its nonce and imprint differ).
-    const Bytes other = ReadFile(RealWorld("digitorus-timestamp/respNonce.tsr"));
-    server.setTsaHandler("/replay", [&](const std::string&) { return std::string(other.begin(), other.end()); });
+    answer("/replay", RealWorldFile("digitorus-timestamp/respNonce.tsr"));  // a granted answer to another request
     EXPECT_EQ(Create("/replay", nullptr), ZORBEL_ERR_TSA_MISMATCH);
-    server.setTsaHandler("/garbage", [](const std::string&) { return std::string("not der"); });
+    answer("/garbage", ToBytes("not der"));
     EXPECT_EQ(Create("/garbage", nullptr), ZORBEL_ERR_TSA_MISMATCH);
     // The transfer's own failures pass through unchanged.
     EXPECT_EQ(Create("/missing", nullptr), ZORBELCOMM_ERR_FAILED);
 }
-
-}  // namespace
-}  // namespace zorbelu::coretest
-
-namespace zorbelu::coretest {
-namespace {
 
 TEST(core_GetUser, NameOfTheConfiguredCredentials) {
     ZORBELUProxyInfo settings{};

@@ -10,12 +10,11 @@
 
 #include <cctype>
 #include <functional>
-#include <memory>
 #include <ostream>
 
 #include "core/der_time.h"
 #include "core/test_util.h"
-#include "support/fixture_pki.h"
+#include "support/fixture_x509.h"
 #include "support/tac_builder.h"
 
 namespace zorbelu::coretest {
@@ -28,28 +27,39 @@ using fixtures::Forgery;
 using fixtures::TokenSpec;
 using fixtures::Tsa;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 const FixturePki& Pki() {
     static TempFolder folder;
     static const FixturePki pki = FixturePki::Create(folder.Path());
     return pki;
 }
 
-// A TAC for the good TSA, DER; the non-minimal row sends it with its outer
-// length in four octets.
+// A TAC for the good TSA with every timing value set; a serial longer than 64 bits and negative.
+fixtures::TacParams TacParams() {
+    static const std::string& der = Pki().CertDer(Tsa::Good);
+    static const fixtures::ossl::X509Ptr holder = [] {
+        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+        return fixtures::ossl::X509Ptr(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    }();
+    static const fixtures::ossl::PkeyPtr key = fixtures::x509::CachedKey("tmc", fixtures::x509::KeyType::Rsa2048);
+    fixtures::TacParams params;
+    params.holder = holder.get();
+    params.issuer = X509_get_issuer_name(holder.get());
+    params.serial = {0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03};
+    params.metrics.ntpSeconds = fixtures::NtpSecondsFromUnix(1700000000);
+    params.metrics.ntpFraction = 0x80000000u;  // half a second
+    params.metrics.offsetSeconds = 1;
+    params.metrics.offsetMicros = 250000;
+    params.metrics.offsetDirection = 1;
+    params.metrics.delayMicros = 125000;
+    params.metrics.expirySeconds = fixtures::NtpSecondsFromUnix(1700086400);
+    params.policy = {"1.2.3.4.5.6", 2, 0, 1, 500000};
+    params.signingKey = key.get();
+    return params;
+}
+
 const std::string& Tac() {
     static const std::string tac = [] {
-        const std::string& der = Pki().CertDer(Tsa::Good);
-        const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-        std::unique_ptr<X509, decltype(&X509_free)> holder(d2i_X509(nullptr, &p, static_cast<long>(der.size())),
-                                                            X509_free);
-        std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-        fixtures::TacParams params;
-        params.holder = holder.get();
-        params.issuer = X509_get_issuer_name(holder.get());
-        params.signingKey = key.get();
-        const std::vector<uint8_t> built = fixtures::BuildTac(params);
+        const Bytes built = fixtures::BuildTac(TacParams());
         return std::string(built.begin(), built.end());
     }();
     return tac;
@@ -163,15 +173,16 @@ TEST_P(core_ForgedToken, RefusedWithItsCode) {
     row.forge(recipe);
     const Bytes token = ToBytes(Pki().MakeToken(recipe));
     ASSERT_GT(token.size(), row.cut);
-    const ZORBELUBlob blob{token.data(), static_cast<uint32_t>(token.size() - row.cut)};
+    const Bytes given(token.begin(), token.end() - static_cast<long>(row.cut));
+    const ZORBELUBlob blob{token.data(), static_cast<uint32_t>(given.size())};  // the rest stays in memory
     const ZORBELUDigestInfoEx digest =
         DigestEx(FixturePki::DigestOid(Digest::Sha256), ToBytes(Pki().DataDigest(Digest::Sha256)));
     EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, nullptr), row.expected) << row.why;
 
     const uint32_t read = row.expected == ZORBEL_VERIFY_STRUCTURE ? ZORBEL_VERIFY_STRUCTURE : ZORBEL_OK;
-    ZORBELTimeStampInfo info{};
-    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
-    EXPECT_EQ(ZORBELGetTimeStampInfoEx(&blob, &info), read);
+    uint32_t rc = 0;
+    const ZORBELTimeStampInfo info = InfoOf(given, &rc);
+    EXPECT_EQ(rc, read);
     if (recipe.forgery == Forgery::GenTimeText && read == ZORBEL_OK) {
         EXPECT_EQ(recipe.genTimeText, info.genTime);
     }
@@ -196,18 +207,71 @@ INSTANTIATE_TEST_SUITE_P(Integrity, core_ForgedToken, testing::ValuesIn(kRows),
                              return name;
                          });
 
-// The rules behind the genTime rows, and the UTCTime form a CRL's
-// nextUpdate must have.
+// The rules behind the genTime rows, and the UTCTime form a CRL's nextUpdate must have.
 TEST(core_DerTime, UtcTimeAndCalendar) {
     using zorbel::DerTimeType;
-    using zorbel::IsDerTime;
-    EXPECT_TRUE(IsDerTime("491231235959Z", DerTimeType::kUtcTime));
-    EXPECT_FALSE(IsDerTime("4912312359Z", DerTimeType::kUtcTime)) << "seconds are required";
-    EXPECT_FALSE(IsDerTime("20491231235959Z", DerTimeType::kUtcTime)) << "two year digits";
-    EXPECT_TRUE(IsDerTime("000229000000Z", DerTimeType::kUtcTime)) << "2000 is a leap year";
-    EXPECT_FALSE(IsDerTime("19000229000000Z", DerTimeType::kGeneralizedTime)) << "1900 is not";
-    EXPECT_FALSE(IsDerTime("20231301000000Z", DerTimeType::kGeneralizedTime)) << "month 13";
-    EXPECT_FALSE(IsDerTime("20230101005960Z", DerTimeType::kGeneralizedTime)) << "second 60";
+    const struct {
+        const char* text;
+        DerTimeType type;
+        bool valid;
+    } cases[] = {
+        {"491231235959Z", DerTimeType::kUtcTime, true},          {"4912312359Z", DerTimeType::kUtcTime, false},
+        {"20491231235959Z", DerTimeType::kUtcTime, false},       {"000229000000Z", DerTimeType::kUtcTime, true},
+        {"19000229000000Z", DerTimeType::kGeneralizedTime, false}, {"20231301000000Z", DerTimeType::kGeneralizedTime, false},
+        {"20230101005960Z", DerTimeType::kGeneralizedTime, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(zorbel::IsDerTime(c.text, c.type), c.valid) << c.text;
+}
+
+// The TAC's three records with the values it was built with (the token row above carries it).
+TEST(core_Tac, ValuesOfABuiltTac) {
+    const Bytes tac = ToBytes(Tac());
+    const ZORBELUBlob blob = Blob(tac);
+    ZORBELTACCertInfo info{};
+    ASSERT_EQ(ZORBELGetTACCertInfo(&blob, &info), ZORBEL_OK);
+    EXPECT_EQ(info.serialNumber[0], 0x00000000u);  // the 64 low-order bits
+    EXPECT_EQ(info.serialNumber[1], 0x00010203u);
+    EXPECT_STREQ(info.holder, "C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good");
+    EXPECT_STREQ(info.issuer, "C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test Intermediate CA");
+    EXPECT_STREQ(info.signatureAlgorithmOid, "1.2.840.113549.1.1.11");
+    EXPECT_EQ(info.signatureLength, 256u);
+    EXPECT_EQ(info.holderHashLength, 0u);
+    ZORBELTACTimingMetrics metrics{};
+    ASSERT_EQ(ZORBELGetTACTimingMetrics(&blob, &metrics), ZORBEL_OK);
+    EXPECT_STREQ(metrics.auditedTime, "20231114221320.5Z");
+    EXPECT_FLOAT_EQ(metrics.offset, 1.25f);
+    EXPECT_FLOAT_EQ(metrics.delay, 0.125f);
+    EXPECT_STREQ(metrics.expiration, "20231115221320Z");
+    ZORBELTACTimingPolicy policy{};
+    ASSERT_EQ(ZORBELGetTACTimingPolicy(&blob, &policy), ZORBEL_OK);
+    EXPECT_STREQ(policy.policyOid, "1.2.3.4.5.6");
+    EXPECT_FLOAT_EQ(policy.offset, 2.0f);
+    EXPECT_FLOAT_EQ(policy.delay, 1.5f);
+
+    fixtures::TacParams params = TacParams();
+    params.holderByEntityName = false;
+    const Bytes byIssuer = fixtures::BuildTac(params);
+    const ZORBELUBlob byIssuerBlob = Blob(byIssuer);
+    ASSERT_EQ(ZORBELGetTACCertInfo(&byIssuerBlob, &info), ZORBEL_OK);
+    EXPECT_STREQ(info.holder, "C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test Intermediate CA, serial 2001");
+}
+
+TEST(core_Tac, MissingAttributesAndDamage) {
+    fixtures::TacParams params = TacParams();
+    params.withPolicy = false;
+    const Bytes noPolicy = fixtures::BuildTac(params);
+    const ZORBELUBlob blob = Blob(noPolicy);
+    ZORBELTACTimingPolicy policy{};
+    ZORBELTACTimingMetrics metrics{};
+    EXPECT_EQ(ZORBELGetTACTimingPolicy(&blob, &policy), ZORBEL_ERR_TAC_NO_ATTRIBUTE);
+    EXPECT_EQ(ZORBELGetTACTimingMetrics(&blob, &metrics), ZORBEL_OK);
+    for (size_t cut : {size_t{1}, size_t{10}, noPolicy.size() / 2, noPolicy.size() - 1}) {
+        const Bytes truncated(noPolicy.begin(), noPolicy.begin() + static_cast<long>(cut));
+        const ZORBELUBlob part = Blob(truncated);
+        ZORBELTACCertInfo info{};
+        EXPECT_EQ(ZORBELGetTACCertInfo(&part, &info), ZORBEL_ERR_TAC_FORMAT) << cut;
+    }
+    EXPECT_EQ(ZORBELGetTACCertInfo(nullptr, nullptr), ZORBEL_ERR_PARAM);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -19,20 +20,35 @@ using fixtures::FixturePki;
 using fixtures::Tsa;
 
 const FixturePki& Pki() { return FixturePki::Shared(); }
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-std::string FileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 ZORBELUDigestInfoEx StampedDigest(uint32_t algorithm = ZORBEL_HASH_SHA256) {
     return HashWithLibrary(algorithm, ToBytes(Pki().Data()));
 }
 
 uint32_t Verify(const Bytes& token, const ZORBELCertStore* store, uint32_t algorithm = ZORBEL_HASH_SHA256) {
-    const ZORBELUBlob blob = Blob(token);
-    const ZORBELUDigestInfoEx digest = StampedDigest(algorithm);
-    return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
+    return VerifyEx(token, StampedDigest(algorithm), store);
+}
+
+// The hashing calls fed in pieces (an empty one among them), and their refusals.
+TEST(core_Hashing, KnownDigestInPiecesAndBadArguments) {
+    ZORBELHashHandle* handle = nullptr;
+    ASSERT_EQ(ZORBELHashInitEx(&handle, ZORBEL_HASH_SHA256), ZORBEL_OK);
+    for (const char* piece : {"a", "", "bc"})
+        ASSERT_EQ(ZORBELHashUpdateEx(handle, *piece != 0 ? piece : nullptr, static_cast<uint32_t>(std::strlen(piece))), ZORBEL_OK);
+    ZORBELUDigestInfoEx out{};
+    ASSERT_EQ(ZORBELHashFinalEx(handle, &out), ZORBEL_OK);
+    EXPECT_STREQ(out.algorithmOid, "2.16.840.1.101.3.4.2.1");
+    EXPECT_EQ(ToHex(out.digest, out.digestLength), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(ZORBELHashInitEx(&handle, 0), ZORBEL_ERR_PARAM);
+    EXPECT_EQ(ZORBELHashInitEx(&handle, 6), ZORBEL_ERR_PARAM);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(ZORBELHashInitEx(nullptr, 1), ZORBEL_ERR_PARAM);
+    ASSERT_EQ(ZORBELHashInitEx(&handle, 1), ZORBEL_OK);
+    EXPECT_EQ(ZORBELHashUpdateEx(handle, nullptr, 3), ZORBEL_ERR_PARAM);
+    EXPECT_EQ(ZORBELHashFinalEx(handle, nullptr), ZORBEL_ERR_PARAM);  // frees the handle all the same
+    EXPECT_EQ(ZORBELHashUpdateEx(nullptr, "x", 1), ZORBEL_ERR_PARAM);
+    ASSERT_EQ(ZORBELHashInitEx(&handle, 3), ZORBEL_OK);
+    EXPECT_EQ(ZORBELHashFreeEx(handle), ZORBEL_OK);
 }
 
 // ---- The fixture's tokens against stores of its CAs and CRLs ----------------
@@ -150,25 +166,26 @@ ZORBELTimeStampRequest Request(uint32_t algorithm = ZORBEL_HASH_SHA256) {
     return request;
 }
 
-struct AlgorithmCase {
-    uint32_t algorithm;
-    uint32_t essCertIdDigest;
-    bool wholeResponse;
-};
-
-class core_MadeTokenAlgorithms : public testing::TestWithParam<AlgorithmCase> {};
-
-TEST_P(core_MadeTokenAlgorithms, VerifiesWithAndWithoutStore) {
-    Signer signer;
-    signer.record.essCertIdDigest = GetParam().essCertIdDigest;
-    Bytes token;
-    ASSERT_EQ(signer.Create(Request(GetParam().algorithm), &token, GetParam().wholeResponse ? ZORBEL_CREATE_RESPONSE : 0),
-              ZORBEL_OK);
-    EXPECT_EQ(Verify(token, nullptr, GetParam().algorithm), ZORBEL_OK);
+// Every algorithm, the token alone or the whole response, with and without a store, plain and long records.
+TEST(core_LocalCreator, TokensOfEveryAlgorithmVerify) {
+    const struct {
+        uint32_t algorithm, essCertIdDigest, flags;
+    } cases[] = {{ZORBEL_HASH_SHA1, 0, 0},
+                 {ZORBEL_HASH_MD5, 0, 0},
+                 {ZORBEL_HASH_SHA256, 3, 0},
+                 {ZORBEL_HASH_SHA384, 4, ZORBEL_CREATE_RESPONSE},
+                 {ZORBEL_HASH_SHA512, 5, ZORBEL_CREATE_RESPONSE}};
     const Store store = FixtureStore({Ca::Intermediate}, {Crl::Intermediate});
-    EXPECT_EQ(Verify(token, store.get(), GetParam().algorithm), ZORBEL_OK);
-    const ZORBELUDigestInfoEx digest = StampedDigest(GetParam().algorithm);
-    if (digest.digestLength <= 32) {  // the plain record holds up to 40 bytes
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.algorithm);
+        Signer signer;
+        signer.record.essCertIdDigest = c.essCertIdDigest;
+        Bytes token;
+        ASSERT_EQ(signer.Create(Request(c.algorithm), &token, c.flags), ZORBEL_OK);
+        EXPECT_EQ(Verify(token, nullptr, c.algorithm), ZORBEL_OK);
+        EXPECT_EQ(Verify(token, store.get(), c.algorithm), ZORBEL_OK);
+        const ZORBELUDigestInfoEx digest = StampedDigest(c.algorithm);
+        if (digest.digestLength > 32) continue;  // the plain record holds up to 40 bytes
         ZORBELUDigestInfo plain{};
         std::memcpy(plain.algorithmOid, digest.algorithmOid, sizeof plain.algorithmOid);
         std::memcpy(plain.digest, digest.digest, digest.digestLength);
@@ -178,13 +195,6 @@ TEST_P(core_MadeTokenAlgorithms, VerifiesWithAndWithoutStore) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Creator, core_MadeTokenAlgorithms,
-                         testing::Values(AlgorithmCase{ZORBEL_HASH_SHA1, 0, false},
-                                         AlgorithmCase{ZORBEL_HASH_MD5, 0, false},
-                                         AlgorithmCase{ZORBEL_HASH_SHA256, 3, false},
-                                         AlgorithmCase{ZORBEL_HASH_SHA384, 4, true},
-                                         AlgorithmCase{ZORBEL_HASH_SHA512, 5, true}));
-
 TEST(core_LocalCreator, RefusesWhatItCannotSign) {
     EXPECT_EQ(Signer(Tsa::NoEku).Create(Request()), ZORBEL_ERR_TSA_SIGNER);
     EXPECT_EQ(Signer(Tsa::Good, Tsa::GoodRsa).Create(Request()), ZORBEL_ERR_TSA_SIGNER);  // another's key
@@ -192,10 +202,7 @@ TEST(core_LocalCreator, RefusesWhatItCannotSign) {
     signer.record.serialNumber = 0x1234;
     Bytes token;
     ASSERT_EQ(signer.Create(Request(), &token), ZORBEL_OK);
-    const ZORBELUBlob blob = Blob(token);
-    ZORBELTimeStampInfo info{};
-    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
-    ASSERT_EQ(ZORBELGetTimeStampInfoEx(&blob, &info), ZORBEL_OK);
+    const ZORBELTimeStampInfo info = InfoOf(token);
     EXPECT_EQ(ToHex(info.serialNumber, info.serialNumberLength), "1234");
     EXPECT_STREQ(info.policyOid, "1.2.3.4.1");
     // Too small an output tells the size needed.
@@ -211,14 +218,46 @@ TEST(core_LocalCreator, RefusesWhatItCannotSign) {
 // The token's bag holds TSA, intermediate and root: the chain is complete
 // but ends at a root the store does not hold.
 TEST(core_LocalCreator, RootOutsideTheStoreIsUntrusted) {
-    const Signer signer(Tsa::Good, Tsa::Good,
-                        FileText(Pki().CertPemPath(Ca::Intermediate)) + FileText(Pki().CertPemPath(Ca::Root)));
+    const Bytes chain = ReadFile(Pki().CertPemPath(Ca::Intermediate)), root = ReadFile(Pki().CertPemPath(Ca::Root));
+    const Signer signer(Tsa::Good, Tsa::Good, std::string(chain.begin(), chain.end()) + std::string(root.begin(), root.end()));
     Bytes token;
     ASSERT_EQ(signer.Create(Request(), &token), ZORBEL_OK);
-    const Store other = FixtureStore({Ca::NoCdpIntermediate});
-    EXPECT_EQ(Verify(token, other.get()), ZORBEL_VERIFY_UNTRUSTED);
-    const Store trusting = FixtureStore({Ca::Root});
-    EXPECT_EQ(Verify(token, trusting.get()), ZORBEL_OK);
+    EXPECT_EQ(Verify(token, FixtureStore({Ca::NoCdpIntermediate}).get()), ZORBEL_VERIFY_UNTRUSTED);
+    EXPECT_EQ(Verify(token, FixtureStore({Ca::Root}).get()), ZORBEL_OK);
+}
+
+// The chain verdicts the core remembers between verifications: each
+// verification must give the verdict its own store, CRLs and clock give.
+TEST(core_RememberedVerdicts, EveryChangeOfStoreCrlOrClockGivesItsOwnVerdict) {
+    const Bytes token = ToBytes(Pki().Token("under-root-sha256"));
+    const std::string root = Pki().CertDer(Ca::Root);
+    const std::string current = Pki().MakeCrl(Ca::Root, {777});
+    const std::string revoking = Pki().MakeCrl(Ca::Root, {777, Pki().Serial(Tsa::UnderRoot)});
+    constexpr long kDay = 24 * 3600;
+    const struct {
+        const char* what;
+        std::string anchor;
+        std::string crl;
+        long clock;  // seconds from now; 0: now
+        uint32_t expected;
+    } steps[] = {
+        {"current CRL", root, current, 0, ZORBEL_OK},
+        {"the same again", root, current, 0, ZORBEL_OK},
+        {"the CRL refreshed, now revoking the TSA", root, revoking, 0, ZORBEL_VERIFY_CERT_REVOKED},
+        {"the revoking CRL again", root, revoking, 0, ZORBEL_VERIFY_CERT_REVOKED},
+        {"the first CRL again", root, current, 0, ZORBEL_OK},
+        {"a CA that is not the issuer in the store", Pki().CertDer(Ca::Intermediate), current, 0,
+         ZORBEL_VERIFY_INCOMPLETE},
+        {"the clock past the CRL's nextUpdate", root, current, 8 * kDay, ZORBEL_VERIFY_CRL_EXPIRED},
+        {"the clock before the CRL's thisUpdate", root, current, -2 * kDay, ZORBEL_VERIFY_CRL_EXPIRED},
+        {"the clock back to now", root, current, 0, ZORBEL_OK},
+        {"the clock past the revoking CRL's nextUpdate", root, revoking, 8 * kDay, ZORBEL_VERIFY_CRL_EXPIRED},
+    };
+    for (const auto& step : steps) {
+        setenv("ZORBELU_TEST_NOW", std::to_string(std::time(nullptr) + step.clock).c_str(), 1);
+        EXPECT_EQ(Verify(token, MakeStore({step.anchor}, {step.crl}).get()), step.expected) << step.what;
+    }
+    unsetenv("ZORBELU_TEST_NOW");
 }
 
 // ---- A token made by the openssl tool -----------------------------------------
@@ -239,12 +278,8 @@ TEST(core_OpensslMadeToken, VerifiesWithTheLibrary) {
                          "' -out resp.tsr 2>&1"),
               0);
     const Bytes response = ReadFile(dir.File("resp.tsr"));
-    const Store store = FixtureStore({Ca::Intermediate});
-    EXPECT_EQ(Verify(response, store.get()), ZORBEL_OK);
-    const ZORBELUBlob blob = Blob(response);
-    ZORBELTimeStampInfo info{};
-    info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
-    ASSERT_EQ(ZORBELGetTimeStampInfoEx(&blob, &info), ZORBEL_OK);
+    EXPECT_EQ(Verify(response, FixtureStore({Ca::Intermediate}).get()), ZORBEL_OK);
+    const ZORBELTimeStampInfo info = InfoOf(response);
     EXPECT_EQ(info.accuracySeconds, 1);
     EXPECT_EQ(info.accuracyMillis, 500);
 }

@@ -1,5 +1,5 @@
 // The directory stores: order, formats, the bundle switch, what a look
-// sees again, and writers in several processes at once.
+// sees again, and writers in several processes at once; the bounded cache.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 
+#include "platform/stores/bounded_cache.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_writing.h"
 #include "platform/stores/system_store.h"
@@ -261,6 +262,26 @@ TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
     liveWriter = writing::UniqueFd();
     ASSERT_EQ(SystemStore::Open("CA")->Remove(SystemStore::Open("CA")->Entries().front()), StoreChange::Done);
     EXPECT_FALSE(fs::exists(live));
+}
+
+// The bound every process-wide cache of the verification road relies on:
+// whatever is put in, no more entries and no more weight than allowed stay.
+TEST(core_BoundedCache, KeepsItsBoundsAndDropsTheLeastRecentlyUsed) {
+    BoundedCache<int, std::string> cache(3, 10);
+    cache.Insert(1, "a", 2);
+    cache.Insert(2, "b", 2);
+    cache.Insert(3, "c", 2);
+    EXPECT_TRUE(cache.Find(1));  // 2 is now the least recently used
+    cache.Insert(4, "d", 2);     // one entry too many
+    EXPECT_FALSE(cache.Find(2));
+    cache.Put(1, "A", 6);  // replacing counts the new weight only: 6 + 2 + 2 = 10
+    EXPECT_EQ(cache.Find(1), "A");
+    EXPECT_TRUE(cache.Find(3) && cache.Find(4));
+    cache.Insert(5, "e", 1);  // 11 > 10: the least recently used (1) goes
+    EXPECT_FALSE(cache.Find(1));
+    EXPECT_EQ(cache.Insert(6, "heavy", 11), "heavy");  // answered, never kept
+    EXPECT_FALSE(cache.Find(6));
+    EXPECT_EQ(cache.Insert(3, "other", 1), "c");  // the value kept first stays
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "core/test_util.h"
 
-#include "support/real_world_data.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,14 +16,12 @@ namespace zorbelu::coretest {
 Store MakeStore(const std::vector<std::string>& caCerts, const std::vector<std::string>& crls) {
     Store store(ZORBELCreateCertStore());
     if (!store) throw std::runtime_error("no store");
-    for (const std::string& cert : caCerts) {
-        const ZORBELUCertBlob item = CertBlobOf(cert);
-        EXPECT_EQ(ZORBELAddCACert(store.get(), &item), ZORBEL_OK);
-    }
-    for (const std::string& crl : crls) {
-        const ZORBELUCertBlob item = CertBlobOf(crl);
-        EXPECT_EQ(ZORBELAddCRL(store.get(), &item), ZORBEL_OK);
-    }
+    for (const auto* list : {&caCerts, &crls})
+        for (const std::string& bytes : *list) {
+            const ZORBELUCertBlob item = CertBlobOf(bytes);
+            EXPECT_EQ(list == &caCerts ? ZORBELAddCACert(store.get(), &item) : ZORBELAddCRL(store.get(), &item),
+                      ZORBEL_OK);
+        }
     return store;
 }
 
@@ -37,18 +33,10 @@ Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtu
     return MakeStore(certs, lists);
 }
 
-std::string RealWorld(const std::string& relative) { return testdata::RealWorldPath(relative); }
-
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 Bytes FromHex(const std::string& hex) {
@@ -60,10 +48,7 @@ Bytes FromHex(const std::string& hex) {
 std::string ToHex(const uint8_t* data, size_t size) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 15];
-    }
+    for (size_t i = 0; i < size; ++i) text += {kDigits[data[i] >> 4], kDigits[data[i] & 15]};
     return text;
 }
 
@@ -85,12 +70,31 @@ ZORBELUDigestInfoEx HashWithLibrary(uint32_t algorithm, const Bytes& data) {
     return digest;
 }
 
-ZORBELUDigestInfoEx TokenImprint(const Bytes& token) {
+ZORBELTimeStampInfo InfoOf(const Bytes& token, uint32_t* result) {
     ZORBELTimeStampInfo info{};
     info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
     const ZORBELUBlob blob = Blob(token);
-    if (ZORBELGetTimeStampInfoEx(&blob, &info) != ZORBEL_OK) throw std::runtime_error("token info");
-    return DigestEx(info.hashAlgorithmOid, Bytes(info.hashValue, info.hashValue + info.hashLength));
+    const uint32_t rc = ZORBELGetTimeStampInfoEx(&blob, &info);
+    if (result != nullptr) *result = rc;
+    return info;
+}
+
+ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, const char* hex) {
+    uint32_t rc = 0;
+    const ZORBELTimeStampInfo info = InfoOf(token, &rc);
+    if (rc != ZORBEL_OK) throw std::runtime_error("token info");
+    if (dataFile == nullptr) return DigestEx(info.hashAlgorithmOid, FromHex(hex));
+    const char* oids[] = {"1.3.14.3.2.26", "1.2.840.113549.2.5", "2.16.840.1.101.3.4.2.1", "2.16.840.1.101.3.4.2.2",
+                          "2.16.840.1.101.3.4.2.3"};
+    uint32_t algorithm = 0;
+    for (uint32_t i = 0; i < 5; ++i)
+        if (std::strcmp(oids[i], info.hashAlgorithmOid) == 0) algorithm = i + 1;
+    return HashWithLibrary(algorithm, RealWorldFile(dataFile));
+}
+
+uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store) {
+    const ZORBELUBlob blob = Blob(token);
+    return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
 }
 
 TempFolder::TempFolder() {

@@ -1,4 +1,4 @@
-// Small helpers the core tests share: files, hex, blobs and digests.
+// Small helpers the core tests share: files, hex, blobs, digests and stores.
 #ifndef ZORBELU_TESTS_CORE_TEST_UTIL_H
 #define ZORBELU_TESTS_CORE_TEST_UTIL_H
 
@@ -8,18 +8,20 @@
 #include <vector>
 
 #include "support/fixture_pki.h"
+#include "support/real_world_data.h"
 #include "zorbel.h"
 
 namespace zorbelu::coretest {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string RealWorld(const std::string& relative);  // path inside the real-world test data
+inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& bytes);
+// A file of the real-world test data.
+inline Bytes RealWorldFile(const std::string& relative) { return ReadFile(testdata::RealWorldPath(relative)); }
 Bytes FromHex(const std::string& hex);
 std::string ToHex(const uint8_t* data, size_t size);
-inline std::string ToHex(const Bytes& bytes) { return ToHex(bytes.data(), bytes.size()); }
+inline std::string RealWorld(const std::string& relative) { return testdata::RealWorldPath(relative); }
 inline ZORBELUBlob Blob(const Bytes& bytes) { return {bytes.data(), static_cast<uint32_t>(bytes.size())}; }
 inline ZORBELUBlob Blob(const std::string& bytes) {
     return {reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
@@ -33,8 +35,13 @@ inline ZORBELUCertBlob CertBlobOf(const std::string& bytes) {
 ZORBELUDigestInfoEx DigestEx(const std::string& oid, const Bytes& value);
 // Hash of `data` with the library's hashing calls (algorithm code 1..5).
 ZORBELUDigestInfoEx HashWithLibrary(uint32_t algorithm, const Bytes& data);
-// The imprint the token carries (algorithm and value), read with the library.
-ZORBELUDigestInfoEx TokenImprint(const Bytes& token);
+// The token's information record; `result` gets the call's answer.
+ZORBELTimeStampInfo InfoOf(const Bytes& token, uint32_t* result = nullptr);
+// A digest in the token's imprint algorithm: of the real-world `dataFile`
+// (hashed by the library), else the value `hex`.
+ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, const char* hex);
+// The core's verdict on `token` against `digest` and `store`.
+uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store = nullptr);
 
 // A core store holding the given CA certificates and CRLs (DER or PEM);
 // fails the test when the store refuses one.

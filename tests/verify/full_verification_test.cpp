@@ -5,10 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <filesystem>
-#include <string>
-#include <vector>
+#include <functional>
 
 #include "verify/verify_test_support.h"
 
@@ -20,8 +18,8 @@ using fixtures::Crl;
 using fixtures::Damage;
 using fixtures::Digest;
 using fixtures::Store;
-using fixtures::Tsa;
 using fixtures::TokenSpec;
+using fixtures::Tsa;
 
 class FullVerification : public ::testing::Test {
 protected:
@@ -49,7 +47,8 @@ protected:
     test::ServedPki served_;
 };
 
-TEST_F(FullVerification, AGoodTokenVerifiesThroughEveryCall) {
+// A good token through every call; the policy calls' arguments, long digests and the current document.
+TEST_F(FullVerification, AGoodTokenThroughEveryCallAndTheirArguments) {
     const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
     const ZORBELUBlob blob = test::Blob(token);
     const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served_.pki());
@@ -57,6 +56,25 @@ TEST_F(FullVerification, AGoodTokenVerifiesThroughEveryCall) {
     EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx3(&blob, &digest, 0, nullptr, nullptr), ZORBELU_VS_OK);
     for (const uint32_t policy : {1u, 2u, 3u}) EXPECT_EQ(ByPolicy(token, policy), ZORBELU_VS_OK) << policy;
     EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(&blob, &digest, &digest, nullptr, 0, nullptr, 1), ZORBELU_VS_OK);
+    ZORBELUDigestInfoEx edited = digest;
+    edited.digest[31] ^= 0x80;
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(&blob, &digest, &edited, nullptr, 0, nullptr, 2),
+              ZORBELU_VS_DOCUMENT_EDITED);
+
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 4), ZORBELU_VS_OK);
+    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 5),
+              ZORBELU_ERR_PARAM);
+    for (const uint32_t policy : {0u, 4u, 5u})
+        EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(nullptr, nullptr, 0, nullptr, nullptr, policy), ZORBELU_ERR_PARAM);
+
+    // Long digests only through the policy calls.
+    const std::string sha512 = served_.pki().MakeToken(TokenSpec(Tsa::Good, Digest::Sha512));
+    EXPECT_EQ(ByPolicy(sha512, 1, Digest::Sha512), ZORBELU_VS_OK);
+    const ZORBELUBlob sha512Blob = test::Blob(sha512);
+    ZORBELUDigestInfo plain{};
+    std::strcpy(plain.algorithmOid, fixtures::FixturePki::DigestOid(Digest::Sha512));
+    plain.digestLength = 64;
+    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&sha512Blob, &plain, 0, nullptr, nullptr), ZORBELU_ERR_DIGEST);
 }
 
 TEST_F(FullVerification, EachFailureGivesItsStatus) {
@@ -192,15 +210,11 @@ TEST_F(FullVerification, EveryDownloadOfACallEndsWithinItsTimeLimit) {
 }
 
 TEST_F(FullVerification, WithoutARootTheChainIsUntrusted) {
-    test::ServedPki bare;  // no root installed anywhere
-    bare.pki().InstallInStore(bare.storeDir(), Store::Ca, Ca::Intermediate);
-    const std::string token = bare.pki().MakeToken(TokenSpec(Tsa::Good));
-    const ZORBELUBlob blob = test::Blob(token);
-    const ZORBELUDigestInfo digest = test::DigestRecord(bare.pki());
-    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 3000, nullptr, nullptr), ZORBELU_VS_CERT_UNTRUSTED);
-    const ZORBELUDigestInfoEx digestEx = test::DigestRecordEx(bare.pki());
-    // Policy 3 gives the core no store: the token's integrity alone.
-    EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digestEx, 3000, nullptr, nullptr, 3), ZORBELU_VS_OK);
+    std::filesystem::remove_all(served_.storeDir() / "ROOT");
+    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
+    EXPECT_EQ(Full(token), ZORBELU_VS_CERT_UNTRUSTED);
+    EXPECT_EQ(ByPolicy(token, 2), ZORBELU_VS_CERT_UNTRUSTED);
+    EXPECT_EQ(ByPolicy(token, 3), ZORBELU_VS_OK);  // policy 3 gives the core no store: integrity alone
 }
 
 TEST_F(FullVerification, PoliciesTwoAndThreeDownloadNothingAndLookAtNoConnection) {
@@ -213,34 +227,6 @@ TEST_F(FullVerification, PoliciesTwoAndThreeDownloadNothingAndLookAtNoConnection
         EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, 0, &refused, nullptr, policy), ZORBELU_VS_OK);
     EXPECT_EQ(Downloads(Crl::Intermediate) + Downloads(Crl::Root), 0u);
     EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(&blob, &digest, 0, &refused, nullptr, 1), ZORBELU_ERR_PARAM);
-}
-
-TEST_F(FullVerification, PolicyArgumentsAreRefusedFirst) {
-    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 4), ZORBELU_VS_OK);
-    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 5),
-              ZORBELU_ERR_PARAM);
-    for (const uint32_t policy : {0u, 4u, 5u})
-        EXPECT_EQ(ZORBELUVerifyTimeStampTokenByPolicy(nullptr, nullptr, 0, nullptr, nullptr, policy), ZORBELU_ERR_PARAM);
-}
-
-TEST_F(FullVerification, LongDigestsOnlyThroughThePolicyCalls) {
-    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good, Digest::Sha512));
-    EXPECT_EQ(ByPolicy(token, 1, Digest::Sha512), ZORBELU_VS_OK);
-    const ZORBELUBlob blob = test::Blob(token);
-    ZORBELUDigestInfo digest{};
-    std::strcpy(digest.algorithmOid, fixtures::FixturePki::DigestOid(Digest::Sha512));
-    digest.digestLength = 64;
-    EXPECT_EQ(ZORBELUVerifyTimeStampTokenEx2(&blob, &digest, 0, nullptr, nullptr), ZORBELU_ERR_DIGEST);
-}
-
-TEST_F(FullVerification, TheCurrentDocumentIsComparedThroughThePrivateCall) {
-    const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
-    const ZORBELUBlob blob = test::Blob(token);
-    const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served_.pki());
-    ZORBELUDigestInfoEx edited = digest;
-    edited.digest[31] ^= 0x80;
-    EXPECT_EQ(ZORBELUPRVVerifyTimeStampTokenByPolicy(&blob, &digest, &edited, nullptr, 0, nullptr, 2),
-              ZORBELU_VS_DOCUMENT_EDITED);
 }
 
 TEST_F(FullVerification, ASharedCacheDownloadsEachCrlOnceAndNoCacheEveryTime) {

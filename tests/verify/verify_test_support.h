@@ -10,8 +10,10 @@
 
 namespace zorbelu::test {
 
-inline ZORBELUDigestInfo DigestRecord(const fixtures::FixturePki& pki, fixtures::Digest digest = fixtures::Digest::Sha256) {
-    ZORBELUDigestInfo record;
+// The digest of the fixture's data in a plain (ZORBELUDigestInfo) or long record.
+template <typename Record = ZORBELUDigestInfo>
+Record DigestRecord(const fixtures::FixturePki& pki, fixtures::Digest digest = fixtures::Digest::Sha256) {
+    Record record;
     std::memset(&record, 0, sizeof record);
     std::strcpy(record.algorithmOid, fixtures::FixturePki::DigestOid(digest));
     const std::string value = pki.DataDigest(digest);
@@ -22,13 +24,7 @@ inline ZORBELUDigestInfo DigestRecord(const fixtures::FixturePki& pki, fixtures:
 
 inline ZORBELUDigestInfoEx DigestRecordEx(const fixtures::FixturePki& pki,
                                           fixtures::Digest digest = fixtures::Digest::Sha256) {
-    ZORBELUDigestInfoEx record;
-    std::memset(&record, 0, sizeof record);
-    std::strcpy(record.algorithmOid, fixtures::FixturePki::DigestOid(digest));
-    const std::string value = pki.DataDigest(digest);
-    std::memcpy(record.digest, value.data(), value.size());
-    record.digestLength = static_cast<uint32_t>(value.size());
-    return record;
+    return DigestRecord<ZORBELUDigestInfoEx>(pki, digest);
 }
 
 inline ZORBELUBlob Blob(const std::string& bytes) {
