@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "certs/cert_store.h"
@@ -51,14 +52,7 @@ void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-struct Seen {
-    std::string der;
-    std::string file;  // file name only
-    bool readOnly;
-    bool operator==(const Seen& other) const {
-        return der == other.der && file == other.file && readOnly == other.readOnly;
-    }
-};
+using Seen = std::tuple<std::string, std::string, bool>;  // bytes, file name, read-only
 
 std::vector<Seen> Enumerate(const char* name) {
     std::vector<Seen> seen;
