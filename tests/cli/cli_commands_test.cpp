@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "json_text.h"
 #include "support/real_world_data.h"
 #include "support/served_pki.h"
 #include "support/test_forward_proxy.h"
@@ -309,6 +310,10 @@ TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
     for (const auto& file : std::filesystem::directory_iterator(cache))
         EXPECT_EQ(std::filesystem::status(file).permissions(),
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file.path();
+    // A CRL past its nextUpdate is never served from the cache.
+    const std::string old = "verify " + Made(TokenSpec(Tsa::ExpiredCrl), "old.tst") + " --data " + data_ + " --verbose";
+    EXPECT_EQ(Zorbelu(old).status, 1);
+    EXPECT_EQ(Zorbelu(old).output.find("intermediate-expired.crl from the cache"), std::string::npos);
     for (const char* path : {"/crl/intermediate.crl", "/crl/root.crl"}) served_.server().setStatus(path, 404);
     ExpectRows({{verify + " --verbose", 0, "from the cache", "the CRL server answers no more: the cached CRLs"},
                 {verify + " --no-cache", 1, "could not be fetched", "--no-cache: downloaded, and it fails"}});
@@ -339,10 +344,6 @@ TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
         {"show " + good_ + data + " --zone mars", 2, "--zone takes", "an unknown zone"},
     });
 }
-
-}  // namespace
-
-namespace {
 
 // zorbelu create asks the fixture PKI's TSA on 127.0.0.1; its tokens verify
 // with zorbelu and with openssl.
@@ -410,6 +411,31 @@ TEST_F(Cli, VerifyBatchOfAManifestOrAFolder) {
         {batch + all + " --jobs 0", 2, "--jobs: takes a whole number from 1 to 1024", "jobs are counted"},
         {"verify --data " + data_, 2, "verify: give TOKEN", "no token at all"},
     });
+}
+
+// zorbelu's JSON strings are valid UTF-8 whatever bytes they are made of.
+std::string JsonString(const std::string& text) { return zorbelu::cli::JsonText(text); }
+
+#define FFFD "\xEF\xBF\xBD"
+
+TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
+    const struct {
+        const char* why;
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"well-formed text of 1 to 4 bytes", "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E", "\"a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E\""},
+        {"quote, backslash, control bytes", std::string("\"\\\n\x01\x7F", 5) + '\0', "\"\\\"\\\\\\n\\u0001\x7F\\u0000\""},
+        {"a stray continuation byte", "a\x80z", "\"a" FFFD "z\""},
+        {"bytes that never start a sequence", "\xC0\xC1\xF5\xFF", "\"" FFFD FFFD FFFD FFFD "\""},
+        {"an overlong two-byte form", "\xC0\xAF", "\"" FFFD FFFD "\""},
+        {"an overlong three-byte form", "\xE0\x80\xAF", "\"" FFFD FFFD FFFD "\""},
+        {"a surrogate", "\xED\xA0\x80", "\"" FFFD FFFD FFFD "\""},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", "\"" FFFD FFFD FFFD FFFD "\""},
+        {"truncated at the end: one replacement", "a\xF0\x9D\x84", "\"a" FFFD "\""},
+        {"truncated before other text", "\xE2\x82z\xE2", "\"" FFFD "z" FFFD "\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.why;
 }
 
 }  // namespace

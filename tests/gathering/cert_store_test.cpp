@@ -1,7 +1,6 @@
-// The system stores "ROOT" and "CA" through the store calls: order and
-// origin of what enumeration gives, the read-only system bundle, "add new",
-// deleting, folders we may not write, the confirmation before a root is
-// added, and adding that survives a killed process.
+// The system stores "ROOT" and "CA" through the store calls: enumeration,
+// the read-only system bundle, adding, deleting, folders we may not write,
+// the confirmation of a root, and a process killed while adding.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "certs/cert_store.h"
@@ -47,20 +47,12 @@ std::string Root(const std::string& name, uint64_t serial = 1, size_t padding = 
 }
 
 std::string ToPem(const std::string& der) { return x509::CertDerToPem(der); }
-
 void WriteFile(const fs::path& file, const std::string& bytes) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-struct Seen {
-    std::string der;
-    std::string file;  // file name only
-    bool readOnly;
-    bool operator==(const Seen& other) const {
-        return der == other.der && file == other.file && readOnly == other.readOnly;
-    }
-};
+using Seen = std::tuple<std::string, std::string, bool>;  // bytes, file name, read-only
 
 std::vector<Seen> Enumerate(const char* name) {
     std::vector<Seen> seen;
@@ -201,12 +193,8 @@ TEST_F(gathering_Stores, AddNewWritesDerUnderANameAfterEveryOther) {
 }
 
 TEST_F(gathering_Stores, NamesOfAddedFilesSortAfterTheLastOne) {
-    const struct {
-        const char* last;
-        const char* next;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", "cert~000001.cer"},
-        {"root.cer", "root~000001.cer"},
         {"cert~000001.cer", "cert~000002.cer"},
         {"a.b~000041.pem", "a.b~000042.cer"},
         {"x~999999.cer", "x~999999~000001.cer"},
@@ -216,11 +204,9 @@ TEST_F(gathering_Stores, NamesOfAddedFilesSortAfterTheLastOne) {
         {"\xc3\xa9t\xc3\xa9.der", "\xc3\xa9t\xc3\xa9~000001.cer"},
         {"~~~.crt", "~~~~000001.cer"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.last);
-        const std::string next = stores::NameAfter(c.last);
-        EXPECT_EQ(next, c.next);
-        EXPECT_GT(next, std::string(c.last));
+    for (const auto& [last, next] : cases) {
+        EXPECT_EQ(stores::NameAfter(last), next) << last;
+        EXPECT_GT(next, last);
     }
 }
 
@@ -248,19 +234,16 @@ TEST_F(gathering_Stores, DeleteRemovesTheFileOrRewritesASharedOne) {
 }
 
 TEST_F(gathering_Stores, FoldersWeMayNotWriteDenyAccess) {
-    const std::string cert = Root("denied");
+    const std::string cert = Root("present"), other = Root("other", 2);
     // The store root is a regular file: no store folder can be made under it.
     WriteFile(dir_.path() / "plain-file", "x");
-    setenv("ZORBELU_STORE_DIR", (dir_.path() / "plain-file").c_str(), 1);
-    EXPECT_TRUE(Enumerate("CA").empty());
-    EXPECT_EQ(Add("CA", cert), E_ACCESSDENIED);
-    setenv("ZORBELU_STORE_DIR", (dir_.path() / "plain-file" / "below").c_str(), 1);
-    EXPECT_EQ(Add("CA", cert), E_ACCESSDENIED);
-
-}
-
-TEST_F(gathering_Stores, AFolderWithoutWritePermissionDeniesAccess) {
-    const std::string cert = Root("present"), other = Root("other", 2);
+    for (const fs::path& storeDir : {dir_.path() / "plain-file", dir_.path() / "plain-file" / "below"}) {
+        setenv("ZORBELU_STORE_DIR", storeDir.c_str(), 1);
+        EXPECT_TRUE(Enumerate("CA").empty());
+        EXPECT_EQ(Add("CA", cert), E_ACCESSDENIED);
+    }
+    setenv("ZORBELU_STORE_DIR", root().c_str(), 1);
+    // A folder without write permission.
     WriteFile(root() / "CA" / "present.cer", cert);
     // Root may write anywhere: the check then runs in a child as "nobody".
     const bool asRoot = geteuid() == 0;
@@ -296,16 +279,11 @@ TEST_F(gathering_Stores, AFolderWithoutWritePermissionDeniesAccess) {
     EXPECT_EQ(FileNames(root() / "CA"), std::vector<std::string>{"present.cer"});
 }
 
-std::string Sha1Text(const std::string& der) {
+std::string Sha1Text(const std::string& der) {  // "AB 01 ..."
     unsigned char digest[SHA_DIGEST_LENGTH];
-    SHA1(Bytes(der), der.size(), digest);
     std::string text;
-    char hex[4];
-    for (unsigned char byte : digest) {
-        snprintf(hex, sizeof hex, "%02X ", byte);
-        text += hex;
-    }
-    text.pop_back();
+    for (unsigned char byte : std::string_view(reinterpret_cast<char*>(SHA1(Bytes(der), der.size(), digest)), 20))
+        text += std::string(text.empty() ? "" : " ") + "0123456789ABCDEF"[byte >> 4] + "0123456789ABCDEF"[byte & 15];
     return text;
 }
 
@@ -326,10 +304,7 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
         fs::remove_all(root());
         headless::ClearRecordedMessageBoxes();
         headless::SetMessageBoxAnswer(c.answer);
-        if (c.confirm != nullptr)
-            setenv("ZORBELU_ROOT_CONFIRM", c.confirm, 1);
-        else
-            unsetenv("ZORBELU_ROOT_CONFIRM");
+        c.confirm ? setenv("ZORBELU_ROOT_CONFIRM", c.confirm, 1) : unsetenv("ZORBELU_ROOT_CONFIRM");
 
         EXPECT_EQ(Add("ROOT", cert), c.added ? S_OK : ERROR_CANCELLED);
         EXPECT_EQ(Enumerate("ROOT").size(), c.added ? 1u : 0u);
@@ -387,8 +362,7 @@ TEST_F(gathering_Stores, AProcessKilledWhileAddingLeavesNoPartialCertificate) {
     const std::vector<std::string> names = FileNames(root() / "CA");
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1], "present.cer");
-    EXPECT_EQ(names[0].rfind(".zorbelu-", 0), 0u);
-    EXPECT_EQ(fs::path(names[0]).extension(), ".tmp");
+    EXPECT_TRUE(names[0].rfind(".zorbelu-", 0) == 0 && fs::path(names[0]).extension() == ".tmp") << names[0];
     EXPECT_EQ(Enumerate("CA"), (std::vector<Seen>{{present, "present.cer", false}}));
 
     // The certificate was not added: adding it now works and reads back whole.

@@ -1,21 +1,23 @@
-// Certificate gathering: the walk through the system stores (and where it
-// must end), the chain engine step, ZORBELUGetCertificates on the served
-// fixture PKI with its refusals, and the arrays it hands out.
+// Certificate gathering on the served fixture PKI: the walk through the
+// system stores and the chain engine (issuers from the stores and through
+// caIssuers, the error bits, the bounds that end cyclic stores and overlong
+// chains), then ZORBELUGetCertificates with its refusals and arrays.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "certs/certificate_decoding.h"
-#include "verify/certificate_gathering.h"
-#include "certs/names.h"
-#include "x509/ossl_ptr.h"
+#include "certs/chain_engine.h"
 #include "certs/zorbelutil_lib.h"
 #include "frame/app.h"
 #include "support/fixture_x509.h"
 #include "support/served_pki.h"
+#include "verify/certificate_gathering.h"
+#include "x509/ossl_ptr.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
 
@@ -23,42 +25,38 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace zorbelu;
+using namespace zorbelu::platform;
 using certs::WalkEnd;
 using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Store;
 using fixtures::Tsa;
+using fixtures::ossl::X509Ptr;
 using test::Bytes;
+using Ders = std::vector<std::string>;
 namespace x509 = fixtures::x509;
 
-// The odd certificates of these tests, each valid for a month.
-fixtures::ossl::X509Ptr Cert(const std::string& name, const std::string& key, X509* issuer, const std::string& signer,
-                             bool ca = true) {
-    return x509::MakeMonthCertificate(name, key, issuer, signer, ca);
-}
-
-X509* Decode(const std::string& der) {
-    return certs::DecodeCertificate(Bytes(der), static_cast<int32_t>(der.size()), 2);
+// The odd certificates of these tests, each valid for a month, DER.
+std::string Cert(const std::string& name, const std::string& key, X509* issuer, const std::string& signer,
+                 X509Ptr* keep = nullptr, bool ca = true) {
+    X509Ptr made = x509::MakeMonthCertificate(name, key, issuer, signer, ca);
+    std::string der = x509::CertDer(made.get());
+    if (keep != nullptr) *keep = std::move(made);
+    return der;
 }
 
 std::string Text(const uint8_t* data, uint32_t length) {
     return std::string(reinterpret_cast<const char*>(data), length);
 }
 
-std::vector<std::string> Nodes(const ZORBELCertNode* node) {
-    std::vector<std::string> ders;
-    for (; node != nullptr; node = node->next) ders.push_back(Text(node->data, node->length));
-    return ders;
-}
-
 // The records of an array up to its terminator, which must be all zeros.
-std::vector<std::string> Records(const ZORBELUCertBlob* array) {
-    std::vector<std::string> records;
-    if (array == nullptr) return records;
+Ders Records(const ZORBELUCertBlob* array) {
+    Ders records;
     size_t i = 0;
-    for (; array[i].data != nullptr; ++i) records.push_back(Text(array[i].data, array[i].length));
-    EXPECT_EQ(array[i].length, 0u);
-    EXPECT_EQ(array[i].encoding, 0u);
+    for (; array != nullptr && array[i].data != nullptr; ++i) records.push_back(Text(array[i].data, array[i].length));
+    if (array != nullptr) {
+        EXPECT_EQ(array[i].length + array[i].encoding, 0u);
+    }
     return records;
 }
 
@@ -67,41 +65,37 @@ struct CoreStore {
     ~CoreStore() { ZORBELFreeCertStore(store); }
 };
 
-class gathering_Gathering : public testing::Test {
+class gathering_Chains : public testing::Test {
 protected:
     const std::string& Der(Ca ca) { return served_.pki().CertDer(ca); }
     const std::string& Der(Tsa tsa) { return served_.pki().CertDer(tsa); }
     void Install(Store store, Ca ca) { served_.pki().InstallInStore(served_.storeDir(), store, ca); }
-    void InstallChain() {
-        Install(Store::Ca, Ca::Intermediate);
-        Install(Store::Root, Ca::Root);
+    void Write(Store store, const std::string& name, const std::string& der) {
+        fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), store, name, der);
     }
-
-    // Walks from the certificate's issuer with the list holding the certificate.
-    uint32_t Walk(const std::string& der, certs::CertList& list, CoreStore& core, WalkEnd* end) {
-        X509* certificate = Decode(der);
-        list.Append(certificate);
-        return certs::BuildChainFromSystemStores(core.store, list, certificate, end);
+    UniqueCertChain Chain(const std::string& der, uint32_t flags = CERT_CHAIN_REVOCATION_CHECK_END_CERT) {
+        const UniqueCertContext context(
+            CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(der), static_cast<uint32_t>(der.size())));
+        CERT_CHAIN_PARA parameters;
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        EXPECT_TRUE(
+            CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &parameters, flags, nullptr, &chain));
+        return UniqueCertChain(chain);
     }
-    static std::vector<std::string> ListDers(const certs::CertList& list) {
-        std::vector<std::string> ders;
-        for (const ZORBELUPRVCertInfo& item : list) {
-            unsigned char* der = nullptr;
-            const int size = i2d_X509(item.cert, &der);
-            ders.emplace_back(reinterpret_cast<char*>(der), static_cast<size_t>(size));
-            OPENSSL_free(der);
-        }
+    static Ders Elements(const CERT_CHAIN_CONTEXT& chain) {
+        Ders ders;
+        for (const CERT_CHAIN_ELEMENT& element : chain.rgpChain.at(0).rgpElement)
+            ders.push_back(Text(element.pCertContext->pbCertEncoded, element.pCertContext->cbCertEncoded));
         return ders;
     }
 
     struct Gathered {
+        static inline int sentinel = 0;
         uint32_t result = 0;
         ZORBELUBlob tsa{};
         ZORBELUCertBlob* ca = reinterpret_cast<ZORBELUCertBlob*>(&sentinel);
         ZORBELUCertBlob* crls = reinterpret_cast<ZORBELUCertBlob*>(&sentinel);
-        static inline int sentinel = 0;
-        bool caUntouched() const { return ca == reinterpret_cast<ZORBELUCertBlob*>(&sentinel); }
-        bool crlsUntouched() const { return crls == reinterpret_cast<ZORBELUCertBlob*>(&sentinel); }
+        bool untouched(ZORBELUCertBlob* out) const { return out == reinterpret_cast<ZORBELUCertBlob*>(&sentinel); }
         ~Gathered() {
             if (result != ZORBELU_OK) return;
             if (ca != nullptr) {
@@ -112,28 +106,35 @@ protected:
             }
         }
     };
-    void Gather(Gathered& out, const std::string& token, const ZORBELUProxyInfo* proxy = nullptr) {
+    void Gather(Gathered& out, const std::string& token) {
         const ZORBELUBlob blob{Bytes(token), static_cast<uint32_t>(token.size())};
-        out.result = ZORBELUGetCertificates(&blob, 5000, proxy, &out.tsa, &out.ca, &out.crls);
+        out.result = ZORBELUGetCertificates(&blob, 5000, nullptr, &out.tsa, &out.ca, &out.crls);
     }
 
     test::ServedPki served_;
 };
 
-TEST_F(gathering_Gathering, WalkThroughTheSystemStores) {
-    const auto stubB = Cert("B", "b", nullptr, "b"), stubX = Cert("X", "x", nullptr, "x");
-    const auto a = Cert("A", "a", stubB.get(), "b"), b = Cert("B", "b", a.get(), "a");
-    const auto x = Cert("X", "x", stubX.get(), "other");  // self-issued, no root
-    const std::string certA = x509::CertDer(a.get()), certB = x509::CertDer(b.get()), certX = x509::CertDer(x.get());
-    const std::string underA = x509::CertDer(Cert("end", "end", a.get(), "a", false).get());
-    const std::string underX = x509::CertDer(Cert("end", "end", x.get(), "x", false).get());
-    std::vector<fixtures::ossl::X509Ptr> cas;
-    cas.push_back(Cert("ca0", "ca0", nullptr, "ca0"));
+// The walk of the gathering and the chain engine on the same stores: which
+// issuer is taken, and where each of them ends.
+TEST_F(gathering_Chains, WalkAndChainEngineEndWhereTheyMust) {
+    // A and B name and sign each other; X names itself but another key signed it.
+    X509Ptr stubB, stubX, a, x;
+    Cert("B", "b", nullptr, "b", &stubB);
+    Cert("X", "x", nullptr, "x", &stubX);
+    const std::string certA = Cert("A", "a", stubB.get(), "b", &a), certB = Cert("B", "b", a.get(), "a");
+    const std::string certX = Cert("X", "x", stubX.get(), "other", &x);
+    const std::string underA = Cert("end", "end", a.get(), "a", nullptr, false);
+    const std::string underX = Cert("end", "end", x.get(), "x", nullptr, false);
+    // root <- ca1 <- ... <- ca11 <- end: the root is 13th, beyond the bound.
+    std::vector<X509Ptr> cas(12);
+    Ders longChain{Cert("ca0", "ca0", nullptr, "ca0", &cas[0])};
     for (int i = 1; i <= 11; ++i)
-        cas.push_back(Cert("ca" + std::to_string(i), "ca" + std::to_string(i), cas.back().get(), "ca" + std::to_string(i - 1)));
-    std::vector<std::string> longChain;
-    for (const auto& ca : cas) longChain.push_back(x509::CertDer(ca.get()));
-    const std::string underLong = x509::CertDer(Cert("end", "end", cas.back().get(), "ca11", false).get());
+        longChain.push_back(Cert("ca" + std::to_string(i), "ca" + std::to_string(i), cas[i - 1].get(),
+                                 "ca" + std::to_string(i - 1), &cas[i]));
+    const std::string underLong = Cert("end", "end", cas[11].get(), "ca11", nullptr, false);
+    std::vector<std::pair<Store, std::string>> longStores{{Store::Root, longChain[0]}};
+    for (size_t i = 1; i < longChain.size(); ++i) longStores.emplace_back(Store::Ca, longChain[i]);
+    const Ders longWalk(longChain.rbegin(), longChain.rbegin() + 10);
 
     const struct {
         const char* what;
@@ -141,115 +142,181 @@ TEST_F(gathering_Gathering, WalkThroughTheSystemStores) {
         std::string certificate;
         uint32_t result;
         WalkEnd end;
-        std::vector<std::string> list;  // after the certificate itself
-        std::vector<std::string> core;
+        Ders list;  // after the certificate itself
+        Ders core;
+        std::optional<uint32_t> chainErrors;  // the chain engine without revocation
+        size_t chainLength;
     } cases[] = {
-        {"intermediate in CA, root in ROOT",
-         {{Store::Ca, Der(Ca::Intermediate)}, {Store::Root, Der(Ca::Root)}},
-         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached,
-         {Der(Ca::Intermediate)}, {Der(Ca::Intermediate), Der(Ca::Root)}},
-        {"a root kept in CA is passed over for ROOT",
-         {{Store::Ca, Der(Ca::Root)}, {Store::Root, Der(Ca::Root)}},
-         Der(Tsa::UnderRoot), ZORBELU_OK, WalkEnd::RootReached, {}, {Der(Ca::Root)}},
+        {"intermediate in CA, root in ROOT", {{Store::Ca, Der(Ca::Intermediate)}, {Store::Root, Der(Ca::Root)}},
+         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached, {Der(Ca::Intermediate)},
+         {Der(Ca::Intermediate), Der(Ca::Root)}, CERT_TRUST_NO_ERROR, 3},
+        {"a root kept in CA is passed over for ROOT", {{Store::Ca, Der(Ca::Root)}, {Store::Root, Der(Ca::Root)}},
+         Der(Tsa::UnderRoot), ZORBELU_OK, WalkEnd::RootReached, {}, {Der(Ca::Root)}, CERT_TRUST_NO_ERROR, 2},
         {"a look-alike before the genuine intermediate: the one whose key verifies is taken",
          {{Store::Ca, Der(Ca::LookAlikeIntermediate)}, {Store::Ca, Der(Ca::Intermediate)},
           {Store::Root, Der(Ca::LookAlikeRoot)}, {Store::Root, Der(Ca::Root)}},
-         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached,
-         {Der(Ca::Intermediate)}, {Der(Ca::Intermediate), Der(Ca::Root)}},
-        {"a look-alike alone is taken by its name",
-         {{Store::Ca, Der(Ca::LookAlikeIntermediate)}, {Store::Root, Der(Ca::Root)}},
-         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached,
-         {Der(Ca::LookAlikeIntermediate)}, {Der(Ca::LookAlikeIntermediate), Der(Ca::Root)}},
-        {"no root", {{Store::Ca, Der(Ca::Intermediate)}}, Der(Tsa::Good), ZORBELU_VS_CERT_UNTRUSTED,
-         WalkEnd::NotFound, {Der(Ca::Intermediate)}, {Der(Ca::Intermediate)}},
+         Der(Tsa::Good), ZORBELU_OK, WalkEnd::RootReached, {Der(Ca::Intermediate)},
+         {Der(Ca::Intermediate), Der(Ca::Root)}, CERT_TRUST_NO_ERROR, 3},
+        {"a look-alike alone is taken by the walk by its name",
+         {{Store::Ca, Der(Ca::LookAlikeIntermediate)}, {Store::Root, Der(Ca::Root)}}, Der(Tsa::Good), ZORBELU_OK,
+         WalkEnd::RootReached, {Der(Ca::LookAlikeIntermediate)}, {Der(Ca::LookAlikeIntermediate), Der(Ca::Root)},
+         std::nullopt, 0},
+        {"no root", {{Store::Ca, Der(Ca::Intermediate)}}, Der(Tsa::Good), ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::NotFound,
+         {Der(Ca::Intermediate)}, {Der(Ca::Intermediate)}, CERT_TRUST_IS_UNTRUSTED_ROOT, 3},
         {"CA certificates naming each other", {{Store::Ca, certA}, {Store::Ca, certB}}, underA,
-         ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::NameRepeated, {certA, certB}, {certA, certB}},
-        {"self-issued non-root in CA", {{Store::Ca, certX}}, underX, ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::NotFound,
-         {}, {}},
-        {"longer than the bound", {}, underLong, ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::LengthLimit,
-         {longChain.rbegin(), longChain.rbegin() + 10}, {longChain.rbegin(), longChain.rbegin() + 10}},
+         ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::NameRepeated, {certA, certB}, {certA, certB},
+         CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_CYCLIC, 3},
+        {"self-issued non-root in CA", {{Store::Ca, certX}}, underX, ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::NotFound, {},
+         {}, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_SIGNATURE_VALID, 2},
+        {"longer than the bound", longStores, underLong, ZORBELU_VS_CERT_UNTRUSTED, WalkEnd::LengthLimit, longWalk,
+         longWalk, CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_EXCEEDS_LENGTH_LIMIT, kMaxChainLength},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(served_.storeDir());
         int n = 0;
-        for (const auto& [store, der] : c.stores)
-            fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), store,
-                                                        "c" + std::to_string(n++) + ".cer", der);
-        if (std::string(c.what) == "longer than the bound") {
-            fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Root, "ca0.cer", longChain[0]);
-            for (size_t i = 1; i < longChain.size(); ++i)
-                fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca,
-                                                            "ca" + std::to_string(i) + ".cer", longChain[i]);
-        }
+        for (const auto& [store, der] : c.stores) Write(store, "c" + std::to_string(n++) + ".cer", der);
         certs::CertList list;
         CoreStore core;
         WalkEnd why = WalkEnd::Undecodable;
-        EXPECT_EQ(Walk(c.certificate, list, core, &why), c.result);
+        const std::string& der = c.certificate;
+        X509* certificate = certs::DecodeCertificate(Bytes(der), static_cast<int32_t>(der.size()), 2);
+        list.Append(certificate);
+        EXPECT_EQ(certs::BuildChainFromSystemStores(core.store, list, certificate, &why), c.result);
         EXPECT_EQ(why, c.end);
-        std::vector<std::string> expectedList{c.certificate};
+        Ders expectedList{c.certificate}, listed, nodes;
         expectedList.insert(expectedList.end(), c.list.begin(), c.list.end());
-        EXPECT_EQ(ListDers(list), expectedList);
-        EXPECT_EQ(Nodes(core.store->caCerts), c.core);
+        for (const ZORBELUPRVCertInfo& item : list) listed.push_back(x509::CertDer(item.cert));
+        EXPECT_EQ(listed, expectedList);
+        for (const ZORBELCertNode* node = core.store->caCerts; node != nullptr; node = node->next)
+            nodes.push_back(Text(node->data, node->length));
+        EXPECT_EQ(nodes, c.core);
+        if (!c.chainErrors) continue;
+        const UniqueCertChain chain = Chain(c.certificate, 0);
+        EXPECT_EQ(chain->TrustStatus.dwErrorStatus, *c.chainErrors);
+        EXPECT_EQ(chain->rgpChain.at(0).rgpElement.size(), c.chainLength);
     }
 }
 
-TEST_F(gathering_Gathering, ChainEngineStepBringsMissingIssuers) {
+TEST_F(gathering_Chains, ChainEngineFetchesAnIssuerThroughCaIssuersAndKeepsItInCa) {
     Install(Store::Root, Ca::Root);
+    // A forged intermediate verifies its TSA certificate, but its chain ends
+    // at a root of the right name and another key: it is not kept.
+    const UniqueCertChain forged = Chain(Der(Tsa::LookAlike));
+    EXPECT_EQ(forged->TrustStatus.dwErrorStatus, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
+    EXPECT_EQ(Elements(*forged), (Ders{Der(Tsa::LookAlike), Der(Ca::LookAlikeIntermediate), Der(Ca::LookAlikeRoot)}));
+    EXPECT_FALSE(fs::exists(served_.storeDir() / "CA"));
+
+    const UniqueCertChain first = Chain(Der(Tsa::AiaOnly));
+    EXPECT_EQ(first->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    EXPECT_EQ(Elements(*first), (Ders{Der(Tsa::AiaOnly), Der(Ca::AiaIntermediate), Der(Ca::Root)}));
+    EXPECT_EQ(served_.server().requestCount("/aia/root.cer"), 0u);
+    // Kept in "CA" as DER, where the next chain finds it without a download.
+    const CertContext& kept = *first->rgpChain[0].rgpElement[1].pCertContext;
+    EXPECT_EQ(kept.storeName, "CA");
+    EXPECT_EQ(test::ReadFileBytes(kept.file), Der(Ca::AiaIntermediate));
+    EXPECT_EQ(kept.file.parent_path(), served_.storeDir() / "CA");
+    EXPECT_EQ(Chain(Der(Tsa::AiaOnly))->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+}
+
+TEST_F(gathering_Chains, ChainEngineSetsTheErrorBitOfEachFailure) {
+    const uint32_t revocation = CERT_CHAIN_REVOCATION_CHECK_END_CERT, offline =
+        CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
     const struct {
+        const char* what;
         Tsa tsa;
-        uint32_t result;
+        bool intermediateInCa;
+        uint32_t flags;
+        const char* failingPath;  // answered with 404
+        uint32_t errors;
+        size_t length;
     } cases[] = {
-        {Tsa::AiaOnly, ZORBELU_OK},
-        {Tsa::Good, ZORBELU_OK},                          // intermediate fetched too
-        {Tsa::Revoked, certs::kChainEngineFailed},        // the chain is complete but has an error bit
-        {Tsa::SelfIssued, certs::kChainEngineFailed},     // no issuer in the chain
+        {"trusted", Tsa::Good, true, revocation, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"PEM CRL", Tsa::PemCrl, true, revocation, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"intermediate fetched", Tsa::Good, false, revocation, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"revoked", Tsa::Revoked, true, revocation, nullptr, CERT_TRUST_IS_REVOKED, 3},
+        {"revoked, not checked", Tsa::Revoked, true, 0, nullptr, CERT_TRUST_NO_ERROR, 3},
+        {"expired", Tsa::Expired, true, revocation, nullptr, CERT_TRUST_IS_NOT_TIME_VALID, 3},
+        {"not yet valid", Tsa::NotYetValid, true, 0, nullptr, CERT_TRUST_IS_NOT_TIME_VALID, 3},
+        {"expired CRL", Tsa::ExpiredCrl, true, revocation, nullptr, offline, 3},
+        {"CRL unavailable", Tsa::Good, true, revocation, "/crl/intermediate.crl", offline, 3},
+        {"no distribution point", Tsa::NoCdp, true, revocation, nullptr, CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 3},
+        {"issuer unavailable", Tsa::Good, false, 0, "/aia/intermediate.cer", CERT_TRUST_IS_PARTIAL_CHAIN, 1},
+        {"issuer unavailable, revocation", Tsa::Good, false, revocation, "/aia/intermediate.cer",
+         CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_REVOCATION_STATUS_UNKNOWN, 1},
+        {"self-signed, not in ROOT", Tsa::SelfIssued, false, revocation, nullptr, CERT_TRUST_IS_UNTRUSTED_ROOT, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(fixtures::FixturePki::Name(c.tsa));
-        const X509Ptr certificate(Decode(Der(c.tsa)));
-        EXPECT_EQ(certs::FetchIssuersWithWindowsChain(certificate.get(), platform::Deadline::After(5000)), c.result);
+        SCOPED_TRACE(c.what);
+        fs::remove_all(served_.storeDir());
+        for (const char* path : {"/crl/intermediate.crl", "/aia/intermediate.cer"}) served_.server().clearPath(path);
+        served_.server().serveFile("/crl/intermediate.crl", served_.pki().CrlBytes(Crl::Intermediate));
+        served_.server().serveFile("/aia/intermediate.cer", Der(Ca::Intermediate));
+        if (c.failingPath != nullptr) served_.server().setStatus(c.failingPath, 404);
+        if (c.intermediateInCa) Install(Store::Ca, Ca::Intermediate);
+        Install(Store::Root, Ca::Root);
+        const UniqueCertChain chain = Chain(Der(c.tsa), c.flags);
+        ASSERT_NE(chain, nullptr);
+        EXPECT_EQ(chain->TrustStatus.dwErrorStatus, c.errors);
+        EXPECT_EQ(chain->rgpChain.at(0).TrustStatus.dwErrorStatus, c.errors);
+        EXPECT_EQ(chain->rgpChain.at(0).rgpElement.size(), c.length);
     }
-    EXPECT_EQ(certs::FetchIssuersWithWindowsChain(nullptr, platform::Deadline::After(5000)), certs::kChainEngineFailed);
-    // What the engine brought is found by the next walk.
-    certs::CertList list;
-    CoreStore core;
-    WalkEnd end{};
-    EXPECT_EQ(Walk(Der(Tsa::AiaOnly), list, core, &end), ZORBELU_OK);
-    EXPECT_EQ(Nodes(core.store->caCerts), (std::vector<std::string>{Der(Ca::AiaIntermediate), Der(Ca::Root)}));
 }
 
-TEST_F(gathering_Gathering, GetCertificatesGivesTheChainAndOneCrlPerListElement) {
-    InstallChain();
+TEST_F(gathering_Chains, ChainEngineTriesFewOfManyIssuerUrlsAndRefusesWhatItCannotServe) {
+    EXPECT_EQ(Chain(Der(Tsa::ManyIssuerUrls), 0)->TrustStatus.dwErrorStatus, CERT_TRUST_IS_PARTIAL_CHAIN);
+    size_t tried = 0;  // every URL answers 404 at once
+    for (const std::string& path : fixtures::FixturePki::ManyIssuerUrlPaths())
+        tried += served_.server().requestCount(path);
+    EXPECT_EQ(tried, kMaxIssuerUrls);
+
+    const std::string& der = Der(Tsa::Good);
+    const UniqueCertContext context(
+        CertCreateCertificateContext(X509_ASN_ENCODING, Bytes(der), static_cast<uint32_t>(der.size())));
+    CERT_CHAIN_PARA parameters;
+    PCCERT_CHAIN_CONTEXT chain = reinterpret_cast<PCCERT_CHAIN_CONTEXT>(&parameters);
+    int engine = 0;
+    EXPECT_FALSE(CertGetCertificateChain(&engine, context.get(), nullptr, nullptr, &parameters, 0, nullptr, &chain));
+    EXPECT_EQ(chain, nullptr);
+    EXPECT_FALSE(CertGetCertificateChain(nullptr, nullptr, nullptr, nullptr, &parameters, 0, nullptr, &chain));
+    char usage[] = "1.3.6.1.5.5.7.3.8";
+    char* usages[] = {usage};
+    parameters.RequestedUsage = {0, 1, usages};
+    EXPECT_FALSE(CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, &parameters, 0, nullptr, &chain));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+}
+
+TEST_F(gathering_Chains, GetCertificatesGivesTheChainAndOneCrlPerListElement) {
+    Install(Store::Root, Ca::Root);
+    for (int run = 0; run < 2; ++run) {  // fetched through caIssuers once, then found in "CA"
+        Gathered got;
+        Gather(got, served_.pki().Token("aia-only-sha256"));
+        ASSERT_EQ(got.result, ZORBELU_OK);
+        EXPECT_EQ(Records(got.ca), (Ders{Der(Ca::AiaIntermediate), Der(Ca::Root)}));
+        EXPECT_EQ(Records(got.crls).size(), 2u);
+    }
+    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+
+    Install(Store::Ca, Ca::Intermediate);
     Gathered got;
     Gather(got, served_.pki().Token("good-sha256"));
     ASSERT_EQ(got.result, ZORBELU_OK);
     EXPECT_EQ(Text(got.tsa.data, got.tsa.length), Der(Tsa::Good));
     EXPECT_EQ(got.tsa.data, frame::AccessScratchBuffer(frame::kTsaCertBuffer).data);
-    EXPECT_EQ(Records(got.ca), (std::vector<std::string>{Der(Ca::Intermediate), Der(Ca::Root)}));
+    EXPECT_EQ(Records(got.ca), (Ders{Der(Ca::Intermediate), Der(Ca::Root)}));
     EXPECT_EQ(got.ca[0].encoding, 2u);
-    EXPECT_EQ(Records(got.crls), (std::vector<std::string>{served_.pki().CrlBytes(Crl::Intermediate),
-                                                           served_.pki().CrlBytes(Crl::Root)}));
+    EXPECT_EQ(Records(got.crls), (Ders{served_.pki().CrlBytes(Crl::Intermediate), served_.pki().CrlBytes(Crl::Root)}));
+
+    // A large TSA certificate grows the scratch buffer.
+    Gathered large;
+    Gather(large, served_.pki().Token("large-cert-sha256"));
+    ASSERT_EQ(large.result, ZORBELU_OK);
+    EXPECT_EQ(Text(large.tsa.data, large.tsa.length), Der(Tsa::LargeCertificate));
+    EXPECT_GE(frame::AccessScratchBuffer(frame::kTsaCertBuffer).capacity, Der(Tsa::LargeCertificate).size());
 }
 
-TEST_F(gathering_Gathering, GetCertificatesCompletesTheChainThroughCaIssuersOnce) {
-    Install(Store::Root, Ca::Root);
-    {
-        Gathered first;
-        Gather(first, served_.pki().Token("aia-only-sha256"));
-        ASSERT_EQ(first.result, ZORBELU_OK);
-        EXPECT_EQ(Records(first.ca), (std::vector<std::string>{Der(Ca::AiaIntermediate), Der(Ca::Root)}));
-        EXPECT_EQ(Records(first.crls).size(), 2u);
-    }
-    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
-    Gathered second;
-    Gather(second, served_.pki().Token("aia-only-sha256"));
-    ASSERT_EQ(second.result, ZORBELU_OK);
-    EXPECT_EQ(Records(second.ca), (std::vector<std::string>{Der(Ca::AiaIntermediate), Der(Ca::Root)}));
-    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);  // found in "CA" now
-}
-
-TEST_F(gathering_Gathering, GetCertificatesFailures) {
+TEST_F(gathering_Chains, GetCertificatesFailures) {
     const struct {
         const char* token;
         bool installChain;
@@ -267,31 +334,26 @@ TEST_F(gathering_Gathering, GetCertificatesFailures) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.token << " " << (c.failingPath ? c.failingPath : ""));
         fs::remove_all(served_.storeDir());
-        if (c.installChain) InstallChain();
+        if (c.installChain) Install(Store::Ca, Ca::Intermediate), Install(Store::Root, Ca::Root);
         served_.server().clearPath("/crl/intermediate.crl");
         served_.server().serveFile("/crl/intermediate.crl", served_.pki().CrlBytes(Crl::Intermediate));
         if (c.failingPath != nullptr) served_.server().setStatus(c.failingPath, 404);
         Gathered got;
         Gather(got, served_.pki().Token(c.token));
         EXPECT_EQ(got.result, c.result);
-        if (c.caNull) {
-            EXPECT_EQ(got.ca, nullptr);
-        } else {
-            EXPECT_TRUE(got.caUntouched());
-        }
-        EXPECT_TRUE(got.crlsUntouched());
+        EXPECT_TRUE(c.caNull ? got.ca == nullptr : got.untouched(got.ca));
+        EXPECT_TRUE(got.untouched(got.crls));
     }
 }
 
-TEST_F(gathering_Gathering, GetCertificatesRefusals) {
-    InstallChain();
+TEST_F(gathering_Chains, GetCertificatesAndFreeCertificatesRefusals) {
+    Install(Store::Ca, Ca::Intermediate);
+    Install(Store::Root, Ca::Root);
     const std::string& token = served_.pki().Token("good-sha256");
-    const ZORBELUBlob good{Bytes(token), static_cast<uint32_t>(token.size())};
-    const ZORBELUBlob empty{Bytes(token), 0};
-    const ZORBELUBlob noData{nullptr, 10};
+    const ZORBELUBlob good{Bytes(token), static_cast<uint32_t>(token.size())}, empty{Bytes(token), 0},
+        noData{nullptr, 10};
     ZORBELUBlob tsa{};
-    ZORBELUCertBlob* ca = nullptr;
-    ZORBELUCertBlob* crls = nullptr;
+    ZORBELUCertBlob *ca = nullptr, *crls = nullptr;
     EXPECT_EQ(ZORBELUGetCertificates(nullptr, 0, nullptr, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUGetCertificates(&empty, 0, nullptr, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUGetCertificates(&noData, 0, nullptr, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
@@ -308,62 +370,28 @@ TEST_F(gathering_Gathering, GetCertificatesRefusals) {
     EXPECT_EQ(ZORBELUGetCertificates(&good, 0, nullptr, &tsa, &ca, nullptr), ZORBELU_ERR_PARAM);
     EXPECT_EQ(Text(tsa.data, tsa.length), Der(Tsa::Good));
     EXPECT_EQ(ca, nullptr);
-}
 
-TEST_F(gathering_Gathering, ALargeTsaCertificateGrowsTheScratchBuffer) {
-    InstallChain();
-    const frame::ScratchBuffer& scratch = frame::AccessScratchBuffer(frame::kTsaCertBuffer);
-    const uint32_t before = scratch.capacity;
-    Gathered got;
-    Gather(got, served_.pki().Token("large-cert-sha256"));
-    ASSERT_EQ(got.result, ZORBELU_OK);
-    EXPECT_EQ(Text(got.tsa.data, got.tsa.length), Der(Tsa::LargeCertificate));
-    // From its first 10000 bytes the entry grows twice by 10000: three calls.
-    if (before == 10000) {
-        EXPECT_EQ(scratch.capacity, 30000u);
-    }
-    EXPECT_GE(scratch.capacity, Der(Tsa::LargeCertificate).size());
-}
-
-TEST_F(gathering_Gathering, ArraysAndTheirRelease) {
     // Refusals free nothing (the sanitizer pass would see a double free).
+    uint8_t byte = 0x30;
     ZORBELUCertBlob* none = nullptr;
+    ZORBELUCertBlob* terminatorFirst = new ZORBELUCertBlob[1]();
+    ZORBELUCertBlob* emptyFirst = new ZORBELUCertBlob[2]{{&byte, 0, 2}, {}};
     EXPECT_EQ(ZORBELUFreeCertificates(nullptr), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUFreeCertificates(&none), ZORBELU_ERR_PARAM);
-    ZORBELUCertBlob* terminatorFirst = new ZORBELUCertBlob[1]();
     EXPECT_EQ(ZORBELUFreeCertificates(&terminatorFirst), ZORBELU_ERR_PARAM);
-    uint8_t byte = 0x30;
-    ZORBELUCertBlob* emptyFirst = new ZORBELUCertBlob[2]{{&byte, 0, 2}, {}};
     EXPECT_EQ(ZORBELUFreeCertificates(&emptyFirst), ZORBELU_ERR_PARAM);
     delete[] terminatorFirst;
     delete[] emptyFirst;
-
+    // An empty CA list: both outputs NULL; a store that is none: outputs untouched.
     CoreStore core;
-    ZORBELUCertBlob* ca = reinterpret_cast<ZORBELUCertBlob*>(&byte);
-    ZORBELUCertBlob* crls = ca;
-    // An empty CA list: both outputs NULL.
-    ASSERT_EQ(certs::CoreStoreToArrays(core.store, &ca, &crls), ZORBELU_OK);
-    EXPECT_EQ(ca, nullptr);
-    EXPECT_EQ(crls, nullptr);
-    // A store that is none: outputs untouched.
     ca = crls = reinterpret_cast<ZORBELUCertBlob*>(&byte);
+    ASSERT_EQ(certs::CoreStoreToArrays(core.store, &ca, &crls), ZORBELU_OK);
+    EXPECT_TRUE(ca == nullptr && crls == nullptr);
+    ca = reinterpret_cast<ZORBELUCertBlob*>(&byte);
     core.store->size = 12;
     EXPECT_EQ(certs::CoreStoreToArrays(core.store, &ca, &crls), ZORBELU_ERR_CERT_STORE);
     core.store->size = ZORBEL_CERT_STORE_MARK;
     EXPECT_EQ(ca, reinterpret_cast<ZORBELUCertBlob*>(&byte));
-    // CA certificates in list order with their encodings; no CRLs: no CRL array.
-    std::string pem = test::ReadFileBytes(served_.pki().CertPemPath(Ca::Root));
-    ZORBELUCertBlob first{const_cast<uint8_t*>(Bytes(Der(Ca::Intermediate))),
-                          static_cast<uint32_t>(Der(Ca::Intermediate).size()), 2};
-    ZORBELUCertBlob second{reinterpret_cast<uint8_t*>(pem.data()), static_cast<uint32_t>(pem.size()), 3};
-    ASSERT_EQ(ZORBELAddCACert(core.store, &first), 1u);
-    ASSERT_EQ(ZORBELAddCACert(core.store, &second), 1u);
-    ASSERT_EQ(certs::CoreStoreToArrays(core.store, &ca, &crls), ZORBELU_OK);
-    EXPECT_EQ(Records(ca), (std::vector<std::string>{Der(Ca::Intermediate), pem}));
-    EXPECT_EQ(ca[1].encoding, 3u);
-    EXPECT_NE(ca[0].data, core.store->caCerts->data);  // copies
-    EXPECT_EQ(crls, nullptr);
-    EXPECT_EQ(ZORBELUFreeCertificates(&ca), ZORBELU_OK);
 }
 
 }  // namespace

@@ -15,26 +15,23 @@ namespace zorbelu::test {
 class TestForwardProxy {
 public:
     TestForwardProxy() = default;
-    ~TestForwardProxy();  // stops the proxy
+    ~TestForwardProxy() { stop(); }
     TestForwardProxy(const TestForwardProxy&) = delete;
     TestForwardProxy& operator=(const TestForwardProxy&) = delete;
 
-    // The tinyproxy program: $ZORBELU_TINYPROXY, else /usr/bin/tinyproxy or
-    // /usr/sbin/tinyproxy; "" when none is there.
+    // $ZORBELU_TINYPROXY, else /usr/bin/tinyproxy or /usr/sbin/tinyproxy; "" when none is there.
     static std::string program();
     static bool available() { return !program().empty(); }
 
-    // Starts the proxy on a free port of 127.0.0.1, accepting clients from
-    // 127.0.0.1 only. With a user name, every request must carry these Basic
-    // credentials (else 407). Returns when the proxy accepts connections;
-    // throws std::runtime_error when it does not come up.
+    // Starts the proxy on a free port of 127.0.0.1 for clients of 127.0.0.1;
+    // with a user name every request needs these Basic credentials. Returns
+    // once it accepts connections; throws std::runtime_error when it does not.
     void start(const std::string& user = {}, const std::string& password = {});
     void stop();
 
-    int port() const { return port_; }
-    std::string hostPort() const;              // "127.0.0.1:<port>"
-    std::string url() const;                   // "http://127.0.0.1:<port>"
-    std::string log() const;                   // tinyproxy's log so far, for failure messages
+    std::string hostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string url() const { return "http://" + hostPort(); }
+    std::string log() const;  // tinyproxy's log so far, for failure messages
 
 private:
     bool tryStart(int port, const std::string& user, const std::string& password);
@@ -44,8 +41,7 @@ private:
     int port_ = 0;
 };
 
-// A port of 127.0.0.1 on which nothing listens: the port stays bound (so
-// that no one else takes it) but never listens, so a connection is refused.
+// A port of 127.0.0.1 that stays bound but never listens: connections are refused.
 class ClosedLoopbackPort {
 public:
     ClosedLoopbackPort();
