@@ -8,6 +8,10 @@
 //   BM_OpenSslFloorRootTrusted   the same, chained to the root as `openssl ts
 //                                -verify` does; for information
 //   BM_CoreIntegrity             ZORBELVerifyTimeStampToken with no store
+//   BM_CoreIntegrityRsa          the same on a token of the RSA-2048 TSA
+//   BM_BareVerifyP256, BM_BareVerifyRsa
+//                                one SHA-256 signature check with the TSA's
+//                                key and nothing else: the floor of integrity
 //   BM_ByPolicy3, BM_ByPolicy2   ZORBELUVerifyTimeStampTokenByPolicy
 //   BM_FullWarmCache             ZORBELUVerifyTimeStampTokenEx2, one CRL cache
 //                                store kept across iterations
@@ -19,12 +23,19 @@
 //   BM_OpenSslProcessPerToken    one `openssl ts -verify` process per token
 //   BM_OpenSslDecodeCertificate, BM_OpenSslCertificateSignature
 //                                two components, for the profile
+//   BM_TenThousandTokens         10,000 distinct tokens through the full
+//                                verification in one process: memory,
+//                                descriptors and time per call, start and end
+//   BM_ProcessPerTokenPaired     `zorbelu verify` and `openssl ts -verify`
+//                                processes in turn, CRLs cached: medians
 //
 // Every benchmark is timed on the wall clock (UseRealTime), so that the child
 // processes and any loopback download count. After the table the ratios are
 // printed against their targets.
 #include <benchmark/benchmark.h>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/ts.h>
 #include <openssl/x509.h>
@@ -35,10 +46,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -48,6 +62,7 @@
 #include <vector>
 
 #include "support/served_pki.h"
+#include "x509/ossl_ptr.h"
 #include "verify/verify_test_support.h"
 #include "zorbel.h"
 #include "zorbelutil.h"
@@ -63,6 +78,7 @@ using fixtures::Digest;
 using fixtures::Store;
 using fixtures::Tsa;
 using fixtures::TokenSpec;
+namespace owned = x509::owned;
 
 X509* ParseCert(const std::string& der) {
     const auto* p = reinterpret_cast<const unsigned char*>(der.data());
@@ -106,6 +122,10 @@ struct Bench {
     static constexpr int kManyTokens = 64;
     std::vector<std::string> manyTokens;
     std::vector<ZORBELUDigestInfo> manyDigests;
+    // The RSA-2048 TSA's token of the same data.
+    std::string rsaToken;
+    ZORBELUBlob rsaBlob{};
+    std::filesystem::path rsaTokenFile;
 
     Bench() {
         served.pki().InstallInStore(served.storeDir(), Store::Root, Ca::Root);
@@ -144,6 +164,10 @@ struct Bench {
 
         tokenFile = served.storeDir().parent_path() / "token.tst";
         std::ofstream(tokenFile, std::ios::binary) << token;
+        rsaToken = served.pki().MakeToken(TokenSpec(Tsa::GoodRsa, Digest::Sha256));
+        rsaBlob = test::Blob(rsaToken);
+        rsaTokenFile = served.storeDir().parent_path() / "token-rsa.tst";
+        std::ofstream(rsaTokenFile, std::ios::binary) << rsaToken;
         MakeManyTokens();
         // The store files were written just now. Until their times are two
         // seconds old every look at the store reads them again, since a change
@@ -367,6 +391,240 @@ void BM_OpenSslCertificateSignature(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(X509_verify(b.tsaCert, key));
 }
 
+// ---- integrity against the bare signature check, per key type ------------
+
+void BM_CoreIntegrityRsa(benchmark::State& state) {
+    Bench& b = *g_bench;
+    if (ZORBELVerifyTimeStampToken(&b.rsaBlob, &b.digest, nullptr, nullptr) != ZORBEL_OK)
+        return state.SkipWithError("integrity check of the RSA token failed");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ZORBELVerifyTimeStampToken(&b.rsaBlob, &b.digest, nullptr, nullptr));
+}
+
+// A SHA-256 signature by a TSA's key over 200 bytes (about the size of a
+// token's signed attributes), and the public key as decoded from the TSA's
+// certificate: all a verifier of the token's signature cannot avoid.
+struct BareSignature {
+    std::string message = std::string(200, 'a');
+    std::string signature;
+    owned::PkeyPtr key;
+};
+
+BareSignature SignWith(Bench& b, Tsa tsa) {
+    BareSignature out;
+    const std::string pem = b.served.pki().KeyPem(tsa);
+    owned::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    owned::PkeyPtr privateKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    owned::MdCtxPtr ctx(EVP_MD_CTX_new());
+    size_t length = 0;
+    if (!privateKey || !ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, privateKey.get()) != 1 ||
+        EVP_DigestSign(ctx.get(), nullptr, &length, test::Bytes(out.message), out.message.size()) != 1)
+        throw std::runtime_error("cannot sign with a fixture key");
+    out.signature.resize(length);
+    if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(out.signature.data()), &length,
+                       test::Bytes(out.message), out.message.size()) != 1)
+        throw std::runtime_error("cannot sign with a fixture key");
+    out.signature.resize(length);
+    owned::X509Ptr cert(ParseCert(b.served.pki().CertDer(tsa)));
+    out.key.reset(X509_get_pubkey(cert.get()));
+    return out;
+}
+
+bool BareVerify(const BareSignature& s) {
+    owned::MdCtxPtr ctx(EVP_MD_CTX_new());
+    return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, s.key.get()) == 1 &&
+           EVP_DigestVerify(ctx.get(), test::Bytes(s.signature), s.signature.size(), test::Bytes(s.message),
+                            s.message.size()) == 1;
+}
+
+void BareVerifyBenchmark(benchmark::State& state, Tsa tsa) {
+    const BareSignature signature = SignWith(*g_bench, tsa);
+    if (!BareVerify(signature)) return state.SkipWithError("the bare signature does not verify");
+    for (auto _ : state) benchmark::DoNotOptimize(BareVerify(signature));
+}
+
+void BM_BareVerifyP256(benchmark::State& state) { BareVerifyBenchmark(state, Tsa::Good); }
+void BM_BareVerifyRsa(benchmark::State& state) { BareVerifyBenchmark(state, Tsa::GoodRsa); }
+
+// ---- many distinct tokens in one process ---------------------------------
+
+long ResidentKilobytes() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long OpenDescriptors() {
+    long count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count - 1;  // the iterator's own
+}
+
+struct Snapshot {
+    long residentKb = 0;
+    long descriptors = 0;
+    double microsPerCall = 0;  // CPU time, over the window that ends here
+};
+
+// This thread's CPU time: on a shared machine the wall time per call swings
+// with the load, the CPU time much less.
+double ThreadCpuMicros() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+// Verifies tokens [first, last) with the full verification; false on the
+// first wrong answer.
+bool VerifyRange(const std::vector<std::string>& tokens, const std::vector<ZORBELUDigestInfo>& digests, size_t first,
+                 size_t last, ZORBELUCRLCacheStore* cache, double* microsPerCall) {
+    const double start = ThreadCpuMicros();
+    for (size_t i = first; i < last; ++i) {
+        const ZORBELUBlob blob = test::Blob(tokens[i]);
+        if (ZORBELUVerifyTimeStampTokenEx2(&blob, &digests[i], 3000, nullptr, cache) != ZORBELU_VS_OK) return false;
+    }
+    *microsPerCall = (ThreadCpuMicros() - start) / static_cast<double>(last - first);
+    return true;
+}
+
+// 10,000 distinct tokens of one TSA (each its own imprint, serial and
+// signature) through ZORBELUVerifyTimeStampTokenEx2 with one warm CRL cache
+// store, once each. The start is taken after the first 1,000 calls (every
+// cache has met what the tokens share by then), the end after the last; CPU
+// time per call over the 1,000 calls before each. A bounded process shows
+// the same memory, descriptors and time per call at both.
+void BM_TenThousandTokens(benchmark::State& state) {
+    Bench& b = *g_bench;
+    constexpr size_t kTokens = 10000, kWindow = 1000;
+    std::vector<std::string> tokens;
+    std::vector<ZORBELUDigestInfo> digests;
+    for (size_t i = 0; i < kTokens; ++i) {
+        TokenSpec recipe(Tsa::Good, Digest::Sha256);
+        recipe.imprint = b.imprint;
+        std::memcpy(recipe.imprint.data(), &i, sizeof i);
+        tokens.push_back(b.served.pki().MakeToken(recipe));
+        ZORBELUDigestInfo record = b.digest;
+        std::memcpy(record.digest, recipe.imprint.data(), recipe.imprint.size());
+        digests.push_back(record);
+    }
+    ZORBELUCRLCacheStore* cache = nullptr;
+    if (ZORBELUCreateCRLCacheStore(&cache) != ZORBELU_OK) return state.SkipWithError("no CRL cache store");
+    Snapshot start, end;
+    bool verified = true;
+    for (auto _ : state) {
+        verified = VerifyRange(tokens, digests, 0, kWindow, cache, &start.microsPerCall);
+        start.residentKb = ResidentKilobytes();
+        start.descriptors = OpenDescriptors();
+        verified = verified && VerifyRange(tokens, digests, kWindow, kTokens - kWindow, cache, &end.microsPerCall) &&
+                   VerifyRange(tokens, digests, kTokens - kWindow, kTokens, cache, &end.microsPerCall);
+        end.residentKb = ResidentKilobytes();
+        end.descriptors = OpenDescriptors();
+    }
+    ZORBELUFreeCRLCacheStore(cache);
+    if (!verified) return state.SkipWithError("a token failed the full verification");
+    state.counters["rss_kb_start"] = static_cast<double>(start.residentKb);
+    state.counters["rss_kb_end"] = static_cast<double>(end.residentKb);
+    state.counters["fds_start"] = static_cast<double>(start.descriptors);
+    state.counters["fds_end"] = static_cast<double>(end.descriptors);
+    state.counters["cpu_us_call_start"] = start.microsPerCall;
+    state.counters["cpu_us_call_end"] = end.microsPerCall;
+}
+
+// ---- one process per token: zorbelu against openssl ----------------------
+
+struct ChildCost {
+    double cpuMs = 0;
+    double wallMs = 0;
+    bool ok = false;
+};
+
+// Runs argv[0] (looked up in PATH) with stdout and stderr on /dev/null; its
+// own CPU time (user + system, from wait4) and the wall time to its end.
+ChildCost RunChild(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ChildCost cost;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return cost;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return cost;
+    cost.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    cost.cpuMs = (static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec)) / 1e3;
+    cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return cost;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : (n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+}
+
+// The zorbelu program this build made; ZORBELU_BENCH_CLI names another one
+// (the same program built from older code, to compare).
+std::string CliPath() {
+    const char* other = std::getenv("ZORBELU_BENCH_CLI");
+    return other != nullptr && *other != '\0' ? other : ZORBELU_CLI_PATH;
+}
+
+// `zorbelu verify` (policy 1: chain and CRLs, the CRLs from its disk cache)
+// and `openssl ts -verify` (chain to the same root, no CRLs) of the RSA-2048
+// token, in turn, the order swapped every pair. The first zorbelu run, not
+// counted, fills the CRL cache; a counted run that downloads is an error.
+// Counters: the medians of each side's CPU and wall time, and their ratios.
+void BM_ProcessPerTokenPaired(benchmark::State& state) {
+    Bench& b = *g_bench;
+    constexpr int kPairs = 40;
+    test::TempDir cacheHome;
+    setenv("XDG_CACHE_HOME", cacheHome.path().c_str(), 1);
+    const std::string digestHex = Hex(b.imprint);
+    const std::vector<std::string> zorbelu = {CliPath(), "verify", b.rsaTokenFile.string(), "--digest", digestHex,
+                                              "--no-proxy"};
+    const std::vector<std::string> openssl = {
+        "openssl", "ts", "-verify", "-token_in", "-in", b.rsaTokenFile.string(), "-digest", digestHex,
+        "-CAfile", b.served.pki().CertPemPath(Ca::Root).string(),
+        "-untrusted", b.served.pki().CertPemPath(Ca::Intermediate).string()};
+    if (!RunChild(zorbelu).ok) return state.SkipWithError("zorbelu verify failed (ZORBELU_BENCH_CLI?)");
+    if (!RunChild(openssl).ok) return state.SkipWithError("openssl ts -verify failed");
+    const size_t downloads = b.Downloads();
+    std::vector<double> ourCpu, ourWall, theirCpu, theirWall;
+    bool ok = true;
+    for (auto _ : state) {
+        for (int pair = 0; pair < kPairs && ok; ++pair) {
+            const bool oursFirst = pair % 2 == 0;
+            const ChildCost first = RunChild(oursFirst ? zorbelu : openssl);
+            const ChildCost second = RunChild(oursFirst ? openssl : zorbelu);
+            const ChildCost& ours = oursFirst ? first : second;
+            const ChildCost& theirs = oursFirst ? second : first;
+            ok = ours.ok && theirs.ok;
+            ourCpu.push_back(ours.cpuMs);
+            ourWall.push_back(ours.wallMs);
+            theirCpu.push_back(theirs.cpuMs);
+            theirWall.push_back(theirs.wallMs);
+        }
+    }
+    unsetenv("XDG_CACHE_HOME");
+    if (!ok) return state.SkipWithError("a verification process failed");
+    if (b.Downloads() != downloads) return state.SkipWithError("zorbelu downloaded a CRL: the cache was not used");
+    state.counters["zorbelu_cpu_ms"] = Median(ourCpu);
+    state.counters["openssl_cpu_ms"] = Median(theirCpu);
+    state.counters["cpu_ratio"] = Median(ourCpu) / Median(theirCpu);
+    state.counters["zorbelu_wall_ms"] = Median(ourWall);
+    state.counters["openssl_wall_ms"] = Median(theirWall);
+    state.counters["wall_ratio"] = Median(ourWall) / Median(theirWall);
+}
+
 BENCHMARK(BM_OpenSslFloor)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenSslFloorRootTrusted)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CoreIntegrity)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -379,6 +637,14 @@ BENCHMARK(BM_OpenSslChainWithCrls)->UseRealTime()->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_OpenSslProcessPerToken)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
 BENCHMARK(BM_OpenSslDecodeCertificate)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenSslCertificateSignature)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CoreIntegrityRsa)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareVerifyP256)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareVerifyRsa)->UseRealTime()->Unit(benchmark::kMicrosecond);
+// One pass over the 10,000 tokens; one run of 40 pairs of processes. Their
+// counters are the result: run them without repetitions
+// (--benchmark_filter='TenThousand|Paired').
+BENCHMARK(BM_TenThousandTokens)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ProcessPerTokenPaired)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The console table, then the ratios of the times per iteration, wall clock
 // and CPU (the children's CPU time added for the process per token): the
@@ -426,6 +692,10 @@ public:
               "(info)", 0, true);
         Ratio(out, "full with the OS bundle / full, warm cache", "BM_FullWarmCacheSystemRoots", "BM_FullWarmCache",
               "(info)", 0, true);
+        Ratio(out, "integrity, RSA-2048 / bare RSA-2048 verify", "BM_CoreIntegrityRsa", "BM_BareVerifyRsa",
+              "<= 1.6", 1.6, true);
+        Ratio(out, "integrity, P-256 / bare P-256 verify", "BM_CoreIntegrity", "BM_BareVerifyP256", "(info)", 0,
+              true);
         std::fflush(out);
     }
 

@@ -1,4 +1,5 @@
-// One HTTP transfer on libcurl's easy interface.
+// One HTTP transfer on libcurl's easy interface, through the table of the
+// loaded library (curl_library.h).
 //
 // What a transfer does with the connection settings:
 //   proxy mode 0  no proxy at all, whatever the environment says;
@@ -57,14 +58,15 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
 
 class Options {
 public:
-    explicit Options(CURL* handle) : handle_(handle) {}
+    Options(const CurlApi& curl, CURL* handle) : curl_(curl), handle_(handle) {}
     template <typename T>
     void Set(CURLoption option, T value) {
-        if (result_ == CURLE_OK) result_ = curl_easy_setopt(handle_, option, value);
+        if (result_ == CURLE_OK) result_ = curl_.easySetopt(handle_, option, value);
     }
     bool Ok() const { return result_ == CURLE_OK; }
 
 private:
+    const CurlApi& curl_;
     CURL* handle_;
     CURLcode result_ = CURLE_OK;
 };
@@ -72,7 +74,16 @@ private:
 // libcurl would guess a scheme for a URL without one; only an explicit
 // http:// or https:// is fetched.
 bool HasHttpScheme(const std::string& url) {
-    auto startsWith = [&](const char* prefix) { return curl_strnequal(url.c_str(), prefix, std::strlen(prefix)) != 0; };
+    // An ASCII comparison that ignores case, whatever the locale.
+    auto startsWith = [&](const char* prefix) {
+        const size_t n = std::strlen(prefix);
+        if (url.size() < n) return false;
+        for (size_t i = 0; i < n; ++i) {
+            const char c = url[i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != prefix[i]) return false;
+        }
+        return true;
+    };
     return startsWith("http://") || startsWith("https://");
 }
 
@@ -81,20 +92,22 @@ std::string CredentialUser(const ConnectionSettings& settings) {
     return settings.domain + "\\" + settings.user;
 }
 
-TransferResult Perform(const TransferRequest& request, const ConnectionSettings& settings) {
+TransferResult Perform(const TransferRequest& request, const ConnectionSettings& settings,
+                       const CurlLibrary& library) {
     TransferResult out;
     out.code = ZORBELCOMM_ERR_FAILED;
-    if (!HasHttpScheme(request.url) || !EnsureCurlInitialized()) return out;
-    CurlEasy handle(curl_easy_init());
+    if (!HasHttpScheme(request.url) || !library.loaded) return out;
+    const CurlApi& curl = library.api;
+    CurlEasy handle(curl.easyInit(), CurlEasyDeleter{&curl});
     if (!handle) return out;
     if (settings.proxyMode == 2 && settings.proxyServer.empty()) return out;
 
     BodySink sink;
     sink.maxBytes = request.maxBodyBytes;
     const std::string user = CredentialUser(settings);
-    CurlSlist headers;
+    CurlSlist headers(nullptr, CurlSlistDeleter{&curl});
 
-    Options opt(handle.get());
+    Options opt(curl, handle.get());
     opt.Set(CURLOPT_URL, request.url.c_str());
     opt.Set(CURLOPT_PROTOCOLS_STR, "http,https");
     opt.Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -145,11 +158,11 @@ TransferResult Perform(const TransferRequest& request, const ConnectionSettings&
     }
     if (!opt.Ok()) return out;
 
-    const CURLcode result = curl_easy_perform(handle.get());
+    const CURLcode result = curl.easyPerform(handle.get());
     long httpStatus = 0;
     long connectStatus = 0;
-    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &httpStatus);
-    curl_easy_getinfo(handle.get(), CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    curl.easyGetinfo(handle.get(), CURLINFO_RESPONSE_CODE, &httpStatus);
+    curl.easyGetinfo(handle.get(), CURLINFO_HTTP_CONNECTCODE, &connectStatus);
     if (sink.outOfMemory) return out;
     out.code = MapTransferOutcome(result, httpStatus, connectStatus, sink.tooLarge);
     if (out.code == ZORBELCOMM_OK) out.body = std::move(sink.body);
@@ -177,8 +190,13 @@ uint32_t MapTransferOutcome(CURLcode result, long httpStatus, long connectStatus
 }
 
 TransferResult PerformTransfer(const TransferRequest& request, const ConnectionSettings& settings) {
+    return PerformTransfer(request, settings, ProcessCurl());
+}
+
+TransferResult PerformTransfer(const TransferRequest& request, const ConnectionSettings& settings,
+                               const CurlLibrary& curl) {
     try {
-        return Perform(request, settings);
+        return Perform(request, settings, curl);
     } catch (...) {
         TransferResult failed;
         failed.code = ZORBELCOMM_ERR_FAILED;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comm/connection_settings.h"
+#include "comm/curl_library.h"
 #include "zorbelcomm.h"
 
 namespace zorbelu::comm {
@@ -32,8 +33,12 @@ struct TransferResult {
     std::string body;   // the body of an HTTP 200 answer (code 1)
 };
 
-// Runs the transfer with the given settings. Never throws.
+// Runs the transfer with the given settings on the process's libcurl, which
+// the first transfer loads. Never throws.
 TransferResult PerformTransfer(const TransferRequest& request, const ConnectionSettings& settings);
+// The same on `curl`; a library that is not loaded fails the transfer (1201).
+TransferResult PerformTransfer(const TransferRequest& request, const ConnectionSettings& settings,
+                               const CurlLibrary& curl);
 
 // What a finished transfer means for the caller: libcurl's result, the final
 // HTTP status (0 when none), the status of a proxy CONNECT (0 when none) and

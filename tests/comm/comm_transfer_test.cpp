@@ -1,5 +1,6 @@
 // Internal routines of the communication library: what a finished transfer
-// means, the limit on a body, and the bounds of the store of kept bodies.
+// means, the limit on a body, libcurl loaded on demand, and the bounds of the
+// store of kept bodies.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -61,6 +62,32 @@ TEST(CommTransferTest, BodyLimit) {
                 EXPECT_EQ(result.body[size - 1], TestHttpServer::oversizeByte(size - 1));
             }
         }
+}
+
+// libcurl is opened on the first download. One that cannot be opened, or
+// lacks a function the transfer calls, fails every transfer as a failed
+// transfer, and the reason names the library.
+TEST(CommTransferTest, UnusableLibcurlIs1201) {
+    TestHttpServer server;
+    server.start();
+    server.serveFile("/file", "body");
+    TransferRequest request;
+    request.url = server.url("/file");
+    ASSERT_EQ(PerformTransfer(request, ConnectionSettings{}).code, ZORBELCOMM_OK);
+    const struct {
+        const char* soname;
+        const char* reason;
+    } cases[] = {
+        {"libzorbelu-no-such-curl.so.4", "cannot load libzorbelu-no-such-curl.so.4"},
+        {"libz.so.1", "libz.so.1 lacks a function"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.soname);
+        const CurlLibrary unusable = LoadCurlLibrary(c.soname);
+        EXPECT_FALSE(unusable.loaded);
+        EXPECT_NE(unusable.error.find(c.reason), std::string::npos) << unusable.error;
+        EXPECT_EQ(PerformTransfer(request, ConnectionSettings{}, unusable).code, ZORBELCOMM_ERR_FAILED);
+    }
 }
 
 RequestKey Key(const std::string& url) { return RequestKey{"GET", url, "", {}}; }
