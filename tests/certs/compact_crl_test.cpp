@@ -5,6 +5,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -174,6 +176,13 @@ TEST(CompactCrl, ReadsWhatOpenSslReadsAndRefusesWhatItRefuses) {
     }
 }
 
+uint32_t VerifyWith(const char* tokenName, const ZORBELCertStore* store) {
+    const std::string& token = FixturePki::Shared().Token(tokenName);
+    const ZORBELUBlob blob = coretest::Blob(token);
+    const ZORBELUDigestInfoEx digest = coretest::TokenImprint(coretest::Bytes(token.begin(), token.end()));
+    return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
+}
+
 // Verdicts of the core with the compact revocation check, and where it
 // hands over to OpenSSL's: each row is what X509_verify_cert answers.
 TEST(CompactCrl, VerdictsOfTheCoreStore) {
@@ -202,11 +211,25 @@ TEST(CompactCrl, VerdictsOfTheCoreStore) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
         const coretest::Store store = coretest::MakeStore({pki.CertDer(Ca::Intermediate)}, row.crls);
-        const std::string& token = pki.Token(row.token);
-        const ZORBELUBlob blob = coretest::Blob(token);
-        const ZORBELUDigestInfoEx digest = coretest::TokenImprint(coretest::Bytes(token.begin(), token.end()));
-        EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store.get()), row.expected);
+        EXPECT_EQ(VerifyWith(row.token, store.get()), row.expected);
     }
+}
+
+// A store node is hashed once when added; a caller that hands the node other
+// bytes gets a verdict of those bytes, not the one remembered.
+TEST(CompactCrl, ANodeGivenOtherBytesIsJudgedByThem) {
+    const FixturePki& pki = FixturePki::Shared();
+    const std::string& listing = pki.CrlBytes(Crl::Intermediate);
+    const coretest::Store store = coretest::MakeStore({pki.CertDer(Ca::Intermediate)}, {IntermediateCrl({})});
+    EXPECT_EQ(VerifyWith("revoked-sha256", store.get()), ZORBEL_OK);
+    auto* copy = static_cast<uint8_t*>(std::malloc(listing.size()));  // before the free: another address
+    ASSERT_NE(copy, nullptr);
+    std::memcpy(copy, listing.data(), listing.size());
+    ZORBELCertNode* node = store->crls;
+    std::free(node->data);
+    node->data = copy;
+    node->length = static_cast<uint32_t>(listing.size());
+    EXPECT_EQ(VerifyWith("revoked-sha256", store.get()), ZORBEL_VERIFY_CERT_REVOKED);
 }
 
 }  // namespace
