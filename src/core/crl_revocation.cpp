@@ -4,6 +4,7 @@
 
 #include "core/node_digests.h"
 #include "x509/der.h"
+#include "x509/urls.h"
 
 namespace zorbel {
 
@@ -28,19 +29,6 @@ X509_STORE_CTX_check_revocation_fn OpenSslCheck() {
 int Report(X509_STORE_CTX* context, int error) {
     X509_STORE_CTX_set_error(context, error);
     return X509_STORE_CTX_get_verify_cb(context)(0, context);
-}
-
-// The distribution points OpenSSL reads no reasons or CRL issuers from.
-bool HasPlainDistributionPoints(X509* certificate) {
-    int found = 0;
-    const DistPointsPtr points(
-        static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(certificate, NID_crl_distribution_points, &found, nullptr)));
-    if (!points) return found == -1;  // absent; a malformed or repeated one is OpenSSL's to judge
-    for (int i = 0; i < sk_DIST_POINT_num(points.get()); ++i) {
-        const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
-        if (point->reasons != nullptr || point->CRLissuer != nullptr) return false;
-    }
-    return true;
 }
 
 // OpenSSL's CRL time check: lastUpdate, then nextUpdate when present.
@@ -119,7 +107,8 @@ int CompactRevocation::CheckLeaf(X509_STORE_CTX* context) {
     if (sk_X509_num(chain) < 2) return CheckInFull(context);
     X509* certificate = sk_X509_value(chain, 0);
     X509* issuer = sk_X509_value(chain, 1);
-    if ((X509_get_extension_flags(certificate) & EXFLAG_PROXY) != 0 || !HasPlainDistributionPoints(certificate))
+    if ((X509_get_extension_flags(certificate) & EXFLAG_PROXY) != 0 ||
+        !zorbelu::x509::HasOnlyPlainDistributionPoints(certificate))
         return CheckInFull(context);
     const zorbelu::stores::CompactCrlParts* only = nullptr;
     for (const auto& crl : crls_) {
@@ -127,7 +116,8 @@ int CompactRevocation::CheckLeaf(X509_STORE_CTX* context) {
         if (only != nullptr) return CheckInFull(context);  // OpenSSL weighs one against the other
         only = crl.get();
     }
-    if (only == nullptr || X509_check_akid(issuer, only->authorityKeyId.get()) != X509_V_OK) return CheckInFull(context);
+    if (only == nullptr || X509_check_akid(issuer, only->authorityKeyId.get()) != X509_V_OK)
+        return CheckInFull(context);
     EVP_PKEY* key = X509_get0_pubkey(issuer);
     const int signature = only->crl.VerifySignature(key);
     if (key != nullptr && signature < 0) return CheckInFull(context);

@@ -133,7 +133,8 @@ bool CompactCrl::ReadTbs(const Tlv& tbs) {
     if (!fields.Next(thisUpdate) || !IsTime(thisUpdate)) return false;
     issuer_ = RangeOf(issuer.whole);
     thisUpdate_ = RangeOf(thisUpdate.whole);
-    if (fields.NextIf(kUtcTime, field) || fields.NextIf(der::kGeneralizedTime, field)) nextUpdate_ = RangeOf(field.whole);
+    if (fields.NextIf(kUtcTime, field) || fields.NextIf(der::kGeneralizedTime, field))
+        nextUpdate_ = RangeOf(field.whole);
     if (fields.NextIf(der::kSequence, field) && !ReadEntries(field)) return false;
     if (fields.NextIf(der::ContextConstructed(0), field)) {
         Reader wrapper = der::Inside(field);
@@ -167,7 +168,8 @@ bool CompactCrl::ReadEntries(const Tlv& list) {
     const uint8_t* base = der_.data();
     const auto less = [base](const RevokedEntry& a, const RevokedEntry& b) { return SerialLess(base, a, b); };
     // Issuers usually list serials in order already.
-    if (!std::is_sorted(entries_.begin(), entries_.end(), less)) std::stable_sort(entries_.begin(), entries_.end(), less);
+    if (!std::is_sorted(entries_.begin(), entries_.end(), less))
+        std::stable_sort(entries_.begin(), entries_.end(), less);
     // Two entries of one serial may disagree; which one OpenSSL's own sort
     // finds first is not ours to guess.
     for (size_t i = 1; i < entries_.size(); ++i)

@@ -71,7 +71,9 @@ std::shared_ptr<const CompactCrlParts> ReadCompactCrl(const uint8_t* der, size_t
     if (!crl) return nullptr;
     auto parts = std::make_shared<CompactCrlParts>(CompactCrlParts{std::move(*crl), {}, {}, {}, {}});
     const x509::CompactCrl& c = parts->crl;
-    if (!DecodeSpan<X509NamePtr, X509_NAME, d2i_X509_NAME>(c.IssuerDer(), parts->issuer) ||
+    const uint8_t* issuer = c.IssuerDer().data;
+    parts->issuer = x509::DecodeDerNameAt(&issuer, c.IssuerDer().size);
+    if (!parts->issuer || issuer != c.IssuerDer().data + c.IssuerDer().size ||
         !DecodeSpan<Asn1TimePtr, ASN1_TIME, d2i_ASN1_TIME>(c.ThisUpdate(), parts->thisUpdate) ||
         !DecodeSpan<Asn1TimePtr, ASN1_TIME, d2i_ASN1_TIME>(c.NextUpdate(), parts->nextUpdate) ||
         !DecodeSpan<OsslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>, AUTHORITY_KEYID, d2i_AUTHORITY_KEYID>(
