@@ -1,7 +1,8 @@
 // Arbitrary bytes as a CRL, through each way the library decodes one: the
 // CRLs of a core certificate store (the encoding told by the bytes), the
-// decoded-once cache of DER CRLs, and the reading of nextUpdate that decides
-// whether a cached CRL is fetched again.
+// decoded-once cache of DER CRLs, the compact reader (which must never take
+// bytes OpenSSL refuses, nor miss a serial it listed), and the reading of
+// nextUpdate that decides whether a cached CRL is fetched again.
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -13,6 +14,7 @@
 #include "certs/crl_cache.h"
 #include "x509/ossl_ptr.h"
 #include "platform/stores/decoded_objects.h"
+#include "x509/compact_crl.h"
 
 namespace {
 
@@ -39,8 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!x509Store) return 0;
     (void)zorbelu::certs::LoadCRLsIntoX509Store(&store, x509Store.get());
 
-    if (zorbelu::X509CrlPtr shared{zorbelu::stores::SharedCrl(data, size)})
-        (void)zorbelu::certs::IsCRLPastNextUpdate(shared.get());
+    const zorbelu::X509CrlPtr shared{zorbelu::stores::SharedCrl(data, size)};
+    if (shared) (void)zorbelu::certs::IsCRLPastNextUpdate(shared.get());
+    if (const auto compact = zorbelu::x509::CompactCrl::Parse(data, size)) {
+        if (!shared) __builtin_trap();
+        for (size_t i = 0; i < compact->EntryCount(); ++i) {
+            const zorbel::der::Span serial = compact->Serial(compact->Entry(i));
+            if (compact->Find(serial.data, serial.size) == nullptr) __builtin_trap();
+        }
+    }
     if (zorbelu::X509CrlPtr decoded{DecodeByEncoding(data, size)})
         (void)zorbelu::certs::IsCRLPastNextUpdate(decoded.get());
     ERR_clear_error();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/node_digests.h"
 #include "zorbel.h"
 
 namespace {
@@ -32,6 +33,11 @@ uint32_t Append(ZORBELCertStore* store, ZORBELCertNode** head, const ZORBELUCert
     node->data = copy;
     node->length = item->length;
     node->encoding = item->encoding == ZORBELU_ENCODING_DETECT ? DetectedEncoding(copy, item->length) : item->encoding;
+    if (!zorbel::RememberNodeDigest(node)) {
+        std::free(node);
+        std::free(copy);
+        return ZORBEL_ERR_MEMORY;
+    }
     ZORBELCertNode** tail = head;
     while (*tail != nullptr) tail = &(*tail)->next;
     *tail = node;
@@ -41,6 +47,7 @@ uint32_t Append(ZORBELCertStore* store, ZORBELCertNode** head, const ZORBELUCert
 void FreeList(ZORBELCertNode* node) {
     while (node != nullptr) {
         ZORBELCertNode* next = node->next;
+        zorbel::ForgetNodeDigest(node);
         std::free(node->data);
         std::free(node);
         node = next;

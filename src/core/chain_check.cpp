@@ -6,6 +6,7 @@
 
 #include "core/chain_verdicts.h"
 #include "core/clock.h"
+#include "core/crl_revocation.h"
 #include "x509/decoding.h"
 #include "platform/stores/decoded_objects.h"
 #include "platform/stores/system_store.h"
@@ -136,17 +137,28 @@ uint32_t RunChainCheck(X509* tsa, STACK_OF(X509) * intermediates, const ZORBELCe
     X509StorePtr trusted(X509_STORE_new());
     X509StoreCtxPtr context(X509_STORE_CTX_new());
     if (!trusted || !context) return ZORBEL_ERR_MEMORY;
-    if (!AddCertificates(store, trusted.get()) || !AddCrls(store, trusted.get())) return ZORBEL_VERIFY_BAD_STORE_ENTRY;
+    // The CRLs are read compactly when they all can be; OpenSSL then decodes
+    // them only when its own revocation check is needed after all.
+    CompactCrls compact;
+    const bool compactly = store->crls != nullptr && ReadCompactCrls(store, compact);
+    if (!compactly) compact.clear();
+    CompactRevocation revocation(compact, [store](X509_STORE* into) { return AddCrls(store, into); });
+    if (!AddCertificates(store, trusted.get()) || (!compactly && !AddCrls(store, trusted.get())))
+        return ZORBEL_VERIFY_BAD_STORE_ENTRY;
+    if (compactly) CompactRevocation::Install(trusted.get());
     if (X509_STORE_CTX_init(context.get(), trusted.get(), tsa, intermediates) != 1) return ZORBEL_ERR_MEMORY;
+    if (compactly) revocation.Attach(context.get());
     // Every CA certificate of the store is an anchor, root or not. Only the
     // TSA certificate's revocation is checked: the callers fetch its CRL alone.
     unsigned long flags = X509_V_FLAG_PARTIAL_CHAIN;
     if (store->crls != nullptr) flags |= X509_V_FLAG_CRL_CHECK;
     X509_STORE_CTX_set_flags(context.get(), flags);
     X509_STORE_CTX_set_time(context.get(), 0, now);
-    const uint32_t verdict =
-        X509_verify_cert(context.get()) == 1 ? ZORBEL_OK : ResultOfChainError(X509_STORE_CTX_get_error(context.get()));
-    if (verdict != ZORBEL_ERR_MEMORY) RememberChainVerdict(key, verdict, now, tsa, intermediates, trusted.get());
+    const bool verified = X509_verify_cert(context.get()) == 1;
+    if (revocation.BadStoreEntry()) return ZORBEL_VERIFY_BAD_STORE_ENTRY;
+    const uint32_t verdict = verified ? ZORBEL_OK : ResultOfChainError(X509_STORE_CTX_get_error(context.get()));
+    if (verdict != ZORBEL_ERR_MEMORY)
+        RememberChainVerdict(key, verdict, now, tsa, intermediates, trusted.get(), TimesOf(compact));
     return verdict;
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "core/node_digests.h"
 #include "platform/stores/bounded_cache.h"
 
 namespace zorbel {
@@ -61,7 +62,7 @@ void AddNodes(DigestBuilder& key, const ZORBELCertNode* node) {
     uint64_t count = 0;
     for (; node != nullptr; node = node->next, ++count) {
         key.Add(node->encoding);
-        key.Add(zorbelu::stores::DigestOf(node->data, node->length));
+        key.Add(NodeDigest(node));
     }
     key.Add(count);  // ends the list: no two lists give the same series
 }
@@ -77,8 +78,12 @@ void NarrowToCrl(Window& window, const X509_CRL* crl) {
     if (const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl)) window.NotAfter(next);
 }
 
-Window WindowOf(X509* tsa, STACK_OF(X509) * intermediates, X509_STORE* trusted) {
+Window WindowOf(X509* tsa, STACK_OF(X509) * intermediates, X509_STORE* trusted, const CrlTimes& crlTimes) {
     Window window;
+    for (const auto& [thisUpdate, nextUpdate] : crlTimes) {
+        window.NotBefore(thisUpdate);
+        if (nextUpdate != nullptr) window.NotAfter(nextUpdate);
+    }
     NarrowToCertificate(window, tsa);
     for (int i = 0; i < sk_X509_num(intermediates); ++i) NarrowToCertificate(window, sk_X509_value(intermediates, i));
     STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(trusted);
@@ -109,8 +114,8 @@ std::optional<uint32_t> RememberedChainVerdict(const ChainKey& key, time_t now) 
 }
 
 void RememberChainVerdict(const ChainKey& key, uint32_t verdict, time_t now, X509* tsa,
-                          STACK_OF(X509) * intermediates, X509_STORE* trusted) {
-    const Window window = WindowOf(tsa, intermediates, trusted);
+                          STACK_OF(X509) * intermediates, X509_STORE* trusted, const CrlTimes& crlTimes) {
+    const Window window = WindowOf(tsa, intermediates, trusted, crlTimes);
     if (window.Holds(now)) Verdicts().Put(key, Verdict{verdict, window}, 1);
 }
 

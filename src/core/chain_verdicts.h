@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/stores/content_digest.h"
 #include "zorbel.h"
@@ -37,11 +39,15 @@ using ChainKey = zorbelu::stores::ContentDigest;
 // The verdict remembered for `key` when `now` lies within its window.
 [[nodiscard]] std::optional<uint32_t> RememberedChainVerdict(const ChainKey& key, time_t now);
 
-// Remembers the verdict of a check at `now` of `tsa` with `intermediates`
-// and what `trusted` holds (certificates and CRLs); nothing when one of
-// them was not within its validity at `now`.
+// thisUpdate and nextUpdate (NULL when absent) of CRLs checked without
+// OpenSSL's decoder.
+using CrlTimes = std::vector<std::pair<const ASN1_TIME*, const ASN1_TIME*>>;
+
+// Remembers the verdict of a check at `now` of `tsa` with `intermediates`,
+// what `trusted` holds (certificates and CRLs) and the CRLs of `crlTimes`;
+// nothing when one of them was not within its validity at `now`.
 void RememberChainVerdict(const ChainKey& key, uint32_t verdict, time_t now, X509* tsa,
-                          STACK_OF(X509) * intermediates, X509_STORE* trusted);
+                          STACK_OF(X509) * intermediates, X509_STORE* trusted, const CrlTimes& crlTimes);
 
 }  // namespace zorbel
 

@@ -56,6 +56,18 @@ DistPointsPtr DistributionPoints(X509* cert) {
         static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
 }
 
+bool HasOnlyPlainDistributionPoints(X509* cert) {
+    int found = 0;
+    const DistPointsPtr points(
+        static_cast<STACK_OF(DIST_POINT)*>(X509_get_ext_d2i(cert, NID_crl_distribution_points, &found, nullptr)));
+    if (!points) return found == -1;
+    for (int i = 0; i < sk_DIST_POINT_num(points.get()); ++i) {
+        const DIST_POINT* point = sk_DIST_POINT_value(points.get(), i);
+        if (point->reasons != nullptr || point->CRLissuer != nullptr) return false;
+    }
+    return true;
+}
+
 const char* FindCrlUri(const DIST_POINT* point) { return FindUri(point, false); }
 const char* FindCrlUriAllowTls(const DIST_POINT* point) { return FindUri(point, true); }
 

@@ -15,6 +15,12 @@ namespace zorbelu::x509 {
 // The certificate's CRL distribution points; NULL without the extension.
 DistPointsPtr DistributionPoints(X509* cert);
 
+// True when the certificate has no distribution points extension, or one
+// whose points name no reasons and no CRL issuer: a CRL of the certificate's
+// issuer then covers it for every reason. False for a malformed or repeated
+// extension.
+bool HasOnlyPlainDistributionPoints(X509* cert);
+
 // The first "http://" URI among the full names of a distribution point
 // (more than six characters, no NUL inside), pointing into the point; NULL
 // when none. Relative names, CRL issuers and reasons are ignored.

@@ -52,7 +52,45 @@ T* Lookup(Cache<T>& cache, const uint8_t* der, size_t size) {
     return UpRef(kept->get()) == 1 ? kept->get() : nullptr;
 }
 
+BoundedCache<ContentDigest, std::shared_ptr<const CompactCrlParts>, ContentDigestHash>& CompactCrls() {
+    static BoundedCache<ContentDigest, std::shared_ptr<const CompactCrlParts>, ContentDigestHash> cache(
+        kMaxCompactCrls, kMaxCompactCrlHeapBytes);
+    return cache;
+}
+
+template <typename Ptr, typename T, T* (*Decode)(T**, const unsigned char**, long)>
+bool DecodeSpan(zorbel::der::Span span, Ptr& out) {
+    if (span.size == 0) return true;
+    const unsigned char* p = span.data;
+    out.reset(Decode(nullptr, &p, static_cast<long>(span.size)));
+    return out && p == span.data + span.size;
+}
+
+std::shared_ptr<const CompactCrlParts> ReadCompactCrl(const uint8_t* der, size_t size) {
+    std::optional<x509::CompactCrl> crl = x509::CompactCrl::Parse(der, size);
+    if (!crl) return nullptr;
+    auto parts = std::make_shared<CompactCrlParts>(CompactCrlParts{std::move(*crl), {}, {}, {}, {}});
+    const x509::CompactCrl& c = parts->crl;
+    const uint8_t* issuer = c.IssuerDer().data;
+    parts->issuer = x509::DecodeDerNameAt(&issuer, c.IssuerDer().size);
+    if (!parts->issuer || issuer != c.IssuerDer().data + c.IssuerDer().size ||
+        !DecodeSpan<Asn1TimePtr, ASN1_TIME, d2i_ASN1_TIME>(c.ThisUpdate(), parts->thisUpdate) ||
+        !DecodeSpan<Asn1TimePtr, ASN1_TIME, d2i_ASN1_TIME>(c.NextUpdate(), parts->nextUpdate) ||
+        !DecodeSpan<OsslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>, AUTHORITY_KEYID, d2i_AUTHORITY_KEYID>(
+            c.AuthorityKeyId(), parts->authorityKeyId))
+        return nullptr;
+    return parts;
+}
+
 }  // namespace
+
+std::shared_ptr<const CompactCrlParts> SharedCompactCrl(const ContentDigest& digest, const uint8_t* der,
+                                                        size_t size) {
+    if (std::optional<std::shared_ptr<const CompactCrlParts>> kept = CompactCrls().Find(digest)) return *kept;
+    std::shared_ptr<const CompactCrlParts> parts = ReadCompactCrl(der, size);
+    if (!parts) return nullptr;
+    return CompactCrls().Insert(digest, parts, parts->HeapBytes());
+}
 
 X509* SharedCertificate(const uint8_t* der, size_t size) {
     return Lookup<X509, X509Ptr, x509::DecodeDerCertificateAt, X509_up_ref>(Certificates(), der, size);
