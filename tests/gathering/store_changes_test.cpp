@@ -116,6 +116,11 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
              WriteIndex(f, IndexLine(f / "a.der", {b.subject}), false);
          },
          0, true, true, false},
+        {"a new process takes a file's subjects from an index entry with its exact stamp, without reading it",
+         [](const fs::path& f, const Cert&, const Cert& b) {
+             WriteIndex(f, IndexLine(f / "a.der", {b.subject}), true);
+         },
+         0, true, false, false},
         {"an index entry whose stamp is not the file's is not trusted (it would hide A)",
          [](const fs::path& f, const Cert&, const Cert& b) {
              WriteIndex(f, IndexLine(f / "a.der", {b.subject}, 1), true);
