@@ -355,7 +355,6 @@ std::shared_ptr<const FolderView> CurrentView(const fs::path& folder) {
     state.changes = changesMade.load();  // before the look: a change during it makes the next one full
     state.folderStamp = folderStamp;
     state.folderSettled = files::Settled(folderStamp, now);
-    state.fullLookAt = now;
     std::map<std::string, IndexedFile> known;
     if (found != states.end()) {
         known = KnownFiles(*found->second.view);
@@ -379,6 +378,10 @@ std::shared_ptr<const FolderView> CurrentView(const fs::path& folder) {
         const ContentDigest digest = DigestOf(reinterpret_cast<const uint8_t*>(body.data()), body.size());
         if (state.persisted != digest && WriteIndexFile(folder, body)) state.persisted = digest;
     }
+    // The interval runs from the end of the look: a look that took longer
+    // than the interval (a large folder on a busy machine) must not make
+    // every call a full look.
+    state.fullLookAt = files::RealTimeNow();
     if (found == states.end() && states.size() >= kMaxRememberedFolders) states.clear();
     std::shared_ptr<const FolderView> answer = state.view;
     states[folder.string()] = std::move(state);

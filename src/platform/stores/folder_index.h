@@ -5,8 +5,8 @@
 // names, each with its stamp (files::Stamp) and the subject keys of the
 // certificates it holds. Looking again costs one stat of the folder while
 // the folder's own stamp is unchanged and settled, nothing was written
-// through this library, and the last full look (every file stat'ed) is
-// younger than kRecheckInterval: adding, removing or renaming a file changes
+// through this library, and the last full look (every file stat'ed) ended
+// less than kRecheckIntervalSeconds ago: adding, removing or renaming a file changes
 // the folder's stamp and is seen at once; a file rewritten in place under
 // the same name is seen at the next full look.
 //
