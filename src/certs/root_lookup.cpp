@@ -12,7 +12,7 @@ std::optional<std::vector<uint8_t>> FindCertificateBySubject(const char* storeNa
     if (!store || !wanted) return std::nullopt;
     const IndexedCertificate* found = store->FirstWithSubject(*wanted);
     if (found == nullptr) return std::nullopt;
-    return found->entry->der;
+    return found->entry.der;
 }
 
 }  // namespace zorbelu::certs

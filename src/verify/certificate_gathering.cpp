@@ -42,7 +42,7 @@ const IndexedCertificate* FindIn(const StoreIndex& store, const std::optional<st
 }
 
 bool AddToCoreStore(ZORBELCertStore* coreStore, const IndexedCertificate& found, WalkEnd& why) {
-    const stores::DerCertificate& der = found.entry->der;
+    const stores::DerCertificate& der = found.entry.der;
     ZORBELUCertBlob item{const_cast<uint8_t*>(der.data()), static_cast<uint32_t>(der.size()), kDer};
     if (ZORBELAddCACert(coreStore, &item) == ZORBELU_OK) return true;
     why = WalkEnd::CoreRefused;

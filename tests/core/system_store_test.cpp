@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "platform/stores/bounded_cache.h"
+#include "platform/stores/folder_index.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_writing.h"
 #include "platform/stores/system_store.h"
@@ -147,7 +148,9 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
         const auto first = SystemStore::Open("ROOT")->Contents();
         EXPECT_EQ(SystemStore::Open("ROOT")->Contents(), first) << step.what;
         step.change(folder, bundle);
+        files::SetRealTimeOffsetForTesting(10 + index::kRecheckIntervalSeconds);  // a rewrite in place: the next full look
         const auto changed = SystemStore::Open("ROOT")->Contents();
+        files::SetRealTimeOffsetForTesting(10);
         EXPECT_NE(changed, first) << step.what;
         EXPECT_EQ(Ders(*changed), step.after) << step.what;
     }

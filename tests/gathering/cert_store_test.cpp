@@ -89,7 +89,7 @@ uint32_t Delete(const char* storeName, const std::string& der) {
 std::vector<std::string> FileNames(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename() != ".zorbelu.lock") names.push_back(entry.path().filename().string());
+        if (entry.path().filename() != ".zorbelu.lock" && entry.path().filename() != ".zorbelu.index") names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

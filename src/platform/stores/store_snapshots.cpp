@@ -12,27 +12,24 @@ namespace {
 namespace fs = std::filesystem;
 using files::Stamp;
 
-struct SeenFile {
-    fs::path file;
-    std::optional<Stamp> stamp;
-};
-
-bool operator==(const SeenFile& a, const SeenFile& b) { return a.file == b.file && a.stamp == b.stamp; }
-
-// How the store's folder, files and bundle were when they were last read,
-// and what they showed then.
-struct Observation {
-    std::optional<Stamp> folder;
-    std::vector<SeenFile> files;
-    std::vector<std::optional<Stamp>> readOnly;  // parallel to the read-only files
-    bool settled = false;  // every stamp settled when looked at
+// How the read-only files were when they were last read, and what they showed.
+struct ReadOnlyObservation {
+    std::vector<std::optional<Stamp>> stamps;  // parallel to the files
+    bool settled = false;                      // every stamp settled when looked at
     std::shared_ptr<const StoreContents> contents;
 };
-using ObservationPtr = std::shared_ptr<const Observation>;
 
-BoundedCache<std::string, ObservationPtr>& Observations() {
+// A folder's view and the read-only contents shown after it, and what they made.
+struct StoreObservation {
+    std::shared_ptr<const index::FolderView> view;
+    std::shared_ptr<const StoreContents> readOnly;
+    std::shared_ptr<const StoreContents> contents;
+};
+
+template <typename T>
+BoundedCache<std::string, std::shared_ptr<const T>>& Observations() {
     // Weighed by store: the contents themselves are bounded by the files' limits.
-    static BoundedCache<std::string, ObservationPtr> cache(kMaxRememberedStores, kMaxRememberedStores);
+    static BoundedCache<std::string, std::shared_ptr<const T>> cache(kMaxRememberedStores, kMaxRememberedStores);
     return cache;
 }
 
@@ -47,69 +44,64 @@ bool SameEntries(const std::vector<StoreEntry>& a, const std::vector<StoreEntry>
     return true;
 }
 
-// The folder's listing: the last one again while the folder's own stamp is
-// unchanged and was settled (adding, removing or renaming a file changes it).
-std::vector<SeenFile> LookAtFiles(const fs::path& folder, const std::optional<Stamp>& folderStamp,
-                                  const Observation* last) {
-    std::vector<SeenFile> seen;
-    if (last != nullptr && last->settled && last->folder == folderStamp) {
-        seen.reserve(last->files.size());
-        for (const SeenFile& file : last->files) seen.push_back({file.file, files::StampOf(file.file)});
-        return seen;
-    }
-    for (fs::path& file : files::CertificateFiles(folder)) {
-        std::optional<Stamp> stamp = files::StampOf(file);
-        seen.push_back({std::move(file), stamp});
-    }
-    return seen;
+std::string KeyOf(const std::vector<fs::path>& files) {
+    std::string key;
+    for (const fs::path& file : files) key += file.string() + '\n';
+    return key;
 }
 
-std::vector<StoreEntry> ReadEntries(const std::vector<SeenFile>& seen, const std::vector<fs::path>& readOnlyFiles) {
-    std::vector<StoreEntry> entries;
-    for (const SeenFile& file : seen) {
-        for (DerCertificate& der : files::FileCertificates(file.file, files::kMaxCertificateFile))
-            entries.push_back({std::move(der), file.file, false});
-    }
-    for (const fs::path& file : readOnlyFiles) {
-        for (DerCertificate& der : files::FileCertificates(file, files::kMaxBundleFile))
-            entries.push_back({std::move(der), file, true});
-    }
-    return entries;
-}
-
-bool AllSettled(const Observation& observation, const timespec& lookedAt) {
-    if (!files::Settled(observation.folder, lookedAt)) return false;
-    for (const std::optional<Stamp>& stamp : observation.readOnly)
-        if (!files::Settled(stamp, lookedAt)) return false;
-    for (const SeenFile& file : observation.files)
-        if (!files::Settled(file.stamp, lookedAt)) return false;
-    return true;
+// The same object as `last` when the entries are equal.
+std::shared_ptr<const StoreContents> Reuse(const std::shared_ptr<const StoreContents>& last,
+                                           std::vector<StoreEntry> entries) {
+    if (last && SameEntries(last->entries, entries)) return last;
+    return std::make_shared<const StoreContents>(StoreContents{std::move(entries)});
 }
 
 }  // namespace
 
-std::shared_ptr<const StoreContents> CurrentContents(const fs::path& folder, const std::vector<fs::path>& readOnlyFiles) {
-    std::string key = folder.string();
-    for (const fs::path& file : readOnlyFiles) key += '\n' + file.string();
+std::shared_ptr<const StoreContents> ReadOnlyContents(const std::vector<fs::path>& readOnlyFiles) {
+    static const auto empty = std::make_shared<const StoreContents>();
+    if (readOnlyFiles.empty()) return empty;
+    const std::string key = KeyOf(readOnlyFiles);
     const timespec lookedAt = files::RealTimeNow();
-    const std::optional<ObservationPtr> last = Observations().Find(key);
-    const Observation* previous = last ? last->get() : nullptr;
+    const auto last = Observations<ReadOnlyObservation>().Find(key);
+    auto now = std::make_shared<ReadOnlyObservation>();
+    now->settled = true;
+    for (const fs::path& file : readOnlyFiles) {
+        now->stamps.push_back(files::StampOf(file));
+        if (!files::Settled(now->stamps.back(), lookedAt)) now->settled = false;
+    }
+    if (last && (*last)->settled && (*last)->stamps == now->stamps) return (*last)->contents;
 
-    auto now = std::make_shared<Observation>();
-    now->folder = files::StampOf(folder);
-    now->files = LookAtFiles(folder, now->folder, previous);
-    for (const fs::path& file : readOnlyFiles) now->readOnly.push_back(files::StampOf(file));
-    if (previous != nullptr && previous->settled && previous->folder == now->folder &&
-        previous->files == now->files && previous->readOnly == now->readOnly)
-        return previous->contents;
+    std::vector<StoreEntry> entries;
+    for (const fs::path& file : readOnlyFiles)
+        for (DerCertificate& der : files::FileCertificates(file, files::kMaxBundleFile))
+            entries.push_back({std::move(der), file, true});
+    now->contents = Reuse(last ? (*last)->contents : nullptr, std::move(entries));
+    Observations<ReadOnlyObservation>().Put(key, now, 1);
+    return now->contents;
+}
 
-    std::vector<StoreEntry> entries = ReadEntries(now->files, readOnlyFiles);
-    if (previous != nullptr && SameEntries(previous->contents->entries, entries))
-        now->contents = previous->contents;
-    else
-        now->contents = std::make_shared<const StoreContents>(StoreContents{std::move(entries)});
-    now->settled = AllSettled(*now, lookedAt);
-    Observations().Put(key, now, 1);
+std::shared_ptr<const StoreContents> CurrentContents(const std::shared_ptr<const index::FolderView>& view,
+                                                     const std::vector<fs::path>& readOnlyFiles) {
+    const std::shared_ptr<const StoreContents> readOnly = ReadOnlyContents(readOnlyFiles);
+    const std::string key = view->folder.string() + '\n' + KeyOf(readOnlyFiles);
+    const auto last = Observations<StoreObservation>().Find(key);
+    // A view whose stamps were not settled yet may hide a change: read again.
+    if (last && view->settled && (*last)->view == view && (*last)->readOnly == readOnly) return (*last)->contents;
+
+    std::vector<StoreEntry> entries;
+    for (size_t i = 0; i < view->files.size(); ++i) {
+        const fs::path file = view->PathOf(i);
+        for (DerCertificate& der : files::FileCertificates(file, files::kMaxCertificateFile))
+            entries.push_back({std::move(der), file, false});
+    }
+    entries.insert(entries.end(), readOnly->entries.begin(), readOnly->entries.end());
+    auto now = std::make_shared<StoreObservation>();
+    now->view = view;
+    now->readOnly = readOnly;
+    now->contents = Reuse(last ? (*last)->contents : nullptr, std::move(entries));
+    Observations<StoreObservation>().Put(key, now, 1);
     return now->contents;
 }
 

@@ -80,7 +80,7 @@ void UniqueFd::Reset() {
     fd_ = -1;
 }
 
-StoreChange FolderLock::Acquire(const fs::path& folder, FolderLock& lock) {
+StoreChange FolderLock::Acquire(const fs::path& folder, FolderLock& lock, std::chrono::milliseconds wait) {
     const fs::path file = folder / kLockFileName;
     UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     // Another user's lock file in a folder we share: reading is enough to lock.
@@ -89,7 +89,7 @@ StoreChange FolderLock::Acquire(const fs::path& folder, FolderLock& lock) {
         if (fd.get() < 0) return StoreChange::AccessDenied;
     }
     if (fd.get() < 0) return ChangeFromErrno(errno);
-    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
     for (std::chrono::milliseconds pause = kFirstLockPause;; pause = std::min(pause * 2, kLongestLockPause)) {
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) break;
         if (errno != EWOULDBLOCK && errno != EINTR) return StoreChange::Failed;

@@ -55,10 +55,11 @@ private:
 // The folder's exclusive write lock, held while this object lives.
 class FolderLock {
 public:
-    // Waits at most kLockWait. Done with `lock` holding it, or why not:
+    // Waits at most `wait`. Done with `lock` holding it, or why not:
     // NotFound when the folder does not exist, AccessDenied when we may not
     // create the lock file, Failed when the wait ran out.
-    [[nodiscard]] static StoreChange Acquire(const std::filesystem::path& folder, FolderLock& lock);
+    [[nodiscard]] static StoreChange Acquire(const std::filesystem::path& folder, FolderLock& lock,
+                                             std::chrono::milliseconds wait = kLockWait);
 
 private:
     UniqueFd fd_;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/stores/folder_index.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_snapshots.h"
 #include "platform/stores/store_writing.h"
@@ -148,11 +149,21 @@ std::vector<fs::path> OverlayFiles(std::string_view name) {
     return files;
 }
 
-std::shared_ptr<const StoreContents> SystemStore::Contents() const {
+std::vector<fs::path> SystemStore::ReadOnlyFiles() const {
     std::vector<fs::path> readOnly;
     if (withBundle_) readOnly.push_back(SystemBundle());
     for (fs::path& file : OverlayFiles(name_)) readOnly.push_back(std::move(file));
-    return snapshots::CurrentContents(folder_, readOnly);
+    return readOnly;
+}
+
+std::shared_ptr<const StoreContents> SystemStore::Contents() const {
+    return snapshots::CurrentContents(View(), ReadOnlyFiles());
+}
+
+std::shared_ptr<const index::FolderView> SystemStore::View() const { return index::CurrentView(folder_); }
+
+std::shared_ptr<const StoreContents> SystemStore::ReadOnlyContents() const {
+    return snapshots::ReadOnlyContents(ReadOnlyFiles());
 }
 
 std::vector<StoreEntry> SystemStore::Entries() const { return Contents()->entries; }
@@ -165,10 +176,23 @@ std::vector<DerCertificate> SystemStore::Certificates() const {
 
 bool SystemStore::Contains(const uint8_t* der, size_t size) const {
     if (der == nullptr || size == 0) return false;
-    const std::shared_ptr<const StoreContents> contents = Contents();
-    for (const StoreEntry& entry : contents->entries)
-        if (entry.der.size() == size && std::memcmp(entry.der.data(), der, size) == 0) return true;
-    return false;
+    const auto same = [&](const DerCertificate& candidate) {
+        return candidate.size() == size && std::memcmp(candidate.data(), der, size) == 0;
+    };
+    const std::vector<index::SubjectKey> keys = index::SubjectKeysIn(DerCertificate(der, der + size));
+    if (keys.size() != 1) {  // no subject to look for: every certificate
+        const std::shared_ptr<const StoreContents> contents = Contents();
+        return std::any_of(contents->entries.begin(), contents->entries.end(),
+                           [&](const StoreEntry& entry) { return same(entry.der); });
+    }
+    const std::shared_ptr<const index::FolderView> view = View();
+    for (const size_t position : view->FilesWithKey(keys.front())) {
+        const std::vector<DerCertificate> held = FileCertificates(view->PathOf(position), kMaxCertificateFile);
+        if (std::any_of(held.begin(), held.end(), same)) return true;
+    }
+    const std::shared_ptr<const StoreContents> readOnly = ReadOnlyContents();
+    return std::any_of(readOnly->entries.begin(), readOnly->entries.end(),
+                       [&](const StoreEntry& entry) { return same(entry.der); });
 }
 
 StoreChange SystemStore::Add(const uint8_t* der, size_t size, fs::path* written) const {
@@ -199,6 +223,7 @@ StoreChange SystemStore::Add(const uint8_t* der, size_t size, fs::path* written)
         if (moved == StoreChange::Exists) continue;
         if (moved != StoreChange::Done) return moved;
         writing::SyncFolder(folder_);
+        index::NoteChange(folder_);
         if (written != nullptr) *written = target;
         return StoreChange::Done;
     }
@@ -222,6 +247,7 @@ StoreChange SystemStore::Remove(const StoreEntry& entry, size_t* removedCount) c
             failure = change;
     }
     if (removed > 0) writing::SyncFolder(folder_);
+    index::NoteChange(folder_);
     if (removedCount != nullptr) *removedCount = removed;
     if (failure != StoreChange::Done) return failure;
     return removed > 0 ? StoreChange::Done : StoreChange::NotFound;

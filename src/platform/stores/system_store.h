@@ -40,6 +40,10 @@
 
 namespace zorbelu::stores {
 
+namespace index {
+struct FolderView;
+}
+
 using DerCertificate = std::vector<uint8_t>;
 
 // $ZORBELU_STORE_DIR, else ${XDG_DATA_HOME:-$HOME/.local/share}/zorbelutilnd/stores.
@@ -90,10 +94,17 @@ public:
 
     // Every certificate in store order, with where it came from. Files that
     // hold no readable certificate are passed over; a PEM file gives each of
-    // its certificates. Looking again costs one stat of the folder, of each
-    // certificate file and of the bundle while none of them changed
-    // (store_snapshots.h).
+    // its certificates. Looking again costs one stat of the folder and of
+    // each read-only file while none of them changed (folder_index.h,
+    // store_snapshots.h); reading it the first time reads every file.
     std::shared_ptr<const StoreContents> Contents() const;
+
+    // The folder's files and the subjects they hold (folder_index.h): what a
+    // look-up by subject needs, without reading every file.
+    std::shared_ptr<const index::FolderView> View() const;
+
+    // The certificates shown read-only after the folder's (bundle, overlay).
+    std::shared_ptr<const StoreContents> ReadOnlyContents() const;
 
     // A copy of Contents()->entries.
     std::vector<StoreEntry> Entries() const;
@@ -102,6 +113,7 @@ public:
     std::vector<DerCertificate> Certificates() const;
 
     // True when a certificate with exactly these DER bytes is in the store.
+    // Reads only the files the folder's view names for its subject.
     bool Contains(const uint8_t* der, size_t size) const;
 
     // Adds a DER certificate as a new file, unless the store already shows
@@ -118,6 +130,8 @@ public:
     [[nodiscard]] StoreChange Remove(const StoreEntry& entry, size_t* removed = nullptr) const;
 
 private:
+    std::vector<std::filesystem::path> ReadOnlyFiles() const;
+
     SystemStore(std::string name, std::filesystem::path folder, bool withBundle)
         : name_(std::move(name)), folder_(std::move(folder)), withBundle_(withBundle) {}
 

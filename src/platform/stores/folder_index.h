@@ -1,0 +1,89 @@
+// Which certificate files of a store folder hold which subjects, kept so
+// that a verification neither opens nor stats every file of a large store.
+//
+// A view of a folder lists its certificate files in byte order of their
+// names, each with its stamp (files::Stamp) and the subject keys of the
+// certificates it holds. Looking again costs one stat of the folder while
+// the folder's own stamp is unchanged and settled, nothing was written
+// through this library, and the last full look (every file stat'ed) ended
+// less than kRecheckIntervalSeconds ago: adding, removing or renaming a file changes
+// the folder's stamp and is seen at once; a file rewritten in place under
+// the same name is seen at the next full look.
+//
+// A full look reads only the files that are new or whose stamp changed; the
+// subjects of the others come from the last view or, in a new process, from
+// the index file ".zorbelu.index" in the folder, which readers refresh
+// in place under the folder's lock whenever a full look finds it out of
+// date. The index is only a hint about where to look: it is used only for
+// names the folder listing shows, with the exact stamp it recorded, and
+// every certificate taken is decoded from its file and its subject compared
+// (certs/store_index.h). A damaged, foreign or oversized index is ignored.
+#ifndef ZORBELU_PLATFORM_STORES_FOLDER_INDEX_H
+#define ZORBELU_PLATFORM_STORES_FOLDER_INDEX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/stores/store_files.h"
+
+namespace zorbelu::stores::index {
+
+// How long a view is answered without a full look at every file (a file
+// rewritten in place is seen within this time).
+constexpr time_t kRecheckIntervalSeconds = 2;
+// Certificate files of one folder that are looked at; beyond that the
+// first ones in byte order of their names.
+constexpr size_t kMaxFolderFiles = 100000;
+// The index file is read only up to this size.
+constexpr size_t kMaxIndexFileBytes = 32u << 20;
+// Subjects remembered per file (a PEM file may hold several certificates).
+constexpr size_t kMaxKeysPerFile = 1024;
+// The index file's name in the folder (no certificate extension).
+constexpr const char kIndexFileName[] = ".zorbelu.index";
+
+using SubjectKey = uint64_t;
+
+// The key of a subject's simple text (x509/names.h): part of its SHA-256.
+SubjectKey KeyOfSubject(const std::string& text);
+
+// The subject keys of the certificates in `bytes` (a file's contents).
+std::vector<SubjectKey> SubjectKeysIn(const std::vector<uint8_t>& bytes);
+
+struct IndexedFile {
+    std::string name;
+    files::Stamp stamp;
+    std::vector<SubjectKey> keys;
+    bool settled = true;  // the stamp was settled when the file was read
+};
+
+// One look at a folder; shared and never changed.
+struct FolderView {
+    std::filesystem::path folder;
+    std::vector<IndexedFile> files;  // byte order of names
+    std::unordered_map<SubjectKey, std::vector<size_t>> byKey;  // positions in `files`
+    bool settled = false;  // every stamp settled when looked at
+
+    // Positions of the files that may hold a certificate of `key`, in order.
+    const std::vector<size_t>& FilesWithKey(SubjectKey key) const;
+    std::filesystem::path PathOf(size_t position) const { return folder / files[position].name; }
+};
+
+// The folder as it is now (an empty view when it does not exist). The same
+// object is answered while nothing changed.
+std::shared_ptr<const FolderView> CurrentView(const std::filesystem::path& folder);
+
+// A change this process made to the folder: the next look is a full one.
+void NoteChange(const std::filesystem::path& folder);
+
+// For benchmarks and tests only: forget every view, as a new process would.
+void ForgetViewsForTesting();
+
+}  // namespace zorbelu::stores::index
+
+#endif
