@@ -16,6 +16,12 @@ const EVP_MD* DigestForCode(uint32_t code);
 // algorithm the creation calls do not offer.
 size_t DigestLengthForOid(const char* oid);
 
+// The digest of this OID fetched once per process (thread-safe), so that a
+// verification does not look the algorithm up in the provider on every
+// call: SHA-1, SHA-224, SHA-256, SHA-384, SHA-512; otherwise what OpenSSL
+// finds by the OID (NULL when nothing).
+const EVP_MD* DigestForOid(const ASN1_OBJECT* oid);
+
 }  // namespace zorbel
 
 #endif

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "x509/der.h"
+#include "core/digest_algorithms.h"
 #include "core/integer_bytes.h"
 #include "x509/ossl_ptr.h"
 
@@ -18,7 +19,7 @@ const EVP_MD* DigestFromAlgorithmIdentifier(const der::Tlv& algorithm) {
     if (!inside.Expect(der::kOid, oid)) return nullptr;
     const unsigned char* p = oid.whole.data;
     Asn1ObjPtr object(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(oid.whole.size)));
-    return object ? EVP_get_digestbyobj(object.get()) : nullptr;
+    return object ? DigestForOid(object.get()) : nullptr;
 }
 
 [[nodiscard]] bool ReadIssuerSerial(const der::Tlv& issuerSerial, EssCertId& id) {
@@ -37,9 +38,9 @@ const EVP_MD* DigestFromAlgorithmIdentifier(const der::Tlv& algorithm) {
     der::Reader inside = der::Inside(certId);
     der::Tlv element;
     if (!inside.Next(element)) return false;
-    id.hash = EVP_sha1();
+    id.hash = DigestForOid(OBJ_nid2obj(NID_sha1));
     if (version == Version::kV2) {
-        id.hash = EVP_sha256();
+        id.hash = DigestForOid(OBJ_nid2obj(NID_sha256));
         if (element.Is(der::kSequence)) {
             id.hash = DigestFromAlgorithmIdentifier(element);
             if (!inside.Next(element)) return false;

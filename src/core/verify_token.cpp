@@ -6,7 +6,9 @@
 
 #include "core/boundary.h"
 #include "core/chain_check.h"
+#include "core/digest_algorithms.h"
 #include "core/ess.h"
+#include "core/signed_attributes_signature.h"
 #include "core/signer_certificate.h"
 #include "core/token_handle.h"
 #include "core/token_reader.h"
@@ -66,9 +68,17 @@ uint32_t CheckSignature(const Token& token, X509* signer) {
     CMS_SignerInfo_get0_algs(token.signerInfo, nullptr, nullptr, &digestAlgorithm, nullptr);
     const ASN1_OBJECT* digestOid = nullptr;
     X509_ALGOR_get0(&digestOid, nullptr, nullptr, digestAlgorithm);
-    const EVP_MD* md = EVP_get_digestbyobj(digestOid);
+    const EVP_MD* md = DigestForOid(digestOid);
     if (md == nullptr) return ZORBEL_VERIFY_UNSUPPORTED;
     if (const uint32_t rc = CheckSignedAttributes(token, md); rc != ZORBEL_OK) return rc;
+    switch (CheckSignatureFromTokenBytes(token.contentInfo, md, X509_get0_pubkey(signer))) {
+    case SignatureVerdict::kValid:
+        return ZORBEL_OK;
+    case SignatureVerdict::kInvalid:
+        return ZORBEL_VERIFY_SIGNATURE;
+    case SignatureVerdict::kNotAnswered:
+        break;  // not the plain case: OpenSSL's CMS verifier decides
+    }
     CMS_SignerInfo_set1_signer_cert(token.signerInfo, signer);
     return CMS_SignerInfo_verify(token.signerInfo) == 1 ? ZORBEL_OK : ZORBEL_VERIFY_SIGNATURE;
 }

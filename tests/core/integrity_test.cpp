@@ -6,14 +6,20 @@
 // (2001) must be refused so by every call that reads it; any other token
 // reads, and its TSA certificate is the signer's, never a bag neighbour.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <cctype>
 #include <functional>
 #include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "core/der_time.h"
 #include "core/test_util.h"
+#include "support/fixture_der.h"
+#include "support/fixture_pki.h"
 #include "support/fixture_x509.h"
 #include "support/tac_builder.h"
 
@@ -73,12 +79,44 @@ std::string WithFourOctetLength(const std::string& der) {
     return out + der.substr(header);
 }
 
+// The RSA TSA's token with its first two signed attributes swapped and the
+// signature made again over them as they now stand (SHA-256, PKCS #1 v1.5,
+// so of the same length): a SET OF out of DER order, signed as it stands.
+std::string SignedOutOfOrder(const std::string& token) {
+    namespace der = fixtures::der;
+    const der::Element content = der::Children(token, der::Read(token, 0, token.size()))[1];
+    const der::Element signedData = der::Children(token, content)[0];
+    const der::Element signerInfo = der::Children(token, der::Children(token, signedData).back())[0];
+    const std::vector<der::Element> fields = der::Children(token, signerInfo);
+    const der::Element& attributes = fields[3];
+    const std::vector<der::Element> list = der::Children(token, attributes);
+    std::string out = token;
+    out.replace(list[0].start, list[1].end() - list[0].start,
+                token.substr(list[1].start, list[1].end() - list[1].start) +
+                    token.substr(list[0].start, list[0].end() - list[0].start));
+    const std::string tbs = "\x31" + out.substr(attributes.start + 1, attributes.end() - attributes.start - 1);
+    const std::string pem = Pki().KeyPem(Tsa::GoodRsa);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    std::string signature(fields[5].length, '\0');
+    size_t length = signature.size();
+    if (!key || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+        EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
+                       reinterpret_cast<const unsigned char*>(tbs.data()), tbs.size()) != 1 ||
+        length != signature.size())
+        throw std::runtime_error("cannot sign the reordered attributes");
+    return out.replace(fields[5].contentStart(), fields[5].length, signature);
+}
+
 struct Row {
     const char* name;
     std::function<void(TokenSpec&)> forge;
     uint32_t expected;  // ZORBELVerifyTimeStampTokenEx against the data's SHA-256, no store
     const char* why;
     size_t cut = 0;  // bytes left out of the blob's length while they stay in memory
+    std::string (*rework)(const std::string&) = nullptr;  // a change made after signing
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -119,6 +157,9 @@ const Row kRows[] = {
      "the signature must be over a TSTInfo, not any content"},
     {"signature damaged", [](TokenSpec& s) { s.damage = Damage::FlipSignatureByte; }, ZORBEL_VERIFY_SIGNATURE,
      "the signature over the signed attributes"},
+    {"signed attributes not in DER order", [](TokenSpec& s) { s.tsa = Tsa::GoodRsa; }, ZORBEL_OK,
+     "the attributes are hashed as the token gives them, as OpenSSL's CMS verifier hashes them", 0,
+     SignedOutOfOrder},
     {"no signing-certificate attribute", Forge(Forgery::NoEss), ZORBEL_VERIFY_ESS_BINDING,
      "nothing binds the signature to a certificate"},
     {"ESS v1 hash wrong", Forge(Forgery::EssWrongHash), ZORBEL_VERIFY_ESS_BINDING, "v1 certHash is checked"},
@@ -171,7 +212,8 @@ TEST_P(core_ForgedToken, RefusedWithItsCode) {
     const Row& row = GetParam();
     TokenSpec recipe;
     row.forge(recipe);
-    const Bytes token = ToBytes(Pki().MakeToken(recipe));
+    const std::string made = Pki().MakeToken(recipe);
+    const Bytes token = ToBytes(row.rework ? row.rework(made) : made);
     ASSERT_GT(token.size(), row.cut);
     const Bytes given(token.begin(), token.end() - static_cast<long>(row.cut));
     const ZORBELUBlob blob{token.data(), static_cast<uint32_t>(given.size())};  // the rest stays in memory
