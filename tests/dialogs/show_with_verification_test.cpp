@@ -1,25 +1,19 @@
 // Verify-then-show on the headless backend, with the fixture PKI served by
 // the real test server: the status shown and returned, the picture, and
 // what is refused before any dialog.
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <functional>
-#include <string>
 
+#include "dialogs/dialog_test_util.h"
 #include "dialogs/signature/signature_dialog_parts.h"
-#include "dialogs/signature/signature_texts.h"
-#include "frame/module_state.h"
-#include "platform/module.h"
-#include "ui/ui_headless.h"
-#include "dialogs/dialog_test_pki.h"
 #include "verify/verify_test_support.h"
 
 namespace {
 
 using namespace zorbelu;
 using namespace zorbelu::dialogs;
-namespace hl = platform::headless;
+using dialogtest::hl::Runs;
+using ShowWithVerification = dialogtest::HeadlessTest;
 
 test::ServedPki& Served() {
     static test::ServedPki served;
@@ -27,20 +21,6 @@ test::ServedPki& Served() {
     (void)trusted;
     return served;
 }
-
-int ShownPicture(const hl::WindowState& w) {
-    for (const int id : kStatusPictures)
-        if (const hl::ControlState* c = w.Find(id); c != nullptr && c->visible) return id;
-    return 0;
-}
-
-class ShowWithVerification : public testing::Test {
-protected:
-    void SetUp() override {
-        frame::AfxSetResourceHandle(platform::OwnModuleHandle());
-        hl::Reset();
-    }
-};
 
 constexpr ZORBELUTimeZoneSelector kTokyo{ZORBELU_TIME_ZONE_FIXED_OFFSET, 540};
 
@@ -81,15 +61,15 @@ TEST_F(ShowWithVerification, EveryFormShowsTheStatusItReturns) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        hl::Reset();
+        dialogtest::hl::Reset();
         EXPECT_EQ(c.call(), c.expected);
-        ASSERT_EQ(hl::Runs().size(), 1u);
-        EXPECT_EQ(ShownPicture(hl::Runs()[0].atStart), c.picture);
+        ASSERT_EQ(Runs().size(), 1u);
+        EXPECT_EQ(dialogtest::ShownPicture(Runs()[0].atStart), c.picture);
     }
     // The time is shown in the zone given.
-    hl::Reset();
+    dialogtest::hl::Reset();
     ASSERT_EQ(ZORBELUShowTimeStampTokenPropWithVerificationEx2(nullptr, 1, &tac, &digest, &kTokyo, 5000, nullptr, cache), 2501u);
-    const std::string time = hl::Runs()[0].atStart.Find(signature_ids::kTimeText)->text;
+    const std::string time = Runs()[0].atStart.Find(signature_ids::kTimeText)->text;
     EXPECT_EQ(time.substr(time.size() - 7), " +09:00");
     ZORBELUFreeCRLCacheStore(cache);
 }
@@ -126,7 +106,7 @@ TEST_F(ShowWithVerification, RefusalsShowNothing) {
         {"Ex2 unknown digest algorithm", ZORBELUShowTimeStampTokenPropWithVerificationEx2(nullptr, 1, &tac, &badAlgorithm, &jst, 0, nullptr, nullptr), 1401},
     };
     for (const auto& c : cases) EXPECT_EQ(c.result, c.expected) << c.what;
-    EXPECT_TRUE(hl::Runs().empty());
+    EXPECT_TRUE(Runs().empty());
     // A zone number and the edge offsets pass.
     const ZORBELUTimeZoneSelector edges[] = {{ZORBELU_TIME_ZONE_FIXED_OFFSET, 840}, {ZORBELU_TIME_ZONE_FIXED_OFFSET, -720}, jst};
     for (const ZORBELUTimeZoneSelector& zone : edges)
