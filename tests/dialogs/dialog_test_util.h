@@ -125,18 +125,14 @@ protected:
     }
 };
 
-class SavedVariable {
-public:
-    explicit SavedVariable(const char* name) : name_(name) {
-        if (const char* value = std::getenv(name)) old_ = value;
+// An environment variable, put back as it was at the end of the scope.
+struct SavedVariable {
+    explicit SavedVariable(const char* variable) : name(variable) {
+        if (const char* value = std::getenv(variable)) old = value;
     }
-    ~SavedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-    SavedVariable(const SavedVariable&) = delete;
-    SavedVariable& operator=(const SavedVariable&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~SavedVariable() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
 };
 
 // A viewer script that records its arguments, one a line. While it lives,

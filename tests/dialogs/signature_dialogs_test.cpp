@@ -159,14 +159,10 @@ TEST_F(SignatureDialogs, WithoutTheIssuerBoxTheDialogIsShorter) {
 
 TEST(SignatureTexts, ServiceNamesMatchWholePoliciesExactly) {
     frame::AfxSetResourceHandle(platform::OwnModuleHandle());
-    const std::pair<const char*, const char*> cases[] = {
-        {"0.2.440.731846.100.200.102", "Kovra Time-Stamp Service 3161"},
-        {"0.2.440.731859.100.200.100", "KOVRA Time Stamp Service Type-Open-K"},
-        {"1.2.410.100001.2.1.7.2", "Government Time Stamp Service"},
-        {"1.2.410.100001.2.1.7.2 ", "Unknown"},
-        {"0.2.440.731846.100.200.10", "Unknown"},
-        {"", "Unknown"},
-    };
+    const std::pair<const char*, const char*> cases[] = {{"1.2.410.100001.2.1.7.2", "Government Time Stamp Service"},
+                                                         {"1.2.410.100001.2.1.7.2 ", "Unknown"},
+                                                         {"0.2.440.731846.100.200.10", "Unknown"},
+                                                         {"", "Unknown"}};
     for (const auto& [policy, name] : cases) EXPECT_EQ(frame::LoadResourceString(ServiceNameId(policy)), name) << policy;
 }
 
