@@ -54,7 +54,8 @@ TEST(Gathering, ChainAndCrlsFromTheStore) {
         // The root first: the walk starts again from the head after each member.
         {"complete chain", {Ca::Root, Ca::AiaIntermediate, Ca::Intermediate}, {Crl::Root, Crl::Intermediate},
          Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::Intermediate, Crl::Root}},
-        {"root missing", {Ca::Intermediate}, {Crl::Intermediate, Crl::Root}, Tsa::Good, 1605, {}, 1, {Crl::Intermediate}},
+        {"root missing", {Ca::Intermediate}, {Crl::Intermediate, Crl::Root}, Tsa::Good, 1605, {}, 1,
+         {Crl::Intermediate}},
         {"issued by the root", {Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root}, Tsa::UnderRoot, 1,
          {Ca::Root}, 1, {Crl::Root}},
         {"self-issued TSA certificate", {Ca::Root, Ca::Intermediate}, {Crl::Root, Crl::Intermediate}, Tsa::SelfIssued,
@@ -128,7 +129,8 @@ TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
         SCOPED_TRACE(c.option);
         const std::string file = (viewer.tmp() / ("zorbelutil-" + std::to_string(geteuid()) + c.extension)).string();
         EXPECT_EQ(ViewerTemporaryFile(c.kind), file);
-        EXPECT_EQ(ViewerCommandLine(ViewerCommandPrefix(c.kind), file), std::string(std::getenv(c.variable)) + " " + file);
+        EXPECT_EQ(ViewerCommandLine(ViewerCommandPrefix(c.kind), file),
+                  std::string(std::getenv(c.variable)) + " " + file);
         // Twice, the second time shorter: the same file, overwritten.
         for (const std::string* bytes : {&c.first, &c.second}) {
             const ZORBELUCertBlob blob = CertBlobOf(*bytes);

@@ -198,7 +198,8 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
                           [&] { EXPECT_EQ(ZORBELUPRVShowSignaturePropEx2(nullptr, chain, 2), 1u); });
 
     // The tabbed dialog, chained, on each tab; a failed check on the first.
-    const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo}, {2501, 1, 2513, 2515, &ref, &tokyo}};
+    const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo},
+                                              {2501, 1, 2513, 2515, &ref, &tokyo}};
     const char* tabNames[] = {"results", "details", "compare"};
     for (int tab = 0; tab < 3; ++tab)
         RenderInEveryLanguage(

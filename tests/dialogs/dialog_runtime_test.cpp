@@ -29,7 +29,8 @@ public:
             ++applied;
             UpdateData(true);
         });
-        On(kCombo, Notify::SelectionChanged, [this] { picked = GetItemText(kCombo) + "#" + std::to_string(GetCurSel(kCombo)); });
+        On(kCombo, Notify::SelectionChanged,
+           [this] { picked = GetItemText(kCombo) + "#" + std::to_string(GetCurSel(kCombo)); });
         On(kEnd42, Notify::Clicked, [this] { EndDialog(42); });
         On(kThrow, Notify::Clicked, [] { throw std::runtime_error("handler failed"); });
         On(kNested, Notify::Clicked, [this] {

@@ -92,7 +92,8 @@ inline std::string Text(const hl::WindowState& w, int id) {
 // module while it lives.
 class CurrentTexts {
 public:
-    explicit CurrentTexts(const char* path) : module_(path ? platform::LoadLibraryA(path) : platform::OwnModuleHandle()) {
+    explicit CurrentTexts(const char* path)
+        : module_(path ? platform::LoadLibraryA(path) : platform::OwnModuleHandle()) {
         EXPECT_NE(module_, nullptr);
         frame::AfxSetResourceHandle(module_);
     }
@@ -144,8 +145,9 @@ public:
     explicit ViewerStandIn(const std::string& extra = "") {
         std::filesystem::create_directories(tmp());
         const std::filesystem::path script = dir_.path() / "viewer.sh";
-        std::ofstream(script) << "#!/bin/sh\n: > '" << record().string() << "'\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '"
-                              << record().string() << "'; done\n" << extra << "\n";
+        std::ofstream(script) << "#!/bin/sh\n: > '" << record().string() << "'\n"
+                              << "for a in \"$@\"; do printf '%s\\n' \"$a\" >> '" << record().string() << "'; done\n"
+                              << extra << "\n";
         chmod(script.c_str(), 0755);
         setenv("ZORBELU_CERT_VIEWER", (script.string() + " --as-cert").c_str(), 1);
         setenv("ZORBELU_CRL_VIEWER", (script.string() + " --as-crl").c_str(), 1);

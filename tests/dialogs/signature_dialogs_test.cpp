@@ -163,7 +163,8 @@ TEST(SignatureTexts, ServiceNamesMatchWholePoliciesExactly) {
                                                          {"1.2.410.100001.2.1.7.2 ", "Unknown"},
                                                          {"0.2.440.731846.100.200.10", "Unknown"},
                                                          {"", "Unknown"}};
-    for (const auto& [policy, name] : cases) EXPECT_EQ(frame::LoadResourceString(ServiceNameId(policy)), name) << policy;
+    for (const auto& [policy, name] : cases)
+        EXPECT_EQ(frame::LoadResourceString(ServiceNameId(policy)), name) << policy;
 }
 
 TEST_F(SignatureDialogs, RefusedArgumentsShowNothing) {
@@ -173,9 +174,11 @@ TEST_F(SignatureDialogs, RefusedArgumentsShowNothing) {
     const ZORBELUBlob unreadable = Blob(garbage), empty{tac.data, 0};
     const ZORBELUTimeZoneSelector day{ZORBELU_TIME_ZONE_FIXED_OFFSET, 1441}, noZone{24, 0};
     const ZORBELUSignatureEntry good{2501, &ref_, &kUtc}, pair[] = {good, good};
-    const ZORBELUSignatureEntry outOfRange[] = {good, {2513, &ref_, nullptr}}, noRef[] = {good, {2501, nullptr, nullptr}};
+    const ZORBELUSignatureEntry outOfRange[] = {good, {2513, &ref_, nullptr}};
+    const ZORBELUSignatureEntry noRef[] = {good, {2501, nullptr, nullptr}};
     const ZORBELUSignatureEntry badZone[] = {good, {2501, &ref_, &day}};
-    const ZORBELUSignatureEntryEx tabbedGood{2501, 1, 2513, 2515, &ref_, &kUtc}, certStatus{2503, 1, 2513, 2515, &ref_, &kUtc};
+    const ZORBELUSignatureEntryEx tabbedGood{2501, 1, 2513, 2515, &ref_, &kUtc};
+    const ZORBELUSignatureEntryEx certStatus{2503, 1, 2513, 2515, &ref_, &kUtc};
     const ZORBELUSignatureEntryEx tabbedNoRef{2501, 1, 2513, 2515, nullptr, &kUtc};
     const ZORBELUSignatureEntryEx tabbedZone{2508, 1, 2513, 2515, &ref_, &noZone};
     const struct {
@@ -222,7 +225,8 @@ TEST_F(SignatureDialogs, ChainGoesOnOnlyThroughTheExtensionButton) {
         std::vector<uint32_t> templates;
     } cases[] = {
         {"OK ends the chain", {{hl::Press(platform::IDOK)}}, {6019}},
-        {"all the way", {{hl::Press(kViewNext)}, {hl::Press(kViewNext)}, {hl::Press(platform::IDOK)}}, {6019, 6019, 1058}},
+        {"all the way", {{hl::Press(kViewNext)}, {hl::Press(kViewNext)}, {hl::Press(platform::IDOK)}},
+         {6019, 6019, 1058}},
         {"closed on the second", {{hl::Press(kViewNext)}, {}}, {6019, 6019}},
     };
     for (const bool tabbedForm : {false, true}) {

@@ -198,7 +198,8 @@ TEST_F(TokenProperties, ImprintsOfEveryDigest) {
 }
 
 TEST_F(TokenProperties, DisabledButtonsFollowWhatTheTokenAndStoreHold) {
-    const std::string tac = TokenWithTac(), good = Pki().Token("good-sha256"), noCert = Pki().Token("good-sha256-nocert");
+    const std::string tac = TokenWithTac(), good = Pki().Token("good-sha256");
+    const std::string noCert = Pki().Token("good-sha256-nocert");
     const Store full = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root});
     const Store noRoot = MakeStore({Ca::Intermediate}, {Crl::Intermediate});
     const Store noCrl = MakeStore({Ca::Intermediate, Ca::Root}, {});

@@ -81,7 +81,8 @@ TEST(DigestPairRule, TheCurrentDigestMustMatchInKind) {
     EXPECT_EQ(verify::ValidateDigestPair(&sha256, &bad), ZORBELU_ERR_DIGEST);
     EXPECT_EQ(verify::ValidateDigestPair(&bad, &sha256), ZORBELU_ERR_DIGEST);
     EXPECT_EQ(verify::ValidateDigestPair(static_cast<const ZORBELUDigestInfo*>(nullptr), &sha256), ZORBELU_ERR_PARAM);
-    const auto sha512 = MakeDigest<ZORBELUDigestInfoEx>(kSha512, 64), sha384 = MakeDigest<ZORBELUDigestInfoEx>(kSha384, 48);
+    const auto sha512 = MakeDigest<ZORBELUDigestInfoEx>(kSha512, 64);
+    const auto sha384 = MakeDigest<ZORBELUDigestInfoEx>(kSha384, 48);
     EXPECT_EQ(verify::ValidateDigestPair(&sha512, &sha512), ZORBELU_OK);
     EXPECT_EQ(verify::ValidateDigestPair(&sha512, &sha384), ZORBELU_ERR_PARAM);
 }

@@ -107,7 +107,8 @@ bool GermanModuleIsLoaded() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ZORBELUGetLibVer), &info) == 0 || info.dli_fname == nullptr) return false;
     const std::string path = info.dli_fname;
-    void* handle = dlopen((path.substr(0, path.rfind('/') + 1) + "libzorbelutilndDEU.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    const std::string module = path.substr(0, path.rfind('/') + 1) + "libzorbelutilndDEU.so";
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle != nullptr) dlclose(handle);
     return handle != nullptr;
 }
