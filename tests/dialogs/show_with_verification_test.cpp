@@ -86,7 +86,8 @@ TEST_F(ShowWithVerification, RefusalsShowNothing) {
     const ZORBELUTimeZoneSelector east{ZORBELU_TIME_ZONE_FIXED_OFFSET, 841}, west{ZORBELU_TIME_ZONE_FIXED_OFFSET, -721};
     ZORBELUDigestInfo badAlgorithm = digest_;
     std::strcpy(badAlgorithm.algorithmOid, "1.2.3");
-    const auto *tac = &tac_, *digest = &digest_;
+    const ZORBELUBlob* tac = &tac_;
+    const ZORBELUDigestInfo* digest = &digest_;
     const struct {
         const char* what;
         uint32_t result;
