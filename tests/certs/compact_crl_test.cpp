@@ -179,7 +179,9 @@ TEST(CompactCrl, ReadsWhatOpenSslReadsAndRefusesWhatItRefuses) {
 uint32_t VerifyWith(const char* tokenName, const ZORBELCertStore* store) {
     const std::string& token = FixturePki::Shared().Token(tokenName);
     const ZORBELUBlob blob = coretest::Blob(token);
-    const ZORBELUDigestInfoEx digest = coretest::TokenImprint(coretest::Bytes(token.begin(), token.end()));
+    const ZORBELTimeStampInfo info = coretest::InfoOf(coretest::Bytes(token.begin(), token.end()));
+    const ZORBELUDigestInfoEx digest =
+        coretest::DigestEx(info.hashAlgorithmOid, coretest::Bytes(info.hashValue, info.hashValue + info.hashLength));
     return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
 }
 

@@ -1,47 +1,27 @@
 // Certificate and CRL viewing: the chain and the CRLs gathered from a core
 // store of the fixture PKI, the viewer launched through a stand-in script,
 // and the selection dialog on the headless backend.
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "certs/cert_blob_array.h"
 #include "certs/core_store_chains.h"
+#include "dialogs/dialog_test_util.h"
 #include "dialogs/token/certificate_viewing.h"
 #include "platform/process.h"
-#include "frame/module_state.h"
-#include "ui/dialog.h"
 #include "ui/message_box.h"
-#include "platform/module.h"
-#include "ui/ui_headless.h"
-#include "dialogs/viewer_stand_in.h"
-#include "support/fixture_pki.h"
-#include "support/served_pki.h"
-#include "dialogs/dialog_test_pki.h"
 #include "zorbel.h"
 
 namespace {
 
 using namespace zorbelu;
 using namespace zorbelu::dialogs;
-using certs::BuildCAChainForCert;
+using namespace zorbelu::dialogtest;
 using certs::CertBlobArray;
-using certs::CollectCRLsForChain;
-using certs::CopyCertBlob;
 using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
-namespace hl = platform::headless;
-using dialogtest::Pki;
-using dialogtest::MakeStore;
-using dialogtest::Store;
-using dialogtest::CertBlobOf;
 
 std::vector<std::string> Elements(const ZORBELUCertBlob* array) {
     std::vector<std::string> out;
@@ -54,75 +34,59 @@ std::vector<std::string> Elements(const ZORBELUCertBlob* array) {
 CertBlobArray ArrayOf(const std::vector<std::string>& items) {
     CertBlobArray array(new ZORBELUCertBlob[items.size() + 1]());
     for (size_t i = 0; i < items.size(); ++i) {
-        ZORBELUCertBlob blob = CertBlobOf(items[i]);
-        const ZORBELCertNode node{blob.data, blob.length, blob.encoding, nullptr};
-        CopyCertBlob(node, array.get()[i]);
+        const ZORBELUCertBlob blob = CertBlobOf(items[i]);
+        certs::CopyCertBlob(ZORBELCertNode{blob.data, blob.length, blob.encoding, nullptr}, array.get()[i]);
     }
     return array;
 }
 
-std::string ReadBytes(const std::string& path) { return test::ReadFileBytes(path); }
-
-// ---- Gathering ------------------------------------------------------------------
-
-struct GatherCase {
-    const char* name;
-    std::vector<Ca> storeCas;
-    std::vector<Crl> storeCrls;
-    Tsa tsa;
-    uint32_t chainResult;
-    std::vector<Ca> chain;
-    uint32_t crlResult;
-    std::vector<Crl> crlArray;
-};
-
 TEST(Gathering, ChainAndCrlsFromTheStore) {
-    const GatherCase cases[] = {
+    const struct {
+        const char* name;
+        std::vector<Ca> storeCas;
+        std::vector<Crl> storeCrls;
+        Tsa tsa;
+        uint32_t chainResult;
+        std::vector<Ca> chain;
+        uint32_t crlResult;
+        std::vector<Crl> crlArray;
+    } cases[] = {
         // The root first: the walk starts again from the head after each member.
         {"complete chain", {Ca::Root, Ca::AiaIntermediate, Ca::Intermediate}, {Crl::Root, Crl::Intermediate},
          Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::Intermediate, Crl::Root}},
-        {"root missing", {Ca::Intermediate}, {Crl::Intermediate, Crl::Root},
-         Tsa::Good, 1605, {}, 1, {Crl::Intermediate}},
-        {"issued by the root", {Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root},
-         Tsa::UnderRoot, 1, {Ca::Root}, 1, {Crl::Root}},
-        {"self-issued TSA certificate", {Ca::Root, Ca::Intermediate}, {Crl::Root, Crl::Intermediate},
-         Tsa::SelfIssued, 1605, {}, 1605, {}},
-        {"no CRL of the issuer", {Ca::Intermediate, Ca::Root}, {Crl::Root},
-         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1605, {}},
+        {"root missing", {Ca::Intermediate}, {Crl::Intermediate, Crl::Root}, Tsa::Good, 1605, {}, 1,
+         {Crl::Intermediate}},
+        {"issued by the root", {Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root}, Tsa::UnderRoot, 1,
+         {Ca::Root}, 1, {Crl::Root}},
+        {"self-issued TSA certificate", {Ca::Root, Ca::Intermediate}, {Crl::Root, Crl::Intermediate}, Tsa::SelfIssued,
+         1605, {}, 1605, {}},
+        {"no CRL of the issuer", {Ca::Intermediate, Ca::Root}, {Crl::Root}, Tsa::Good, 1, {Ca::Intermediate, Ca::Root},
+         1605, {}},
         {"two CRLs of one issuer: the first", {Ca::Intermediate, Ca::Root},
-         {Crl::IntermediatePem, Crl::Intermediate, Crl::Root},
-         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::IntermediatePem, Crl::Root}},
-        {"a gap ends the CRLs", {Ca::Intermediate, Ca::Root}, {Crl::AiaIntermediate, Crl::Intermediate},
-         Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1, {Crl::Intermediate}},
+         {Crl::IntermediatePem, Crl::Intermediate, Crl::Root}, Tsa::Good, 1, {Ca::Intermediate, Ca::Root}, 1,
+         {Crl::IntermediatePem, Crl::Root}},
+        {"a gap ends the CRLs", {Ca::Intermediate, Ca::Root}, {Crl::AiaIntermediate, Crl::Intermediate}, Tsa::Good, 1,
+         {Ca::Intermediate, Ca::Root}, 1, {Crl::Intermediate}},
     };
-    for (const GatherCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Store store = MakeStore(c.storeCas, c.storeCrls);
         const ZORBELUCertBlob tsa = CertBlobOf(Pki().CertDer(c.tsa));
-
         ZORBELUCertBlob* raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);  // must be reset
-        EXPECT_EQ(BuildCAChainForCert(store.get(), &tsa, &raw), c.chainResult);
+        EXPECT_EQ(certs::BuildCAChainForCert(store.get(), &tsa, &raw), c.chainResult);
         const CertBlobArray chain(raw);
         std::vector<std::string> expected;
         for (Ca ca : c.chain) expected.push_back(Pki().CertDer(ca));
         EXPECT_EQ(Elements(chain.get()), expected);
-        if (c.chainResult != 1) {
-            EXPECT_EQ(chain, nullptr);
-        }
-
+        EXPECT_TRUE(c.chainResult == 1 || chain == nullptr);
         raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);
-        EXPECT_EQ(CollectCRLsForChain(store.get(), &tsa, chain.get(), &raw), c.crlResult);
+        EXPECT_EQ(certs::CollectCRLsForChain(store.get(), &tsa, chain.get(), &raw), c.crlResult);
         const CertBlobArray crls(raw);
         expected.clear();
         for (Crl crl : c.crlArray) expected.push_back(Pki().CrlBytes(crl));
         EXPECT_EQ(Elements(crls.get()), expected);
-        if (c.crlResult != 1) {
-            EXPECT_EQ(crls, nullptr);
-        }
-        // The copies are the array's own.
-        if (chain) {
-            EXPECT_NE(chain.get()[0].data, store->caCerts->data);
-        }
+        EXPECT_TRUE(c.crlResult == 1 || crls == nullptr);
+        EXPECT_TRUE(!chain || chain.get()[0].data != store->caCerts->data);  // the copies are the array's own
     }
 }
 
@@ -141,8 +105,8 @@ TEST(Gathering, ArgumentsAreCheckedFirst) {
                  {store.get(), &undecodable, 1601}};
     for (const auto& c : cases) {
         ZORBELUCertBlob* out = nullptr;
-        EXPECT_EQ(BuildCAChainForCert(c.store, c.cert, &out), c.result);
-        EXPECT_EQ(CollectCRLsForChain(c.store, c.cert, nullptr, &out), c.result);
+        EXPECT_EQ(certs::BuildCAChainForCert(c.store, c.cert, &out), c.result);
+        EXPECT_EQ(certs::CollectCRLsForChain(c.store, c.cert, nullptr, &out), c.result);
         EXPECT_EQ(out, nullptr);
     }
 }
@@ -150,33 +114,29 @@ TEST(Gathering, ArgumentsAreCheckedFirst) {
 // ---- The viewer -----------------------------------------------------------------
 
 TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
-    const dialogtest::ViewerStandIn viewer;
+    const ViewerStandIn viewer;
     const struct {
         ViewKind kind;
-        const char* option;
-        const char* extension;
+        const char *option, *extension, *variable;
         std::string first, second;
     } cases[] = {
-        {ViewKind::Certificate, "--as-cert", ".cer", Pki().CertDer(Tsa::Good), Pki().CertDer(Ca::Root)},
-        {ViewKind::Crl, "--as-crl", ".crl", Pki().CrlBytes(Crl::IntermediateLarge), Pki().CrlBytes(Crl::Root)},
+        {ViewKind::Certificate, "--as-cert", ".cer", "ZORBELU_CERT_VIEWER", Pki().CertDer(Tsa::Good),
+         Pki().CertDer(Ca::Root)},
+        {ViewKind::Crl, "--as-crl", ".crl", "ZORBELU_CRL_VIEWER", Pki().CrlBytes(Crl::IntermediateLarge),
+         Pki().CrlBytes(Crl::Root)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);
         const std::string file = (viewer.tmp() / ("zorbelutil-" + std::to_string(geteuid()) + c.extension)).string();
         EXPECT_EQ(ViewerTemporaryFile(c.kind), file);
-        const std::string prefix = ViewerCommandPrefix(c.kind);
-        EXPECT_EQ(ViewerCommandLine(prefix, file), std::string(std::getenv(c.kind == ViewKind::Certificate
-                                                                              ? "ZORBELU_CERT_VIEWER"
-                                                                              : "ZORBELU_CRL_VIEWER")) +
-                                                       " " + file);
-        EXPECT_EQ(ViewerCommandLine(prefix, file).find_first_of("'\""), std::string::npos);
-
+        EXPECT_EQ(ViewerCommandLine(ViewerCommandPrefix(c.kind), file),
+                  std::string(std::getenv(c.variable)) + " " + file);
         // Twice, the second time shorter: the same file, overwritten.
         for (const std::string* bytes : {&c.first, &c.second}) {
             const ZORBELUCertBlob blob = CertBlobOf(*bytes);
             ASSERT_EQ(LaunchCertViewer(blob.data, blob.length, c.kind, nullptr), 1u);
             EXPECT_EQ(viewer.Arguments(), (std::vector<std::string>{c.option, file}));
-            EXPECT_EQ(ReadBytes(file), *bytes);
+            EXPECT_EQ(test::ReadFileBytes(file), *bytes);
         }
         EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::others_read,
                   std::filesystem::perms::none);
@@ -184,7 +144,7 @@ TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
 }
 
 TEST(Viewer, FailsWithoutStartingAnything) {
-    const dialogtest::ViewerStandIn viewer;
+    const ViewerStandIn viewer;
     const std::string bytes = Pki().CertDer(Tsa::Good);
     const ZORBELUCertBlob blob = CertBlobOf(bytes);
     const std::string file = ViewerTemporaryFile(ViewKind::Certificate);
@@ -204,7 +164,7 @@ TEST(Viewer, FailsWithoutStartingAnything) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        dialogtest::SavedVariable savedViewer("ZORBELU_CERT_VIEWER"), savedTmp("TMPDIR");
+        SavedVariable savedViewer("ZORBELU_CERT_VIEWER"), savedTmp("TMPDIR");
         if (c.viewerCommand != nullptr) setenv("ZORBELU_CERT_VIEWER", c.viewerCommand, 1);
         if (c.tmpdir != nullptr) setenv("TMPDIR", c.tmpdir, 1);
         std::filesystem::remove(file);
@@ -219,7 +179,7 @@ TEST(Viewer, FailsWithoutStartingAnything) {
 
 TEST(Viewer, WaitsForTheWindowNotForTheViewerToEnd) {
     // Reports its window at once, then stays for a while.
-    const dialogtest::ViewerStandIn viewer("printf x >&\"$ZORBELU_VIEWER_READY_FD\"; sleep 4");
+    const ViewerStandIn viewer("printf x >&\"$ZORBELU_VIEWER_READY_FD\"; sleep 4");
     const std::string bytes = Pki().CertDer(Tsa::Good);
     const ZORBELUCertBlob blob = CertBlobOf(bytes);
     const auto start = std::chrono::steady_clock::now();
@@ -229,34 +189,23 @@ TEST(Viewer, WaitsForTheWindowNotForTheViewerToEnd) {
 }
 
 TEST(Viewer, CommandPrefixWords) {
-    const struct {
-        const char* prefix;
-        std::vector<std::string> words;
-    } splits[] = {
-        {"viewer ", {"viewer"}},
+    const std::pair<const char*, std::vector<std::string>> splits[] = {
         {"  /usr/bin/viewer   --crl  ", {"/usr/bin/viewer", "--crl"}},
         {"'/opt/my viewer/bin/v' \"--title=A B\" x''y", {"/opt/my viewer/bin/v", "--title=A B", "xy"}},
         {"''", {""}},
         {"   ", {}},
     };
-    for (const auto& s : splits) EXPECT_EQ(platform::SplitCommandWords(s.prefix), s.words) << s.prefix;
+    for (const auto& [prefix, words] : splits) EXPECT_EQ(platform::SplitCommandWords(prefix), words) << prefix;
 }
 
 // ---- Viewing arrays and the selection dialog --------------------------------------
 
-class Selection : public testing::Test {
+class Selection : public HeadlessTest {
 protected:
-    void SetUp() override {
-        frame::AfxSetResourceHandle(platform::OwnModuleHandle());
-        hl::Reset();
-        platform::headless::ClearRecordedMessageBoxes();
-    }
-    void TearDown() override { frame::AfxSetResourceHandle(platform::OwnModuleHandle()); }
-
-    dialogtest::ViewerStandIn viewer_;
+    ViewerStandIn viewer_;
 };
 
-TEST_F(Selection, ThreeCrlsListedLastFirstAndThePickedOneOpened) {
+TEST_F(Selection, CrlsListedLastFirstAndThePickedOneOpened) {
     const std::vector<std::string> crls = {Pki().CrlBytes(Crl::Root), Pki().CrlBytes(Crl::Intermediate),
                                            Pki().CrlBytes(Crl::AiaIntermediate)};
     const CertBlobArray array = ArrayOf(crls);
@@ -273,18 +222,16 @@ TEST_F(Selection, ThreeCrlsListedLastFirstAndThePickedOneOpened) {
         script.push_back(hl::Press(platform::IDOK));
         hl::QueueScript(script);
         ViewGatheredArray(array.get(), ViewKind::Crl, nullptr);
-        ASSERT_EQ(hl::Runs().size(), 1u);
-        const hl::ModalRun& run = hl::Runs()[0];
-        EXPECT_FALSE(run.closedByBackend);
-        EXPECT_EQ(run.atStart.templateId, kTemplateCertCrlSelection);
-        const hl::ControlState* list = run.atStart.Find(selection_ids::kList);
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(list->items, (std::vector<std::string>{"Zorbelu Test AIA Intermediate CA",
-                                                         "Zorbelu Test Intermediate CA", "Zorbelu Test Root CA"}));
-        EXPECT_EQ(list->selected, 0);
-        EXPECT_EQ(ReadBytes(ViewerTemporaryFile(ViewKind::Crl)), crls[c.opened]);
+        const hl::WindowState w = Opened();
+        EXPECT_FALSE(hl::Runs()[0].closedByBackend);
+        EXPECT_EQ(w.templateId, kTemplateCertCrlSelection);
+        EXPECT_EQ(w.Find(selection_ids::kList)->items,
+                  (std::vector<std::string>{"Zorbelu Test AIA Intermediate CA", "Zorbelu Test Intermediate CA",
+                                            "Zorbelu Test Root CA"}));
+        EXPECT_EQ(w.Find(selection_ids::kList)->selected, 0);
+        EXPECT_EQ(test::ReadFileBytes(ViewerTemporaryFile(ViewKind::Crl)), crls[c.opened]);
         EXPECT_EQ(viewer_.Arguments().front(), "--as-crl");
-        EXPECT_TRUE(platform::headless::RecordedMessageBoxes().empty());
+        EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
     }
 }
 
@@ -307,8 +254,7 @@ TEST_F(Selection, CaptionAndLabelFollowTheKind) {
         const CertBlobArray array = ArrayOf(c.items);
         hl::QueueScript({hl::Press(platform::IDCANCEL)});
         ViewGatheredArray(array.get(), c.kind, nullptr);
-        ASSERT_EQ(hl::Runs().size(), 1u);
-        const hl::WindowState& w = hl::Runs()[0].atStart;
+        const hl::WindowState w = Opened();
         EXPECT_EQ(w.caption, c.caption);
         EXPECT_EQ(w.Find(selection_ids::kLabel)->text, c.caption);
         EXPECT_EQ(w.Find(selection_ids::kList)->items, c.listed);
@@ -321,26 +267,22 @@ TEST_F(Selection, FailuresShowTheKindsMessageWithCodeZero) {
     setenv("ZORBELU_CRL_VIEWER", "/nonexistent/viewer", 1);
     const CertBlobArray one = ArrayOf({Pki().CrlBytes(Crl::Root)});
     const CertBlobArray two = ArrayOf({Pki().CertDer(Ca::Intermediate), Pki().CertDer(Ca::Root)});
-    const std::string certError = "An error occurred when trying to display root certificate.(Error code: 0)";
-    const std::string crlError =
-        "An error occurred when trying to display certificate revocation list.(Error code: 0)";
-
     ViewGatheredArray(nullptr, ViewKind::Crl, nullptr);
     ViewGatheredArray(nullptr, ViewKind::Certificate, nullptr);
     ViewGatheredArray(one.get(), ViewKind::Crl, nullptr);
     hl::QueueScript({hl::Press(platform::IDOK)});  // the selection dialog's own failure
     ViewGatheredArray(two.get(), ViewKind::Certificate, nullptr);
-
-    const auto& boxes = platform::headless::RecordedMessageBoxes();
+    const auto& boxes = hl::RecordedMessageBoxes();
     ASSERT_EQ(boxes.size(), 4u);
-    const std::string expected[] = {crlError, certError, crlError, certError};
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(boxes[i].text, expected[i]) << i;
+        EXPECT_EQ(boxes[i].text, std::string("An error occurred when trying to display ") +
+                                     (i % 2 == 0 ? "certificate revocation list" : "root certificate") +
+                                     ".(Error code: 0)")
+            << i;
         EXPECT_EQ(boxes[i].type, platform::MB_ICONSTOP) << i;
     }
     // The selection dialog owned its message and still closed with OK.
-    ASSERT_EQ(hl::Runs().size(), 1u);
-    EXPECT_FALSE(hl::Runs()[0].closedByBackend);
+    EXPECT_FALSE(Opened().templateId == 0 || hl::Runs()[0].closedByBackend);
     EXPECT_NE(boxes[3].owner, nullptr);
 }
 

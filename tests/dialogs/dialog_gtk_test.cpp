@@ -1,12 +1,7 @@
-// Templates 129 (with a real TAC), 130 and 6018 (with a real token), 6047
-// and the signature properties dialogs with their pages and result dialogs,
-// rendered by the GTK backend, in English and German: every label's text
-// must fit the label, every control the size it was given, and no two
-// controls may overlap; a screenshot of each template and language is
-// written for people to look at.
-//
-// Needs a display: ctest runs it under `xvfb-run -a` once for each text
-// size (GDK_DPI_SCALE 1.0, 1.25, 1.5); without any display it skips.
+// The dialogs rendered by the GTK backend in English and German at the text
+// size of this run (GDK_DPI_SCALE): every label's text must fit the label,
+// every control its size, and no two controls may overlap; a screenshot of
+// each is written. Needs a display (ctest runs it under `xvfb-run -a`).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -19,7 +14,7 @@
 #include "core/test_util.h"
 #include "dialogs/signature/token_comparison.h"
 #include "dialogs/signature/verified_properties_tabbed.h"
-#include "dialogs/dialog_test_pki.h"
+#include "dialogs/dialog_test_util.h"
 #include "dialogs/token/certificate_viewing.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "frame/module_state.h"
@@ -34,12 +29,15 @@ namespace {
 using namespace zorbelu;
 
 bool HasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
-    }
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(name); value != nullptr && *value != '\0') return true;
     return false;
 }
+
+#define NEEDS_GTK_BACKEND()                                                          \
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";          \
+    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start";          \
+    ASSERT_STREQ(platform::UiBackendName(), "gtk")
 
 // The dialog on screen: the mapped modal GTK window that holds a client area.
 GtkWidget* ShownClientArea() {
@@ -76,11 +74,10 @@ bool Overlap(const GtkAllocation& a, const GtkAllocation& b) {
     return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
-// The controls of a client area (and of its pages, which are client areas
-// in it): a label's Pango layout must fit the size the label was given, any
-// other control must keep that size (a button or a field that needs more
-// grows), each must stay inside the area and overlap no other control. Frames, group boxes and tab strips are drawn
-// around other controls and are only held to their size.
+// The controls of a client area and of its pages: a label's text must fit the
+// size it was given, any other control must keep its size, each must stay in
+// the area and overlap no other control (frames, group boxes and tab strips
+// only keep their size).
 void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) {
     GList* children = gtk_container_get_children(GTK_CONTAINER(area));
     std::vector<GtkWidget*> placed;
@@ -114,10 +111,8 @@ void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) 
     g_list_free(children);
 }
 
-// Shows each dialog in English and German, checks that its texts fit and its
-// controls do not overlap at the text size of this run (GDK_DPI_SCALE) and
-// writes <name>_<language>.png. `prepare` may change the dialog before it is
-// looked at (pick a tab).
+// Shows the dialog in each language, checks its layout and writes
+// <name>_<language>.png; `prepare` may change it first (pick a tab).
 void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show,
                            const std::function<void(platform::Dialog&)>& prepare = {}) {
     const char* dirEnv = std::getenv("ZORBELU_SCREENSHOT_DIR");
@@ -155,40 +150,27 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
     platform::FreeLibrary(german);
 }
 
-TEST(DialogGtk, Template129FitsItsTextsInEveryLanguage) {
+TEST(DialogGtk, TokenDialogsFitTheirTextsInEveryLanguage) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
-    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
-    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
-    ASSERT_STREQ(platform::UiBackendName(), "gtk");
-
-    // The real token's TAC, so that the fields hold real values.
+    NEEDS_GTK_BACKEND();
+    // A real token and its TAC, so that the fields hold real values.
     const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
+    const ZORBELUBlob blob = coretest::Blob(token);
     std::vector<uint8_t> buffer(4000);
     ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
-    const ZORBELUBlob blob = coretest::Blob(token);
     ASSERT_EQ(ZORBELGetTAC(&blob, &tac), 1u);
     const ZORBELUBlob tacBlob{tac.data, tac.length};
     ZORBELTACCertInfo info{};
     ZORBELTACTimingMetrics metrics{};
     ZORBELTACTimingPolicy policy{};
-    ASSERT_EQ(ZORBELGetTACCertInfo(&tacBlob, &info), 1u);
-    ASSERT_EQ(ZORBELGetTACTimingMetrics(&tacBlob, &metrics), 1u);
-    ASSERT_EQ(ZORBELGetTACTimingPolicy(&tacBlob, &policy), 1u);
+    ASSERT_EQ(ZORBELGetTACCertInfo(&tacBlob, &info) + ZORBELGetTACTimingMetrics(&tacBlob, &metrics) +
+                  ZORBELGetTACTimingPolicy(&tacBlob, &policy),
+              3u);
     RenderInEveryLanguage("tac_properties", [&] { EXPECT_EQ(dialogs::ShowTACDialog(info, metrics, policy), 1u); });
-}
-
-TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
-    ZORBELU_NEEDS_REAL_WORLD_DATA();
-    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
-    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
-
-    const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
-    const ZORBELUBlob blob = coretest::Blob(token);
     const dialogtest::Store store = dialogtest::MakeStore({}, {});
     RenderInEveryLanguage("token_properties", [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenProp(nullptr, &blob), 1u); });
     RenderInEveryLanguage("token_properties_extended",
                           [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store.get()), 1u); });
-
     ZORBELUCertBlob array[] = {dialogtest::CertBlobOf(dialogtest::Pki().CertDer(fixtures::Ca::Root)),
                                dialogtest::CertBlobOf(dialogtest::Pki().CertDer(fixtures::Tsa::Good)),
                                {nullptr, 0, 0}};
@@ -198,12 +180,9 @@ TEST(DialogGtk, TokenPropertiesAndSelectionFitTheirTextsInEveryLanguage) {
 }
 
 TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
-    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
-    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start (ZORBELU_UI=gtk, ZORBELU_UI_MODULE)";
-    test::TempDir dir;
-    const fixtures::FixturePki pki = fixtures::FixturePki::Create(dir.path() / "pki");
-    const std::string token = dialogtest::TokenWithTac(pki);
-    const ZORBELUBlob blob{reinterpret_cast<const uint8_t*>(token.data()), static_cast<uint32_t>(token.size())};
+    NEEDS_GTK_BACKEND();
+    const std::string token = dialogtest::TokenWithTac();
+    const ZORBELUBlob blob = dialogtest::Blob(token);
     const ZORBELUTimeZoneSelector tokyo{ZORBELU_TIME_ZONE_FIXED_OFFSET, 540};
     ZORBELUPRVSetModuleName("Archive Signer", 14, ZORBELU_PRIVATE_CALLER_CODE);
     ZORBELUPRVSetDoDisplayedTempravoLogo(1);
@@ -219,7 +198,8 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
                           [&] { EXPECT_EQ(ZORBELUPRVShowSignaturePropEx2(nullptr, chain, 2), 1u); });
 
     // The tabbed dialog, chained, on each tab; a failed check on the first.
-    const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo}, {2501, 1, 2513, 2515, &ref, &tokyo}};
+    const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo},
+                                              {2501, 1, 2513, 2515, &ref, &tokyo}};
     const char* tabNames[] = {"results", "details", "compare"};
     for (int tab = 0; tab < 3; ++tab)
         RenderInEveryLanguage(
@@ -300,7 +280,7 @@ TEST(DialogGtk, ProgramsOpenTheirWindowsWhereAndAsTheyShould) {
     if (std::system("command -v xwininfo >/dev/null 2>&1") != 0) GTEST_SKIP() << "xwininfo is not installed";
     const std::string file = "/tmp/zorbelu-viewer-placement-" + std::to_string(getpid()) + ".cer";
     test::TempDir dir;
-    std::ofstream(file, std::ios::binary) << fixtures::FixturePki::Create(dir.path() / "pki").CertDer(fixtures::Ca::Root);
+    std::ofstream(file, std::ios::binary) << dialogtest::Pki().CertDer(fixtures::Ca::Root);
     struct Row {
         std::vector<const char*> argv;
         std::vector<std::string> variables;

@@ -2,20 +2,7 @@
 #pragma once
 
 namespace zorbelu::dialogtest {
-inline constexpr int kName = 10;
-inline constexpr int kFlag = 11;
-inline constexpr int kCombo = 12;
-inline constexpr int kApply = 13;
-inline constexpr int kEnd42 = 14;
-inline constexpr int kThrow = 15;
-inline constexpr int kNested = 16;
-inline constexpr int kMessage = 17;
-inline constexpr int kHidden = 18;
-inline constexpr int kDisabled = 19;
-inline constexpr int kSave = 24;
-inline constexpr int kPicture = 20;
-inline constexpr int kNoPicture = 25;
-inline constexpr int kTab = 21;
-inline constexpr int kList = 22;
-inline constexpr int kNotes = 23;
+inline constexpr int kName = 10, kFlag = 11, kCombo = 12, kApply = 13, kEnd42 = 14, kThrow = 15, kNested = 16,
+                     kMessage = 17, kHidden = 18, kDisabled = 19, kPicture = 20, kTab = 21, kList = 22, kNotes = 23,
+                     kSave = 24, kNoPicture = 25;
 }  // namespace zorbelu::dialogtest

@@ -1,5 +1,7 @@
-// The settings exports as a host calls them: every refusal leaves the
-// setting as it was.
+// The settings and language exports as a host calls them: every refusal
+// leaves the setting as it was. Each test runs in a process of its own (a
+// language module once current stays current).
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,19 +20,11 @@ std::string ModuleName() {
     return buffer;
 }
 
-TEST(Version, WritesEachNumberThroughItsPointer) {
+TEST(Settings, VersionAndDefaults) {
     uint32_t major = 0, minor = 7, build = 0;
     EXPECT_EQ(ZORBELUGetLibVer(&major, &minor, &build), ZORBELU_OK);
-    EXPECT_EQ(major, 5u);
-    EXPECT_EQ(minor, 0u);
-    EXPECT_EQ(build, 101u);
+    EXPECT_EQ(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build), "5.0.101");
     EXPECT_EQ(ZORBELUGetLibVer(nullptr, nullptr, nullptr), ZORBELU_OK);
-    uint32_t onlyBuild = 0;
-    EXPECT_EQ(ZORBELUGetLibVer(nullptr, nullptr, &onlyBuild), ZORBELU_OK);
-    EXPECT_EQ(onlyBuild, 101u);
-}
-
-TEST(Defaults, FlagsTitleAndNamesStartAsDocumented) {
     EXPECT_EQ(ZORBELUPRVDoDisplayedIssuerInfo(), 1);
     EXPECT_EQ(ZORBELUPRVDoDisplayedTempravoLogo(), 0);
     EXPECT_EQ(ZORBELUPRVGetResourceDLL(), nullptr);
@@ -40,52 +34,34 @@ TEST(Defaults, FlagsTitleAndNamesStartAsDocumented) {
     EXPECT_EQ(buffer[0], '\0');
 }
 
-TEST(Language, AcceptsExactlyThreeCharacters) {
-    EXPECT_EQ(ZORBELUSetLanguage(nullptr), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUSetLanguage("DE"), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUSetLanguage("DEUT"), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUSetLanguage(""), ZORBELU_ERR_PARAM);
+TEST(Settings, LanguageCodesAreExactlyThreeCharacters) {
+    for (const char* bad : {static_cast<const char*>(nullptr), "DE", "DEUT", ""})
+        EXPECT_EQ(ZORBELUSetLanguage(bad), ZORBELU_ERR_PARAM) << (bad ? bad : "(null)");
     EXPECT_EQ(ZORBELUSetLanguage("a1?"), ZORBELU_OK);
 }
 
-struct TextSetterCase {
-    const char* name;
-    uint32_t (*set)(const char*, uint32_t, uint32_t);
-};
-
-class TextSetters : public testing::TestWithParam<TextSetterCase> {};
-
-TEST_P(TextSetters, RefuseBadArgumentsWithTheirCodes) {
-    const auto set = GetParam().set;
-    const std::string max(256, 'm');
-    const std::string tooLong(257, 'l');
-    EXPECT_EQ(set("abc", 3, kWrongCode), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(set(nullptr, 3, kCode), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(set("abc", 0, kCode), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(set("abc", 2, kCode), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(set("abc", 4, kCode), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(set(tooLong.c_str(), 257, kCode), ZORBELU_ERR_TOO_LONG);
-    EXPECT_EQ(set(tooLong.c_str(), 257, kWrongCode), ZORBELU_ERR_PARAM);  // the caller code comes first
-    EXPECT_EQ(set(max.c_str(), 256, kCode), ZORBELU_OK);
+// The three text setters share their checks: caller code first, then text
+// and length, then the 256-character limit.
+TEST(Settings, TextSettersRefuseBadArgumentsWithTheirCodes) {
+    const std::string max(256, 'm'), tooLong(257, 'l');
+    for (const auto set : {ZORBELUPRVSetModuleName, ZORBELUPRVSetMessageDlgTitle, ZORBELUPRVSetVerifiedDlgTitle}) {
+        EXPECT_EQ(set("abc", 3, kWrongCode), ZORBELU_ERR_PARAM);
+        EXPECT_EQ(set(nullptr, 3, kCode), ZORBELU_ERR_PARAM);
+        EXPECT_EQ(set("abc", 0, kCode), ZORBELU_ERR_PARAM);
+        EXPECT_EQ(set("abc", 2, kCode), ZORBELU_ERR_PARAM);
+        EXPECT_EQ(set("abc", 4, kCode), ZORBELU_ERR_PARAM);
+        EXPECT_EQ(set(tooLong.c_str(), 257, kCode), ZORBELU_ERR_TOO_LONG);
+        EXPECT_EQ(set(tooLong.c_str(), 257, kWrongCode), ZORBELU_ERR_PARAM);
+        EXPECT_EQ(set(max.c_str(), 256, kCode), ZORBELU_OK);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, TextSetters,
-                         testing::Values(TextSetterCase{"ModuleName", ZORBELUPRVSetModuleName},
-                                         TextSetterCase{"MessageDlgTitle", ZORBELUPRVSetMessageDlgTitle},
-                                         TextSetterCase{"VerifiedDlgTitle", ZORBELUPRVSetVerifiedDlgTitle}),
-                         [](const testing::TestParamInfo<TextSetterCase>& test) { return std::string(test.param.name); });
-
-TEST(ModuleName, RefusalsKeepTheStoredName) {
+TEST(Settings, ModuleNameKeptOnRefusalAndReadWithRoomForTheNul) {
     ASSERT_EQ(ZORBELUPRVSetModuleName("Archive", 7, kCode), ZORBELU_OK);
     EXPECT_EQ(ZORBELUPRVSetModuleName("Other", 5, kWrongCode), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUPRVSetModuleName("Other", 4, kCode), ZORBELU_ERR_PARAM);
-    const std::string tooLong(257, 'l');
-    EXPECT_EQ(ZORBELUPRVSetModuleName(tooLong.c_str(), 257, kCode), ZORBELU_ERR_TOO_LONG);
+    EXPECT_EQ(ZORBELUPRVSetModuleName(std::string(257, 'l').c_str(), 257, kCode), ZORBELU_ERR_TOO_LONG);
     EXPECT_EQ(ModuleName(), "Archive");
-}
-
-TEST(ModuleName, ReadingNeedsRoomForTheNul) {
-    ASSERT_EQ(ZORBELUPRVSetModuleName("Archive", 7, kCode), ZORBELU_OK);
     char buffer[8];
     std::memset(buffer, '#', sizeof buffer);
     EXPECT_EQ(ZORBELUPRVGetModuleName(buffer, 7, kCode), ZORBELU_ERR_BUFFER_TOO_SMALL);
@@ -97,7 +73,7 @@ TEST(ModuleName, ReadingNeedsRoomForTheNul) {
     EXPECT_EQ(ZORBELUPRVGetModuleName(buffer, 0, kCode), ZORBELU_ERR_PARAM);
 }
 
-TEST(VerifiedDlgTitle, TheHostsTitleReplacesTheDefault) {
+TEST(Settings, TheHostsTitleReplacesTheDefaultWhole) {
     const std::string title(256, 't');
     ASSERT_EQ(ZORBELUPRVSetVerifiedDlgTitle(title.c_str(), 256, kCode), ZORBELU_OK);
     EXPECT_EQ(std::string(ZORBELUPRVGetVerifiedDlgTitle()), title);
@@ -107,27 +83,63 @@ TEST(VerifiedDlgTitle, TheHostsTitleReplacesTheDefault) {
     EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Short");
 }
 
-TEST(Flags, AcceptOnlyZeroAndOne) {
+TEST(Settings, FlagsAreZeroOrOneAndTheResourceModuleNeedsTheCallerCode) {
     for (const int32_t bad : {2, -1, 100}) {
         EXPECT_EQ(ZORBELUPRVSetDoDisplayedIssuerInfo(bad), ZORBELU_ERR_PARAM);
         EXPECT_EQ(ZORBELUPRVSetDoDisplayedTempravoLogo(bad), ZORBELU_ERR_PARAM);
     }
-    EXPECT_EQ(ZORBELUPRVDoDisplayedIssuerInfo(), 1);
-    EXPECT_EQ(ZORBELUPRVDoDisplayedTempravoLogo(), 0);
+    EXPECT_EQ(ZORBELUPRVDoDisplayedIssuerInfo() * 10 + ZORBELUPRVDoDisplayedTempravoLogo(), 10);
     EXPECT_EQ(ZORBELUPRVSetDoDisplayedIssuerInfo(0), ZORBELU_OK);
     EXPECT_EQ(ZORBELUPRVSetDoDisplayedTempravoLogo(1), ZORBELU_OK);
-    EXPECT_EQ(ZORBELUPRVDoDisplayedIssuerInfo(), 0);
-    EXPECT_EQ(ZORBELUPRVDoDisplayedTempravoLogo(), 1);
-}
-
-TEST(ResourceDll, NeedsTheCallerCodeAndTakesAnyHandle) {
+    EXPECT_EQ(ZORBELUPRVDoDisplayedIssuerInfo() * 10 + ZORBELUPRVDoDisplayedTempravoLogo(), 1);
     int marker = 0;
     EXPECT_EQ(ZORBELUPRVSetResourceDLL(&marker, kWrongCode), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUPRVGetResourceDLL(), nullptr);
     EXPECT_EQ(ZORBELUPRVSetResourceDLL(&marker, kCode), ZORBELU_OK);
     EXPECT_EQ(ZORBELUPRVGetResourceDLL(), &marker);
-    EXPECT_EQ(ZORBELUPRVSetResourceDLL(nullptr, kCode), ZORBELU_OK);
-    EXPECT_EQ(ZORBELUPRVGetResourceDLL(), nullptr);
+}
+
+// ---- The language module beside the library -----------------------------------------
+
+// Whether the German module beside the library is loaded (the full path: a
+// bare name would go through the caller's search path).
+bool GermanModuleIsLoaded() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ZORBELUGetLibVer), &info) == 0 || info.dli_fname == nullptr) return false;
+    const std::string path = info.dli_fname;
+    const std::string module = path.substr(0, path.rfind('/') + 1) + "libzorbelutilndDEU.so";
+    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+}
+
+TEST(Language, GermanModuleBesideTheLibraryGivesTheTitle) {
+    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signatureigenschaften");
+    EXPECT_TRUE(GermanModuleIsLoaded());
+}
+
+TEST(Language, MissingModuleFallsBackToEnglishWithoutError) {
+    ASSERT_EQ(ZORBELUSetLanguage("FRA"), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signature Properties");
+}
+
+// A missing module falls back to the library's own file, which becomes
+// current: the German module is no longer used, but stays loaded.
+TEST(Language, AModuleOnceCurrentStaysLoadedWhenTheCodeChanges) {
+    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
+    ASSERT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signatureigenschaften");
+    ASSERT_EQ(ZORBELUSetLanguage("FRA"), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signature Properties");
+    EXPECT_TRUE(GermanModuleIsLoaded());
+}
+
+TEST(Language, AHostTitleWinsOverTheLanguageModule) {
+    const bool loadedBefore = GermanModuleIsLoaded();
+    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
+    ASSERT_EQ(ZORBELUPRVSetVerifiedDlgTitle("Mine", 4, kCode), ZORBELU_OK);
+    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Mine");
+    EXPECT_EQ(GermanModuleIsLoaded(), loadedBefore);  // the host's title needs no module
 }
 
 }  // namespace

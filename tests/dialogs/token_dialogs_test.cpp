@@ -1,82 +1,122 @@
-// The time-stamp token properties dialog on the headless backend: every
-// field of a real token and of fixture tokens, which buttons a token leaves
-// enabled, what the buttons open and the messages of their failures, the two
-// exports' argument checks, and templates 130, 6018 and 6047 in every
-// language, with those of the signature properties dialogs.
-#include <gtest/gtest.h>
-
-#include <map>
+// The token and TAC properties dialogs on the headless backend: the fields
+// they format, the buttons a token leaves enabled, what the buttons open and
+// the messages of their failures, the exports' argument checks, and the
+// templates in every language.
+#include <cstring>
 #include <set>
-#include <string>
-#include <vector>
 
-#include "core/test_util.h"
-#include "core/test_util.h"
+#include "dialogs/dialog_test_util.h"
 #include "dialogs/signature/token_comparison.h"
-#include "dialogs/signature/verified_properties_tabbed.h"
+#include "dialogs/token/display_format.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "dialogs/token/token_properties_dialog.h"
-#include "dialogs/viewer_stand_in.h"
-#include "frame/module_state.h"
-#include "ui/dialog.h"
-#include "ui/message_box.h"
-#include "platform/module.h"
-#include "ui/ui_headless.h"
-#include "support/fixture_pki.h"
-#include "support/served_pki.h"
-#include "dialogs/dialog_test_pki.h"
-#include "support/tac_builder.h"
-#include "zorbel.h"
 #include "support/real_world_data.h"
+#include "ui/message_box.h"
+#include "zorbel.h"
 
 namespace {
 
 using namespace zorbelu;
 using namespace zorbelu::dialogs;
-using namespace zorbelu::dialogs::tst_ids;
+using namespace zorbelu::dialogtest;
 using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
-namespace hl = platform::headless;
-using dialogtest::Pki;
-using dialogtest::MakeStore;
-using dialogtest::Store;
-using dialogtest::Blob;
 
-std::string TokenWithTac() { return dialogtest::TokenWithTac(Pki()); }
+// ---- The TAC dialog ---------------------------------------------------------------
 
-std::map<int, std::string> Fields(const hl::WindowState& w) {
-    std::map<int, std::string> fields;
-    for (const hl::ControlState& c : w.controls)
-        if (c.kind == ZORBELU_CTL_EDIT) fields[c.id] = c.text;
-    return fields;
+struct TacRecords {
+    ZORBELTACCertInfo info{};
+    ZORBELTACTimingMetrics metrics{};
+    ZORBELTACTimingPolicy policy{};
+};
+
+// The TAC dialog's fields as it opened on `r`.
+std::map<int, std::string> TacFields(const TacRecords& r) {
+    hl::Reset();
+    hl::QueueScript({hl::Press(platform::IDOK)});
+    EXPECT_EQ(ShowTACDialog(r.info, r.metrics, r.policy), 1u);
+    EXPECT_EQ(hl::Runs().size(), 1u);
+    if (hl::Runs().empty() || hl::Runs()[0].closedByBackend) return {};
+    EXPECT_EQ(hl::Runs()[0].atStart.templateId, kTemplateTacProperties);
+    return Fields(hl::Runs()[0].atStart);
 }
 
-// The buttons of the window that are enabled, OK included.
-std::set<int> EnabledButtons(const hl::WindowState& w) {
-    std::set<int> ids;
-    for (const hl::ControlState& c : w.controls)
-        if (c.kind == ZORBELU_CTL_BUTTON && c.enabled) ids.insert(c.id);
-    return ids;
+// The records' own bounds hold however the records are filled; offsets,
+// delays, names and value lines are formatted, each from its own record.
+TEST_F(HeadlessTest, TacFieldsAreFormattedWithinTheirRecords) {
+    using namespace tac_ids;
+    TacRecords r;
+    std::memset(r.info.holder, 'H', sizeof r.info.holder);  // no NUL at all
+    std::memset(r.metrics.auditedTime, '7', sizeof r.metrics.auditedTime);
+    std::memset(r.info.holderHashValue, 0xAB, sizeof r.info.holderHashValue);
+    r.info.holderHashLength = 1000;
+    std::memset(r.info.signatureValue, 0x01, sizeof r.info.signatureValue);
+    r.info.signatureLength = 5000;
+    std::strcpy(r.info.signatureAlgorithmOid, "1.3.14.3.2.26 ");  // compared whole
+    r.info.serialNumber[0] = 1;
+    r.metrics.offset = -0.026809f;
+    r.metrics.delay = 0.5f;
+    r.policy.offset = 1.0f;
+    r.policy.delay = 0.25f;
+    auto f = TacFields(r);
+    EXPECT_EQ(f[kHolder], " " + std::string(512, 'H'));
+    EXPECT_EQ(f[kAuditedTime], " " + std::string(32, '7'));
+    EXPECT_EQ(Shape(f[kHolderHashValue]), " " + std::string(80, 'X'));  // 40 bytes, not 1000
+    EXPECT_EQ(f[kHolderHashLength], " 8000");                            // the record's own count
+    EXPECT_EQ(f[kSignatureValue].size(), 2048u + 16 * 2);                // 1024 bytes in 16 lines
+    EXPECT_EQ(f[kSignatureLength], " 40000");
+    EXPECT_EQ(f[kSignatureName], " Unknown object identifier");
+    EXPECT_EQ(f[kHolderHashName], " Unknown object identifier");  // the empty identifier
+    EXPECT_EQ(f[kSerialNumber], " 0100000000");
+    EXPECT_EQ((std::vector<std::string>{f[kMetricsOffset], f[kMetricsDelay], f[kPolicyOffset], f[kPolicyDelay]}),
+              (std::vector<std::string>{" -0.026809", " 0.500000", " 1.000000", " 0.250000"}));
+
+    // 64 bytes fit one line, 65 break once; a known digest is named.
+    r = TacRecords{};
+    r.info.signatureLength = 64;
+    r.info.holderHashLength = 20;
+    std::strcpy(r.info.holderHashAlgorithmOid, "2.16.840.1.101.3.4.2.1");
+    f = TacFields(r);
+    EXPECT_EQ(f[kSignatureValue], std::string(128, '0'));
+    EXPECT_EQ(f[kHolderHashValue], " " + std::string(40, '0'));
+    EXPECT_EQ(f[kHolderHashLength], " 160");
+    EXPECT_EQ(f[kHolderHashName], " SHA-256");
+    r.info.signatureLength = 65;
+    EXPECT_EQ(TacFields(r)[kSignatureValue], std::string(128, '0') + "\r\n00");
 }
 
-// Every uppercase hex digit as 'X'.
-std::string Shape(const std::string& text) {
-    std::string shape = text;
-    for (char& c : shape)
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) c = 'X';
-    return shape;
+TEST_F(HeadlessTest, TacDialogInGerman) {
+    const CurrentTexts german(GERMAN_LANGUAGE_MODULE);
+    TacRecords r;
+    std::strcpy(r.info.signatureAlgorithmOid, "1.3.14.3.2.26");
+    hl::QueueScript({hl::Press(platform::IDOK)});
+    ASSERT_EQ(ShowTACDialog(r.info, r.metrics, r.policy), 1u);
+    const hl::WindowState w = Opened();
+    EXPECT_EQ(w.caption, "Eigenschaften des Zeitattributzertifikats");
+    std::set<std::string> labels;
+    for (const hl::ControlState& c : w.controls) labels.insert(c.text);
+    EXPECT_TRUE(labels.count("Inhaber") == 1 && labels.count("Signaturwert:") == 1);
+    EXPECT_EQ(Fields(w)[tac_ids::kSignatureName], " SHA-1");
+    EXPECT_EQ(Fields(w)[tac_ids::kHolderHashName], " Unbekannte Objektkennung");
 }
 
-class TokenProperties : public testing::Test {
+// Serial numbers of the TAC: an even number of digits, no leading zeros.
+TEST(FormatSerial64, EvenNumberOfDigitsWithoutLeadingZeros) {
+    const struct {
+        uint32_t words[2];
+        const char* expected;
+    } cases[] = {{{0, 0}, "00"},           {{0, 0x1F3}, "01F3"},         {{0, 0xFF}, "FF"},
+                 {{0x12, 0x34}, "1200000034"}, {{0xFFFFFFFF, 0xFFFFFFFF}, "FFFFFFFFFFFFFFFF"}};
+    for (const auto& c : cases) EXPECT_EQ(FormatSerial64(c.words), c.expected) << c.expected;
+}
+
+// ---- The token dialog ---------------------------------------------------------------
+
+using namespace zorbelu::dialogs::tst_ids;
+
+class TokenProperties : public HeadlessTest {
 protected:
-    void SetUp() override {
-        frame::AfxSetResourceHandle(platform::OwnModuleHandle());
-        hl::Reset();
-        hl::ClearRecordedMessageBoxes();
-    }
-    void TearDown() override { frame::AfxSetResourceHandle(platform::OwnModuleHandle()); }
-
     // Runs the export on `script`, then `nested` for a dialog it opens, and
     // gives the token dialog's run (the last to end).
     hl::ModalRun Show(const std::string& token, const ZORBELCertStore* store, std::vector<hl::Action> script,
@@ -84,20 +124,25 @@ protected:
         hl::QueueScript(std::move(script));
         if (!nested.empty()) hl::QueueScript(std::move(nested));
         const ZORBELUBlob blob = Blob(token);
-        const uint32_t result = store != nullptr ? ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store)
-                                                 : ZORBELUShowTimeStampTokenProp(nullptr, &blob);
-        EXPECT_EQ(result, 1u);
+        EXPECT_EQ(store != nullptr ? ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store)
+                                   : ZORBELUShowTimeStampTokenProp(nullptr, &blob),
+                  1u);
         EXPECT_FALSE(hl::Runs().empty());
         return hl::Runs().empty() ? hl::ModalRun{} : hl::Runs().back();
     }
     hl::WindowState Opened(const std::string& token, const ZORBELCertStore* store = nullptr) {
         return Show(token, store, {hl::Press(platform::IDOK)}).atStart;
     }
+    // The buttons of the window that are enabled, OK included.
+    static std::set<int> EnabledButtons(const hl::WindowState& w) {
+        std::set<int> ids;
+        for (const hl::ControlState& c : w.controls)
+            if (c.kind == ZORBELU_CTL_BUTTON && c.enabled) ids.insert(c.id);
+        return ids;
+    }
 
-    dialogtest::ViewerStandIn viewer_;
+    ViewerStandIn viewer_;
 };
-
-// ---- Fields ---------------------------------------------------------------------
 
 TEST_F(TokenProperties, EveryFieldOfARealToken) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
@@ -132,14 +177,12 @@ TEST_F(TokenProperties, ImprintsOfEveryDigest) {
         const char* oid;
         const char* name;
         const char* bits;
-        std::string shape;
     } cases[] = {
-        {"good-md5", "1.2.840.113549.2.5", "MD5", " 128", " " + std::string(32, 'X')},
-        {"good-sha1", "1.3.14.3.2.26", "SHA-1", " 160", " " + std::string(40, 'X')},
-        {"good-sha256", "2.16.840.1.101.3.4.2.1", "SHA-256", " 256", " " + std::string(64, 'X')},
-        {"good-sha384", "2.16.840.1.101.3.4.2.2", "SHA-384", " 384", " " + std::string(96, 'X')},
-        // 64 bytes still fit one line: no break.
-        {"good-sha512", "2.16.840.1.101.3.4.2.3", "SHA-512", " 512", " " + std::string(128, 'X')},
+        {"good-md5", "1.2.840.113549.2.5", "MD5", " 128"},
+        {"good-sha1", "1.3.14.3.2.26", "SHA-1", " 160"},
+        {"good-sha256", "2.16.840.1.101.3.4.2.1", "SHA-256", " 256"},
+        {"good-sha384", "2.16.840.1.101.3.4.2.2", "SHA-384", " 384"},
+        {"good-sha512", "2.16.840.1.101.3.4.2.3", "SHA-512", " 512"},  // 64 bytes still fit one line
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.token);
@@ -148,18 +191,15 @@ TEST_F(TokenProperties, ImprintsOfEveryDigest) {
         EXPECT_EQ(f[kHashOid], std::string(" ") + c.oid);
         EXPECT_EQ(f[kHashName], std::string(" ") + c.name);
         EXPECT_EQ(f[kHashLength], c.bits);
-        EXPECT_EQ(Shape(f[kHashValue]), c.shape);
-        EXPECT_EQ(f[kOrdering], " FALSE");
-        EXPECT_EQ(f[kAccuracy], " 1.000000");
-        EXPECT_EQ(f[kVersion], " 1");
+        EXPECT_EQ(Shape(f[kHashValue]), " " + std::string(std::stoul(c.bits) / 4, 'X'));
+        EXPECT_EQ(f[kOrdering] + f[kAccuracy] + f[kVersion], " FALSE 1.000000 1");
         EXPECT_EQ(Shape(f[kSerialNumber]).substr(0, 3), " XX");
     }
 }
 
-// ---- Buttons a token leaves enabled -------------------------------------------------
-
 TEST_F(TokenProperties, DisabledButtonsFollowWhatTheTokenAndStoreHold) {
-    const std::string tac = TokenWithTac();
+    const std::string tac = TokenWithTac(), good = Pki().Token("good-sha256");
+    const std::string noCert = Pki().Token("good-sha256-nocert");
     const Store full = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate, Crl::Root});
     const Store noRoot = MakeStore({Ca::Intermediate}, {Crl::Intermediate});
     const Store noCrl = MakeStore({Ca::Intermediate, Ca::Root}, {});
@@ -170,15 +210,15 @@ TEST_F(TokenProperties, DisabledButtonsFollowWhatTheTokenAndStoreHold) {
         const ZORBELCertStore* store;  // NULL: basic variant
         std::set<int> enabled;
     } cases[] = {
-        {"basic", Pki().Token("good-sha256"), nullptr, {kTsaCertificate, ok}},
+        {"basic", good, nullptr, {kTsaCertificate, ok}},
         {"basic, with a TAC", tac, nullptr, {kTac, kTsaCertificate, ok}},
-        {"basic, no TSA certificate", Pki().Token("good-sha256-nocert"), nullptr, {ok}},
+        {"basic, no TSA certificate", noCert, nullptr, {ok}},
         // Opening asks once, with 10,000 bytes of room.
         {"basic, TSA certificate over 10,000 bytes", Pki().Token("large-cert-sha256"), nullptr, {ok}},
-        {"extended, all there", Pki().Token("good-sha256"), full.get(), {kTsaCertificate, kCrl, kCa, ok}},
-        {"extended, no TSA certificate", Pki().Token("good-sha256-nocert"), full.get(), {ok}},
-        {"extended, root missing", Pki().Token("good-sha256"), noRoot.get(), {kTsaCertificate, kCrl, ok}},
-        {"extended, no CRL", Pki().Token("good-sha256"), noCrl.get(), {kTsaCertificate, kCa, ok}},
+        {"extended, all there", good, full.get(), {kTsaCertificate, kCrl, kCa, ok}},
+        {"extended, no TSA certificate", noCert, full.get(), {ok}},
+        {"extended, root missing", good, noRoot.get(), {kTsaCertificate, kCrl, ok}},
+        {"extended, no CRL", good, noCrl.get(), {kTsaCertificate, kCa, ok}},
         {"extended, self-issued", Pki().Token("self-issued-sha256"), full.get(), {kTsaCertificate, ok}},
         {"extended, with a TAC", tac, full.get(), {kTac, kTsaCertificate, kCrl, kCa, ok}},
     };
@@ -192,9 +232,7 @@ TEST_F(TokenProperties, DisabledButtonsFollowWhatTheTokenAndStoreHold) {
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
 
-// ---- What the buttons open ----------------------------------------------------------
-
-TEST_F(TokenProperties, TacButtonOpensTheTacDialog) {
+TEST_F(TokenProperties, TacButtonOpensTheTacDialogOrReportsWhyNot) {
     const hl::ModalRun run =
         Show(TokenWithTac(), nullptr, {hl::Press(kTac), hl::Press(platform::IDOK)}, {hl::Press(platform::IDOK)});
     ASSERT_EQ(hl::Runs().size(), 2u);
@@ -204,9 +242,8 @@ TEST_F(TokenProperties, TacButtonOpensTheTacDialog) {
     EXPECT_EQ(tac.Find(tac_ids::kHolder)->text, " C=DE, O=Zorbelu Test PKI, CN=Zorbelu Test tsa-good");
     EXPECT_TRUE(run.refusedActions.empty());
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
-}
 
-TEST_F(TokenProperties, ATacDialogThatCannotBeShownIsReported) {
+    hl::Reset();
     const auto refuse = hl::Look([](const hl::WindowState&) { hl::RefuseNextWindows(1); });
     Show(TokenWithTac(), nullptr, {refuse, hl::Press(kTac), hl::Press(platform::IDOK)});
     ASSERT_EQ(hl::RecordedMessageBoxes().size(), 1u);
@@ -232,13 +269,12 @@ TEST_F(TokenProperties, TsaButtonWritesTheCertificateAnewAtEveryPress) {
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
 
+// The viewer centres its window over the rectangle it is given.
 TEST_F(TokenProperties, TheViewerIsToldWhereTheDialogStands) {
-    // The viewer centres its window over the rectangle it is given.
     const std::filesystem::path folder = viewer_.record().parent_path();
     const std::filesystem::path script = folder / "center.sh", told = folder / "center.txt";
     std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$ZORBELU_VIEWER_CENTER\" > '" << told.string() << "'\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-    const dialogtest::SavedVariable saved("ZORBELU_CERT_VIEWER");
     setenv("ZORBELU_CERT_VIEWER", script.c_str(), 1);
     const hl::ModalRun run =
         Show(Pki().Token("good-sha256"), nullptr, {hl::Press(kTsaCertificate), hl::Press(platform::IDOK)});
@@ -260,8 +296,6 @@ TEST_F(TokenProperties, CaButtonOffersTheChainLastFirst) {
     EXPECT_TRUE(test::ReadFileBytes(ViewerTemporaryFile(ViewKind::Certificate)) == Pki().CertDer(Ca::Intermediate));
 }
 
-// ---- Error boxes ------------------------------------------------------------------
-
 TEST_F(TokenProperties, FailedButtonsShowTheirMessagesAndCodes) {
     setenv("ZORBELU_CERT_VIEWER", "/nonexistent/viewer", 1);
     setenv("ZORBELU_CRL_VIEWER", "/nonexistent/viewer", 1);
@@ -271,38 +305,26 @@ TEST_F(TokenProperties, FailedButtonsShowTheirMessagesAndCodes) {
     Show(Pki().Token("under-root-sha256"), store.get(),
          {hl::Press(kTsaCertificate), hl::Press(kCa), hl::Press(kCrl), hl::Press(platform::IDOK)});
     const auto& boxes = hl::RecordedMessageBoxes();
-    const std::vector<std::string> expected = {
-        "An error occurred when trying to display TSA certificate.(Error code: 0)",
-        "An error occurred when trying to display root certificate.(Error code: 0)",
-        "An error occurred when trying to display certificate revocation list.(Error code: 0)",
-    };
+    const std::vector<std::string> expected = {"TSA certificate", "root certificate", "certificate revocation list"};
     ASSERT_EQ(boxes.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(boxes[i].text, expected[i]);
+        EXPECT_EQ(boxes[i].text, "An error occurred when trying to display " + expected[i] + ".(Error code: 0)");
         EXPECT_EQ(boxes[i].type, 0x10u);
         EXPECT_NE(boxes[i].owner, nullptr);  // the token dialog
     }
 }
 
-// ---- Exports ----------------------------------------------------------------------
-
 TEST_F(TokenProperties, ExportsCheckTokenThenStore) {
-    const std::string good = Pki().Token("good-sha256");
-    const std::string junk = "\x30\x03\x02\x01\x01";
+    const std::string good = Pki().Token("good-sha256"), junk = "\x30\x03\x02\x01\x01";
     const Store store = MakeStore({Ca::Root}, {});
-    const ZORBELUBlob goodBlob = Blob(good), junkBlob = Blob(junk);
-    const ZORBELUBlob noData{nullptr, 10}, empty{goodBlob.data, 0};
+    const ZORBELUBlob goodBlob = Blob(good), junkBlob = Blob(junk), noData{nullptr, 10}, empty{goodBlob.data, 0};
     const struct {
         const char* name;
         const ZORBELUBlob* token;
-        uint32_t basic;
-        uint32_t extendedWithoutStore;
-        uint32_t extendedWithStore;
+        uint32_t basic, extendedWithoutStore, extendedWithStore;
     } cases[] = {
-        {"no token", nullptr, 1001, 1001, 1001},
-        {"no data", &noData, 1001, 1001, 1001},
-        {"length 0", &empty, 1001, 1001, 1001},
-        {"unreadable", &junkBlob, 2001, 2001, 2001},
+        {"no token", nullptr, 1001, 1001, 1001},     {"no data", &noData, 1001, 1001, 1001},
+        {"length 0", &empty, 1001, 1001, 1001},      {"unreadable", &junkBlob, 2001, 2001, 2001},
         {"good token", &goodBlob, 1, 1001, 1},
     };
     for (const auto& c : cases) {
@@ -311,8 +333,7 @@ TEST_F(TokenProperties, ExportsCheckTokenThenStore) {
         EXPECT_EQ(ZORBELUShowTimeStampTokenProp(nullptr, c.token), c.basic);
         EXPECT_EQ(ZORBELUShowTimeStampTokenPropEx2(nullptr, c.token, nullptr), c.extendedWithoutStore);
         EXPECT_EQ(ZORBELUShowTimeStampTokenPropEx2(nullptr, c.token, store.get()), c.extendedWithStore);
-        // Only a shown dialog makes a run (each closed by the backend here).
-        EXPECT_EQ(hl::Runs().size(), c.basic == 1 ? 2u : 0u);
+        EXPECT_EQ(hl::Runs().size(), c.basic == 1 ? 2u : 0u);  // only a shown dialog makes a run
     }
     // A handle that is no window of ours gives no owner.
     hl::Reset();
@@ -322,44 +343,31 @@ TEST_F(TokenProperties, ExportsCheckTokenThenStore) {
     EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
 }
 
-// ---- Templates ----------------------------------------------------------------------
-
-const ZorbeluDialogTemplate* TemplateOf(platform::HINSTANCE module, uint32_t id) {
-    const ZorbeluBinaryResource* resource = platform::FindResource(module, "DIALOG", id);
-    return resource != nullptr ? static_cast<const ZorbeluDialogTemplate*>(resource->data) : nullptr;
-}
-
 // Every dialog template has the same controls in every language, each inside
 // the dialog, every id once, every edit read-only.
-TEST(TokenTemplates, SameControlsInEveryLanguage) {
-    platform::HINSTANCE german = platform::LoadLibraryA(GERMAN_LANGUAGE_MODULE);
-    ASSERT_NE(german, nullptr);
+TEST(DialogTemplates, SameControlsInEveryLanguage) {
+    const CurrentTexts german(GERMAN_LANGUAGE_MODULE);
     for (const uint32_t id : {129, 130, 6018, 6047, 1058, 6019, 1019, 1020, 1021, 6030, 6031, 6032}) {
-        SCOPED_TRACE(id);
-        std::vector<std::pair<uint32_t, int>> english;
-        for (platform::HINSTANCE module : {platform::OwnModuleHandle(), german}) {
-            const ZorbeluDialogTemplate* t = TemplateOf(module, id);
-            ASSERT_NE(t, nullptr);
+        std::vector<std::pair<uint32_t, int>> controls[2];
+        for (const int language : {0, 1}) {
+            const auto* resource = platform::FindResource(language == 0 ? platform::OwnModuleHandle() : german.module(),
+                                                          "DIALOG", id);
+            ASSERT_NE(resource, nullptr) << id;
+            const auto* t = static_cast<const ZorbeluDialogTemplate*>(resource->data);
             ASSERT_EQ(t->version, ZORBELU_DIALOG_TEMPLATE_VERSION);
-            std::vector<std::pair<uint32_t, int>> controls;
             std::set<int> ids;
             for (uint32_t i = 0; i < t->controlCount; ++i) {
                 const ZorbeluDialogControl& c = t->controls[i];
-                controls.emplace_back(c.kind, c.id);
+                controls[language].emplace_back(c.kind, c.id);
                 EXPECT_TRUE(c.rect.x >= 0 && c.rect.y >= 0 && c.rect.x + c.rect.width <= t->rect.width &&
                             c.rect.y + c.rect.height <= t->rect.height)
-                    << "control " << i << " lies outside the dialog";
-                EXPECT_TRUE(c.id == ZORBELU_ID_NONE || ids.insert(c.id).second) << "id " << c.id << " twice";
-                EXPECT_TRUE(c.kind != ZORBELU_CTL_EDIT || (c.style & ZORBELU_CS_READONLY) != 0) << c.id;
-            }
-            if (module == platform::OwnModuleHandle()) {
-                english = controls;
-            } else {
-                EXPECT_EQ(controls, english);
+                    << id << ": control " << i << " lies outside the dialog";
+                EXPECT_TRUE(c.id == ZORBELU_ID_NONE || ids.insert(c.id).second) << id << ": id " << c.id << " twice";
+                EXPECT_TRUE(c.kind != ZORBELU_CTL_EDIT || (c.style & ZORBELU_CS_READONLY) != 0) << id << ": " << c.id;
             }
         }
+        EXPECT_EQ(controls[0], controls[1]) << id;
     }
-    platform::FreeLibrary(german);
 }
 
 }  // namespace
