@@ -1,5 +1,6 @@
 #include "x509/compact_crl.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -100,6 +101,36 @@ bool SerialLess(const uint8_t* base, const RevokedEntry& a, const RevokedEntry& 
     return std::memcmp(base + a.serialOffset, base + b.serialOffset, a.serialLength) < 0;
 }
 
+// Every part of a CRL but its entries, judged by OpenSSL's own decoder:
+// the same CRL without its list of entries, decoded. The entries' serials,
+// dates and reasons are held to OpenSSL's rules by this reader; the
+// algorithm identifiers, the issuer's name, the times and the extensions are
+// OpenSSL's to accept or refuse, at a cost that does not grow with the
+// entries.
+bool OpenSslTakesAllButTheEntries(const Tlv& tbs, Span entryList, const Tlv& algorithm, const Tlv& signature) {
+    const uint8_t* tbsEnd = tbs.contents.data + tbs.contents.size;
+    const uint8_t* listStart = entryList.data != nullptr ? entryList.data : tbsEnd;
+    const uint8_t* listEnd = entryList.data != nullptr ? entryList.data + entryList.size : tbsEnd;
+    std::vector<uint8_t> tbsFields(tbs.contents.data, listStart);
+    tbsFields.insert(tbsFields.end(), listEnd, tbsEnd);
+    std::vector<uint8_t> skeleton;
+    const size_t tbsHeader = [&] {
+        std::vector<uint8_t> header;
+        der::AppendHeader(header, der::kSequence, tbsFields.size());
+        return header.size();
+    }();
+    der::AppendHeader(skeleton, der::kSequence,
+                      tbsHeader + tbsFields.size() + algorithm.whole.size + signature.whole.size);
+    der::AppendHeader(skeleton, der::kSequence, tbsFields.size());
+    skeleton.insert(skeleton.end(), tbsFields.begin(), tbsFields.end());
+    skeleton.insert(skeleton.end(), algorithm.whole.data, algorithm.whole.data + algorithm.whole.size);
+    skeleton.insert(skeleton.end(), signature.whole.data, signature.whole.data + signature.whole.size);
+    const unsigned char* p = skeleton.data();
+    const X509CrlPtr decoded(d2i_X509_CRL(nullptr, &p, static_cast<long>(skeleton.size())));
+    ERR_clear_error();
+    return decoded && p == skeleton.data() + skeleton.size();
+}
+
 }  // namespace
 
 CompactCrl::Range CompactCrl::RangeOf(Span s) const {
@@ -117,7 +148,9 @@ std::optional<CompactCrl> CompactCrl::Parse(const uint8_t* der, size_t size) {
     if (!parts.Expect(der::kSequence, tbs) || !parts.Expect(der::kSequence, algorithm) ||
         !parts.Expect(der::kBitString, signature) || !parts.AtEnd() || signature.contents.size == 0)
         return std::nullopt;
-    if (!crl.ReadTbs(tbs)) return std::nullopt;
+    if (!crl.ReadTbs(tbs) || !OpenSslTakesAllButTheEntries(tbs, crl.entryList_, algorithm, signature))
+        return std::nullopt;
+    crl.entryList_ = {};
     crl.tbs_ = crl.RangeOf(tbs.whole);
     crl.signatureAlgorithm_ = crl.RangeOf(algorithm.whole);
     crl.signature_ = crl.RangeOf(signature.contents);
@@ -135,7 +168,10 @@ bool CompactCrl::ReadTbs(const Tlv& tbs) {
     thisUpdate_ = RangeOf(thisUpdate.whole);
     if (fields.NextIf(kUtcTime, field) || fields.NextIf(der::kGeneralizedTime, field))
         nextUpdate_ = RangeOf(field.whole);
-    if (fields.NextIf(der::kSequence, field) && !ReadEntries(field)) return false;
+    if (fields.NextIf(der::kSequence, field)) {
+        if (!ReadEntries(field)) return false;
+        entryList_ = field.whole;
+    }
     if (fields.NextIf(der::ContextConstructed(0), field)) {
         Reader wrapper = der::Inside(field);
         Tlv list, item;

@@ -92,6 +92,7 @@ private:
     std::vector<RevokedEntry> entries_;
     Range tbs_, innerAlgorithm_, issuer_, thisUpdate_, nextUpdate_, signatureAlgorithm_, signature_, authorityKeyId_;
     bool needsFullDecoder_ = false;
+    zorbel::der::Span entryList_{};  // the revokedCertificates SEQUENCE, while parsing
 };
 
 }  // namespace zorbelu::x509

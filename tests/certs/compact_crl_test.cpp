@@ -152,6 +152,9 @@ TEST(CompactCrl, ReadsWhatOpenSslReadsAndRefusesWhatItRefuses) {
     // Serial 0x80 of the odd CRL, which needs its zero octet.
     const size_t serialAt = odd.find(std::string("\x02\x02\x00\x80", 4));
     ASSERT_NE(serialAt, std::string::npos);
+    // The OID of the inner signature algorithm, ecdsa-with-SHA256.
+    const size_t algorithmAt = fixture.find(std::string("\x06\x08\x2a\x86\x48\xce\x3d\x04\x03\x02", 10));
+    ASSERT_NE(algorithmAt, std::string::npos);
     struct Row {
         const char* why;
         std::string der;
@@ -169,6 +172,7 @@ TEST(CompactCrl, ReadsWhatOpenSslReadsAndRefusesWhatItRefuses) {
         {"the outer SEQUENCE a SET", Changed(fixture, 0, '\x31'), false},
         {"a serial with a needless sign octet", Changed(odd, serialAt + 3, '\x7F'), false},
         {"PEM text", pki.CrlBytes(Crl::IntermediatePem), false},
+        {"an algorithm OID with an impossible length", Changed(fixture, algorithmAt + 1, '\x88'), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
