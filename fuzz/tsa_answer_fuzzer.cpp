@@ -31,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> answer(data, data + size);
     zorbel::Asn1IntPtr nonce(ASN1_INTEGER_new());
     if (!nonce || ASN1_INTEGER_set_uint64(nonce.get(), 0x1122334455667788u) != 1) return 0;
-    for (const ASN1_INTEGER* sent : {static_cast<const ASN1_INTEGER*>(nonce.get()), nullptr}) {
+    const ASN1_INTEGER* const sent[] = {nonce.get(), nullptr};
+    for (const ASN1_INTEGER* withNonce : sent) {
         zorbel::Token token;
-        (void)zorbel::AcceptAnswer(answer, request, sent, token);
+        (void)zorbel::AcceptAnswer(answer, request, withNonce, token);
     }
     ERR_clear_error();
     return 0;
