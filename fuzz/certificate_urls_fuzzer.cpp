@@ -1,40 +1,38 @@
-// Arbitrary bytes as a certificate whose URLs are read: the CRL
-// distribution points (the first plain-HTTP one, and ZORBELUGetCDP, which
-// takes https too) and the caIssuers URLs; and the same bytes as the answer
-// of a caIssuers download. Every URL handed out has the scheme promised.
+// Arbitrary bytes as a certificate whose URLs are read: the CRL distribution
+// points (the first plain-HTTP one, and ZORBELUGetCDP, which takes https too) and
+// the caIssuers URLs; and the same bytes as the answer of a caIssuers download.
+// Every URL handed out has the scheme promised.
 #include <openssl/err.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <string>
+#include <string_view>
 #include <vector>
 
+#include "certs/ca_issuers.h"
 #include "certs/certificate_decoding.h"
+#include "certs/chain_engine.h"
 #include "certs/crl_distribution_points.h"
 #include "x509/ossl_ptr.h"
-#include "certs/ca_issuers.h"
-#include "certs/chain_engine.h"
 #include "zorbelutil.h"
 
 namespace {
 
-bool StartsWith(const char* text, size_t length, const char* prefix) {
-    const size_t prefixLength = std::strlen(prefix);
-    return length > prefixLength && std::strncmp(text, prefix, prefixLength) == 0;
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() > prefix.size() && text.substr(0, prefix.size()) == prefix;
 }
 
 void ReadUrls(X509* certificate) {
     char* url = nullptr;
     uint32_t pointNo = 0;
     if (zorbelu::certs::GetFirstCrlUrl(certificate, &url, &pointNo) == ZORBELU_OK) {
-        if (!StartsWith(url, std::strlen(url), "http://") || pointNo == 0) __builtin_trap();
+        if (!StartsWith(url, "http://") || pointNo == 0) __builtin_trap();
         std::free(url);
     }
     const std::vector<std::string> issuers = zorbelu::platform::CaIssuerUrls(certificate);
     if (issuers.size() > zorbelu::platform::kMaxIssuerUrls) __builtin_trap();
     for (const std::string& issuer : issuers)
-        if (!StartsWith(issuer.c_str(), issuer.size(), "http://")) __builtin_trap();
+        if (!StartsWith(issuer, "http://")) __builtin_trap();
 }
 
 }  // namespace
@@ -50,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t capacity = sizeof buffer;
     if (size > 0 && ZORBELUGetCDP(&blob, buffer, &capacity) == ZORBELU_OK) {
         if (capacity < 0 || capacity > static_cast<int32_t>(sizeof buffer)) __builtin_trap();
-        const size_t length = static_cast<size_t>(capacity);
-        if (!StartsWith(buffer, length, "http://") && !StartsWith(buffer, length, "https://")) __builtin_trap();
+        const std::string_view url(buffer, static_cast<size_t>(capacity));
+        if (!StartsWith(url, "http://") && !StartsWith(url, "https://")) __builtin_trap();
     }
 
     const std::vector<zorbelu::X509Ptr> downloaded =

@@ -12,6 +12,7 @@
 
 #include "certs/certificate_decoding.h"
 #include "certs/crl_cache.h"
+#include "fuzz_common.h"
 #include "x509/ossl_ptr.h"
 #include "platform/stores/decoded_objects.h"
 #include "x509/compact_crl.h"
@@ -29,7 +30,7 @@ X509_CRL* DecodeByEncoding(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setenv("ZORBELU_TEST_NOW", "1704067200", 1);  // 2024-01-01: the same verdicts every day
+    zorbelu::fuzz::FixClock();
     return 0;
 }
 

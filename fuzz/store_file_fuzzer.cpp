@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <fstream>
 
-#include "x509/ossl_ptr.h"
-#include "fuzz_temp_folder.h"
+#include "fuzz_common.h"
 #include "platform/stores/system_store.h"
+#include "x509/ossl_ptr.h"
 
 namespace {
 

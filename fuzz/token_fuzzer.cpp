@@ -1,8 +1,8 @@
-// Arbitrary bytes as a time-stamp token through every call that reads one:
-// the token information, the TSA certificate, the TAC, the read-once calls,
-// and verification with an empty core store and an empty "ROOT" store, once
-// against the token's own imprint (so that the signer, ESS and certificate
-// checks run) and once against a fixed digest.
+// Arbitrary bytes as a time-stamp token through every call that reads one: the
+// token information, the TSA certificate, the TAC, the read-once calls, and
+// verification with an empty core store and an empty "ROOT" store, once against
+// the token's own imprint (so that the signer, ESS and certificate checks run)
+// and once against a fixed digest.
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
@@ -10,13 +10,10 @@
 #include <cstring>
 
 #include "core/zorbel_private.h"
-#include "fuzz_temp_folder.h"
+#include "fuzz_common.h"
 #include "zorbel.h"
 
 namespace {
-
-// A fixed moment, so that a run does not change with the day: 2024-01-01.
-constexpr const char* kNow = "1704067200";
 
 uint8_t scratch[64 * 1024];
 
@@ -31,8 +28,7 @@ void CallOutputReaders(const ZORBELUBlob& blob) {
     }
 }
 
-// The imprint that the token claims, as a digest record; false when the
-// token information cannot be read.
+// The imprint that the token claims; false when the token information cannot be read.
 bool OwnImprint(const ZORBELUBlob& blob, ZORBELUDigestInfoEx& digest) {
     ZORBELTimeStampInfo info{};
     info.size = ZORBEL_TIMESTAMP_INFO_SIZE;
@@ -42,14 +38,6 @@ bool OwnImprint(const ZORBELUBlob& blob, ZORBELUDigestInfoEx& digest) {
     std::memcpy(digest.digest, info.hashValue, info.hashLength);
     digest.digestLength = info.hashLength;
     return true;
-}
-
-ZORBELUDigestInfo FixedDigest() {
-    ZORBELUDigestInfo digest{};
-    std::strcpy(digest.algorithmOid, "2.16.840.1.101.3.4.2.1");  // SHA-256
-    for (uint8_t i = 0; i < 32; ++i) digest.digest[i] = i;
-    digest.digestLength = 32;
-    return digest;
 }
 
 void CallReadOnce(const ZORBELUBlob& blob, const ZORBELUDigestInfoEx* ownImprint, ZORBELCertStore* store) {
@@ -70,7 +58,7 @@ void CallReadOnce(const ZORBELUBlob& blob, const ZORBELUDigestInfoEx* ownImprint
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     zorbelu::fuzz::UseEmptyStores();
-    setenv("ZORBELU_TEST_NOW", kNow, 1);
+    zorbelu::fuzz::FixClock();
     return 0;
 }
 
@@ -83,7 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZORBELCertStore* store = ZORBELCreateCertStore();
     if (store == nullptr) return 0;
     CallReadOnce(blob, readable ? &imprint : nullptr, store);
-    const ZORBELUDigestInfo fixed = FixedDigest();
+    ZORBELUDigestInfo fixed{};
+    std::strcpy(fixed.algorithmOid, "2.16.840.1.101.3.4.2.1");  // SHA-256 of nothing in particular
+    for (uint8_t i = 0; i < 32; ++i) fixed.digest[i] = i;
+    fixed.digestLength = 32;
     (void)ZORBELVerifyTimeStampToken(&blob, &fixed, nullptr, store);
     (void)ZORBELFreeCertStore(store);
     ERR_clear_error();

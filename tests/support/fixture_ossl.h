@@ -1,5 +1,4 @@
-// fixture_ossl.h - owning handles for the OpenSSL objects of the fixture
-// generator, and the one way it reports an OpenSSL failure.
+// fixture_ossl.h - owning handles for the fixture's OpenSSL objects, and how it reports a failure.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
 
@@ -12,8 +11,7 @@
 
 namespace zorbelu::fixtures::ossl {
 
-// The libraries' own owning handles (x509/ossl_ptr.h), one family for the
-// whole project; the fixture names a few more types with the same template.
+// The project's one family of owning handles (header-only), and the template for a few more.
 using namespace ::zorbelu::x509::owned;
 template <typename T, void (*Free)(T*)>
 using Ptr = OsslPtr<T, Free>;
@@ -21,13 +19,12 @@ using Ptr = OsslPtr<T, Free>;
 // Throws std::runtime_error with `what` and the drained OpenSSL error queue.
 [[noreturn]] void Fail(const std::string& what);
 
-// Returns p, or throws through Fail(what) when p is null.
+// p, or Fail(what) when it is null; for an int, Fail(what) unless it is positive (OpenSSL's success).
 template <typename T>
 T* Check(T* p, const char* what) {
     if (p == nullptr) Fail(what);
     return p;
 }
-// Throws through Fail(what) unless rc is positive (OpenSSL's success).
 inline void Check(int rc, const char* what) {
     if (rc <= 0) Fail(what);
 }
@@ -43,9 +40,7 @@ std::string ToDer(int (*i2d)(T*, unsigned char**), T* obj, const char* what) {
     return out;
 }
 
-// An INTEGER of this value.
 Asn1IntPtr Integer(uint64_t value);
-// The signature of `data` with `key` over the digest `md`.
 std::string Sign(EVP_PKEY* key, const EVP_MD* md, const std::string& data);
 
 }  // namespace zorbelu::fixtures::ossl

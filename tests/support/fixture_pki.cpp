@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <fstream>
 #include <map>
@@ -28,8 +27,6 @@ constexpr time_t kDay = 24 * kHour;
 constexpr size_t kLargeCrlBytes = 25000;
 constexpr size_t kLargeCertPadding = 21000;
 constexpr int kManyIssuerUrls = 50;
-
-// ---- what is made -------------------------------------------------------
 
 struct CaRow {
     Ca id;
@@ -172,8 +169,7 @@ const std::string kCer = ".cer";
 
 std::string Hex(const std::string& bytes) {
     std::string out;
-    char two[3];
-    for (unsigned char c : bytes) out.append(two, static_cast<size_t>(std::snprintf(two, sizeof two, "%02x", c)));
+    for (unsigned char c : bytes) out += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     return out;
 }
 
@@ -194,8 +190,6 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
 }
 
 }  // namespace
-
-// ---- state ----------------------------------------------------------------
 
 struct FixturePki::Impl {
     struct Entity {
@@ -229,8 +223,8 @@ struct FixturePki::Impl {
     std::string UrlOf(const std::string& relative) const { return baseUrl + "/" + relative; }
     std::string HostOfBase() const {
         const auto scheme = baseUrl.find("://");
-        std::string rest = scheme == std::string::npos ? baseUrl : baseUrl.substr(scheme + 3);
-        return rest.substr(0, rest.find('/'));
+        const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+        return baseUrl.substr(start, baseUrl.find('/', start) - start);
     }
 
     // The URIs of each distribution point, as CdpForm says.
@@ -352,10 +346,9 @@ struct FixturePki::Impl {
     }
 
     std::string MakeRequest(const TokenSpec& recipe, uint64_t serial) const {
-        const DigestRow& d = RowOf(kDigests, recipe.digest);
-        std::string imprint = recipe.imprint;
-        if (imprint.empty()) imprint = DigestOf(recipe.digest);
-        return tokens::BuildRequest(d.md(), imprint, recipe.includeTsaCert, serial * 7919 + 1);
+        return tokens::BuildRequest(RowOf(kDigests, recipe.digest).md(),
+                                    recipe.imprint.empty() ? DigestOf(recipe.digest) : recipe.imprint,
+                                    recipe.includeTsaCert, serial * 7919 + 1);
     }
 
     std::string DigestOf(Digest digest) const {
@@ -446,15 +439,14 @@ struct FixturePki::Impl {
                      std::string("token of tsa-good, sha256, ") + v.description);
         }
         AddToken(kResponseToken, MakeResponse(TokenSpec{}), "TimeStampResp (granted) of tsa-good, sha256");
-        if (!options.attributeCertificates.empty()) {
-            for (int tag : {2, 1}) {
-                TokenSpec recipe;
-                recipe.attributeCertificates = options.attributeCertificates;
-                recipe.attributeCertificateTag = tag;
+        for (int tag : {2, 1}) {
+            TokenSpec recipe;
+            recipe.attributeCertificates = options.attributeCertificates;
+            recipe.attributeCertificateTag = tag;
+            if (!recipe.attributeCertificates.empty())
                 AddToken(tag == 2 ? "good-sha256-tac" : "good-sha256-tac-v1", MakeToken(recipe),
-                         tag == 2 ? "token of tsa-good, sha256, with attribute certificates as [2] v2AttrCert"
-                                  : "token of tsa-good, sha256, with attribute certificates as [1] v1AttrCert");
-            }
+                         std::string("token of tsa-good, sha256, with attribute certificates as ") +
+                             (tag == 2 ? "[2] v2AttrCert" : "[1] v1AttrCert"));
         }
         for (const TsaRow& row : kTsas) {
             if (row.id == Tsa::Good) continue;
@@ -479,8 +471,6 @@ struct FixturePki::Impl {
         manifest.push_back({"manifest.txt", "this list"});
     }
 };
-
-// ---- FixturePki -------------------------------------------------------------
 
 FixturePki::FixturePki(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FixturePki::FixturePki(FixturePki&&) noexcept = default;

@@ -1,8 +1,5 @@
-// fixture_tokens.h - RFC 3161 time-stamp requests, responses and tokens of
-// the fixture PKI (internal; tests use fixture_pki.h). Tokens come from
-// OpenSSL's TSA responder, which refuses a signer without a critical
-// timeStamping usage: tokens of those, and forgeries, are signed with the CMS
-// API instead, with the same content.
+// fixture_tokens.h - time-stamp requests, responses and tokens of the fixture PKI: from OpenSSL's
+// responder, or signed with the CMS API for signers it refuses and for forgeries.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 
@@ -16,7 +13,6 @@
 
 namespace zorbelu::fixtures::tokens {
 
-// The policy OID of every fixture token.
 constexpr const char* kPolicyOid = "1.3.6.1.4.1.55555.7.2";
 
 struct Signer {
@@ -28,7 +24,7 @@ struct Signer {
 struct Issuance {
     time_t genTime = 0;
     uint64_t serial = 1;
-    bool essV2 = false;  // signingCertificateV2 with SHA-256, else signingCertificate (SHA-1)
+    bool essV2 = false;               // signingCertificateV2 with SHA-256, else signingCertificate (SHA-1)
     Forgery forgery = Forgery::None;  // only SignWithCms forges
     std::string genTimeText;
 };
@@ -36,8 +32,7 @@ struct Issuance {
 // A DER TimeStampReq: version 1, the imprint, a nonce when `nonce` is not 0, certReq.
 std::string BuildRequest(const EVP_MD* md, const std::string& digest, bool certReq, uint64_t nonce);
 
-// The DER TimeStampResp that OpenSSL's responder gives for `requestDer`:
-// granted, or a rejection for a request it cannot serve.
+// OpenSSL's responder's DER TimeStampResp: granted, or a rejection for a request it cannot serve.
 std::string Respond(const Signer& signer, const std::string& requestDer, const Issuance& issuance);
 
 // The TimeStampToken (ContentInfo DER) of a granted response; throws otherwise.
@@ -46,8 +41,7 @@ std::string TokenOfResponse(const std::string& responseDer);
 // Whether OpenSSL's responder accepts this certificate as a signer.
 bool ResponderAccepts(X509* cert);
 
-// A token with the same content as Respond() would give, signed with the CMS
-// API, and forged as `issuance.forgery` says.
+// A token with the content Respond() would give, signed with the CMS API and forged as told.
 std::string SignWithCms(const Signer& signer, const std::string& requestDer, const Issuance& issuance);
 
 }  // namespace zorbelu::fixtures::tokens

@@ -1,5 +1,4 @@
-// fixture_x509.h - keys, certificates and CRLs of the fixture PKI, built
-// directly with OpenSSL; tests use them for certificate shapes fixture_pki.h lacks.
+// fixture_x509.h - keys, certificates and CRLs built with OpenSSL, for shapes fixture_pki.h lacks.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
 
@@ -14,8 +13,7 @@ namespace zorbelu::fixtures::x509 {
 
 enum class KeyType { EcP256, Rsa2048 };
 
-// The key for `label`, generated on first use and kept for the life of the
-// process, so that repeated fixtures cost no key generation. Thread-safe.
+// The key for `label`, generated on first use and kept for the process. Thread-safe.
 ossl::PkeyPtr CachedKey(const std::string& label, KeyType type);
 
 enum class Eku { None, TimeStampingCritical, TimeStampingNotCritical, TimeStampingAndServerAuth };
@@ -30,8 +28,7 @@ struct CertRequest {
     time_t notAfter = 0;
     bool ca = false;                // CA: basicConstraints CA:TRUE, keyCertSign and cRLSign
     Eku eku = Eku::None;
-    // One entry per distribution point, each the URIs of its full name in order.
-    std::vector<std::vector<std::string>> crlDistributionPoints;
+    std::vector<std::vector<std::string>> crlDistributionPoints;  // per point, the URIs of its full name
     std::string caIssuersUrl;       // authorityInfoAccess caIssuers, when not empty
     std::vector<std::string> moreCaIssuersUrls;  // further caIssuers URLs, after caIssuersUrl
     size_t paddingBytes = 0;        // a non-critical private extension of this size
@@ -39,9 +36,8 @@ struct CertRequest {
 
 ossl::X509Ptr MakeCertificate(const CertRequest& request);
 
-// A CA (or end) certificate with the cached EC key `key`, valid from an hour
-// ago for a month, naming `issuer` (null: self-signed) as issuer and signed
-// with the cached key `signer`: the odd shapes chain walks must survive.
+// A certificate with the cached EC key `key`, valid from an hour ago for a month, naming `issuer`
+// (null: self-signed) and signed with the cached key `signer`: the odd shapes chain walks must survive.
 ossl::X509Ptr MakeMonthCertificate(const std::string& name, const std::string& key, X509* issuer,
                                    const std::string& signer, bool ca = true);
 
@@ -53,9 +49,7 @@ struct CrlRequest {
     uint64_t crlNumber = 1;
     std::vector<uint64_t> revokedSerials;  // revoked for keyCompromise at revocationDate
     time_t revocationDate = 0;
-    // When not 0: unrelated revoked serials are added until the DER CRL has
-    // about this many bytes.
-    size_t approximateSize = 0;
+    size_t approximateSize = 0;  // not 0: filler entries up to about this many DER bytes
 };
 
 ossl::X509CrlPtr MakeCrl(const CrlRequest& request);

@@ -1,9 +1,5 @@
-// zorbelu-make-fixtures: writes the whole test PKI into a folder, for manual
-// checks and for trying the command-line program by hand.
-//
-//   zorbelu-make-fixtures FOLDER [BASE_URL] [NOW]
-//
-// BASE_URL defaults to http://127.0.0.1:8080; NOW (Unix time) to the present.
+// zorbelu-make-fixtures FOLDER [BASE_URL] [NOW]: writes the whole test PKI into a folder
+// (docs/testing.md, "By hand"). BASE_URL defaults to http://127.0.0.1:8080, NOW (Unix time) to now.
 #include "support/fixture_pki.h"
 
 #include <chrono>

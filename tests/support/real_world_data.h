@@ -1,7 +1,4 @@
-// Where the tests find the real-world tokens: $ZORBELU_TESTDATA_DIR, else the
-// CMake cache variable of that name. A test that needs them starts with
-// ZORBELU_NEEDS_REAL_WORLD_DATA(): without the folder it is skipped, saying
-// where it looked, except under CI (variable CI set), where it fails.
+// Where the tests find the real-world tokens (docs/testing.md, "The real-world tokens").
 #ifndef ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
 #define ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
 
@@ -20,7 +17,6 @@ inline std::string RealWorldDir() {
 
 inline std::string RealWorldPath(const std::string& relative) { return RealWorldDir() + "/" + relative; }
 
-// Why the data cannot be used ("" when it can).
 inline std::string RealWorldDataMissing() {
     struct stat info {};
     const std::string dir = RealWorldDir();
@@ -30,8 +26,8 @@ inline std::string RealWorldDataMissing() {
 }
 
 inline bool RunningInCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && *ci != '\0' && std::string(ci) != "0" && std::string(ci) != "false";
+    const std::string ci = std::getenv("CI") != nullptr ? std::getenv("CI") : "";
+    return !ci.empty() && ci != "0" && ci != "false";
 }
 
 }  // namespace zorbelu::testdata

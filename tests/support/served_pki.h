@@ -1,6 +1,5 @@
-// The fixture PKI in a temporary folder, with its CRLs and CA certificates
-// served on 127.0.0.1, and a temporary directory store. What most tests of
-// verification and revocation start from.
+// The fixture PKI in a temporary folder, its CRLs and CA certificates served on 127.0.0.1, and a
+// temporary directory store: what most tests of verification and revocation start from.
 #pragma once
 
 #include <chrono>
@@ -8,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <stdexcept>
 #include <cstdint>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 #include "support/fixture_pki.h"
@@ -68,7 +67,6 @@ public:
         for (const std::string& path : fixtures::FixturePki::ManyIssuerUrlPaths()) server_.setDelay(path, delay);
     }
 
-    // The URL path of a CRL, as the server counts requests for it.
     std::string crlPath(fixtures::Crl crl) const { return "/crl/" + std::string(fixtures::FixturePki::Name(crl)); }
 
 private:

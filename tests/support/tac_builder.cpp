@@ -76,7 +76,7 @@ std::string Tac(const TacParams& p) {
         algorithm,
         Encode(0x02, std::string(p.serial.begin(), p.serial.end())),
         Sequence({Encode(0x18, p.notBefore), Encode(0x18, p.notAfter)}),
-        Sequence({p.withMetrics ? MetricsAttribute(p.metrics) : "", p.withPolicy ? PolicyAttribute(p.policy) : ""}),
+        Sequence({MetricsAttribute(p.metrics), p.withPolicy ? PolicyAttribute(p.policy) : ""}),
     });
     // The BIT STRING of the signature starts with its count of unused bits, 0.
     return Sequence({info, algorithm, Encode(0x03, '\0' + Sign(p.signingKey, md, info))});

@@ -1,6 +1,4 @@
-// tac_builder.h - a time attribute certificate (TAC) for test tokens: an
-// RFC 5755 attribute certificate whose holder is a TSA certificate, with the
-// TimingMetrics and TimingPolicy attributes (docs/tac.md), made with libcrypto.
+// tac_builder.h - a time attribute certificate (docs/tac.md) for a TSA certificate, made with libcrypto.
 #ifndef ZORBELU_TESTS_SUPPORT_TAC_BUILDER_H
 #define ZORBELU_TESTS_SUPPORT_TAC_BUILDER_H
 
@@ -42,7 +40,6 @@ struct TacParams {
     std::string notAfter = "20050313025419Z";
     TacTimingMetrics metrics;
     TacTimingPolicy policy;
-    bool withMetrics = true;
     bool withPolicy = true;
     EVP_PKEY* signingKey = nullptr;  // RSA or EC
     const EVP_MD* digest = nullptr;  // NULL: SHA-256
@@ -52,9 +49,7 @@ struct TacParams {
 std::vector<uint8_t> BuildTac(const TacParams& params);
 
 // NTP seconds (era 0) for Unix seconds.
-inline uint32_t NtpSecondsFromUnix(int64_t unixSeconds) {
-    return static_cast<uint32_t>(unixSeconds + 2208988800LL);
-}
+inline uint32_t NtpSecondsFromUnix(int64_t unixSeconds) { return static_cast<uint32_t>(unixSeconds + 2208988800LL); }
 
 }  // namespace zorbelu::fixtures
 

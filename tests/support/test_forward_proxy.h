@@ -1,10 +1,5 @@
-// A real HTTP forward proxy on 127.0.0.1 for tests: tinyproxy, started with
-// a configuration of its own in a temporary folder and stopped again.
-//
-//   if (!zorbelu::test::TestForwardProxy::available()) GTEST_SKIP() << "tinyproxy is not installed";
-//   zorbelu::test::TestForwardProxy proxy;
-//   proxy.start("user", "secret");      // 407 without these credentials
-//   settings.proxyServer = proxy.hostPort();
+// A real HTTP forward proxy on 127.0.0.1 for tests: tinyproxy, with a configuration of its own in a
+// temporary folder. Tests skip when available() is false.
 #pragma once
 
 #include <string>
@@ -23,9 +18,8 @@ public:
     static std::string program();
     static bool available() { return !program().empty(); }
 
-    // Starts the proxy on a free port of 127.0.0.1 for clients of 127.0.0.1;
-    // with a user name every request needs these Basic credentials. Returns
-    // once it accepts connections; throws std::runtime_error when it does not.
+    // On a free port of 127.0.0.1; with a user, every request needs these Basic credentials (else 407).
+    // Returns once it accepts connections; throws std::runtime_error when it does not.
     void start(const std::string& user = {}, const std::string& password = {});
     void stop();
 

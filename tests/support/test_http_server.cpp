@@ -1,7 +1,4 @@
-// The HTTP test server on cpp-httplib; see test_http_server.h. Debian's
-// cpp-httplib is a shared library built with TLS, zlib and brotli, which change
-// its class layouts: this file is compiled with its pkg-config definitions,
-// and httplib.h stays out of test_http_server.h.
+// The HTTP test server on cpp-httplib, compiled with its pkg-config definitions (see CMakeLists.txt).
 #include "support/test_http_server.h"
 
 #include <arpa/inet.h>
@@ -24,10 +21,8 @@
 namespace zorbelu::test {
 namespace {
 
-// Shuts down the server's side of the connection from `remotePort` to
-// `localPort`, so that the client sees the connection end without a byte of
-// answer. cpp-httplib does not hand its socket to a handler; the socket is
-// the one of this process whose own port and peer port match.
+// Shuts down the server's side of the connection (no byte of answer): cpp-httplib does not hand
+// its socket to a handler, so it is the socket of this process whose own and peer ports match.
 bool ShutdownConnection(int localPort, int remotePort) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc/self/fd"), &closedir);
     if (!dir) return false;
@@ -57,22 +52,10 @@ struct Route {
 };
 
 RecordedRequest Record(const httplib::Request& req) {
-    RecordedRequest out;
-    out.method = req.method;
-    out.path = req.path;
-    out.body = req.body;
-    for (const auto& [name, value] : req.headers) out.headers.emplace(name, value);
-    return out;
+    return {req.method, req.path, req.body, {req.headers.begin(), req.headers.end()}};
 }
 
 const char* const kOctets = "application/octet-stream";
-
-// Up to 64 KiB of the oversized body's pattern, from `offset`.
-std::string PatternChunk(size_t offset, size_t remaining) {
-    std::string chunk(std::min<size_t>(remaining, 64 * 1024), '\0');
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = TestHttpServer::oversizeByte(offset + i);
-    return chunk;
-}
 
 void Answer(httplib::Response& res, int status, const std::string& body, const std::string& contentType) {
     res.status = status;
@@ -115,10 +98,8 @@ void TestHttpServer::State::dispatch(const httplib::Request& req, httplib::Respo
         ++counts[req.path];
         last[req.path] = recorded;
         if (auto it = routes.find(req.path); it != routes.end()) route = it->second;
-        if (route.delay.count() > 0) {
-            wakeDelays.wait_for(lock, route.delay, [this] { return stopping; });
-            // The switches may have changed meanwhile; the request keeps those it came with.
-        }
+        // The request keeps the switches it came with, should they change while it waits.
+        if (route.delay.count() > 0) wakeDelays.wait_for(lock, route.delay, [this] { return stopping; });
     }
     if (route.closeConnection) {
         if (ShutdownConnection(req.local_port, req.remote_port)) return;
@@ -137,8 +118,9 @@ void TestHttpServer::State::dispatch(const httplib::Request& req, httplib::Respo
         return Answer(res, route.status, "status " + std::to_string(route.status) + "\n", "text/plain");
     if (route.oversize) {
         const size_t total = *route.oversize;
-        const auto write = [total](size_t offset, httplib::DataSink& sink) {
-            const std::string chunk = PatternChunk(offset, total - offset);
+        const auto write = [total](size_t offset, httplib::DataSink& sink) {  // up to 64 KiB of the pattern
+            std::string chunk(std::min<size_t>(total - offset, 64 * 1024), '\0');
+            for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = TestHttpServer::oversizeByte(offset + i);
             return sink.write(chunk.data(), chunk.size());
         };
         res.status = 200;
@@ -172,9 +154,7 @@ TestHttpServer::~TestHttpServer() { stop(); }
 
 void TestHttpServer::start(int port) {
     if (state_->server) throw std::runtime_error("TestHttpServer: already started");
-    // A dropped connection must not end the test process when the server
-    // writes to it afterwards.
-    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);  // a dropped connection must not end the test process
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
         state_->stopping = false;
@@ -282,12 +262,6 @@ RecordedRequest TestHttpServer::lastRequest(const std::string& path) const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     auto it = state_->last.find(path);
     return it == state_->last.end() ? RecordedRequest{} : it->second;
-}
-
-void TestHttpServer::resetCounts() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->counts.clear();
-    state_->last.clear();
 }
 
 }  // namespace zorbelu::test

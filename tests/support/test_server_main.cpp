@@ -1,10 +1,5 @@
-// zorbelu-test-server: serves the files of a folder over HTTP on 127.0.0.1,
-// for the command-line demo and manual checks.
-//
-//   zorbelu-test-server FOLDER [PORT]
-//
-// Every file below FOLDER is served at its relative path. The first line of
-// output is the server's base URL; the server runs until it is stopped.
+// zorbelu-test-server FOLDER [PORT]: serves every file below FOLDER at its relative path on
+// 127.0.0.1, for the command-line demo and manual checks. It prints its base URL first.
 #include <httplib.h>
 
 #include <cstdlib>

@@ -1,8 +1,8 @@
-// Empty directory stores "ROOT" and "CA" for one fuzzer process, without the
-// system bundle, in a private folder under $TMPDIR (else /tmp) that is
-// removed when the process exits normally. Nothing is written anywhere else.
-#ifndef ZORBELU_FUZZ_TEMP_FOLDER_H
-#define ZORBELU_FUZZ_TEMP_FOLDER_H
+// What the fuzz targets share: a fixed clock (2024-01-01, the same verdicts every
+// day) and empty directory stores "ROOT" and "CA" without the system bundle, in a
+// private folder under $TMPDIR (else /tmp) removed when the process exits normally.
+#ifndef ZORBELU_FUZZ_COMMON_H
+#define ZORBELU_FUZZ_COMMON_H
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +10,8 @@
 #include <system_error>
 
 namespace zorbelu::fuzz {
+
+inline void FixClock() { setenv("ZORBELU_TEST_NOW", "1704067200", 1); }
 
 // The store root; the first call makes the folders and sets the variables.
 inline const std::filesystem::path& UseEmptyStores() {
