@@ -68,7 +68,7 @@ BioPtr PieceBio(PieceSource& source) {
 
 int ReadObject(const Bytes& bytes, size_t piece, Bytes* object = nullptr) {
     PieceSource source{bytes, 0, piece};
-    BioPtr bio = PieceBio(source);
+    const BioPtr bio = PieceBio(source);
     BUF_MEM* buffer = nullptr;
     const int length = x509::der_read_bio(bio.get(), &buffer);
     if (length >= 0) {
@@ -150,39 +150,19 @@ TEST(DerReader, CollectsIndefiniteLengthsUpToTheirMatchingEnd) {
         for (const size_t piece : {1, 3, 64}) EXPECT_EQ(ReadObject(c.bytes, piece), c.expected) << c.what << " " << piece;
 }
 
-struct ErrorRecord {
-    int library;
-    int reason;
-    std::string file;
-    int line;
-};
-
-ErrorRecord FirstError() {
-    const char* file = nullptr;
-    int line = 0;
-    const unsigned long code = ERR_get_error_all(&file, &line, nullptr, nullptr, nullptr);
-    ErrorRecord record{ERR_GET_LIB(code), ERR_GET_REASON(code), file != nullptr ? file : "", line};
-    ERR_clear_error();
-    return record;
-}
-
-TEST(DerReader, RecordsWhereAShortOrOversizedStreamFailed) {
+// The reader's own error for a stream that ends before the length its
+// header announced; OpenSSL's header check for a length beyond any bound.
+TEST(DerReader, RefusesAShortOrOversizedStream) {
     Bytes announcesMore = {0x30, 0x82, 0x10, 0x00};  // 4096 bytes announced
     announcesMore.resize(100, 0x01);
     EXPECT_EQ(ReadObject(announcesMore, 17), -1);
-    ErrorRecord error = FirstError();
-    EXPECT_EQ(error.library, 13);
-    EXPECT_EQ(error.reason, 142);
-    EXPECT_EQ(error.file, "a_d2i_fp_kovra");
-    EXPECT_EQ(error.line, 213);
-
+    EXPECT_EQ(ERR_GET_REASON(ERR_peek_error()), 142);
+    ERR_clear_error();
     const Bytes tooLong = {0x30, 0x88, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     EXPECT_EQ(ReadObject(tooLong, 100), -1);
-    EXPECT_EQ(ERR_GET_LIB(ERR_peek_error()), ERR_LIB_ASN1);  // OpenSSL's own header check refuses it
+    EXPECT_EQ(ERR_GET_LIB(ERR_peek_error()), ERR_LIB_ASN1);
     ERR_clear_error();
-
-    const Bytes empty;
-    EXPECT_EQ(ReadObject(empty, 1), -1);
+    EXPECT_EQ(ReadObject({}, 1), -1);
 }
 
 TEST(PemCertToDer, CopiesOnlyIntoABufferThatFits) {
