@@ -34,15 +34,7 @@ struct Cert {
 };
 
 Cert Certificate(const std::string& name) {
-    const time_t now = time(nullptr);
-    const auto key = x509::CachedKey("store-change", x509::KeyType::EcP256);
-    x509::CertRequest request;
-    request.commonName = name;
-    request.key = key.get();
-    request.notBefore = now - 3600;
-    request.notAfter = now + 86400;
-    request.ca = true;
-    const auto certificate = x509::MakeCertificate(request);
+    const auto certificate = x509::MakeMonthCertificate(name, "store-change", nullptr, "store-change");
     return {x509::CertDer(certificate.get()), *zorbelu::x509::CertNameToStrSimple(X509_get_subject_name(certificate.get()))};
 }
 
@@ -89,43 +81,34 @@ struct Row {
 };
 
 TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
+    const auto rewrite = [](const fs::path& f, const Cert&, const Cert& b) { Write(f / "a.der", b.der + "\n"); };
+    // An index naming B for a.der: trusted only when whole and stamped exactly.
+    const auto claimB = [](bool rightDigest, off_t sizeOffset) {
+        return [=](const fs::path& f, const Cert&, const Cert& b) {
+            WriteIndex(f, IndexLine(f / "a.der", {b.subject}, sizeOffset), rightDigest);
+        };
+    };
     const Row rows[] = {
         {"a file copied in by hand is found at once (the folder's stamp changed)",
-         [](const fs::path& f, const Cert&, const Cert& b) { Write(f / "b.der", b.der); }, 0, false, true,
-         true},
+         [](const fs::path& f, const Cert&, const Cert& b) { Write(f / "b.der", b.der); }, 0, false, true, true},
         {"a file removed by hand is no longer shown",
-         [](const fs::path& f, const Cert&, const Cert&) { fs::remove(f / "a.der"); }, 0, false, false,
-         false},
-        {"a file rewritten in place is seen at the next full look",
-         [](const fs::path& f, const Cert&, const Cert& b) { Write(f / "a.der", b.der + "\n"); },
-         views::kRecheckIntervalSeconds + 1, false, false, true},
-        {"a file rewritten in place is seen by a new process, whatever the index says",
-         [](const fs::path& f, const Cert&, const Cert& b) { Write(f / "a.der", b.der + "\n"); }, 0, true,
-         false, true},
+         [](const fs::path& f, const Cert&, const Cert&) { fs::remove(f / "a.der"); }, 0, false, false, false},
+        {"a file rewritten in place is seen at the next full look", rewrite, views::kRecheckIntervalSeconds + 1,
+         false, false, true},
+        {"a file rewritten in place is seen by a new process, whatever the index says", rewrite, 0, true, false,
+         true},
         {"an index claiming subjects a file lacks, and a file outside the folder, costs only time",
          [](const fs::path& f, const Cert& a, const Cert& b) {
-             Write(f.parent_path() / "outside.der", b.der);
-             // "outside.der" is named in the index but not listed in the folder.
+             Write(f.parent_path() / "outside.der", b.der);  // named in the index, not listed in the folder
              WriteIndex(f, IndexLine(f / "a.der", {a.subject, b.subject}) +
-                               IndexLine(f.parent_path() / "outside.der", {b.subject}),
-                        true);
+                               IndexLine(f.parent_path() / "outside.der", {b.subject}), true);
          },
          0, true, true, false},
-        {"an index whose digest is wrong is ignored (it would hide A)",
-         [](const fs::path& f, const Cert&, const Cert& b) {
-             WriteIndex(f, IndexLine(f / "a.der", {b.subject}), false);
-         },
-         0, true, true, false},
+        {"an index whose digest is wrong is ignored (it would hide A)", claimB(false, 0), 0, true, true, false},
         {"a new process takes a file's subjects from an index entry with its exact stamp, without reading it",
-         [](const fs::path& f, const Cert&, const Cert& b) {
-             WriteIndex(f, IndexLine(f / "a.der", {b.subject}), true);
-         },
-         0, true, false, false},
-        {"an index entry whose stamp is not the file's is not trusted (it would hide A)",
-         [](const fs::path& f, const Cert&, const Cert& b) {
-             WriteIndex(f, IndexLine(f / "a.der", {b.subject}, 1), true);
-         },
-         0, true, true, false},
+         claimB(true, 0), 0, true, false, false},
+        {"an index entry whose stamp is not the file's is not trusted (it would hide A)", claimB(true, 1), 0, true,
+         true, false},
     };
     const Cert a = Certificate("Store Change A");
     const Cert b = Certificate("Store Change B");
