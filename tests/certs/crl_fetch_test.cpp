@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <tuple>
 
@@ -17,7 +16,6 @@
 #include "support/served_pki.h"
 #include "x509/urls.h"
 #include "zorbel.h"
-#include "zorbelcomm.h"
 
 namespace {
 
@@ -201,9 +199,6 @@ TEST_F(CrlFetch, FailedDownloadsMeanRevocationUnknownOrTheConnectionResult) {
          ZORBELU_VS_REVOCATION_UNKNOWN},
         {"too slow", [](test::TestHttpServer& s, const std::string& p) { s.setDelay(p, std::chrono::seconds(3)); },
          ZORBELU_ERR_COMM_TIMEOUT},
-        {"server wants a password, none configured",
-         [](test::TestHttpServer& s, const std::string& p) { s.requireBasicAuth(p, "u", "p"); },
-         ZORBELU_VS_REVOCATION_UNKNOWN},
     };
     for (const auto& c : cases) {
         test::ServedPki served;
@@ -216,26 +211,6 @@ TEST_F(CrlFetch, FailedDownloadsMeanRevocationUnknownOrTheConnectionResult) {
         EXPECT_EQ(Fetch(list, cache, core, 300), c.expected) << c.what;
         EXPECT_EQ(core.crlCount(), 0u) << c.what;
     }
-}
-
-TEST_F(CrlFetch, AServerWantingAPasswordIsReportedWhenCredentialsAreConfigured) {
-    served_.server().requireBasicAuth(served_.crlPath(Crl::Intermediate), "user", "right");
-    ZORBELUProxyInfo proxy{};
-    proxy.proxyMode = ZORBELU_PROXY_DIRECT;
-    proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
-    std::strcpy(proxy.credential1, "user");
-    certs::CertList list;
-    list.Append(Decode(served_.pki().CertDer(Tsa::Good)));
-    ASSERT_EQ(certs::FillCrlUrlsOfList(list), ZORBELU_OK);
-    CacheStore cache;
-    CoreStore core;
-    for (const auto& [password, expected] : {std::pair{"wrong", ZORBELU_ERR_COMM_SERVER_AUTH}, {"right", ZORBELU_OK}}) {
-        std::strcpy(proxy.credential2, password);
-        ASSERT_EQ(ZORBELPRVSetProxy(&proxy), 1u);
-        EXPECT_EQ(Fetch(list, cache, core), expected) << password;
-    }
-    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
-    ASSERT_EQ(ZORBELPRVSetProxy(&proxy), 1u);
 }
 
 TEST(CrlCacheStore, HandlesAreCheckedBeforeAnythingIsFreed) {

@@ -209,9 +209,7 @@ TEST_F(gathering_Chains, ChainEngineFetchesAnIssuerThroughCaIssuersAndKeepsItInC
     const CertContext& kept = *first->rgpChain[0].rgpElement[1].pCertContext;
     EXPECT_EQ(kept.storeName, "CA");
     EXPECT_EQ(test::ReadFileBytes(kept.file), Der(Ca::AiaIntermediate));
-    EXPECT_EQ(kept.file.parent_path(), served_.storeDir() / "CA");
-    EXPECT_EQ(Chain(Der(Tsa::AiaOnly))->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
-    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+    EXPECT_EQ(kept.file.parent_path(), served_.storeDir() / "CA");  // found there next: GetCertificates' test
 }
 
 TEST_F(gathering_Chains, ChainEngineSetsTheErrorBitOfEachFailure) {
