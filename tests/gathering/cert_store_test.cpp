@@ -446,6 +446,8 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
     };
     const Cert a = Certificate("Store Change A");
     const Cert b = Certificate("Store Change B");
+    std::string otherA = a.der;
+    otherA.back() ^= 1;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
         test::TempDir dir;
@@ -468,6 +470,7 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
         EXPECT_EQ(root->FirstWithSubject(b.subject) != nullptr, row.wantB);
         EXPECT_EQ(store->Contains(test::Bytes(a.der), a.der.size()), row.wantA);
         EXPECT_EQ(store->Contains(test::Bytes(b.der), b.der.size()), row.wantB);
+        EXPECT_FALSE(store->Contains(test::Bytes(otherA), otherA.size()));  // A's size, one byte other
         stores::files::SetRealTimeOffsetForTesting(0);
     }
 }
