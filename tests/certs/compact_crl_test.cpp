@@ -27,21 +27,20 @@ using Asn1EnumPtr = OsslPtr<ASN1_ENUMERATED, ASN1_ENUMERATED_free>;
 
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-std::string Contents(const ASN1_INTEGER* serial) {
+template <typename T>
+std::string DerOf(int (*i2d)(const T*, unsigned char**), const T* value) {
     unsigned char* der = nullptr;
-    const int size = i2d_ASN1_INTEGER(serial, &der);
+    const int size = i2d(value, &der);
     const OpenSslBytesPtr owned(der);
-    zorbel::der::Reader reader({der, static_cast<size_t>(size)});
+    return std::string(reinterpret_cast<const char*>(der), static_cast<size_t>(size));
+}
+
+std::string Contents(const ASN1_INTEGER* serial) {  // a serial as the compact reader keys it
+    const std::string der = DerOf(i2d_ASN1_INTEGER, serial);
+    zorbel::der::Reader reader({Bytes(der), der.size()});
     zorbel::der::Tlv tlv;
     EXPECT_TRUE(reader.Next(tlv));
     return std::string(reinterpret_cast<const char*>(tlv.contents.data), tlv.contents.size);
-}
-
-std::string TimeDer(const ASN1_TIME* time) {
-    unsigned char* der = nullptr;
-    const int size = i2d_ASN1_TIME(time, &der);
-    const OpenSslBytesPtr owned(der);
-    return std::string(reinterpret_cast<const char*>(der), static_cast<size_t>(size));
 }
 
 int ReasonOf(X509_REVOKED* entry) {
@@ -71,7 +70,7 @@ void ExpectSameAsOpenSsl(const std::string& der, bool acceptable) {
         ASSERT_NE(found, nullptr) << "entry " << i;
         const zorbel::der::Span date = compact->RevocationDate(*found);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(date.data), date.size),
-                  TimeDer(X509_REVOKED_get0_revocationDate(entry)));
+                  DerOf(i2d_ASN1_TIME, X509_REVOKED_get0_revocationDate(entry)));
         EXPECT_EQ(found->reason, ReasonOf(entry));
         X509_REVOKED* byOpenSsl = nullptr;
         EXPECT_GE(X509_CRL_get0_by_serial(crl.get(), &byOpenSsl, X509_REVOKED_get0_serialNumber(entry)), 1);

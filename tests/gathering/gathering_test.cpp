@@ -54,9 +54,7 @@ Ders Records(const ZORBELUCertBlob* array) {
     Ders records;
     size_t i = 0;
     for (; array != nullptr && array[i].data != nullptr; ++i) records.push_back(Text(array[i].data, array[i].length));
-    if (array != nullptr) {
-        EXPECT_EQ(array[i].length + array[i].encoding, 0u);
-    }
+    EXPECT_TRUE(array == nullptr || array[i].length + array[i].encoding == 0u);
     return records;
 }
 
@@ -98,12 +96,8 @@ protected:
         bool untouched(ZORBELUCertBlob* out) const { return out == reinterpret_cast<ZORBELUCertBlob*>(&sentinel); }
         ~Gathered() {
             if (result != ZORBELU_OK) return;
-            if (ca != nullptr) {
-                EXPECT_EQ(ZORBELUFreeCertificates(&ca), ZORBELU_OK);
-            }
-            if (crls != nullptr) {
-                EXPECT_EQ(ZORBELUFreeCertificates(&crls), ZORBELU_OK);
-            }
+            for (ZORBELUCertBlob** out : {&ca, &crls})
+                EXPECT_TRUE(*out == nullptr || ZORBELUFreeCertificates(out) == ZORBELU_OK);
         }
     };
     void Gather(Gathered& out, const std::string& token) {
@@ -215,9 +209,7 @@ TEST_F(gathering_Chains, ChainEngineFetchesAnIssuerThroughCaIssuersAndKeepsItInC
     const CertContext& kept = *first->rgpChain[0].rgpElement[1].pCertContext;
     EXPECT_EQ(kept.storeName, "CA");
     EXPECT_EQ(test::ReadFileBytes(kept.file), Der(Ca::AiaIntermediate));
-    EXPECT_EQ(kept.file.parent_path(), served_.storeDir() / "CA");
-    EXPECT_EQ(Chain(Der(Tsa::AiaOnly))->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
-    EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
+    EXPECT_EQ(kept.file.parent_path(), served_.storeDir() / "CA");  // found there next: GetCertificates' test
 }
 
 TEST_F(gathering_Chains, ChainEngineSetsTheErrorBitOfEachFailure) {
@@ -354,14 +346,17 @@ TEST_F(gathering_Chains, GetCertificatesAndFreeCertificatesRefusals) {
         noData{nullptr, 10};
     ZORBELUBlob tsa{};
     ZORBELUCertBlob *ca = nullptr, *crls = nullptr;
-    EXPECT_EQ(ZORBELUGetCertificates(nullptr, 0, nullptr, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUGetCertificates(&empty, 0, nullptr, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUGetCertificates(&noData, 0, nullptr, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUGetCertificates(&good, 0, nullptr, nullptr, &ca, &crls), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(ZORBELUGetCertificates(&good, 0, nullptr, &tsa, nullptr, &crls), ZORBELU_ERR_PARAM);
     ZORBELUProxyInfo proxy{};
     proxy.proxyMode = 7;
-    EXPECT_EQ(ZORBELUGetCertificates(&good, 0, &proxy, &tsa, &ca, &crls), ZORBELU_ERR_PARAM);
+    const struct {
+        const ZORBELUBlob* token;
+        ZORBELUProxyInfo* proxy;
+        ZORBELUBlob* tsa;
+        ZORBELUCertBlob** ca;
+    } refused[] = {{nullptr, nullptr, &tsa, &ca}, {&empty, nullptr, &tsa, &ca}, {&noData, nullptr, &tsa, &ca},
+                   {&good, nullptr, nullptr, &ca}, {&good, nullptr, &tsa, nullptr}, {&good, &proxy, &tsa, &ca}};
+    for (const auto& c : refused)
+        EXPECT_EQ(ZORBELUGetCertificates(c.token, 0, c.proxy, c.tsa, c.ca, &crls), ZORBELU_ERR_PARAM);
     std::memset(proxy.proxyServer, 'x', sizeof proxy.proxyServer);
     proxy.proxyMode = ZORBELU_PROXY_SERVER;
     EXPECT_EQ(ZORBELUGetCertificates(&good, 0, &proxy, &tsa, &ca, &crls), ZORBELU_ERR_TOO_LONG);
