@@ -1,10 +1,6 @@
-// Every integrity check of the core, one forged token each: the fixture
-// PKI signs a token that breaks exactly one rule and is otherwise valid, so
-// a row passes only while its check is in place. Verification runs in
-// integrity mode (no store): structure, signature, ESS binding, imprint and
-// the TSA certificate's extended key usage. A token refused as unreadable
-// (2001) must be refused so by every call that reads it; any other token
-// reads, and its TSA certificate is the signer's, never a bag neighbour.
+// Every integrity check of the core, one forged token each (one rule broken,
+// the rest valid), verified without a store. An unreadable token (2001) is so
+// for every reading call; any other reads, its TSA certificate the signer's.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -34,8 +30,8 @@ using fixtures::TokenSpec;
 using fixtures::Tsa;
 
 const FixturePki& Pki() {
-    static TempFolder folder;
-    static const FixturePki pki = FixturePki::Create(folder.Path());
+    static TempDir folder;
+    static const FixturePki pki = FixturePki::Create(folder.path());
     return pki;
 }
 
@@ -79,35 +75,30 @@ std::string WithFourOctetLength(const std::string& der) {
     return out + der.substr(header);
 }
 
-// The RSA TSA's token with its first two signed attributes swapped and the
-// signature made again over them as they now stand (SHA-256, PKCS #1 v1.5,
-// so of the same length): a SET OF out of DER order, signed as it stands.
+// The RSA TSA's token with its first two signed attributes swapped and signed
+// again as they now stand (PKCS #1 v1.5: same length): a SET OF out of DER order.
 std::string SignedOutOfOrder(const std::string& token) {
     namespace der = fixtures::der;
-    const der::Element content = der::Children(token, der::Read(token, 0, token.size()))[1];
-    const der::Element signedData = der::Children(token, content)[0];
-    const der::Element signerInfo = der::Children(token, der::Children(token, signedData).back())[0];
-    const std::vector<der::Element> fields = der::Children(token, signerInfo);
-    const der::Element& attributes = fields[3];
+    const std::vector<der::Element> fields =
+        der::Children(token, der::Children(token, der::SignedDataFields(token).back())[0]);
+    const der::Element &attributes = fields[3], &signature = fields[5];
     const std::vector<der::Element> list = der::Children(token, attributes);
+    const auto text = [&](const der::Element& e) { return token.substr(e.start, e.end() - e.start); };
     std::string out = token;
-    out.replace(list[0].start, list[1].end() - list[0].start,
-                token.substr(list[1].start, list[1].end() - list[1].start) +
-                    token.substr(list[0].start, list[0].end() - list[0].start));
+    out.replace(list[0].start, list[1].end() - list[0].start, text(list[1]) + text(list[0]));
     const std::string tbs = "\x31" + out.substr(attributes.start + 1, attributes.end() - attributes.start - 1);
     const std::string pem = Pki().KeyPem(Tsa::GoodRsa);
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    std::string signature(fields[5].length, '\0');
-    size_t length = signature.size();
+    const fixtures::ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    const fixtures::ossl::PkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    const fixtures::ossl::MdCtxPtr ctx(EVP_MD_CTX_new());
+    std::string value(signature.length, '\0');
+    size_t length = value.size();
     if (!key || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
+        EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(value.data()), &length,
                        reinterpret_cast<const unsigned char*>(tbs.data()), tbs.size()) != 1 ||
-        length != signature.size())
+        length != value.size())
         throw std::runtime_error("cannot sign the reordered attributes");
-    return out.replace(fields[5].contentStart(), fields[5].length, signature);
+    return out.replace(signature.contentStart(), signature.length, value);
 }
 
 struct Row {

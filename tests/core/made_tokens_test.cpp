@@ -1,13 +1,10 @@
-// Tokens judged against a core store: the fixture PKI's tokens, tokens made
-// by the library's local creator (OpenSSL's TS responder inside) and by the
-// openssl tool. Each failure of the chain gives its own documented code.
+// Tokens of the fixture PKI and of the library's local creator judged
+// against core stores: each failure of the chain gives its own code.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 
 #include "core/test_util.h"
 
@@ -108,17 +105,17 @@ TEST(core_MadeTokenStore, UndecodableStoreEntry) {
 
 // A self-issued TSA certificate vouches for itself only from the system "ROOT" store.
 TEST(core_MadeTokenStore, SelfIssuedTrustedOnlyThroughTheRootStore) {
-    TempFolder stores;
-    setenv("ZORBELU_STORE_DIR", stores.Path().c_str(), 1);
+    TempDir stores;
+    setenv("ZORBELU_STORE_DIR", stores.path().c_str(), 1);
     const Bytes token = ToBytes(Pki().Token("self-issued-sha256"));
     const Store store = MakeStore({});
     EXPECT_EQ(Verify(token, store.get()), ZORBEL_VERIFY_UNTRUSTED);
     // A look-alike of the same size (one byte of its signature changed) is not the certificate.
     std::string lookAlike = Pki().CertDer(Tsa::SelfIssued);
     lookAlike.back() ^= 0x01;
-    FixturePki::WriteStoreCertificate(stores.Path(), fixtures::Store::Root, "look-alike.cer", lookAlike);
+    FixturePki::WriteStoreCertificate(stores.path(), fixtures::Store::Root, "look-alike.cer", lookAlike);
     EXPECT_EQ(Verify(token, store.get()), ZORBEL_VERIFY_UNTRUSTED);
-    Pki().InstallInStore(stores.Path(), fixtures::Store::Root, Tsa::SelfIssued);
+    Pki().InstallInStore(stores.path(), fixtures::Store::Root, Tsa::SelfIssued);
     EXPECT_EQ(Verify(token, store.get()), ZORBEL_OK);
     unsetenv("ZORBELU_STORE_DIR");
 }
@@ -258,30 +255,6 @@ TEST(core_RememberedVerdicts, EveryChangeOfStoreCrlOrClockGivesItsOwnVerdict) {
         EXPECT_EQ(Verify(token, MakeStore({step.anchor}, {step.crl}).get()), step.expected) << step.what;
     }
     unsetenv("ZORBELU_TEST_NOW");
-}
-
-// ---- A token made by the openssl tool -----------------------------------------
-
-TEST(core_OpensslMadeToken, VerifiesWithTheLibrary) {
-    TempFolder dir;
-    std::ofstream(dir.File("tsa.cnf")) << "[ tsa ]\ndefault_tsa = tsa_config\n[ tsa_config ]\n"
-                                          "serial = " << dir.File("serial") << "\n"
-                                          "default_policy = 1.2.3.4.1\ndigests = sha256, sha512\n"
-                                          "signer_digest = sha256\ness_cert_id_chain = no\n"
-                                          "ess_cert_id_alg = sha256\naccuracy = secs:1, millisecs:500\n";
-    std::ofstream(dir.File("serial")) << "01\n";
-    const std::string cd = "cd '" + dir.Path() + "' && ";
-    ASSERT_EQ(RunCommand(cd + "openssl ts -query -data '" + Pki().DataPath().string() + "' -sha256 -cert -out req.tsq 2>&1"),
-              0);
-    ASSERT_EQ(RunCommand(cd + "openssl ts -reply -config tsa.cnf -queryfile req.tsq -inkey '" +
-                         Pki().KeyPath(Tsa::Good).string() + "' -signer '" + Pki().CertPemPath(Tsa::Good).string() +
-                         "' -out resp.tsr 2>&1"),
-              0);
-    const Bytes response = ReadFile(dir.File("resp.tsr"));
-    EXPECT_EQ(Verify(response, FixtureStore({Ca::Intermediate}).get()), ZORBEL_OK);
-    const ZORBELTimeStampInfo info = InfoOf(response);
-    EXPECT_EQ(info.accuracySeconds, 1);
-    EXPECT_EQ(info.accuracyMillis, 500);
 }
 
 }  // namespace

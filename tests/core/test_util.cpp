@@ -97,18 +97,6 @@ uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const Z
     return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
 }
 
-TempFolder::TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zorbelcore.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 int RunCommand(const std::string& command, std::string* output) {
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;

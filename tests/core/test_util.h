@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "support/fixture_pki.h"
+#include "support/served_pki.h"
 #include "support/real_world_data.h"
 #include "zorbel.h"
 
 namespace zorbelu::coretest {
 
+using test::TempDir;
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -52,20 +54,6 @@ using Store = std::unique_ptr<ZORBELCertStore, StoreFree>;
 Store MakeStore(const std::vector<std::string>& caCerts, const std::vector<std::string>& crls = {});
 // The same with CA certificates and CRLs of the shared fixture PKI.
 Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls = {});
-
-// A fresh empty folder under $TMPDIR, removed by the destructor.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // Runs a shell command; its exit status and standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);

@@ -1,5 +1,5 @@
 // Tokens made through the library, locally and from a TSA over HTTP, verify;
-// the core library's refusals reach the caller unchanged.
+// answers that are not the token asked for, and the core's refusals, reach the caller.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 
 #include "verify/verify_test_support.h"
 #include "zorbel.h"
+#include "zorbelcomm.h"
 
 namespace {
 
@@ -20,6 +21,13 @@ TEST(TokenCreation, LocalAndHttpTokensVerifyAndRefusalsPassThrough) {
         return served.pki().RespondToTimeStampRequest(request);
     });
     served.server().setStatus("/refused", 500);
+    std::string first;  // the first answer, given again to every later request
+    served.server().setTsaHandler("/replay", [&](const std::string& request) {
+        if (first.empty()) first = served.pki().RespondToTimeStampRequest(request);
+        return first;
+    });
+    served.server().setTsaHandler("/reject", [](const std::string&) { return std::string("\x30\x05\x30\x03\x02\x01\x02", 7); });
+    served.server().setTsaHandler("/garbage", [](const std::string&) { return std::string("not der"); });
     const std::string key = served.pki().KeyPem(fixtures::Tsa::Good);
     const std::string& cert = served.pki().CertDer(fixtures::Tsa::Good);
     ZORBELTSASigner signer{};
@@ -30,6 +38,7 @@ TEST(TokenCreation, LocalAndHttpTokensVerifyAndRefusalsPassThrough) {
     std::strcpy(signer.defaultPolicyOid, "1.2.3.4.5");
     const ZORBELUDigestInfoEx digest = test::DigestRecordEx(served.pki());
     const ZORBELUDigestInfo plain = test::DigestRecord(served.pki());
+    uint32_t needed = 0;
     const auto viaHttp = [&](const char* path, std::vector<uint8_t>& token, const ZORBELUDigestInfoEx* d) {
         const std::string url = served.server().url(path);
         const ZORBELTSAConnection connection{url.c_str(), 3000, nullptr};
@@ -37,6 +46,7 @@ TEST(TokenCreation, LocalAndHttpTokensVerifyAndRefusalsPassThrough) {
         const uint32_t rc = ZORBELUHTTP3161CreateTimeStampToken(reinterpret_cast<uintptr_t>(&connection), d,
                                                                 reinterpret_cast<uintptr_t>(&out));
         token.resize(rc == ZORBELU_OK ? out.length : token.size());
+        needed = out.length;
         return rc;
     };
     const auto verify = [&](const std::vector<uint8_t>& token) {
@@ -48,6 +58,7 @@ TEST(TokenCreation, LocalAndHttpTokensVerifyAndRefusalsPassThrough) {
     ASSERT_EQ(viaHttp("/tsa", token, &digest), ZORBELU_OK);
     EXPECT_EQ(served.server().requestCount("/tsa"), 1u);
     EXPECT_EQ(verify(token), ZORBELU_VS_OK);
+    const size_t httpSize = token.size();
     token.assign(20000, 0);
     ZORBELUCertBlob out{token.data(), static_cast<uint32_t>(token.size()), 0};
     ASSERT_EQ(ZORBELUCreateTimeStampToken(reinterpret_cast<uintptr_t>(&signer), ZORBEL_CREATE_TOKEN, &digest,
@@ -59,9 +70,30 @@ TEST(TokenCreation, LocalAndHttpTokensVerifyAndRefusalsPassThrough) {
     std::vector<uint8_t> small(100);
     EXPECT_EQ(viaHttp("/refused", small, &digest), ZORBELU_ERR_COMM_FAILED);
     EXPECT_EQ(viaHttp("/tsa", small, &digest), ZORBELU_ERR_BUFFER_TOO_SMALL);
+    // The size of a fresh token: its random nonce may be a byte shorter or longer.
+    EXPECT_NEAR(static_cast<double>(needed), static_cast<double>(httpSize), 4.0);
+    EXPECT_EQ(viaHttp("/reject", small, &digest), ZORBEL_ERR_TSA_REJECTED);
+    std::vector<uint8_t> room(20000);
+    EXPECT_EQ(viaHttp("/replay", room, &digest), ZORBELU_OK);
+    EXPECT_EQ(viaHttp("/replay", room, &digest), ZORBEL_ERR_TSA_MISMATCH);  // granted, but to another request
+    EXPECT_EQ(viaHttp("/garbage", small, &digest), ZORBEL_ERR_TSA_MISMATCH);
     EXPECT_EQ(viaHttp("/tsa", small, nullptr), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUCreateTimeStampToken(0, 0, nullptr, 0), ZORBELU_ERR_PARAM);
     EXPECT_EQ(ZORBELUCreateTimeStampToken(0, 0, &digest, 0), ZORBELU_ERR_PARAM);  // the core refuses it
+}
+
+TEST(TokenCreation, UserOfTheConfiguredCredentials) {
+    ZORBELUProxyInfo settings{};
+    settings.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
+    std::strcpy(settings.credential1, "alice");
+    ASSERT_EQ(ZORBELPRVSetProxy(&settings), ZORBELCOMM_OK);
+    char user[520] = {};
+    EXPECT_EQ(ZORBELGetUser(user), ZORBEL_OK);
+    EXPECT_STREQ(user, "alice");
+    settings.credentialMode = ZORBELU_CREDENTIALS_NONE;
+    ASSERT_EQ(ZORBELPRVSetProxy(&settings), ZORBELCOMM_OK);
+    EXPECT_EQ(ZORBELGetUser(user), ZORBEL_ERR_NO_USER);
+    EXPECT_EQ(ZORBELGetUser(nullptr), ZORBEL_ERR_PARAM);
 }
 
 }  // namespace

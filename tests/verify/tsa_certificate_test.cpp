@@ -3,6 +3,8 @@
 #include <openssl/x509.h>
 
 #include <chrono>
+#include <ctime>
+#include <memory>
 #include <string>
 
 #include "verify/verify_test_support.h"
@@ -143,20 +145,16 @@ TEST_F(TsaCertificateVerdicts, AtAGivenTimeWithTheGatheredCertificates) {
     EXPECT_EQ(ZORBELUFreeCertificates(&crls), ZORBELU_OK);
 }
 
+// Valid at its notBefore second, no longer at its notAfter second.
 TEST_F(TsaCertificateVerdicts, ValidityEndsJustBeforeNotAfter) {
-    // A certificate is valid at its notBefore second and no longer at its
-    // notAfter second.
     const std::string& der = served_.pki().CertDer(Tsa::Good);
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
-    X509* x509 = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    ASSERT_NE(x509, nullptr);
-    ASN1_GENERALIZEDTIME* notBefore = ASN1_TIME_to_generalizedtime(X509_get0_notBefore(x509), nullptr);
-    ASN1_GENERALIZEDTIME* notAfter = ASN1_TIME_to_generalizedtime(X509_get0_notAfter(x509), nullptr);
-    const int64_t start = ZORBELUGeneralizedTimeToTimeT(reinterpret_cast<const char*>(notBefore->data));
-    const int64_t end = ZORBELUGeneralizedTimeToTimeT(reinterpret_cast<const char*>(notAfter->data));
-    ASN1_GENERALIZEDTIME_free(notBefore);
-    ASN1_GENERALIZEDTIME_free(notAfter);
-    X509_free(x509);
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    const std::unique_ptr<X509, decltype(&X509_free)> x509(d2i_X509(nullptr, &p, static_cast<long>(der.size())), X509_free);
+    const auto seconds = [](const ASN1_TIME* time) {
+        std::tm tm{};
+        return ASN1_TIME_to_tm(time, &tm) == 1 ? static_cast<int64_t>(timegm(&tm)) : int64_t{-1};
+    };
+    const int64_t start = seconds(X509_get0_notBefore(x509.get())), end = seconds(X509_get0_notAfter(x509.get()));
     ZORBELCertStore* empty = ZORBELCreateCertStore();
     const ZORBELUCertBlob cert = Blob(Tsa::Good);
     const struct {
