@@ -188,16 +188,6 @@ TEST(Viewer, WaitsForTheWindowNotForTheViewerToEnd) {
     EXPECT_EQ(viewer.Arguments().size(), 2u);
 }
 
-TEST(Viewer, CommandPrefixWords) {
-    const std::pair<const char*, std::vector<std::string>> splits[] = {
-        {"  /usr/bin/viewer   --crl  ", {"/usr/bin/viewer", "--crl"}},
-        {"'/opt/my viewer/bin/v' \"--title=A B\" x''y", {"/opt/my viewer/bin/v", "--title=A B", "xy"}},
-        {"''", {""}},
-        {"   ", {}},
-    };
-    for (const auto& [prefix, words] : splits) EXPECT_EQ(platform::SplitCommandWords(prefix), words) << prefix;
-}
-
 // ---- Viewing arrays and the selection dialog --------------------------------------
 
 class Selection : public HeadlessTest {
