@@ -40,9 +40,9 @@ TEST(Settings, TextSettersRefuseBadArgumentsWithTheirCodes) {
     const std::string max(256, 'm'), tooLong(257, 'l');
     for (const auto set : {ZORBELUPRVSetModuleName, ZORBELUPRVSetMessageDlgTitle, ZORBELUPRVSetVerifiedDlgTitle}) {
         const std::pair<uint32_t, uint32_t> refused[] = {
-            {set("abc", 3, kWrongCode), ZORBELU_ERR_PARAM},         {set(nullptr, 3, kCode), ZORBELU_ERR_PARAM},
-            {set("abc", 0, kCode), ZORBELU_ERR_PARAM},              {set("abc", 2, kCode), ZORBELU_ERR_PARAM},
-            {set("abc", 4, kCode), ZORBELU_ERR_PARAM},              {set(tooLong.c_str(), 257, kCode), ZORBELU_ERR_TOO_LONG},
+            {set("abc", 3, kWrongCode), ZORBELU_ERR_PARAM}, {set(nullptr, 3, kCode), ZORBELU_ERR_PARAM},
+            {set("abc", 0, kCode), ZORBELU_ERR_PARAM},      {set("abc", 2, kCode), ZORBELU_ERR_PARAM},
+            {set("abc", 4, kCode), ZORBELU_ERR_PARAM},      {set(tooLong.c_str(), 257, kCode), ZORBELU_ERR_TOO_LONG},
             {set(tooLong.c_str(), 257, kWrongCode), ZORBELU_ERR_PARAM}, {set(max.c_str(), 256, kCode), ZORBELU_OK}};
         for (const auto& [result, expected] : refused) EXPECT_EQ(result, expected);
     }
