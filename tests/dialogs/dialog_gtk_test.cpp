@@ -1,7 +1,7 @@
-// The dialogs rendered by the GTK backend in English and German at the text
-// size of this run (GDK_DPI_SCALE): every label's text must fit the label,
-// every control its size, and no two controls may overlap; a screenshot of
-// each is written. Needs a display (ctest runs it under `xvfb-run -a`).
+// The dialogs rendered by GTK in English and German at this run's text size
+// (GDK_DPI_SCALE): every label's text must fit the label, every control its
+// size, no two controls may overlap; a screenshot of each is written. Needs
+// a display (ctest runs it under `xvfb-run -a`).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -29,9 +29,8 @@ namespace {
 using namespace zorbelu;
 
 bool HasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
-        if (const char* value = std::getenv(name); value != nullptr && *value != '\0') return true;
-    return false;
+    const char *x = std::getenv("DISPLAY"), *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
 #define NEEDS_GTK_BACKEND()                                                          \
@@ -197,14 +196,11 @@ TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
 
     for (const uint32_t result : {dialogs::kTokensMatch, dialogs::kTokensDiffer, dialogs::kTokenFileUnreadable})
         RenderInEveryLanguage("compare_result_" + std::to_string(result), [&] {
-            dialogs::CDlgCompareResult shown(result, nullptr);
-            EXPECT_EQ(shown.DoModal(), platform::IDOK);
+            EXPECT_EQ(dialogs::CDlgCompareResult(result, nullptr).DoModal(), platform::IDOK);
         });
     for (const bool failed : {false, true})
-        RenderInEveryLanguage(failed ? "export_result_failed" : "export_result", [&] {
-            dialogs::CDlgExportTST shown(failed, nullptr);
-            EXPECT_EQ(shown.DoModal(), platform::IDOK);
-        });
+        RenderInEveryLanguage(failed ? "export_result_failed" : "export_result",
+                              [&] { EXPECT_EQ(dialogs::CDlgExportTST(failed, nullptr).DoModal(), platform::IDOK); });
 }
 
 }  // namespace
