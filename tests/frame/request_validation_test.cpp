@@ -52,11 +52,11 @@ TEST(DigestRule, AcceptsEachAlgorithmWithItsLengthOnly) {
     // The short record looks for the NUL in its first 41 bytes, the long one
     // in its first 129 (which reaches into the digest bytes).
     auto shortForm = MakeDigest<ZORBELUDigestInfo>(kSha1, 20);
-    std::memset(shortForm.algorithmOid, '1', 41);
-    EXPECT_EQ(verify::ValidateDigest(&shortForm), ZORBELU_ERR_DIGEST);
     auto longForm = MakeDigest<ZORBELUDigestInfoEx>(kSha1, 20);
+    std::memset(shortForm.algorithmOid, '1', 41);
     std::memset(longForm.algorithmOid, '1', sizeof longForm.algorithmOid);
     longForm.digest[0] = 1;
+    EXPECT_EQ(verify::ValidateDigest(&shortForm), ZORBELU_ERR_DIGEST);
     EXPECT_EQ(verify::ValidateDigest(&longForm), ZORBELU_ERR_DIGEST);
 }
 
