@@ -1,6 +1,5 @@
-// Certificate and CRL viewing: the chain and the CRLs gathered from a core
-// store of the fixture PKI, the viewer launched through a stand-in script,
-// and the selection dialog on the headless backend.
+// Certificate and CRL viewing: the chain and CRLs gathered from a store, the
+// viewer (a stand-in script), the selection dialog on the headless backend.
 #include <unistd.h>
 
 #include <chrono>
@@ -75,17 +74,14 @@ TEST(Gathering, ChainAndCrlsFromTheStore) {
         ZORBELUCertBlob* raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);  // must be reset
         EXPECT_EQ(certs::BuildCAChainForCert(store.get(), &tsa, &raw), c.chainResult);
         const CertBlobArray chain(raw);
-        std::vector<std::string> expected;
-        for (Ca ca : c.chain) expected.push_back(Pki().CertDer(ca));
-        EXPECT_EQ(Elements(chain.get()), expected);
-        EXPECT_TRUE(c.chainResult == 1 || chain == nullptr);
         raw = reinterpret_cast<ZORBELUCertBlob*>(&raw);
         EXPECT_EQ(certs::CollectCRLsForChain(store.get(), &tsa, chain.get(), &raw), c.crlResult);
         const CertBlobArray crls(raw);
-        expected.clear();
-        for (Crl crl : c.crlArray) expected.push_back(Pki().CrlBytes(crl));
-        EXPECT_EQ(Elements(crls.get()), expected);
-        EXPECT_TRUE(c.crlResult == 1 || crls == nullptr);
+        std::vector<std::string> chainBytes, crlBytes;
+        for (Ca ca : c.chain) chainBytes.push_back(Pki().CertDer(ca));
+        for (Crl crl : c.crlArray) crlBytes.push_back(Pki().CrlBytes(crl));
+        EXPECT_TRUE(Elements(chain.get()) == chainBytes && Elements(crls.get()) == crlBytes);
+        EXPECT_TRUE((c.chainResult == 1 || chain == nullptr) && (c.crlResult == 1 || crls == nullptr));
         EXPECT_TRUE(!chain || chain.get()[0].data != store->caCerts->data);  // the copies are the array's own
     }
 }
@@ -94,9 +90,8 @@ TEST(Gathering, ArgumentsAreCheckedFirst) {
     const Store store = MakeStore({Ca::Intermediate, Ca::Root}, {Crl::Intermediate});
     ZORBELCertStore unmarked = *store;
     unmarked.size = 12;
-    const ZORBELUCertBlob tsa = CertBlobOf(Pki().CertDer(Tsa::Good));
-    const std::string junk = "not a certificate at all";
-    const ZORBELUCertBlob undecodable = CertBlobOf(junk);
+    const std::string junk = "not a certificate";
+    const ZORBELUCertBlob tsa = CertBlobOf(Pki().CertDer(Tsa::Good)), undecodable = CertBlobOf(junk);
     const struct {
         const ZORBELCertStore* store;
         const ZORBELUCertBlob* cert;
@@ -145,8 +140,7 @@ TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
 
 TEST(Viewer, FailsWithoutStartingAnything) {
     const ViewerStandIn viewer;
-    const std::string bytes = Pki().CertDer(Tsa::Good);
-    const ZORBELUCertBlob blob = CertBlobOf(bytes);
+    const ZORBELUCertBlob blob = CertBlobOf(Pki().CertDer(Tsa::Good));
     const std::string file = ViewerTemporaryFile(ViewKind::Certificate);
     const std::filesystem::path elsewhere = viewer.tmp() / "elsewhere";
     const struct {
@@ -180,22 +174,11 @@ TEST(Viewer, FailsWithoutStartingAnything) {
 TEST(Viewer, WaitsForTheWindowNotForTheViewerToEnd) {
     // Reports its window at once, then stays for a while.
     const ViewerStandIn viewer("printf x >&\"$ZORBELU_VIEWER_READY_FD\"; sleep 4");
-    const std::string bytes = Pki().CertDer(Tsa::Good);
-    const ZORBELUCertBlob blob = CertBlobOf(bytes);
+    const ZORBELUCertBlob blob = CertBlobOf(Pki().CertDer(Tsa::Good));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(LaunchCertViewer(blob.data, blob.length, ViewKind::Certificate, nullptr), 1u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(viewer.Arguments().size(), 2u);
-}
-
-TEST(Viewer, CommandPrefixWords) {
-    const std::pair<const char*, std::vector<std::string>> splits[] = {
-        {"  /usr/bin/viewer   --crl  ", {"/usr/bin/viewer", "--crl"}},
-        {"'/opt/my viewer/bin/v' \"--title=A B\" x''y", {"/opt/my viewer/bin/v", "--title=A B", "xy"}},
-        {"''", {""}},
-        {"   ", {}},
-    };
-    for (const auto& [prefix, words] : splits) EXPECT_EQ(platform::SplitCommandWords(prefix), words) << prefix;
 }
 
 // ---- Viewing arrays and the selection dialog --------------------------------------
@@ -223,15 +206,13 @@ TEST_F(Selection, CrlsListedLastFirstAndThePickedOneOpened) {
         hl::QueueScript(script);
         ViewGatheredArray(array.get(), ViewKind::Crl, nullptr);
         const hl::WindowState w = Opened();
-        EXPECT_FALSE(hl::Runs()[0].closedByBackend);
-        EXPECT_EQ(w.templateId, kTemplateCertCrlSelection);
+        EXPECT_TRUE(!hl::Runs()[0].closedByBackend && w.templateId == kTemplateCertCrlSelection);
         EXPECT_EQ(w.Find(selection_ids::kList)->items,
                   (std::vector<std::string>{"Zorbelu Test AIA Intermediate CA", "Zorbelu Test Intermediate CA",
                                             "Zorbelu Test Root CA"}));
         EXPECT_EQ(w.Find(selection_ids::kList)->selected, 0);
         EXPECT_EQ(test::ReadFileBytes(ViewerTemporaryFile(ViewKind::Crl)), crls[c.opened]);
-        EXPECT_EQ(viewer_.Arguments().front(), "--as-crl");
-        EXPECT_TRUE(hl::RecordedMessageBoxes().empty());
+        EXPECT_TRUE(viewer_.Arguments().front() == "--as-crl" && hl::RecordedMessageBoxes().empty());
     }
 }
 
@@ -255,8 +236,7 @@ TEST_F(Selection, CaptionAndLabelFollowTheKind) {
         hl::QueueScript({hl::Press(platform::IDCANCEL)});
         ViewGatheredArray(array.get(), c.kind, nullptr);
         const hl::WindowState w = Opened();
-        EXPECT_EQ(w.caption, c.caption);
-        EXPECT_EQ(w.Find(selection_ids::kLabel)->text, c.caption);
+        EXPECT_TRUE(w.caption == c.caption && w.Find(selection_ids::kLabel)->text == c.caption);
         EXPECT_EQ(w.Find(selection_ids::kList)->items, c.listed);
     }
     EXPECT_TRUE(viewer_.Arguments().empty());  // cancelled: nothing opened
@@ -274,13 +254,11 @@ TEST_F(Selection, FailuresShowTheKindsMessageWithCodeZero) {
     ViewGatheredArray(two.get(), ViewKind::Certificate, nullptr);
     const auto& boxes = hl::RecordedMessageBoxes();
     ASSERT_EQ(boxes.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(boxes[i].text, std::string("An error occurred when trying to display ") +
-                                     (i % 2 == 0 ? "certificate revocation list" : "root certificate") +
-                                     ".(Error code: 0)")
-            << i;
-        EXPECT_EQ(boxes[i].type, platform::MB_ICONSTOP) << i;
-    }
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(boxes[i].text + std::to_string(boxes[i].type),
+                  std::string("An error occurred when trying to display ") +
+                      (i % 2 == 0 ? "certificate revocation list" : "root certificate") + ".(Error code: 0)" +
+                      std::to_string(platform::MB_ICONSTOP));
     // The selection dialog owned its message and still closed with OK.
     EXPECT_FALSE(Opened().templateId == 0 || hl::Runs()[0].closedByBackend);
     EXPECT_NE(boxes[3].owner, nullptr);

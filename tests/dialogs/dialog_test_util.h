@@ -1,6 +1,5 @@
-// What the dialog tests share: the fixture PKI and its stores, a token with a
-// time attribute certificate, readers of headless windows, a current resource
-// module, and a stand-in for the certificate viewer.
+// What the dialog tests share: fixture stores, a token with a time attribute
+// certificate, readers of headless windows, texts, a stand-in viewer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,12 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/test_util.h"
+#include "x509/ossl_ptr.h"
 #include "dialogs/signature/signature_texts.h"
 #include "frame/module_state.h"
 #include "platform/module.h"
@@ -42,9 +41,8 @@ inline Store MakeStore(const std::vector<fixtures::Ca>& cas, const std::vector<f
 inline std::string TokenWithTac(const fixtures::FixturePki& pki = Pki()) {
     const std::string& der = pki.CertDer(fixtures::Tsa::Good);
     const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    const std::unique_ptr<X509, decltype(&X509_free)> holder(d2i_X509(nullptr, &p, static_cast<long>(der.size())),
-                                                             X509_free);
-    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    const X509Ptr holder(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    const PkeyPtr key(EVP_EC_gen("P-256"));
     fixtures::TacParams params;
     params.holder = holder.get();
     params.issuer = X509_get_issuer_name(holder.get());
@@ -74,13 +72,9 @@ inline std::string Shape(std::string text) {
 // The status picture that shows, 0 when none or several do.
 inline int ShownPicture(const hl::WindowState& w) {
     int shown = 0;
-    for (const int id : dialogs::kStatusPictures) {
-        const hl::ControlState* c = w.Find(id);
-        if (c == nullptr || !c->visible) continue;
-        if (shown != 0) return 0;
-        shown = id;
-    }
-    return shown;
+    for (const int id : dialogs::kStatusPictures)
+        if (const hl::ControlState* c = w.Find(id); c != nullptr && c->visible) shown = shown == 0 ? id : -1;
+    return shown < 0 ? 0 : shown;
 }
 
 inline std::string Text(const hl::WindowState& w, int id) {
@@ -102,15 +96,13 @@ public:
         if (module_ != nullptr && module_ != platform::OwnModuleHandle()) platform::FreeLibrary(module_);
     }
     CurrentTexts(const CurrentTexts&) = delete;
-    CurrentTexts& operator=(const CurrentTexts&) = delete;
     platform::HINSTANCE module() const { return module_; }
 
 private:
     platform::HINSTANCE module_;
 };
 
-// Every headless test starts with the library's own texts, no runs and no
-// recorded message boxes.
+// Every headless test starts with the library's own texts, no runs, no boxes.
 class HeadlessTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -136,12 +128,11 @@ struct SavedVariable {
     std::optional<std::string> old;
 };
 
-// A viewer script that records its arguments, one a line. While it lives,
-// ZORBELU_CERT_VIEWER and ZORBELU_CRL_VIEWER start it (with "--as-cert" or
-// "--as-crl" first) and TMPDIR names a folder whose name has a space.
+// A viewer script that records its arguments, one a line, then runs `extra`.
+// While it lives, ZORBELU_CERT_VIEWER and ZORBELU_CRL_VIEWER start it (with
+// "--as-cert" or "--as-crl" first) and TMPDIR names a folder with a space.
 class ViewerStandIn {
 public:
-    // `extra` runs after the arguments are recorded (e.g. "sleep 3").
     explicit ViewerStandIn(const std::string& extra = "") {
         std::filesystem::create_directories(tmp());
         const std::filesystem::path script = dir_.path() / "viewer.sh";
@@ -155,8 +146,7 @@ public:
     }
     std::filesystem::path tmp() const { return dir_.path() / "with space"; }
     std::filesystem::path record() const { return dir_.path() / "args.txt"; }
-    // The arguments of the last start; empty when it never ran.
-    std::vector<std::string> Arguments() const {
+    std::vector<std::string> Arguments() const {  // of the last start; empty when it never ran
         std::ifstream in(record());
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);

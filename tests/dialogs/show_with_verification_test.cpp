@@ -1,6 +1,5 @@
-// Verify-then-show on the headless backend, with the fixture PKI served by
-// the real test server: the status shown and returned, the picture, and
-// what is refused before any dialog.
+// Verify-then-show on the headless backend with the served fixture PKI: the
+// status shown and returned, the picture, what is refused before any dialog.
 #include <cstring>
 #include <functional>
 
@@ -38,9 +37,8 @@ protected:
 
 TEST_F(ShowWithVerification, EveryFormShowsTheStatusItReturns) {
     ZORBELUDigestInfo wrong = digest_;
-    wrong.digest[0] ^= 0xFF;
     ZORBELUDigestInfoEx wrongEx = digestEx_;
-    wrongEx.digest[0] ^= 0xFF;
+    wrong.digest[0] ^= 0xFF, wrongEx.digest[0] ^= 0xFF;
     ZORBELUCRLCacheStore* cache = nullptr;
     ASSERT_EQ(ZORBELUCreateCRLCacheStore(&cache), 1u);
     const auto* tac = &tac_;
@@ -90,8 +88,7 @@ TEST_F(ShowWithVerification, RefusalsShowNothing) {
     const ZORBELUDigestInfo* digest = &digest_;
     const struct {
         const char* what;
-        uint32_t result;
-        uint32_t expected;
+        uint32_t result, expected;
     } cases[] = {
         {"Ex2 verify flag 2", kShowEx2(nullptr, 2, tac, digest, &kJst, 0, nullptr, nullptr), 1001},
         {"Ex2 no zone", kShowEx2(nullptr, 1, tac, digest, nullptr, 0, nullptr, nullptr), 1001},

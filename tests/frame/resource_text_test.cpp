@@ -1,12 +1,9 @@
 // Resource text inside the library: module paths, the string loader, the
-// temporary module, the error message box and the string tables.
-#include <dlfcn.h>
+// temporary module and the error message box.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "frame/app.h"
 #include "frame/module_state.h"
@@ -18,23 +15,6 @@
 namespace {
 
 using namespace zorbelu;
-
-TEST(PathRemoveExtension, StripsTheSharedObjectSuffixWithItsVersion) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"/usr/lib/libzorbelutilnd.so", "/usr/lib/libzorbelutilnd"},
-        {"/usr/lib/libzorbelutilnd.so.5.0.101", "/usr/lib/libzorbelutilnd"},
-        {"./libx.so", "./libx"},
-        {"/opt/a.b/tool.bin", "/opt/a.b/tool"},
-        {"/opt/a.so.d/tool", "/opt/a.so.d/tool"},  // only the file name counts
-        {"/opt/libsorted", "/opt/libsorted"},
-        {"/opt/.hidden", "/opt/.hidden"},
-    };
-    for (const auto& [in, out] : cases) {
-        std::vector<char> path(in, in + std::strlen(in) + 1);
-        platform::PathRemoveExtensionA(path.data());
-        EXPECT_STREQ(path.data(), out) << in;
-    }
-}
 
 TEST(LanguageModulePath, IsTheOwnFileWithTheCodeBeforeSo) {
     char buffer[64];
@@ -107,46 +87,6 @@ TEST(TemporaryResourceModule, IsReleasedAtTheEndOfTheCall) {
     }
     EXPECT_EQ(frame::AfxGetResourceHandle(), before);
     frame::Settings().languageCode[0] = '\0';
-}
-
-TEST(ModuleState, GuardedExportsAndScratchBuffers) {
-    EXPECT_EQ(&frame::ActiveModuleState(), &frame::LibraryModuleState());
-    EXPECT_EQ(frame::GuardedExport(1004u, []() -> uint32_t { throw std::runtime_error("boom"); }), 1004u);
-    EXPECT_STREQ(frame::GuardedExport<const char*>("fallback", []() -> const char* { throw std::bad_alloc(); }),
-                 "fallback");
-    EXPECT_EQ(frame::GuardedExport(0, [] { return 42; }), 42);
-    // Scratch buffers start at 10,000 bytes and grow by 10,000, each thread its own.
-    frame::ScratchBuffer& tsa = frame::AccessScratchBuffer(frame::kTsaCertBuffer);
-    EXPECT_EQ(tsa.capacity, 10000u);
-    frame::ScratchBuffer& grown = frame::GrowScratchBuffer(frame::kTsaCertBuffer);
-    EXPECT_EQ(&grown, &tsa);
-    EXPECT_EQ(grown.capacity, 20000u);
-    ASSERT_NE(grown.data, nullptr);
-    grown.data[19999] = 1;  // the whole block is usable (the sanitizer pass checks)
-    uint32_t otherCapacity = 0;
-    std::thread([&] { otherCapacity = frame::AccessScratchBuffer(frame::kTsaCertBuffer).capacity; }).join();
-    EXPECT_EQ(otherCapacity, 10000u);
-}
-
-// Lookups need sorted ids; every language has the same ids and translates
-// every prose text (identifiers, numbers and service names stay).
-TEST(StringTables, EveryLanguageHasTheSameSortedIdsAndTranslatesItsProse) {
-    const ZorbeluResourceTable& english = zorbelu_builtin_resources;
-    for (uint32_t i = 1; i < english.stringCount; ++i) EXPECT_LT(english.strings[i - 1].id, english.strings[i].id);
-    void* german = dlopen(GERMAN_LANGUAGE_MODULE, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(german, nullptr) << dlerror();
-    const auto* table = static_cast<const ZorbeluResourceTable*>(dlsym(german, "zorbelu_resource_table"));
-    ASSERT_NE(table, nullptr);
-    EXPECT_STREQ(table->language, "DEU");
-    ASSERT_EQ(table->stringCount, english.stringCount);
-    for (uint32_t i = 0; i < english.stringCount; ++i) {
-        EXPECT_EQ(table->strings[i].id, english.strings[i].id);
-        const std::string text = english.strings[i].text;
-        if (text != table->strings[i].text) continue;
-        EXPECT_TRUE(text.find(' ') == std::string::npos || text.rfind("Kovra", 0) == 0 || text.rfind("KOVRA", 0) == 0)
-            << english.strings[i].id << " is not translated: " << text;
-    }
-    dlclose(german);
 }
 
 }  // namespace
