@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "core/token_reader.h"
 #include "x509/der.h"
 #include "x509/ossl_ptr.h"
 
@@ -20,20 +21,11 @@ struct SignerInfoBytes {
     der::Tlv signature;           // OCTET STRING
 };
 
-// ContentInfo { contentType, [0] SignedData { version, digestAlgorithms,
-// encapContentInfo, [0] certificates OPTIONAL, [1] crls OPTIONAL,
-// signerInfos } }: the only SignerInfo, or false.
+// SignedData's only SignerInfo, or false.
 [[nodiscard]] bool OnlySignerInfo(const std::vector<uint8_t>& contentInfo, der::Tlv& signerInfo) {
-    der::Reader top({contentInfo.data(), contentInfo.size()});
-    der::Tlv ci, type, explicitContent, signedData, field, signerInfos;
-    if (!top.Expect(der::kSequence, ci)) return false;
-    der::Reader inCi = der::Inside(ci);
-    if (!inCi.Expect(der::kOid, type) || !inCi.Expect(der::ContextConstructed(0), explicitContent)) return false;
-    der::Reader inContent = der::Inside(explicitContent);
-    if (!inContent.Expect(der::kSequence, signedData)) return false;
-    der::Reader sd = der::Inside(signedData);
-    if (!sd.Expect(der::kInteger, field) || !sd.Expect(der::kSet, field) || !sd.Expect(der::kSequence, field))
-        return false;
+    der::Reader sd({nullptr, 0});
+    der::Tlv field, signerInfos;
+    if (!SignedDataAfterContent(contentInfo, sd)) return false;
     (void)sd.NextIf(der::ContextConstructed(0), field);
     (void)sd.NextIf(der::ContextConstructed(1), field);
     if (!sd.Expect(der::kSet, signerInfos) || !sd.AtEnd()) return false;

@@ -81,8 +81,15 @@ constexpr uint32_t kGrantedWithMods = 1;
     return token.tstInfo && HasDerGenTime(token.tstInfo.get());
 }
 
-// SignedData's fields up to the optional certificate set [0].
+// SignedData's optional certificate set [0].
 [[nodiscard]] bool CertificateSet(const std::vector<uint8_t>& contentInfo, der::Tlv& set) {
+    der::Reader rest({nullptr, 0});
+    return SignedDataAfterContent(contentInfo, rest) && rest.NextIf(der::ContextConstructed(0), set);
+}
+
+}  // namespace
+
+bool SignedDataAfterContent(const std::vector<uint8_t>& contentInfo, der::Reader& rest) {
     der::Reader top({contentInfo.data(), contentInfo.size()});
     der::Tlv ci, type, explicitContent, signedData, field;
     if (!top.Expect(der::kSequence, ci)) return false;
@@ -90,13 +97,9 @@ constexpr uint32_t kGrantedWithMods = 1;
     if (!inCi.Expect(der::kOid, type) || !inCi.Expect(der::ContextConstructed(0), explicitContent)) return false;
     der::Reader inContent = der::Inside(explicitContent);
     if (!inContent.Expect(der::kSequence, signedData)) return false;
-    der::Reader sd = der::Inside(signedData);
-    if (!sd.Expect(der::kInteger, field) || !sd.Expect(der::kSet, field) || !sd.Expect(der::kSequence, field))
-        return false;
-    return sd.NextIf(der::ContextConstructed(0), set);
+    rest = der::Inside(signedData);
+    return rest.Expect(der::kInteger, field) && rest.Expect(der::kSet, field) && rest.Expect(der::kSequence, field);
 }
-
-}  // namespace
 
 bool ReadResponse(const std::vector<uint8_t>& der, uint32_t& status, std::vector<uint8_t>& contentInfo) {
     der::Reader top({der.data(), der.size()});
