@@ -154,6 +154,8 @@ TEST(CompactCrl, ReadsWhatOpenSslReadsAndRefusesWhatItRefuses) {
     // The OID of the inner signature algorithm, ecdsa-with-SHA256.
     const size_t algorithmAt = fixture.find(std::string("\x06\x08\x2a\x86\x48\xce\x3d\x04\x03\x02", 10));
     ASSERT_NE(algorithmAt, std::string::npos);
+    const size_t reasonOidAt = odd.find(std::string("\x06\x03\x55\x1d\x15", 5));
+    ASSERT_NE(reasonOidAt, std::string::npos);
     struct Row {
         const char* why;
         std::string der;
@@ -172,6 +174,7 @@ TEST(CompactCrl, ReadsWhatOpenSslReadsAndRefusesWhatItRefuses) {
         {"a serial with a needless sign octet", Changed(odd, serialAt + 3, '\x7F'), false},
         {"PEM text", pki.CrlBytes(Crl::IntermediatePem), false},
         {"an algorithm OID with an impossible length", Changed(fixture, algorithmAt + 1, '\x88'), false},
+        {"an entry's extension OID cut inside a subidentifier", Changed(odd, reasonOidAt + 4, '\xF0'), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
