@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_hex.h"
 #include "support/served_pki.h"
 #include "verify/verify_test_support.h"
 #include "zorbel.h"
@@ -89,16 +90,6 @@ public:
 private:
     EVP_PKEY* key_ = nullptr;
 };
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 struct Bench {
     test::ServedPki served;  // sets ZORBELU_SYSTEM_ROOTS=0

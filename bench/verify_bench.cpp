@@ -61,6 +61,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_hex.h"
 #include "support/served_pki.h"
 #include "x509/ossl_ptr.h"
 #include "verify/verify_test_support.h"
@@ -92,16 +93,6 @@ X509_CRL* ParseCrl(const std::string& der) {
     X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size()));
     if (crl == nullptr) throw std::runtime_error("cannot parse a fixture CRL");
     return crl;
-}
-
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 // Everything the benchmarks share: made once, before the first benchmark.
