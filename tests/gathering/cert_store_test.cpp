@@ -392,18 +392,29 @@ std::string IndexLine(const fs::path& file, std::initializer_list<std::string> t
     return line + file.filename().string() + '\n';
 }
 
-// An index file of `body`, its digest right or wrong.
-void WriteIndex(const fs::path& folder, const std::string& body, bool rightDigest) {
+// An index file of `body`, its digest right or wrong; a takeable one
+// records the folder as it is now, looked at just now.
+void WriteIndex(const fs::path& folder, const std::string& body, bool rightDigest, bool takeable) {
+    struct stat s {};
+    if (stat(folder.c_str(), &s) != 0) return;
+    std::string record;
+    for (const long long n : {static_cast<long long>(s.st_dev), static_cast<long long>(s.st_ino),
+                              static_cast<long long>(s.st_size), static_cast<long long>(s.st_mtim.tv_sec),
+                              static_cast<long long>(s.st_mtim.tv_nsec), static_cast<long long>(s.st_ctim.tv_sec),
+                              static_cast<long long>(s.st_ctim.tv_nsec),
+                              takeable ? static_cast<long long>(time(nullptr) + kSettled) : 0LL, 0LL})
+        record += std::to_string(n) + ' ';
+    const std::string signedPart = record + "folder\n" + body;
     unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(body.data()), body.size(), digest);
+    SHA256(reinterpret_cast<const unsigned char*>(signedPart.data()), signedPart.size(), digest);
     if (!rightDigest) digest[0] ^= 1;
-    std::string header = "zorbelu-store-index 1 ";
+    std::string header = "zorbelu-store-index 2 ";
     char hex[3];
     for (const unsigned char byte : digest) {
         std::snprintf(hex, sizeof hex, "%02x", byte);
         header += hex;
     }
-    WriteFile(folder / views::kIndexFileName, header + '\n' + body);
+    WriteFile(folder / views::kIndexFileName, header + '\n' + signedPart);
 }
 
 struct Row {
@@ -415,34 +426,38 @@ struct Row {
 };
 
 TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
+    const auto copyIn = [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "b.der", b.der); };
     const auto rewrite = [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "a.der", b.der + "\n"); };
-    // An index naming B for a.der: trusted only when whole and stamped exactly.
-    const auto claimB = [](bool rightDigest, off_t sizeOffset) {
+    // An index naming B for a.der: used only when whole and stamped exactly.
+    const auto claimB = [](bool rightDigest, off_t sizeOffset, bool takeable) {
         return [=](const fs::path& f, const Cert&, const Cert& b) {
-            WriteIndex(f, IndexLine(f / "a.der", {b.subject}, sizeOffset), rightDigest);
+            WriteIndex(f, IndexLine(f / "a.der", {b.subject}, sizeOffset), rightDigest, takeable);
         };
     };
     const Row rows[] = {
-        {"a file copied in by hand is found at once (the folder's stamp changed)",
-         [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "b.der", b.der); }, 0, false, true, true},
+        {"a file copied in by hand is found at once (the folder's stamp changed)", copyIn, 0, false, true, true},
+        {"a new process does not take an index of the folder as it was before a file was copied in", copyIn, 0,
+         true, true, true},
         {"a file removed by hand is no longer shown",
          [](const fs::path& f, const Cert&, const Cert&) { fs::remove(f / "a.der"); }, 0, false, false, false},
         {"a file rewritten in place is seen at the next full look", rewrite, views::kRecheckIntervalSeconds + 1,
          false, false, true},
-        {"a file rewritten in place is seen by a new process, whatever the index says", rewrite, 0, true, false,
-         true},
-        {"an index claiming subjects a file lacks, and a file outside the folder, costs only time",
+        {"a new process takes an index younger than a minute: a file rewritten in place is not seen yet", rewrite,
+         0, true, false, false},
+        {"a file rewritten in place is seen by a new process once the index is a minute old", rewrite,
+         views::kIndexTrustSeconds, true, false, true},
+        {"an index taken as it is, claiming subjects a file lacks and a file outside the folder, costs only time",
          [](const fs::path& f, const Cert& a, const Cert& b) {
-             WriteFile(f.parent_path() / "outside.der", b.der);  // named in the index, not listed in the folder
+             WriteFile(f.parent_path() / "outside.der", b.der);  // named in the index, not in the folder
              WriteIndex(f, IndexLine(f / "a.der", {a.subject, b.subject}) +
-                               IndexLine(f.parent_path() / "outside.der", {b.subject}), true);
+                               IndexLine(f.parent_path() / "outside.der", {b.subject}), true, true);
          },
          0, true, true, false},
-        {"an index whose digest is wrong is ignored (it would hide A)", claimB(false, 0), 0, true, true, false},
+        {"an index whose digest is wrong is ignored (it would hide A)", claimB(false, 0, true), 0, true, true, false},
         {"a new process takes a file's subjects from an index entry with its exact stamp, without reading it",
-         claimB(true, 0), 0, true, false, false},
-        {"an index entry whose stamp is not the file's is not trusted (it would hide A)", claimB(true, 1), 0, true,
-         true, false},
+         claimB(true, 0, false), 0, true, false, false},
+        {"an index entry whose stamp is not the file's is not trusted (it would hide A)", claimB(true, 1, false), 0,
+         true, true, false},
     };
     const Cert a = Certificate("Store Change A");
     const Cert b = Certificate("Store Change B");
@@ -457,7 +472,10 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
         fs::create_directories(folder);
         WriteFile(folder / "a.der", a.der);
         stores::files::SetRealTimeOffsetForTesting(kSettled);
-        // The first look remembers the folder and writes its index file.
+        // The first look writes the index file, which changes the folder;
+        // the next process's records the folder as it stays.
+        ASSERT_NE(certs::StoreIndex::Current("ROOT")->FirstWithSubject(a.subject), nullptr);
+        views::ForgetViewsForTesting();
         ASSERT_NE(certs::StoreIndex::Current("ROOT")->FirstWithSubject(a.subject), nullptr);
         ASSERT_TRUE(fs::exists(folder / views::kIndexFileName));
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 #include "platform/stores/content_digest.h"
 #include "platform/stores/store_writing.h"
@@ -24,7 +25,7 @@ namespace fs = std::filesystem;
 namespace der = zorbel::der;
 using files::Stamp;
 
-constexpr char kIndexMagic[] = "zorbelu-store-index 1 ";
+constexpr char kIndexMagic[] = "zorbelu-store-index 2 ";
 // Folders whose last view is remembered; beyond that they start over.
 constexpr size_t kMaxRememberedFolders = 16;
 // Names gathered from one folder before the byte order picks kMaxFolderFiles.
@@ -39,6 +40,10 @@ bool HasCertificateExtension(const char* name) {
     for (const char* extension : {".cer", ".crt", ".der", ".pem"})
         if (strcasecmp(dot, extension) == 0) return true;
     return false;
+}
+
+bool Before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
 Stamp StampOfStat(const struct stat& info) { return Stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim}; }
@@ -117,9 +122,18 @@ void AddKey(std::vector<SubjectKey>& keys, const uint8_t* data, size_t size) {
 
 // ---- The index file -------------------------------------------------------
 //
-// A first line "zorbelu-store-index 1 <SHA-256 of the rest, hex>", then one
-// line per file: device inode size mtime-s mtime-ns ctime-s ctime-ns count,
-// `count` keys in hex, and the file's name up to the end of the line.
+// A first line "zorbelu-store-index 2 <SHA-256 of the rest, hex>"; a second
+// line with the folder's stamp (device inode size mtime-s mtime-ns ctime-s
+// ctime-ns) and the time the full look that wrote it began (s ns; 0 0 when
+// the look left files out), then "folder"; then one line per file in byte
+// order of names: its stamp, `count`, `count` keys in hex, and the file's
+// name up to the end of the line.
+
+// What the index file says about the folder as a whole.
+struct IndexRecord {
+    Stamp folder;
+    timespec lookedAt{};  // 0: not to be taken without a full look
+};
 
 std::string Hex(const uint8_t* data, size_t size) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -131,21 +145,39 @@ std::string Hex(const uint8_t* data, size_t size) {
     return text;
 }
 
-std::string FormatBody(const FolderView& view) {
+void AppendNumbers(std::string& text, std::initializer_list<unsigned long long> numbers) {
+    for (const unsigned long long number : numbers) text += std::to_string(number) + ' ';
+}
+
+void AppendStamp(std::string& text, const Stamp& s) {
+    AppendNumbers(text, {static_cast<unsigned long long>(s.device), static_cast<unsigned long long>(s.inode),
+                         static_cast<unsigned long long>(s.size), static_cast<unsigned long long>(s.modified.tv_sec),
+                         static_cast<unsigned long long>(s.modified.tv_nsec),
+                         static_cast<unsigned long long>(s.changed.tv_sec),
+                         static_cast<unsigned long long>(s.changed.tv_nsec)});
+}
+
+// A file the index can hold: a stamp that may still hide a change is not
+// passed on, nor a name that would end its line.
+bool Persistable(const IndexedFile& file) { return file.settled && file.name.find('\n') == std::string::npos; }
+
+bool WholeInIndex(const FolderView& view) {
+    return std::all_of(view.files.begin(), view.files.end(), Persistable);
+}
+
+std::string FormatBody(const FolderView& view, const IndexRecord& record) {
     std::string body;
+    AppendStamp(body, record.folder);
+    AppendNumbers(body, {static_cast<unsigned long long>(record.lookedAt.tv_sec),
+                         static_cast<unsigned long long>(record.lookedAt.tv_nsec)});
+    body += "folder\n";
     for (const IndexedFile& file : view.files) {
-        // A stamp that may still hide a change is not passed on.
-        if (!file.settled || file.name.find('\n') != std::string::npos) continue;
-        const Stamp& s = file.stamp;
-        for (const unsigned long long number :
-             {static_cast<unsigned long long>(s.device), static_cast<unsigned long long>(s.inode),
-              static_cast<unsigned long long>(s.size), static_cast<unsigned long long>(s.modified.tv_sec),
-              static_cast<unsigned long long>(s.modified.tv_nsec), static_cast<unsigned long long>(s.changed.tv_sec),
-              static_cast<unsigned long long>(s.changed.tv_nsec), static_cast<unsigned long long>(file.keys.size())})
-            body += std::to_string(number) + ' ';
+        if (!Persistable(file)) continue;
+        AppendStamp(body, file.stamp);
+        AppendNumbers(body, {static_cast<unsigned long long>(file.keyCount)});
         char key[24];
-        for (const SubjectKey k : file.keys) {
-            std::snprintf(key, sizeof key, "%016llx ", static_cast<unsigned long long>(k));
+        for (size_t i = 0; i < file.keyCount; ++i) {
+            std::snprintf(key, sizeof key, "%016llx ", static_cast<unsigned long long>(view.keys[file.firstKey + i]));
             body += key;
         }
         body += file.name + '\n';
@@ -156,19 +188,31 @@ std::string FormatBody(const FolderView& view) {
 class LineParser {
 public:
     LineParser(const char* p, const char* end) : p_(p), end_(end) {}
+    // At most 19 decimal or 16 hex digits: no value can overflow, so no
+    // check per digit (a large index is parsed before a first answer).
     bool Number(unsigned long long& value, int base) {
         const char* start = p_;
+        const long maxDigits = base == 16 ? 16 : 19;
         value = 0;
         for (; p_ < end_ && *p_ != ' '; ++p_) {
             const int digit = Digit(*p_, base);
-            if (digit < 0 || value > (~0ull - static_cast<unsigned>(digit)) / static_cast<unsigned>(base)) return false;
+            if (digit < 0) return false;
             value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
         }
-        if (p_ == start || p_ == end_) return false;
+        if (p_ == start || p_ == end_ || p_ - start > maxDigits) return false;
         ++p_;  // the blank
         return true;
     }
-    std::string Rest() const { return std::string(p_, end_); }
+    bool Stamp(files::Stamp& stamp) {
+        unsigned long long n[7];
+        for (unsigned long long& value : n)
+            if (!Number(value, 10)) return false;
+        stamp = files::Stamp{static_cast<dev_t>(n[0]), static_cast<ino_t>(n[1]), static_cast<off_t>(n[2]),
+                             {static_cast<time_t>(n[3]), static_cast<long>(n[4])},
+                             {static_cast<time_t>(n[5]), static_cast<long>(n[6])}};
+        return true;
+    }
+    const char* Rest() const { return p_; }
 
 private:
     static int Digit(char c, int base) {
@@ -179,48 +223,142 @@ private:
     const char* end_;
 };
 
-bool ParseLine(const char* p, const char* end, IndexedFile& file) {
+bool ParseRecord(const char* p, const char* end, IndexRecord& record) {
     LineParser parser(p, end);
-    unsigned long long n[8];
-    for (unsigned long long& value : n)
-        if (!parser.Number(value, 10)) return false;
-    if (n[7] > kMaxKeysPerFile) return false;
-    file.stamp = Stamp{static_cast<dev_t>(n[0]), static_cast<ino_t>(n[1]), static_cast<off_t>(n[2]),
-                       {static_cast<time_t>(n[3]), static_cast<long>(n[4])},
-                       {static_cast<time_t>(n[5]), static_cast<long>(n[6])}};
-    for (unsigned long long i = 0, key = 0; i < n[7]; ++i) {
-        if (!parser.Number(key, 16)) return false;
-        file.keys.push_back(key);
-    }
-    file.name = parser.Rest();
-    return !file.name.empty() && file.name.find('/') == std::string::npos;
+    unsigned long long seconds = 0, nanoseconds = 0;
+    if (!parser.Stamp(record.folder) || !parser.Number(seconds, 10) || !parser.Number(nanoseconds, 10) ||
+        nanoseconds >= 1000000000ull || std::string_view(parser.Rest(), static_cast<size_t>(end - parser.Rest())) != "folder")
+        return false;
+    record.lookedAt = {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)};
+    return true;
 }
 
-// The index file's entries by name; none when it is missing or not exactly
-// what an index writer wrote.
-std::map<std::string, IndexedFile> LoadIndexFile(const fs::path& folder, ContentDigest& digest) {
-    std::map<std::string, IndexedFile> entries;
-    std::vector<uint8_t> bytes;
-    const writing::UniqueFd fd(::open((folder / kIndexFileName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0 || !ReadAll(fd.get(), kMaxIndexFileBytes, bytes)) return entries;
-    const char* text = reinterpret_cast<const char*>(bytes.data());
-    const char* end = text + bytes.size();
-    const size_t magic = sizeof kIndexMagic - 1;
-    const char* header = static_cast<const char*>(std::memchr(text, '\n', bytes.size()));
-    if (header == nullptr || static_cast<size_t>(header - text) != magic + 64 ||
-        std::memcmp(text, kIndexMagic, magic) != 0)
-        return entries;
-    const char* body = header + 1;
-    digest = DigestOf(reinterpret_cast<const uint8_t*>(body), static_cast<size_t>(end - body));
-    if (Hex(digest.data(), digest.size()) != std::string(text + magic, 64)) return entries;  // torn or forged
-    for (const char* line = body; line < end;) {
-        const char* stop = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
-        IndexedFile file;
-        if (stop == nullptr || !ParseLine(line, stop, file)) return {};
-        entries[file.name] = std::move(file);
-        line = stop + 1;
+// One file's line, appended to `view`; its name must sort after the last.
+bool ParseFileLine(const char* p, const char* end, FolderView& view) {
+    LineParser parser(p, end);
+    IndexedFile file;
+    unsigned long long count = 0;
+    if (!parser.Stamp(file.stamp) || !parser.Number(count, 10) || count > kMaxKeysPerFile) return false;
+    file.firstKey = view.keys.size();
+    file.keyCount = static_cast<size_t>(count);
+    for (unsigned long long i = 0, key = 0; i < count; ++i) {
+        if (!parser.Number(key, 16)) return false;
+        view.keys.push_back(key);
     }
-    return entries;
+    file.name.assign(parser.Rest(), end);
+    if (file.name.find('/') != std::string::npos || !HasCertificateExtension(file.name.c_str()) ||
+        (!view.files.empty() && !(view.files.back().name < file.name)))
+        return false;
+    view.files.push_back(std::move(file));
+    return true;
+}
+
+// The look-up by key, once the files and keys are in place.
+void IndexKeys(FolderView& view) {
+    view.byKey.reserve(view.keys.size());
+    for (size_t position = 0; position < view.files.size(); ++position) {
+        const IndexedFile& file = view.files[position];
+        for (size_t i = 0; i < file.keyCount; ++i) view.byKey.emplace_back(view.keys[file.firstKey + i], position);
+    }
+    std::sort(view.byKey.begin(), view.byKey.end());
+    view.byKey.erase(std::unique(view.byKey.begin(), view.byKey.end()), view.byKey.end());
+}
+
+struct LoadedIndex {
+    IndexRecord record;
+    std::shared_ptr<FolderView> view;
+};
+
+// Size of the pieces the index file is read in: its lines are parsed and
+// hashed from the same bytes, without a copy of the whole file (fresh
+// memory is what costs most in a new process).
+constexpr size_t kIndexReadPiece = 64u << 10;
+
+// Takes the index file's lines one by one: the header, the folder record,
+// then the files.
+class IndexLines {
+public:
+    explicit IndexLines(LoadedIndex& loaded) : loaded_(loaded) {}
+    bool Take(const char* p, const char* end) {
+        switch (count_++) {
+            case 0: {
+                const size_t magic = sizeof kIndexMagic - 1;
+                if (static_cast<size_t>(end - p) != magic + 64 || std::memcmp(p, kIndexMagic, magic) != 0) return false;
+                expectedDigest_.assign(p + magic, end);
+                return true;
+            }
+            case 1:
+                return ParseRecord(p, end, loaded_.record);
+            default:
+                return loaded_.view->files.size() < kMaxFolderFiles && ParseFileLine(p, end, *loaded_.view);
+        }
+    }
+    bool PastHeader() const { return count_ > 0; }
+    bool Whole(const ContentDigest& digest) const {
+        return count_ > 1 && Hex(digest.data(), digest.size()) == expectedDigest_;
+    }
+
+private:
+    LoadedIndex& loaded_;
+    size_t count_ = 0;
+    std::string expectedDigest_;
+};
+
+// The index file as a view of `folder`; nothing when it is missing or not
+// exactly what an index writer wrote (a torn or forged file fails its
+// digest).
+std::optional<LoadedIndex> LoadIndexFile(const fs::path& folder) {
+    const writing::UniqueFd fd(::open((folder / kIndexFileName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<uintmax_t>(info.st_size) > kMaxIndexFileBytes)
+        return std::nullopt;
+    LoadedIndex loaded{{}, std::make_shared<FolderView>()};
+    FolderView& view = *loaded.view;
+    view.folder = folder;
+    view.settled = true;  // only settled stamps are written
+    // Room for the lines a file of this size may hold (not touched: cheap).
+    const size_t room = std::min(kMaxFolderFiles, static_cast<size_t>(info.st_size) / 32);
+    view.files.reserve(room);
+    view.keys.reserve(room);
+    IndexLines lines(loaded);
+    DigestBuilder digest;
+    std::vector<char> piece(kIndexReadPiece);
+    std::string pending;  // a line begun in an earlier piece
+    size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), piece.data(), piece.size());
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        total += static_cast<size_t>(n);
+        if (total > kMaxIndexFileBytes) return std::nullopt;
+        const char* p = piece.data();
+        const char* const end = p + n;
+        const char* hashFrom = lines.PastHeader() ? p : nullptr;
+        while (p < end) {
+            const char* stop = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (stop == nullptr) {
+                pending.append(p, end);
+                break;
+            }
+            bool taken;
+            if (pending.empty()) {
+                taken = lines.Take(p, stop);
+            } else {
+                pending.append(p, stop);
+                taken = lines.Take(pending.data(), pending.data() + pending.size());
+                pending.clear();
+            }
+            if (!taken) return std::nullopt;
+            if (hashFrom == nullptr) hashFrom = stop + 1;  // the header line is not hashed
+            p = stop + 1;
+        }
+        if (hashFrom != nullptr && hashFrom < end)
+            digest.Add(reinterpret_cast<const uint8_t*>(hashFrom), static_cast<size_t>(end - hashFrom));
+    }
+    if (!pending.empty() || !lines.Whole(digest.Finish())) return std::nullopt;
+    IndexKeys(view);
+    return loaded;
 }
 
 // Rewrites the index file in place (the folder's own stamp stays, so the
@@ -244,6 +382,18 @@ bool WriteIndexFile(const fs::path& folder, const std::string& body) {
     return ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
 }
 
+// Whether a process without a view may take the index for the folder as it
+// is `now`: written by a full look that left nothing out, less than
+// kIndexTrustSeconds ago, while the folder had the stamp it has now and that
+// stamp was settled (so no change since can have left it equal). A file
+// rewritten in place changes no folder stamp: the age bounds how long a new
+// process misses it.
+bool TrustIndex(const IndexRecord& record, const std::optional<Stamp>& folderStamp, const timespec& now) {
+    const timespec& at = record.lookedAt;
+    return at.tv_sec != 0 && folderStamp && *folderStamp == record.folder && files::Settled(record.folder, at) &&
+           !Before(now, at) && now.tv_sec - at.tv_sec < kIndexTrustSeconds;
+}
+
 // ---- Views ----------------------------------------------------------------
 
 struct FolderState {
@@ -252,7 +402,8 @@ struct FolderState {
     timespec fullLookAt{};
     uint64_t changes = 0;
     std::shared_ptr<const FolderView> view;
-    std::optional<ContentDigest> persisted;  // the index file as last read or written
+    // What the index file records, while it holds exactly `view`'s files.
+    std::optional<IndexRecord> index;
 };
 
 std::mutex statesMutex;
@@ -261,11 +412,18 @@ std::map<std::string, FolderState>& States() {
     return states;
 }
 
+bool SameKeys(const FolderView& a, const IndexedFile& fa, const FolderView& b, const IndexedFile& fb) {
+    return fa.keyCount == fb.keyCount &&
+           std::equal(a.keys.begin() + static_cast<std::ptrdiff_t>(fa.firstKey),
+                      a.keys.begin() + static_cast<std::ptrdiff_t>(fa.firstKey + fa.keyCount),
+                      b.keys.begin() + static_cast<std::ptrdiff_t>(fb.firstKey));
+}
+
 bool SameFiles(const FolderView& a, const FolderView& b) {
     if (a.settled != b.settled || a.files.size() != b.files.size()) return false;
     for (size_t i = 0; i < a.files.size(); ++i)
         if (a.files[i].name != b.files[i].name || a.files[i].stamp != b.files[i].stamp ||
-            a.files[i].keys != b.files[i].keys || a.files[i].settled != b.files[i].settled)
+            !SameKeys(a, a.files[i], b, b.files[i]) || a.files[i].settled != b.files[i].settled)
             return false;
     return true;
 }
@@ -276,42 +434,41 @@ bool StillCurrent(const FolderState& state, const std::optional<Stamp>& folderSt
            now.tv_sec >= state.fullLookAt.tv_sec;
 }
 
-// Every file stat'ed; only new and changed files read. `known` gives the
-// keys of files seen before, trusted only with the exact same stamp, and
-// only when that stamp was settled when the file was read (a change within
-// the clock's resolution could leave it equal). `readAfresh` counts the
-// files read.
-std::shared_ptr<FolderView> LookAtEveryFile(const fs::path& folder, const std::map<std::string, IndexedFile>& known,
-                                            const timespec& now, size_t& readAfresh) {
+// Every file stat'ed; only new and changed files read. `known` (files in
+// byte order of names, or NULL) gives the keys of files seen before,
+// trusted only with the exact same stamp, and only when that stamp was
+// settled when the file was read (a change within the clock's resolution
+// could leave it equal). `readAfresh` counts the files read.
+std::shared_ptr<FolderView> LookAtEveryFile(const fs::path& folder, const FolderView* known, const timespec& now,
+                                            size_t& readAfresh) {
     auto view = std::make_shared<FolderView>();
     view->folder = folder;
     view->settled = true;
     readAfresh = 0;
+    size_t next = 0;  // in known->files: names are in the same order
     for (Listed& listed : ListFolder(folder)) {
-        IndexedFile file{std::move(listed.name), listed.stamp, {}};
-        const auto seen = known.find(file.name);
-        if (seen != known.end() && seen->second.settled && seen->second.stamp == file.stamp) {
-            file.keys = seen->second.keys;
+        IndexedFile file{std::move(listed.name), listed.stamp};
+        file.firstKey = view->keys.size();
+        while (known != nullptr && next < known->files.size() && known->files[next].name < file.name) ++next;
+        const IndexedFile* seen =
+            known != nullptr && next < known->files.size() && known->files[next].name == file.name ? &known->files[next]
+                                                                                                   : nullptr;
+        if (seen != nullptr && seen->settled && seen->stamp == file.stamp) {
+            const auto first = known->keys.begin() + static_cast<std::ptrdiff_t>(seen->firstKey);
+            view->keys.insert(view->keys.end(), first, first + static_cast<std::ptrdiff_t>(seen->keyCount));
         } else {
             ++readAfresh;
             file.settled = files::Settled(file.stamp, now);
             std::vector<uint8_t> bytes;
-            if (ReadFileBounded(folder / file.name, files::kMaxCertificateFile, bytes)) file.keys = SubjectKeysIn(bytes);
+            if (ReadFileBounded(folder / file.name, files::kMaxCertificateFile, bytes))
+                for (const SubjectKey key : SubjectKeysIn(bytes)) view->keys.push_back(key);
         }
+        file.keyCount = view->keys.size() - file.firstKey;
         if (!file.settled) view->settled = false;
-        for (const SubjectKey key : file.keys) {
-            std::vector<size_t>& positions = view->byKey[key];
-            if (positions.empty() || positions.back() != view->files.size()) positions.push_back(view->files.size());
-        }
         view->files.push_back(std::move(file));
     }
+    IndexKeys(*view);
     return view;
-}
-
-std::map<std::string, IndexedFile> KnownFiles(const FolderView& view) {
-    std::map<std::string, IndexedFile> known;
-    for (const IndexedFile& file : view.files) known.emplace(file.name, file);
-    return known;
 }
 
 }  // namespace
@@ -337,10 +494,12 @@ std::vector<SubjectKey> SubjectKeysIn(const std::vector<uint8_t>& bytes) {
     return keys;
 }
 
-const std::vector<size_t>& FolderView::FilesWithKey(SubjectKey key) const {
-    static const std::vector<size_t> none;
-    const auto found = byKey.find(key);
-    return found == byKey.end() ? none : found->second;
+std::vector<size_t> FolderView::FilesWithKey(SubjectKey key) const {
+    std::vector<size_t> positions;
+    for (auto it = std::lower_bound(byKey.begin(), byKey.end(), std::make_pair(key, size_t{0}));
+         it != byKey.end() && it->first == key; ++it)
+        positions.push_back(it->second);
+    return positions;
 }
 
 std::shared_ptr<const FolderView> CurrentView(const fs::path& folder) {
@@ -355,29 +514,41 @@ std::shared_ptr<const FolderView> CurrentView(const fs::path& folder) {
     state.changes = changesMade.load();  // before the look: a change during it makes the next one full
     state.folderStamp = folderStamp;
     state.folderSettled = files::Settled(folderStamp, now);
-    std::map<std::string, IndexedFile> known;
-    if (found != states.end()) {
-        known = KnownFiles(*found->second.view);
-        state.persisted = found->second.persisted;
-    } else {
-        ContentDigest digest{};
-        known = LoadIndexFile(folder, digest);
-        if (!known.empty()) state.persisted = digest;
+    std::optional<LoadedIndex> loaded;
+    if (found == states.end()) {
+        loaded = LoadIndexFile(folder);
+        if (loaded && TrustIndex(loaded->record, folderStamp, now)) {
+            // Counts as a full look now: this process looks at every file
+            // within kRecheckIntervalSeconds, as after any full look.
+            state.view = loaded->view;
+            state.index = loaded->record;
+            state.fullLookAt = now;
+            if (states.size() >= kMaxRememberedFolders) states.clear();
+            states[folder.string()] = state;
+            return state.view;
+        }
     }
+    const FolderView* known = found != states.end() ? found->second.view.get() : loaded ? loaded->view.get() : nullptr;
     size_t readAfresh = 0;
     std::shared_ptr<FolderView> view = LookAtEveryFile(folder, known, now, readAfresh);
-    if (found != states.end() && SameFiles(*found->second.view, *view))
-        state.view = found->second.view;
-    else
-        state.view = view;
+    const bool sameAsKnown = known != nullptr && (found != states.end() ? SameFiles(*known, *view)
+                                                                        : readAfresh == 0 && known->files.size() == view->files.size());
+    state.view = found != states.end() && sameAsKnown ? found->second.view : view;
 
-    // The index file is up to date when it gave every file and no other.
-    const bool indexCurrent = state.persisted && readAfresh == 0 && known.size() == view->files.size();
-    if (!view->files.empty() && !indexCurrent) {
-        const std::string body = FormatBody(*view);
-        const ContentDigest digest = DigestOf(reinterpret_cast<const uint8_t*>(body.data()), body.size());
-        if (state.persisted != digest && WriteIndexFile(folder, body)) state.persisted = digest;
-    }
+    // The index file is rewritten unless it holds these files and records
+    // this folder stamp as takeable or not, as it now is; a new process that
+    // could not take it rewrites it to record this look's time.
+    const std::optional<IndexRecord> onDisk =
+        found != states.end() ? found->second.index : loaded ? std::optional<IndexRecord>(loaded->record) : std::nullopt;
+    IndexRecord record{folderStamp.value_or(Stamp{}), {}};
+    if (state.folderSettled && WholeInIndex(*view)) record.lookedAt = now;
+    const bool indexCurrent = onDisk && sameAsKnown && onDisk->folder == record.folder &&
+                              (found != states.end() ? (onDisk->lookedAt.tv_sec != 0) == (record.lookedAt.tv_sec != 0)
+                                                     : record.lookedAt.tv_sec == 0);
+    if (indexCurrent)
+        state.index = onDisk;
+    else if (!view->files.empty() && WriteIndexFile(folder, FormatBody(*view, record)))
+        state.index = record;
     // The interval runs from the end of the look: a look that took longer
     // than the interval (a large folder on a busy machine) must not make
     // every call a full look.

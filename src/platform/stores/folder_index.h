@@ -6,18 +6,21 @@
 // certificates it holds. Looking again costs one stat of the folder while
 // the folder's own stamp is unchanged and settled, nothing was written
 // through this library, and the last full look (every file stat'ed) ended
-// less than kRecheckIntervalSeconds ago: adding, removing or renaming a file changes
-// the folder's stamp and is seen at once; a file rewritten in place under
-// the same name is seen at the next full look.
+// less than kRecheckIntervalSeconds ago: adding, removing or renaming a file
+// changes the folder's stamp and is seen at once; a file rewritten in place
+// under the same name is seen at the next full look.
 //
 // A full look reads only the files that are new or whose stamp changed; the
 // subjects of the others come from the last view or, in a new process, from
-// the index file ".zorbelu.index" in the folder, which readers refresh
-// in place under the folder's lock whenever a full look finds it out of
-// date. The index is only a hint about where to look: it is used only for
-// names the folder listing shows, with the exact stamp it recorded, and
-// every certificate taken is decoded from its file and its subject compared
-// (certs/store_index.h). A damaged, foreign or oversized index is ignored.
+// the index file ".zorbelu.index" in the folder, which readers refresh in
+// place under the folder's lock whenever a full look finds it out of date.
+// The index file also records the folder's stamp and the time of the full
+// look that wrote it: a new process takes the index as its view, without
+// listing the folder, while that stamp is still the folder's, was settled
+// then, and the look is less than kIndexTrustSeconds old. The index is only
+// a hint about where to look: every certificate taken is decoded from its
+// file and its subject compared (certs/store_index.h). A damaged, foreign
+// or oversized index is ignored.
 #ifndef ZORBELU_PLATFORM_STORES_FOLDER_INDEX_H
 #define ZORBELU_PLATFORM_STORES_FOLDER_INDEX_H
 
@@ -27,7 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/stores/store_files.h"
@@ -37,6 +40,10 @@ namespace zorbelu::stores::index {
 // How long a view is answered without a full look at every file (a file
 // rewritten in place is seen within this time).
 constexpr time_t kRecheckIntervalSeconds = 2;
+// How long a new process takes the index file for the folder without
+// looking at every file (a file rewritten in place by another program is
+// seen by new processes within this time).
+constexpr time_t kIndexTrustSeconds = 60;
 // Certificate files of one folder that are looked at; beyond that the
 // first ones in byte order of their names.
 constexpr size_t kMaxFolderFiles = 100000;
@@ -58,19 +65,22 @@ std::vector<SubjectKey> SubjectKeysIn(const std::vector<uint8_t>& bytes);
 struct IndexedFile {
     std::string name;
     files::Stamp stamp;
-    std::vector<SubjectKey> keys;
+    size_t firstKey = 0;  // its subject keys: FolderView::keys[firstKey, firstKey + keyCount)
+    size_t keyCount = 0;
     bool settled = true;  // the stamp was settled when the file was read
 };
 
-// One look at a folder; shared and never changed.
+// One look at a folder; shared and never changed. Flat vectors: a view of
+// a large folder is built in a new process before its first answer.
 struct FolderView {
     std::filesystem::path folder;
     std::vector<IndexedFile> files;  // byte order of names
-    std::unordered_map<SubjectKey, std::vector<size_t>> byKey;  // positions in `files`
+    std::vector<SubjectKey> keys;    // every file's subject keys, file after file
+    std::vector<std::pair<SubjectKey, size_t>> byKey;  // (key, position in `files`), sorted
     bool settled = false;  // every stamp settled when looked at
 
     // Positions of the files that may hold a certificate of `key`, in order.
-    const std::vector<size_t>& FilesWithKey(SubjectKey key) const;
+    std::vector<size_t> FilesWithKey(SubjectKey key) const;
     std::filesystem::path PathOf(size_t position) const { return folder / files[position].name; }
 };
 
