@@ -438,6 +438,12 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
         {"a file copied in by hand is found at once (the folder's stamp changed)", copyIn, 0, false, true, true},
         {"a new process does not take an index of the folder as it was before a file was copied in", copyIn, 0,
          true, true, true},
+        {"a certificate added through the library is found by a new process at once (the folder's stamp changed)",
+         [](const fs::path&, const Cert&, const Cert& b) {
+             const auto store = stores::SystemStore::Open("ROOT");
+             EXPECT_EQ(store->Add(test::Bytes(b.der), b.der.size()), stores::StoreChange::Done);
+         },
+         0, true, true, true},
         {"a file removed by hand is no longer shown",
          [](const fs::path& f, const Cert&, const Cert&) { fs::remove(f / "a.der"); }, 0, false, false, false},
         {"a file rewritten in place is seen at the next full look", rewrite, views::kRecheckIntervalSeconds + 1,

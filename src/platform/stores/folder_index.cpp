@@ -34,11 +34,11 @@ constexpr size_t kMaxListedNames = 4 * kMaxFolderFiles;
 // Writes through this library anywhere in the process.
 std::atomic<uint64_t> changesMade{0};
 
-bool HasCertificateExtension(const char* name) {
-    const char* dot = std::strrchr(name, '.');
-    if (dot == nullptr) return false;
+bool HasCertificateExtension(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || name.size() - dot != 4) return false;
     for (const char* extension : {".cer", ".crt", ".der", ".pem"})
-        if (strcasecmp(dot, extension) == 0) return true;
+        if (strncasecmp(name.data() + dot, extension, 4) == 0) return true;
     return false;
 }
 
@@ -62,7 +62,8 @@ std::vector<Listed> ListFolder(const fs::path& folder) {
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(directory)) {
         if (names.size() >= kMaxListedNames) break;
-        if (HasCertificateExtension(entry->d_name)) names.emplace_back(entry->d_name);
+        if (HasCertificateExtension(entry->d_name) && std::strlen(entry->d_name) <= kMaxNameBytes)
+            names.emplace_back(entry->d_name);
     }
     std::sort(names.begin(), names.end());
     for (std::string& name : names) {
@@ -159,10 +160,13 @@ void AppendStamp(std::string& text, const Stamp& s) {
 
 // A file the index can hold: a stamp that may still hide a change is not
 // passed on, nor a name that would end its line.
-bool Persistable(const IndexedFile& file) { return file.settled && file.name.find('\n') == std::string::npos; }
+bool Persistable(const FolderView& view, const IndexedFile& file) {
+    return file.settled && view.NameOf(file).find('\n') == std::string_view::npos;
+}
 
 bool WholeInIndex(const FolderView& view) {
-    return std::all_of(view.files.begin(), view.files.end(), Persistable);
+    return std::all_of(view.files.begin(), view.files.end(),
+                       [&](const IndexedFile& file) { return Persistable(view, file); });
 }
 
 std::string FormatBody(const FolderView& view, const IndexRecord& record) {
@@ -172,7 +176,7 @@ std::string FormatBody(const FolderView& view, const IndexRecord& record) {
                          static_cast<unsigned long long>(record.lookedAt.tv_nsec)});
     body += "folder\n";
     for (const IndexedFile& file : view.files) {
-        if (!Persistable(file)) continue;
+        if (!Persistable(view, file)) continue;
         AppendStamp(body, file.stamp);
         AppendNumbers(body, {static_cast<unsigned long long>(file.keyCount)});
         char key[24];
@@ -180,7 +184,7 @@ std::string FormatBody(const FolderView& view, const IndexRecord& record) {
             std::snprintf(key, sizeof key, "%016llx ", static_cast<unsigned long long>(view.keys[file.firstKey + i]));
             body += key;
         }
-        body += file.name + '\n';
+        body.append(view.NameOf(file)) += '\n';
     }
     return body;
 }
@@ -227,10 +231,20 @@ bool ParseRecord(const char* p, const char* end, IndexRecord& record) {
     LineParser parser(p, end);
     unsigned long long seconds = 0, nanoseconds = 0;
     if (!parser.Stamp(record.folder) || !parser.Number(seconds, 10) || !parser.Number(nanoseconds, 10) ||
-        nanoseconds >= 1000000000ull || std::string_view(parser.Rest(), static_cast<size_t>(end - parser.Rest())) != "folder")
+        nanoseconds >= 1000000000ull)
         return false;
+    if (std::string_view(parser.Rest(), static_cast<size_t>(end - parser.Rest())) != "folder") return false;
     record.lookedAt = {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)};
     return true;
+}
+
+// Appends `file`, its keys already at the end of view.keys, named `name`.
+void AddFile(FolderView& view, IndexedFile& file, std::string_view name) {
+    file.nameAt = static_cast<uint32_t>(view.names.size());
+    file.nameSize = static_cast<uint16_t>(name.size());
+    file.keyCount = static_cast<uint16_t>(view.keys.size() - file.firstKey);
+    view.names.append(name);
+    view.files.push_back(file);
 }
 
 // One file's line, appended to `view`; its name must sort after the last.
@@ -239,17 +253,17 @@ bool ParseFileLine(const char* p, const char* end, FolderView& view) {
     IndexedFile file;
     unsigned long long count = 0;
     if (!parser.Stamp(file.stamp) || !parser.Number(count, 10) || count > kMaxKeysPerFile) return false;
-    file.firstKey = view.keys.size();
-    file.keyCount = static_cast<size_t>(count);
+    file.firstKey = static_cast<uint32_t>(view.keys.size());
     for (unsigned long long i = 0, key = 0; i < count; ++i) {
         if (!parser.Number(key, 16)) return false;
         view.keys.push_back(key);
     }
-    file.name.assign(parser.Rest(), end);
-    if (file.name.find('/') != std::string::npos || !HasCertificateExtension(file.name.c_str()) ||
-        (!view.files.empty() && !(view.files.back().name < file.name)))
+    const std::string_view name(parser.Rest(), static_cast<size_t>(end - parser.Rest()));
+    if (name.size() > kMaxNameBytes || name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos ||
+        !HasCertificateExtension(name) ||
+        (!view.files.empty() && !(view.NameOf(view.files.back()) < name)))
         return false;
-    view.files.push_back(std::move(file));
+    AddFile(view, file, name);
     return true;
 }
 
@@ -258,7 +272,8 @@ void IndexKeys(FolderView& view) {
     view.byKey.reserve(view.keys.size());
     for (size_t position = 0; position < view.files.size(); ++position) {
         const IndexedFile& file = view.files[position];
-        for (size_t i = 0; i < file.keyCount; ++i) view.byKey.emplace_back(view.keys[file.firstKey + i], position);
+        for (size_t i = 0; i < file.keyCount; ++i)
+            view.byKey.emplace_back(view.keys[file.firstKey + i], static_cast<uint32_t>(position));
     }
     std::sort(view.byKey.begin(), view.byKey.end());
     view.byKey.erase(std::unique(view.byKey.begin(), view.byKey.end()), view.byKey.end());
@@ -317,10 +332,13 @@ std::optional<LoadedIndex> LoadIndexFile(const fs::path& folder) {
     FolderView& view = *loaded.view;
     view.folder = folder;
     view.settled = true;  // only settled stamps are written
-    // Room for the lines a file of this size may hold (not touched: cheap).
-    const size_t room = std::min(kMaxFolderFiles, static_cast<size_t>(info.st_size) / 32);
+    // Room for what a file of this size may hold, so that nothing is copied
+    // as it grows (memory reserved and not touched costs nothing).
+    const size_t size = static_cast<size_t>(info.st_size);
+    const size_t room = std::min(kMaxFolderFiles, size / 32);
     view.files.reserve(room);
-    view.keys.reserve(room);
+    view.names.reserve(size / 4);
+    view.keys.reserve(size / 16);
     IndexLines lines(loaded);
     DigestBuilder digest;
     std::vector<char> piece(kIndexReadPiece);
@@ -422,7 +440,7 @@ bool SameKeys(const FolderView& a, const IndexedFile& fa, const FolderView& b, c
 bool SameFiles(const FolderView& a, const FolderView& b) {
     if (a.settled != b.settled || a.files.size() != b.files.size()) return false;
     for (size_t i = 0; i < a.files.size(); ++i)
-        if (a.files[i].name != b.files[i].name || a.files[i].stamp != b.files[i].stamp ||
+        if (a.NameOf(a.files[i]) != b.NameOf(b.files[i]) || a.files[i].stamp != b.files[i].stamp ||
             !SameKeys(a, a.files[i], b, b.files[i]) || a.files[i].settled != b.files[i].settled)
             return false;
     return true;
@@ -446,13 +464,15 @@ std::shared_ptr<FolderView> LookAtEveryFile(const fs::path& folder, const Folder
     view->settled = true;
     readAfresh = 0;
     size_t next = 0;  // in known->files: names are in the same order
-    for (Listed& listed : ListFolder(folder)) {
-        IndexedFile file{std::move(listed.name), listed.stamp};
-        file.firstKey = view->keys.size();
-        while (known != nullptr && next < known->files.size() && known->files[next].name < file.name) ++next;
-        const IndexedFile* seen =
-            known != nullptr && next < known->files.size() && known->files[next].name == file.name ? &known->files[next]
-                                                                                                   : nullptr;
+    for (const Listed& listed : ListFolder(folder)) {
+        IndexedFile file{listed.stamp};
+        file.firstKey = static_cast<uint32_t>(view->keys.size());
+        while (known != nullptr && next < known->files.size() && known->NameOf(known->files[next]) < listed.name)
+            ++next;
+        const IndexedFile* seen = known != nullptr && next < known->files.size() &&
+                                          known->NameOf(known->files[next]) == listed.name
+                                      ? &known->files[next]
+                                      : nullptr;
         if (seen != nullptr && seen->settled && seen->stamp == file.stamp) {
             const auto first = known->keys.begin() + static_cast<std::ptrdiff_t>(seen->firstKey);
             view->keys.insert(view->keys.end(), first, first + static_cast<std::ptrdiff_t>(seen->keyCount));
@@ -460,15 +480,58 @@ std::shared_ptr<FolderView> LookAtEveryFile(const fs::path& folder, const Folder
             ++readAfresh;
             file.settled = files::Settled(file.stamp, now);
             std::vector<uint8_t> bytes;
-            if (ReadFileBounded(folder / file.name, files::kMaxCertificateFile, bytes))
+            if (ReadFileBounded(folder / listed.name, files::kMaxCertificateFile, bytes))
                 for (const SubjectKey key : SubjectKeysIn(bytes)) view->keys.push_back(key);
         }
-        file.keyCount = view->keys.size() - file.firstKey;
         if (!file.settled) view->settled = false;
-        view->files.push_back(std::move(file));
+        AddFile(*view, file, listed.name);
     }
     IndexKeys(*view);
     return view;
+}
+
+// Whether the index file, recording `onDisk` and holding the files just
+// looked at, need not be written again: it records the folder's stamp, and
+// records it as takeable just when this look could (`current`). A new
+// process that could not take it writes it again whenever it can record a
+// takeable look: so a stream of one-shot processes makes one full look
+// per kIndexTrustSeconds.
+bool IndexCurrent(const IndexRecord& onDisk, const IndexRecord& current, bool newProcess) {
+    const bool takeable = current.lookedAt.tv_sec != 0;
+    return onDisk.folder == current.folder && (newProcess ? !takeable : (onDisk.lookedAt.tv_sec != 0) == takeable);
+}
+
+// A full look into `state` (its folder stamp already set), after which the
+// index file holds what it found. `last` is this process's last look, if
+// any; `loaded` the index file a new process read.
+void LookAtEveryFileAndKeepIndex(const fs::path& folder, const FolderState* last,
+                                 const std::optional<LoadedIndex>& loaded, const timespec& now, FolderState& state) {
+    const FolderView* known = last != nullptr ? last->view.get() : loaded ? loaded->view.get() : nullptr;
+    size_t readAfresh = 0;
+    std::shared_ptr<FolderView> view = LookAtEveryFile(folder, known, now, readAfresh);
+    // Every file as `known` has it, and no other.
+    const bool sameFiles =
+        known != nullptr && (last != nullptr ? SameFiles(*known, *view)
+                                             : readAfresh == 0 && known->files.size() == view->files.size());
+    state.view = last != nullptr && sameFiles ? last->view : view;
+
+    IndexRecord record{state.folderStamp.value_or(Stamp{}), {}};
+    if (state.folderSettled && WholeInIndex(*view)) record.lookedAt = now;
+    const std::optional<IndexRecord> onDisk = last != nullptr ? last->index
+                                              : loaded        ? std::optional<IndexRecord>(loaded->record)
+                                                              : std::nullopt;
+    if (onDisk && sameFiles && IndexCurrent(*onDisk, record, last == nullptr))
+        state.index = onDisk;
+    else if (!view->files.empty() && WriteIndexFile(folder, FormatBody(*view, record)))
+        state.index = record;
+}
+
+std::shared_ptr<const FolderView> Remember(std::map<std::string, FolderState>& states, const fs::path& folder,
+                                           FolderState state) {
+    if (states.count(folder.string()) == 0 && states.size() >= kMaxRememberedFolders) states.clear();
+    std::shared_ptr<const FolderView> answer = state.view;
+    states[folder.string()] = std::move(state);
+    return answer;
 }
 
 }  // namespace
@@ -496,7 +559,7 @@ std::vector<SubjectKey> SubjectKeysIn(const std::vector<uint8_t>& bytes) {
 
 std::vector<size_t> FolderView::FilesWithKey(SubjectKey key) const {
     std::vector<size_t> positions;
-    for (auto it = std::lower_bound(byKey.begin(), byKey.end(), std::make_pair(key, size_t{0}));
+    for (auto it = std::lower_bound(byKey.begin(), byKey.end(), std::make_pair(key, uint32_t{0}));
          it != byKey.end() && it->first == key; ++it)
         positions.push_back(it->second);
     return positions;
@@ -508,14 +571,15 @@ std::shared_ptr<const FolderView> CurrentView(const fs::path& folder) {
     const std::optional<Stamp> folderStamp = files::StampOf(folder);
     std::map<std::string, FolderState>& states = States();
     const auto found = states.find(folder.string());
-    if (found != states.end() && StillCurrent(found->second, folderStamp, now)) return found->second.view;
+    const FolderState* last = found != states.end() ? &found->second : nullptr;
+    if (last != nullptr && StillCurrent(*last, folderStamp, now)) return last->view;
 
     FolderState state;
     state.changes = changesMade.load();  // before the look: a change during it makes the next one full
     state.folderStamp = folderStamp;
     state.folderSettled = files::Settled(folderStamp, now);
     std::optional<LoadedIndex> loaded;
-    if (found == states.end()) {
+    if (last == nullptr) {
         loaded = LoadIndexFile(folder);
         if (loaded && TrustIndex(loaded->record, folderStamp, now)) {
             // Counts as a full look now: this process looks at every file
@@ -523,40 +587,15 @@ std::shared_ptr<const FolderView> CurrentView(const fs::path& folder) {
             state.view = loaded->view;
             state.index = loaded->record;
             state.fullLookAt = now;
-            if (states.size() >= kMaxRememberedFolders) states.clear();
-            states[folder.string()] = state;
-            return state.view;
+            return Remember(states, folder, std::move(state));
         }
     }
-    const FolderView* known = found != states.end() ? found->second.view.get() : loaded ? loaded->view.get() : nullptr;
-    size_t readAfresh = 0;
-    std::shared_ptr<FolderView> view = LookAtEveryFile(folder, known, now, readAfresh);
-    const bool sameAsKnown = known != nullptr && (found != states.end() ? SameFiles(*known, *view)
-                                                                        : readAfresh == 0 && known->files.size() == view->files.size());
-    state.view = found != states.end() && sameAsKnown ? found->second.view : view;
-
-    // The index file is rewritten unless it holds these files and records
-    // this folder stamp as takeable or not, as it now is; a new process that
-    // could not take it rewrites it to record this look's time.
-    const std::optional<IndexRecord> onDisk =
-        found != states.end() ? found->second.index : loaded ? std::optional<IndexRecord>(loaded->record) : std::nullopt;
-    IndexRecord record{folderStamp.value_or(Stamp{}), {}};
-    if (state.folderSettled && WholeInIndex(*view)) record.lookedAt = now;
-    const bool indexCurrent = onDisk && sameAsKnown && onDisk->folder == record.folder &&
-                              (found != states.end() ? (onDisk->lookedAt.tv_sec != 0) == (record.lookedAt.tv_sec != 0)
-                                                     : record.lookedAt.tv_sec == 0);
-    if (indexCurrent)
-        state.index = onDisk;
-    else if (!view->files.empty() && WriteIndexFile(folder, FormatBody(*view, record)))
-        state.index = record;
+    LookAtEveryFileAndKeepIndex(folder, last, loaded, now, state);
     // The interval runs from the end of the look: a look that took longer
     // than the interval (a large folder on a busy machine) must not make
     // every call a full look.
     state.fullLookAt = files::RealTimeNow();
-    if (found == states.end() && states.size() >= kMaxRememberedFolders) states.clear();
-    std::shared_ptr<const FolderView> answer = state.view;
-    states[folder.string()] = std::move(state);
-    return answer;
+    return Remember(states, folder, std::move(state));
 }
 
 void NoteChange(const fs::path&) { changesMade.fetch_add(1); }

@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,8 @@ constexpr time_t kIndexTrustSeconds = 60;
 constexpr size_t kMaxFolderFiles = 100000;
 // The index file is read only up to this size.
 constexpr size_t kMaxIndexFileBytes = 32u << 20;
+// A file's name in a view (the longest a Linux file system allows).
+constexpr size_t kMaxNameBytes = 255;
 // Subjects remembered per file (a PEM file may hold several certificates).
 constexpr size_t kMaxKeysPerFile = 1024;
 // The index file's name in the folder (no certificate extension).
@@ -63,25 +66,29 @@ SubjectKey KeyOfSubject(const std::string& text);
 std::vector<SubjectKey> SubjectKeysIn(const std::vector<uint8_t>& bytes);
 
 struct IndexedFile {
-    std::string name;
     files::Stamp stamp;
-    size_t firstKey = 0;  // its subject keys: FolderView::keys[firstKey, firstKey + keyCount)
-    size_t keyCount = 0;
+    uint32_t nameAt = 0;    // its name: FolderView::names[nameAt, nameAt + nameSize)
+    uint32_t firstKey = 0;  // its subject keys: FolderView::keys[firstKey, firstKey + keyCount)
+    uint16_t nameSize = 0;
+    uint16_t keyCount = 0;
     bool settled = true;  // the stamp was settled when the file was read
 };
 
-// One look at a folder; shared and never changed. Flat vectors: a view of
-// a large folder is built in a new process before its first answer.
+// One look at a folder; shared and never changed. Flat vectors, without an
+// allocation per file: a view of a large folder is built in a new process
+// before its first answer, and fresh memory is what costs most there.
 struct FolderView {
     std::filesystem::path folder;
     std::vector<IndexedFile> files;  // byte order of names
+    std::string names;               // every file's name, file after file
     std::vector<SubjectKey> keys;    // every file's subject keys, file after file
-    std::vector<std::pair<SubjectKey, size_t>> byKey;  // (key, position in `files`), sorted
+    std::vector<std::pair<SubjectKey, uint32_t>> byKey;  // (key, position in `files`), sorted
     bool settled = false;  // every stamp settled when looked at
 
     // Positions of the files that may hold a certificate of `key`, in order.
     std::vector<size_t> FilesWithKey(SubjectKey key) const;
-    std::filesystem::path PathOf(size_t position) const { return folder / files[position].name; }
+    std::string_view NameOf(const IndexedFile& file) const { return {names.data() + file.nameAt, file.nameSize}; }
+    std::filesystem::path PathOf(size_t position) const { return folder / NameOf(files[position]); }
 };
 
 // The folder as it is now (an empty view when it does not exist). The same
