@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "json_text.h"
-#include "support/real_world_data.h"
 #include "support/served_pki.h"
 #include "support/test_forward_proxy.h"
 
@@ -181,22 +180,9 @@ TEST_F(Cli, VerifySaysWhy) {
                  "the root is not trusted"}});
 }
 
-TEST_F(Cli, RealWorldTokensSayWhy) {
-    ZORBELU_NEEDS_REAL_WORLD_DATA();
-    const auto path = [](const char* relative) { return testdata::RealWorldPath(relative); };
-    ExpectRows({
-        {"info " + path("digitorus-timestamp/respNonce.tsr") + " --json", 0, "\"nonce\":\"092EF19FFB5D2AE8\"",
-         "the nonce the request asked for"},
-        {"verify " + path("github-ietf-cms/fixtureTimestampDigicert.tsr") + " --data " +
-             path("github-ietf-cms/hello-nl.txt") + " --policy 2 --ca-file " +
-             path("roots/DigiCert_Assured_ID_Root_CA.pem"),
-         0, "2501", "the intermediate from the token, the root from --ca-file: nothing downloaded"},
-    });
-}
-
 // The proxy of the environment in either case, NO_PROXY, --proxy and
-// --no-proxy, for every command that downloads. A proxy that refuses every
-// connection shows whether the downloads went through it.
+// --no-proxy; certs and tsa-cert download on their own paths. A proxy that
+// refuses every connection shows whether the downloads went through it.
 TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     if (!test::TestForwardProxy::available()) GTEST_SKIP() << "tinyproxy is not installed";
     test::TestForwardProxy proxy, guarded;
@@ -211,8 +197,6 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
                               "ALL_PROXY -u no_proxy -u NO_PROXY ";
     ExpectRows({
         {verify, 0, "2501", "http_proxy alone works for verify", unset + "http_proxy=" + live + " "},
-        {certs, 0, "gathered", "for certs", unset + "http_proxy=" + live + " "},
-        {tsaCert, 0, "revocation  2513", "for tsa-cert", unset + "http_proxy=" + live + " "},
         {verify, 3, "could not connect to fetch http://127.0.0.1", "http_proxy is used", unset + "http_proxy=" + dead + " "},
         {verify, 3, "1202", "HTTP_PROXY counts too", unset + "HTTP_PROXY=" + dead + " "},
         {certs, 3, "could not connect to fetch http://127.0.0.1", "certs names the URL", unset + "http_proxy=" + dead + " "},

@@ -81,15 +81,6 @@ TEST_F(HeadlessTest, TacFieldsAreFormattedWithinTheirRecords) {
     EXPECT_EQ(TacFields(r)[kSignatureValue], std::string(128, '0') + "\r\n00");
 }
 
-TEST_F(HeadlessTest, TacDialogInGerman) {
-    const CurrentTexts german(GERMAN_LANGUAGE_MODULE);
-    TacRecords r;
-    std::strcpy(r.info.signatureAlgorithmOid, "1.3.14.3.2.26");
-    const auto f = TacFields(r);
-    EXPECT_EQ(hl::Runs()[0].atStart.caption, "Eigenschaften des Zeitattributzertifikats");
-    EXPECT_EQ(f.at(tac_ids::kSignatureName) + f.at(tac_ids::kHolderHashName), " SHA-1 Unbekannte Objektkennung");
-}
-
 // Serial numbers of the TAC: an even number of digits, no leading zeros.
 TEST(FormatSerial64, EvenNumberOfDigitsWithoutLeadingZeros) {
     const std::pair<std::array<uint32_t, 2>, const char*> cases[] = {
