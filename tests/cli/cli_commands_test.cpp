@@ -228,16 +228,6 @@ TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     EXPECT_EQ(test::ReadFileBytes(target), "kept");
 }
 
-// Two processes that share a store: the forged intermediate (the genuine
-// one's name, another key) that the first one's token points at must not be
-// in "CA" for the second one.
-TEST_F(Cli, AForgedIntermediateIsNotLeftForTheNextProcess) {
-    std::filesystem::remove(served_.storeDir() / "CA" / "intermediate.cer");  // through caIssuers only
-    const std::string data = " --data " + data_ + " --policy 2";
-    ExpectRows({{"verify " + Made(TokenSpec(Tsa::LookAlike), "forged.tst") + data, 1, "", "the forged chain"},
-                {"verify " + good_ + data, 0, "2501", "the genuine one after it"}});
-}
-
 // Trust for one run: roots from --ca-file/--ca-dir, issuers from the token
 // and --untrusted, never an anchor from either. Nothing is in the stores and
 // no issuer can be downloaded: what earns 2501 came from the command line.

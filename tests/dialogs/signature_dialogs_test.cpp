@@ -1,6 +1,5 @@
 // The signature properties dialogs on the headless backend: plain, chained
 // and tabbed forms, comparison and export with real files, argument checks.
-#include <dlfcn.h>
 
 #include <chrono>
 #include <set>
@@ -63,24 +62,6 @@ TEST_F(SignatureDialogs, EveryStatusHasItsMessageAndPicture) {
     EXPECT_FALSE(Opened().Find(kDetails)->enabled);
 }
 
-// The status message comes from the host's resource module when it is one.
-TEST_F(SignatureDialogs, StatusMessageFromTheHostsResourceModuleWhenItIsOne) {
-    int notAModule = 0;
-    void* german = dlopen(GERMAN_LANGUAGE_MODULE, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(german, nullptr);
-    const std::pair<ZORBELU_HINSTANCE, const char*> cases[] = {{&notAModule, "Data has not been edited"},
-                                                               {german, "Die Daten wurden nach"}};
-    for (const auto& [host, messageStart] : cases) {
-        hl::Reset();
-        ASSERT_EQ(ZORBELUPRVSetResourceDLL(host, ZORBELU_PRIVATE_CALLER_CODE), 1u);
-        const uint32_t shown = ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &token_, 2501, &kUtc);
-        EXPECT_EQ(ZORBELUPRVSetResourceDLL(nullptr, ZORBELU_PRIVATE_CALLER_CODE), 1u);
-        ASSERT_EQ(shown, 1u);
-        EXPECT_EQ(Text(Opened(), kMessageText).rfind(messageStart, 0), 0u) << Text(Opened(), kMessageText);
-    }
-    dlclose(german);
-}
-
 TEST(SignatureTimeText, GenerationTimesAndZones) {
     frame::AfxSetResourceHandle(platform::OwnModuleHandle());
     const auto fixed = [](int32_t minutes) { return ZORBELUTimeZoneSelector{ZORBELU_TIME_ZONE_FIXED_OFFSET, minutes}; };
@@ -94,6 +75,8 @@ TEST(SignatureTimeText, GenerationTimesAndZones) {
         {"20240101000000.5Z", kUtc, " 2024/01/01 00:00:00.5 UTC"},
         {"20240101000000.0500Z", kUtc, " 2024/01/01 00:00:00.0500 UTC"},  // zeros kept
         {"20240101000000Z", fixed(-330), " 2023/12/31 18:30:00 -05:30"},
+        {"20240101000000Z", fixed(-30), " 2023/12/31 23:30:00 -00:30"},
+        {"20240101000000Z", ZORBELUTimeZoneSelector{17, 0}, " 2024/01/01 01:00:00 MEZ"},
         {"20240101000000Z", fixed(1440), " 2024/01/02 00:00:00 +24:00"},
         {"20240101000000Z", fixed(-1440), " 2023/12/31 00:00:00 -24:00"},
         {"20240701120000Z", ZORBELUTimeZoneSelector{2, 0}, " 2024/07/01 04:00:00 PST"},  // zone numbers of the table
@@ -114,18 +97,6 @@ TEST_F(SignatureDialogs, ComputersZoneIsUsedByTheOneTokenExport) {
     EXPECT_EQ(time.substr(time.size() - 7), " +09:00") << time;
     unsetenv("TZ");
     tzset();
-}
-
-TEST_F(SignatureDialogs, SettingsShapeTheDialog) {
-    ASSERT_EQ(ZORBELUPRVSetModuleName("Archive Signer", 14, ZORBELU_PRIVATE_CALLER_CODE), 1u);
-    ASSERT_EQ(ZORBELUPRVSetVerifiedDlgTitle("Stamp Check", 11, ZORBELU_PRIVATE_CALLER_CODE), 1u);
-    ZORBELUPRVSetDoDisplayedTempravoLogo(0);
-    ASSERT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &token_, 2501, &kUtc), 1u);
-    const hl::WindowState w = Opened();
-    EXPECT_EQ(w.caption, "Stamp Check");
-    EXPECT_EQ(Text(w, kModuleText), " Archive Signer");
-    EXPECT_TRUE(w.Find(kModuleText)->visible && w.Find(kModuleLabel)->visible);
-    for (const int id : {kLogo, kCompanyLabel, kCompanyLine}) EXPECT_FALSE(w.Find(id)->visible) << id;
 }
 
 // Without the issuer box, in both forms, the issuer controls hide and the

@@ -98,12 +98,6 @@ bool GermanModuleIsLoaded() {
     return handle != nullptr;
 }
 
-TEST(Language, GermanModuleBesideTheLibraryGivesTheTitle) {
-    ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
-    EXPECT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signatureigenschaften");
-    EXPECT_TRUE(GermanModuleIsLoaded());
-}
-
 // A missing module falls back to the library's own file, which becomes
 // current: the German module is no longer used, but stays loaded.
 TEST(Language, AModuleOnceCurrentStaysLoadedWhenTheCodeChanges) {

@@ -1,11 +1,10 @@
-// GeneralizedTime conversion, the zone table, zone texts and algorithm codes.
+// GeneralizedTime conversion, the zone table, algorithm codes and validity periods.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "support/fixture_x509.h"
-#include "util/time_zones.h"
 #include "zorbelutil.h"
 
 namespace {
@@ -58,27 +57,6 @@ TEST(TimeZoneTable, RowsAndTheNumbersOutsideIt) {
         EXPECT_EQ(ZORBELUGetTimeZoneInfo(outside, &info), ZORBELU_ERR_TIME_ZONE) << outside;
     }
     EXPECT_EQ(ZORBELUGetTimeZoneInfo(10, nullptr), ZORBELU_ERR_PARAM);
-}
-
-TEST(TimeZoneText, NamedZonesAndFixedOffsets) {
-    const struct {
-        uint32_t kind;
-        int32_t offset;
-        const char* text;
-        int32_t minutes;
-    } cases[] = {
-        {1, 330, "+05:30", 330},   {1, -90, "-01:30", -90},    {1, -30, "-00:30", -30},
-        {1, 0, "UTC", 0},          {1, 1440, "+24:00", 1440},  {1, -1440, "-24:00", -1440},
-        {1, 59999, "+999:59", 59999}, {1, 2147483647, "+35791394:", 2147483647},  // cut at ten characters
-        {22, 12345, "JST", 540},   {17, 0, "MEZ", 60},         {99, 60, "", 0},
-    };
-    for (const auto& c : cases) {
-        const ZORBELUTimeZoneSelector selector{c.kind, c.offset};
-        const zorbelu::util::TPTimeZoneInfo zone(&selector);
-        EXPECT_STREQ(zone.zoneText(), c.text) << c.kind << " " << c.offset;
-        EXPECT_EQ(zone.offsetMinutes(), c.minutes) << c.kind << " " << c.offset;
-        EXPECT_EQ(zone.zoneId(), c.kind);
-    }
 }
 
 TEST(AlgorithmCodes, IdentifierAndLengthMustBothMatch) {
