@@ -93,7 +93,6 @@ TEST_F(ShowWithVerification, RefusalsShowNothing) {
         {"Ex3 no TSA certificate", kShowEx3(nullptr, 1, &noCert, &digestEx_, &kJst, 5000, nullptr, nullptr), 1700},
         {"Ex2 null token", kShowEx2(nullptr, 1, nullptr, digest, &kJst, 0, nullptr, nullptr), 1001},
         {"Ex null token, not verified", kShowEx(nullptr, 0, nullptr, digest, nullptr, 0, nullptr), 1001},
-        {"Ex no TAC, not verified", kShowEx(nullptr, 0, &noTac, digest, nullptr, 0, nullptr), 1801},
         {"Ex verify flag -1", kShowEx(nullptr, -1, tac, digest, nullptr, 0, nullptr), 1001},
         // An error of the verification is handed back, no dialog.
         {"Ex2 unknown digest algorithm", kShowEx2(nullptr, 1, tac, &badAlgorithm, &kJst, 0, nullptr, nullptr), 1401},

@@ -159,22 +159,6 @@ using Export = uint32_t (*)(uint32_t);
 const Export kAdd = ZORBELUAddRootCertificateToStore, kTest = ZORBELUIsRootCertificateInStore,
              kDelete = ZORBELUDeleteRootCertificateFromStore;
 
-TEST_F(roots_Store, EachCertificateRemovedByHandIsMissedAndAddedBack) {
-    setenv("ZORBELU_ROOT_CONFIRM", "yes", 1);
-    for (uint32_t removed : {1008u, 1011u, 1080u, 1081u}) {
-        SCOPED_TRACE(removed);
-        ASSERT_EQ(kAdd(0), ZORBELU_OK);
-        for (const auto& folder : {root(), ca()})
-            for (const std::string& name : StoreFiles(folder))
-                if (ReadFileBytes(folder / name) == CommittedCert(removed)) std::filesystem::remove(folder / name);
-        EXPECT_EQ(kTest(0), ZORBELU_ERR_NOT_FOUND);
-        EXPECT_EQ(kAdd(0), ZORBELU_OK);
-        EXPECT_EQ(StoreFiles(root()).size() + StoreFiles(ca()).size(), 4u);
-        EXPECT_EQ(kTest(0), ZORBELU_ROOT_IN_STORE);
-        Clear();
-    }
-}
-
 TEST_F(roots_Store, ACopyWithTheSameNamesCountsAsInstalled) {
     // Installed copies are recognised by subject and issuer name, not bytes.
     Install(root(), 1011, ReadFileBytes(std::filesystem::path(ROOTS_DATA_DIR) / "cert_1011_other_bytes.der"));
@@ -193,24 +177,7 @@ TEST_F(roots_Store, ServiceNumbersOutsideTheirRangeAreRefused) {
         {kDelete, 2, ZORBELU_ERR_NOT_FOUND}, {kDelete, 0, ZORBELU_ERR_NOT_FOUND},
     };
     for (const auto& c : cases) EXPECT_EQ(c.call(c.service), c.result) << c.service;
-    // The worker itself: service and operation code; a module without certificates.
-    EXPECT_EQ(certs::ManageServiceRootCertificates(platform::OwnModuleHandle(), 5, 0, nullptr), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(certs::ManageServiceRootCertificates(platform::OwnModuleHandle(), 0, 3, nullptr), ZORBELU_ERR_PARAM);
-    EXPECT_EQ(certs::ManageServiceRootCertificates(nullptr, 1, 0, nullptr), ZORBELU_ERR_EXCEPTION);
     EXPECT_FALSE(std::filesystem::exists(root()));
-}
-
-TEST_F(roots_Store, DeleteRemovesWhatIsInstalled) {
-    setenv("ZORBELU_ROOT_CONFIRM", "yes", 1);
-    ASSERT_EQ(kAdd(2), ZORBELU_OK);
-    ASSERT_EQ(kAdd(1), ZORBELU_OK);
-    EXPECT_EQ(kDelete(2), ZORBELU_OK);
-    ExpectStores({1007, 1012}, {});
-    EXPECT_EQ(kDelete(2), ZORBELU_ERR_NOT_FOUND);
-    // Only part of a service installed: what is there goes.
-    std::filesystem::remove(root() / StoreFiles(root()).front());
-    EXPECT_EQ(kDelete(1), ZORBELU_OK);
-    EXPECT_TRUE(StoreFiles(root()).empty());
 }
 
 TEST_F(roots_Store, ACertificateOfTheReadOnlyBundleIsAccessDenied) {
@@ -382,12 +349,10 @@ TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
         {"roots test 0 --json", 0, "\"code\":2700,\"kind\":\"ok\""},
         {"services --json", 0, "\"rootsInstalled\":true,\"rootsResult\":2700}"},
         {"roots add --token " + token.string(), 0, "service 1 (KOVRA Time Stamp Service Type-Open-K)\n1 done"},
-        {"roots test --json --token " + token.string(), 0, "\"service\":1,\"token\":"},
         {"roots delete 3", 3, "1001 wrong argument"},
         {"roots delete 2 --json", 1, "\"code\":2701,\"kind\":\"error\",\"message\":\"nothing to delete"},
         {"roots delete 0", 0, "1 done"},
         {"roots frob 0", 2, "add, test or delete"},
-        {"roots add", 2, "service number"},
         {"roots delete --token x", 2, "not a token"},
     };
     for (const auto& step : steps) {
