@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@
 #include "ui/dialog.h"
 #include "platform/module.h"
 #include "ui/ui_backend.h"
-#include "support/real_world_data.h"
 #include "support/served_pki.h"
 
 namespace {
@@ -32,11 +30,6 @@ bool HasDisplay() {
     const char *x = std::getenv("DISPLAY"), *wayland = std::getenv("WAYLAND_DISPLAY");
     return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
-
-#define NEEDS_GTK_BACKEND()                                                          \
-    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";          \
-    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start";          \
-    ASSERT_STREQ(platform::UiBackendName(), "gtk")
 
 // The dialog on screen: the mapped modal GTK window that holds a client area.
 GtkWidget* ShownClientArea() {
@@ -59,18 +52,10 @@ GtkAllocation AllocationOf(GtkWidget* widget) {
 }
 
 std::string Describe(GtkWidget* widget) {
-    std::ostringstream out;
-    const GtkAllocation a = AllocationOf(widget);
     const char* text = GTK_IS_LABEL(widget)    ? gtk_label_get_text(GTK_LABEL(widget))
                        : GTK_IS_BUTTON(widget) ? gtk_button_get_label(GTK_BUTTON(widget))
                                                : nullptr;
-    out << G_OBJECT_TYPE_NAME(widget) << " \"" << (text ? text : "") << "\" at " << a.x << "," << a.y << " "
-        << a.width << "x" << a.height;
-    return out.str();
-}
-
-bool Overlap(const GtkAllocation& a, const GtkAllocation& b) {
-    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+    return std::string(G_OBJECT_TYPE_NAME(widget)) + " \"" + (text ? text : "") + "\"";
 }
 
 // The controls of a client area and of its pages: a label's text must fit the
@@ -101,9 +86,11 @@ void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) 
         if (a.x + a.width > bounds.x + bounds.width || a.y + a.height > bounds.y + bounds.height)
             problems.push_back("leaves its client area: " + Describe(child));
         if (GTK_IS_FRAME(child) || GTK_IS_SEPARATOR(child) || GTK_IS_NOTEBOOK(child)) continue;
-        for (GtkWidget* other : placed)
-            if (Overlap(a, AllocationOf(other)))
+        for (GtkWidget* other : placed) {
+            const GtkAllocation b = AllocationOf(other);
+            if (a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height)
                 problems.push_back("overlaps " + Describe(other) + ": " + Describe(child));
+        }
         placed.push_back(child);
     }
     g_list_free(children);
@@ -138,12 +125,13 @@ void RenderInEveryLanguage(const std::string& name, const std::function<void()>&
     }
 }
 
-TEST(DialogGtk, TokenDialogsFitTheirTextsInEveryLanguage) {
-    ZORBELU_NEEDS_REAL_WORLD_DATA();
-    NEEDS_GTK_BACKEND();
-    // A real token and its TAC, so that the fields hold real values.
-    const coretest::Bytes token = coretest::ReadFile(coretest::RealWorld("bc-java/tsp/generalizedTime.tsr"));
-    const ZORBELUBlob blob = coretest::Blob(token);
+// A token with a TAC, so that every field holds a value.
+TEST(DialogGtk, DialogsFitTheirTextsInEveryLanguage) {
+    if (!HasDisplay()) GTEST_SKIP() << "no display: run under xvfb-run -a";
+    ASSERT_EQ(platform::UiStatus(), 1u) << "the GTK backend did not start";
+    ASSERT_STREQ(platform::UiBackendName(), "gtk");
+    const std::string token = dialogtest::TokenWithTac();
+    const ZORBELUBlob blob = dialogtest::Blob(token);
     std::vector<uint8_t> buffer(4000);
     ZORBELUCertBlob tac{buffer.data(), static_cast<uint32_t>(buffer.size()), 0};
     ZORBELTACCertInfo info{};
@@ -154,53 +142,39 @@ TEST(DialogGtk, TokenDialogsFitTheirTextsInEveryLanguage) {
     ASSERT_EQ(ZORBELGetTACCertInfo(&t, &info) + ZORBELGetTACTimingMetrics(&t, &metrics) +
                   ZORBELGetTACTimingPolicy(&t, &policy), 3u);
     RenderInEveryLanguage("tac_properties", [&] { EXPECT_EQ(dialogs::ShowTACDialog(info, metrics, policy), 1u); });
-    const dialogtest::Store store = dialogtest::MakeStore({}, {});
     RenderInEveryLanguage("token_properties", [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenProp(nullptr, &blob), 1u); });
+    const dialogtest::Store store = dialogtest::MakeStore({}, {});
     RenderInEveryLanguage("token_properties_extended",
                           [&] { EXPECT_EQ(ZORBELUShowTimeStampTokenPropEx2(nullptr, &blob, store.get()), 1u); });
     ZORBELUCertBlob array[] = {dialogtest::CertBlobOf(dialogtest::Pki().CertDer(fixtures::Ca::Root)),
                                dialogtest::CertBlobOf(dialogtest::Pki().CertDer(fixtures::Tsa::Good)), {}};
     RenderInEveryLanguage("certificate_selection",
                           [&] { dialogs::ViewGatheredArray(array, dialogs::ViewKind::Certificate, nullptr); });
-}
 
-TEST(DialogGtk, SignatureDialogsFitTheirTextsInEveryLanguage) {
-    NEEDS_GTK_BACKEND();
-    const std::string token = dialogtest::TokenWithTac();
-    const ZORBELUBlob blob = dialogtest::Blob(token);
     const ZORBELUTimeZoneSelector tokyo{ZORBELU_TIME_ZONE_FIXED_OFFSET, 540};
     ZORBELUPRVSetModuleName("Archive Signer", 14, ZORBELU_PRIVATE_CALLER_CODE);
     ZORBELUPRVSetDoDisplayedTempravoLogo(1);
-
-    for (const uint32_t status : {2500u, 2501u, 2508u, 2509u})
+    for (const uint32_t status : {2500u, 2508u})
         RenderInEveryLanguage("signature_properties_" + std::to_string(status), [&] {
             EXPECT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &blob, status, &tokyo), 1u);
         });
-    const ZORBELUTokenRef ref{&blob, nullptr};
-    const ZORBELUSignatureEntry chain[] = {{2510, &ref, &tokyo}, {2501, &ref, &tokyo}};
-    RenderInEveryLanguage("signature_properties_chained",
-                          [&] { EXPECT_EQ(ZORBELUPRVShowSignaturePropEx2(nullptr, chain, 2), 1u); });
-
     // The tabbed dialog, chained, on each tab.
+    const ZORBELUTokenRef ref{&blob, nullptr};
     const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo},
                                               {2501, 1, 2513, 2515, &ref, &tokyo}};
-    const char* tabNames[] = {"results", "details", "compare"};
     for (int tab = 0; tab < 3; ++tab)
         RenderInEveryLanguage(
-            std::string("signature_tabbed_") + tabNames[tab],
+            "signature_tabbed_" + std::to_string(tab),
             [&] { EXPECT_EQ(ZORBELUPRVShowSignaturePropEx3(nullptr, tabbed, 2), 1u); },
             [tab](platform::Dialog& dialog) {
                 if (auto* tabbedDialog = dynamic_cast<dialogs::CDlgVerifiedPropEx*>(&dialog))
                     tabbedDialog->SelectTab(tab);
             });
-
-    for (const uint32_t result : {dialogs::kTokensMatch, dialogs::kTokensDiffer, dialogs::kTokenFileUnreadable})
-        RenderInEveryLanguage("compare_result_" + std::to_string(result), [&] {
-            EXPECT_EQ(dialogs::CDlgCompareResult(result, nullptr).DoModal(), platform::IDOK);
-        });
-    for (const bool failed : {false, true})
-        RenderInEveryLanguage(failed ? "export_result_failed" : "export_result",
-                              [&] { EXPECT_EQ(dialogs::CDlgExportTST(failed, nullptr).DoModal(), platform::IDOK); });
+    RenderInEveryLanguage("compare_result", [&] {
+        EXPECT_EQ(dialogs::CDlgCompareResult(dialogs::kTokenFileUnreadable, nullptr).DoModal(), platform::IDOK);
+    });
+    RenderInEveryLanguage("export_result_failed",
+                          [&] { EXPECT_EQ(dialogs::CDlgExportTST(true, nullptr).DoModal(), platform::IDOK); });
 }
 
 }  // namespace

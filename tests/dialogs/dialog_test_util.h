@@ -1,5 +1,5 @@
-// What the dialog tests share: fixture stores, a token with a time attribute
-// certificate, readers of headless windows, texts, a stand-in viewer.
+// What the dialog tests share: fixture stores, a token with a TAC, readers of
+// headless windows, texts, a stand-in viewer.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
-// A resource module for the runtime tests: a template with one control of
-// every kind (900), a template whose version is not ours (901), and its own
-// template 129, which must win over the library's while this module is the
-// current resource module.
+// A resource module for the runtime tests: a template (900), one whose
+// version is not ours (901), and its own template 129, which must win over
+// the library's while this module is the current resource module.
 #include "ui/dialog_template.h"
 #include "platform/resource_table.h"
 #include "dialogs/test_dialog_ids.h"
@@ -13,25 +12,10 @@ using namespace zorbelu::dialogtest;
 const ZorbeluStringResource kStrings[] = {{5038, "Unknown (test module)"}};
 
 const ZorbeluDialogControl kControls900[] = {
-    {ZORBELU_CTL_GROUPBOX, ZORBELU_ID_NONE, "Everything", 0, {4, 4, 192, 140}, 0},
-    {ZORBELU_CTL_STATIC, ZORBELU_ID_NONE, "&Name:", 0, {10, 16, 40, 8}, 0},
     {ZORBELU_CTL_EDIT, kName, "", 0, {52, 14, 100, 12}, 0},
     {ZORBELU_CTL_CHECKBOX, kFlag, "&Flag", 0, {10, 30, 60, 10}, 0},
-    {ZORBELU_CTL_COMBOBOX, kCombo, "", ZORBELU_CS_VSCROLL, {80, 30, 72, 60}, 0},
-    {ZORBELU_CTL_BUTTON, kApply, "&Apply", 0, {10, 44, 40, 14}, 0},
-    {ZORBELU_CTL_BUTTON, kEnd42, "End 42", 0, {52, 44, 40, 14}, 0},
     {ZORBELU_CTL_BUTTON, kThrow, "Throw", 0, {94, 44, 40, 14}, 0},
-    {ZORBELU_CTL_BUTTON, kNested, "Nested", 0, {136, 44, 40, 14}, 0},
-    {ZORBELU_CTL_BUTTON, kMessage, "Message", 0, {10, 60, 40, 14}, 0},
-    {ZORBELU_CTL_BUTTON, kHidden, "Hidden", ZORBELU_CS_HIDDEN, {52, 60, 40, 14}, 0},
-    {ZORBELU_CTL_BUTTON, kDisabled, "Disabled", ZORBELU_CS_DISABLED, {94, 60, 40, 14}, 0},
     {ZORBELU_CTL_BUTTON, kSave, "Save", 0, {136, 60, 40, 14}, 0},
-    {ZORBELU_CTL_PICTURE, kPicture, "", 0, {10, 76, 41, 47}, 1003},
-    {ZORBELU_CTL_PICTURE, kNoPicture, "", 0, {54, 76, 20, 20}, 4242},
-    {ZORBELU_CTL_TAB, kTab, "", 0, {80, 76, 100, 30}, 0},
-    {ZORBELU_CTL_LIST, kList, "", ZORBELU_CS_VSCROLL, {80, 108, 100, 30}, 0},
-    {ZORBELU_CTL_EDIT, kNotes, "", ZORBELU_CS_MULTILINE | ZORBELU_CS_VSCROLL, {10, 126, 60, 16}, 0},
-    {ZORBELU_CTL_FRAME, ZORBELU_ID_NONE, "", 0, {4, 148, 192, 1}, 0},
     {ZORBELU_CTL_BUTTON, 1, "OK", ZORBELU_CS_DEFAULT, {100, 152, 44, 14}, 0},
     {ZORBELU_CTL_BUTTON, 2, "Cancel", 0, {148, 152, 44, 14}, 0},
 };

@@ -1,6 +1,7 @@
 // The argument rules every verification applies, case by case.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -35,11 +36,9 @@ TEST(DigestRule, AcceptsEachAlgorithmWithItsLengthOnly) {
         {kSha384, 48, ZORBELU_ERR_DIGEST, ZORBELU_OK},
         {kSha512, 64, ZORBELU_ERR_DIGEST, ZORBELU_OK},
         {kSha256, 20, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
-        {kSha1, 0, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
         {kSha512, 40, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
         {"1.2.840.113549.1.1.11", 32, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
         {"2.16.840.1.101.3.4.2.1 ", 32, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
-        {"", 20, ZORBELU_ERR_DIGEST, ZORBELU_ERR_DIGEST},
     };
     for (const auto& c : cases) {
         const auto shortForm = MakeDigest<ZORBELUDigestInfo>(c.oid, c.length);
@@ -63,108 +62,83 @@ TEST(DigestRule, AcceptsEachAlgorithmWithItsLengthOnly) {
 TEST(DigestPairRule, TheCurrentDigestMustMatchInKind) {
     const auto sha256 = MakeDigest<ZORBELUDigestInfo>(kSha256, 32), sha1 = MakeDigest<ZORBELUDigestInfo>(kSha1, 20);
     const auto bad = MakeDigest<ZORBELUDigestInfo>(kSha256, 31);
-    auto otherBytes = sha256;
-    otherBytes.digest[0] = 0xFF;
     EXPECT_EQ(verify::ValidateDigestPair(&sha256, nullptr), ZORBELU_OK);
-    EXPECT_EQ(verify::ValidateDigestPair(&sha256, &otherBytes), ZORBELU_OK);  // bytes are compared later
     EXPECT_EQ(verify::ValidateDigestPair(&sha256, &sha1), ZORBELU_ERR_PARAM);
     EXPECT_EQ(verify::ValidateDigestPair(&sha256, &bad), ZORBELU_ERR_DIGEST);
     EXPECT_EQ(verify::ValidateDigestPair(&bad, &sha256), ZORBELU_ERR_DIGEST);
-    EXPECT_EQ(verify::ValidateDigestPair(static_cast<const ZORBELUDigestInfo*>(nullptr), &sha256), ZORBELU_ERR_PARAM);
-    const auto sha512 = MakeDigest<ZORBELUDigestInfoEx>(kSha512, 64);
-    const auto sha384 = MakeDigest<ZORBELUDigestInfoEx>(kSha384, 48);
-    EXPECT_EQ(verify::ValidateDigestPair(&sha512, &sha512), ZORBELU_OK);
-    EXPECT_EQ(verify::ValidateDigestPair(&sha512, &sha384), ZORBELU_ERR_PARAM);
 }
 
 TEST(CrlBufferRule, StateBufferEncodingAndLength) {
     const struct {
-        const char* what;
         uint32_t state;
         bool hasBuffer;
         uint32_t bufferSize, crlLength, encoding, expected;
     } cases[] = {
-        {"empty buffer", 0, true, 100, 0, 0, ZORBELU_OK},
-        {"held CRL, DER", 1, true, 100, 50, 2, ZORBELU_OK},
-        {"held CRL, detect", 1, true, 100, 50, 1, ZORBELU_OK},
-        {"held CRL, PEM", 1, true, 100, 50, 3, ZORBELU_OK},
-        {"unknown state", 2, true, 100, 50, 2, ZORBELU_ERR_PARAM},
-        {"no memory", 0, false, 100, 0, 1, ZORBELU_ERR_PARAM},
-        {"no capacity", 0, true, 0, 0, 1, ZORBELU_ERR_PARAM},
-        {"encoding 4", 1, true, 100, 50, 4, ZORBELU_ERR_CRL_ENCODING},
-        {"encoding 0", 1, true, 100, 50, 0, ZORBELU_ERR_CRL_ENCODING},
-        {"encoding 4 and no length", 1, true, 100, 0, 4, ZORBELU_ERR_CRL_ENCODING},
-        {"held CRL of no length", 1, true, 100, 0, 2, ZORBELU_ERR_PARAM},
-        {"state 0 ignores the encoding", 0, true, 100, 0, 9, ZORBELU_OK},
+        {0, true, 100, 0, 0, ZORBELU_OK},    {1, true, 100, 50, 3, ZORBELU_OK},
+        {2, true, 100, 50, 2, ZORBELU_ERR_PARAM},  // unknown state
+        {0, false, 100, 0, 1, ZORBELU_ERR_PARAM},  {0, true, 0, 0, 1, ZORBELU_ERR_PARAM},
+        {1, true, 100, 50, 4, ZORBELU_ERR_CRL_ENCODING}, {1, true, 100, 50, 0, ZORBELU_ERR_CRL_ENCODING},
+        {1, true, 100, 0, 2, ZORBELU_ERR_PARAM},  // a held CRL of no length
     };
     uint8_t memory[100];
     for (const auto& c : cases) {
         const ZORBELUCRLBuffer buffer{c.state, c.hasBuffer ? memory : nullptr, c.bufferSize, c.crlLength, c.encoding};
-        EXPECT_EQ(verify::ValidateCrlBuffer(&buffer), c.expected) << c.what;
+        EXPECT_EQ(verify::ValidateCrlBuffer(&buffer), c.expected) << c.state << " " << c.encoding;
     }
-    EXPECT_EQ(verify::ValidateCrlBuffer(nullptr), ZORBELU_OK);
 }
 
-// Unsigned limits are taken as they are; signed time-outs below 1 are the
-// default like 0, never some 49 days.
+// Signed time-outs below 1 are the default like 0, never some 49 days.
 TEST(TimeLimitRule, ZeroAndNegativeMeanTheDefault) {
     EXPECT_EQ(verify::EffectiveTimeLimit(0u), 15000u);
-    EXPECT_EQ(verify::EffectiveTimeLimit(1u), 1u);
-    EXPECT_EQ(verify::EffectiveTimeLimit(uint32_t{UINT32_MAX}), UINT32_MAX);
     for (const int32_t given : {0, -1, INT32_MIN}) EXPECT_EQ(verify::EffectiveTimeLimit(given), 15000u) << given;
     EXPECT_EQ(verify::EffectiveTimeLimit(int32_t{2500}), 2500u);
 }
 
-TEST(ProxyRule, TextsMustEndWithinTheirFields) {
+// Texts must end within their fields; modes and credential modes are known
+// ones; the owner window counts only without credentials.
+TEST(ProxyRule, FieldsModesAndTheOwnerWindow) {
+    constexpr uint32_t kGiven = ZORBELU_CREDENTIALS_GIVEN, kNone = ZORBELU_CREDENTIALS_NONE;
+    int notAWindow = 0;
+    const auto window = reinterpret_cast<ZORBELU_HWND>(&notAWindow);
+    const size_t server = offsetof(ZORBELUProxyInfo, proxyServer), user = offsetof(ZORBELUProxyInfo, credential1),
+                 password = offsetof(ZORBELUProxyInfo, credential2), domain = offsetof(ZORBELUProxyInfo, credential3);
+    const size_t full = sizeof ZORBELUProxyInfo::proxyServer, fullText = sizeof ZORBELUProxyInfo::credential1;
+    const struct {
+        const char* what;
+        uint32_t mode, credentials;
+        size_t field, filled;  // bytes of 'a' at that offset
+        ZORBELU_HWND owner;
+        uint32_t expected;
+    } cases[] = {
+        {"server without its NUL", ZORBELU_PROXY_SERVER, kGiven, server, full, nullptr, ZORBELU_ERR_TOO_LONG},
+        {"server of full length", ZORBELU_PROXY_SERVER, kGiven, server, full - 1, nullptr, ZORBELU_OK},
+        {"server in direct mode", ZORBELU_PROXY_DIRECT, kGiven, server, full, nullptr, ZORBELU_OK},
+        {"password", ZORBELU_PROXY_SERVER, kGiven, password, fullText, nullptr, ZORBELU_ERR_TOO_LONG},
+        {"domain", ZORBELU_PROXY_DIRECT, kGiven, domain, fullText, nullptr, ZORBELU_ERR_TOO_LONG},
+        {"user, no credentials", ZORBELU_PROXY_DIRECT, kNone, user, fullText, nullptr, ZORBELU_OK},
+        {"mode 3", 3, kNone, server, 0, nullptr, ZORBELU_ERR_PARAM},
+        {"credential mode 2", ZORBELU_PROXY_DIRECT, 2, server, 0, nullptr, ZORBELU_ERR_PARAM},
+        {"not a window", ZORBELU_PROXY_DIRECT, kNone, server, 0, window, ZORBELU_ERR_WINDOW},
+        {"a window with credentials", ZORBELU_PROXY_DIRECT, kGiven, server, 0, window, ZORBELU_OK},
+    };
+    for (const auto& c : cases) {
+        ZORBELUProxyInfo proxy{};
+        proxy.proxyMode = c.mode;
+        proxy.credentialMode = c.credentials;
+        proxy.ownerWindow = c.owner;
+        std::memset(reinterpret_cast<char*>(&proxy) + c.field, 'a', c.filled);
+        EXPECT_EQ(verify::ValidateProxyInfo(&proxy), c.expected) << c.what;
+    }
     ZORBELUProxyInfo proxy;
     std::memset(&proxy, 0x5A, sizeof proxy);
     proxy.proxyMode = ZORBELU_PROXY_SYSTEM;  // looks at nothing else
     EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
-    EXPECT_EQ(verify::ValidateProxyInfo(nullptr), ZORBELU_OK);
-    const struct {
-        const char* what;
-        uint32_t mode;
-        char* field;
-        size_t size;
-        uint32_t expected;
-    } cases[] = {
-        {"server", ZORBELU_PROXY_SERVER, proxy.proxyServer, sizeof proxy.proxyServer, ZORBELU_ERR_TOO_LONG},
-        {"server in direct mode", ZORBELU_PROXY_DIRECT, proxy.proxyServer, sizeof proxy.proxyServer, ZORBELU_OK},
-        {"user", ZORBELU_PROXY_DIRECT, proxy.credential1, sizeof proxy.credential1, ZORBELU_ERR_TOO_LONG},
-        {"password", ZORBELU_PROXY_SERVER, proxy.credential2, sizeof proxy.credential2, ZORBELU_ERR_TOO_LONG},
-        {"domain", ZORBELU_PROXY_DIRECT, proxy.credential3, sizeof proxy.credential3, ZORBELU_ERR_TOO_LONG},
-    };
-    for (const auto& c : cases) {
-        std::memset(&proxy, 0, sizeof proxy);
-        proxy.proxyMode = c.mode;
-        proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;
-        std::memset(c.field, 'a', c.size);
-        EXPECT_EQ(verify::ValidateProxyInfo(&proxy), c.expected) << c.what;
-        c.field[c.size - 1] = '\0';
-        EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK) << c.what << " of full length";
-    }
-}
-
-TEST(ProxyRule, ModesCredentialModesAndTheOwnerWindow) {
-    ZORBELUProxyInfo proxy{};
-    proxy.proxyMode = 3;
-    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_PARAM);
-    proxy.proxyMode = ZORBELU_PROXY_DIRECT;
-    proxy.credentialMode = 2;
-    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_PARAM);
-    proxy.credentialMode = ZORBELU_CREDENTIALS_NONE;
-    std::memset(proxy.credential1, 'a', sizeof proxy.credential1);  // not looked at without credentials
+    proxy = ZORBELUProxyInfo{};
+    proxy.credentialMode = kNone;
+    proxy.ownerWindow = window;
+    platform::RegisterWindow(window);
     EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
-    int notAWindow = 0;
-    proxy.ownerWindow = reinterpret_cast<ZORBELU_HWND>(&notAWindow);
-    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_WINDOW);
-    platform::RegisterWindow(proxy.ownerWindow);
-    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
-    platform::UnregisterWindow(proxy.ownerWindow);
-    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_ERR_WINDOW);
-    proxy.credentialMode = ZORBELU_CREDENTIALS_GIVEN;  // the window matters only without credentials
-    proxy.credential1[0] = '\0';
-    EXPECT_EQ(verify::ValidateProxyInfo(&proxy), ZORBELU_OK);
+    platform::UnregisterWindow(window);
 }
 
 }  // namespace
