@@ -101,6 +101,15 @@ std::string SignedOutOfOrder(const std::string& token) {
     return out.replace(signature.contentStart(), signature.length, value);
 }
 
+// The TSTInfo's policy OID with a subidentifier led by 0x80 (same length),
+// which OpenSSL refuses to decode.
+std::string PolicyOidPadded(const std::string& token) {
+    const std::string policy("\x06\x0A\x2B\x06\x01\x04\x01\x83\xB2\x03\x07\x02", 12);
+    const size_t at = token.find(policy);
+    if (at == std::string::npos) throw std::runtime_error("no policy OID in the token");
+    return token.substr(0, at + 3) + '\x80' + token.substr(at + 4);
+}
+
 struct Row {
     const char* name;
     std::function<void(TokenSpec&)> forge;
@@ -183,6 +192,8 @@ const Row kRows[] = {
     {"TAC with a non-minimal length",
      [](TokenSpec& s) { s.attributeCertificates = {WithFourOctetLength(Tac())}; }, ZORBEL_OK,
      "BER lengths become minimal: the TAC comes back as DER"},
+    {"OID with a padded subidentifier", [](TokenSpec&) {}, ZORBEL_VERIFY_STRUCTURE,
+     "an OID OpenSSL cannot decode is no token, however the token is read", 0, PolicyOidPadded},
     {"nested deeper than the cap", Forge(Forgery::DeepAttribute), ZORBEL_VERIFY_STRUCTURE,
      "the DER check refuses it for its depth, and the BER converter behind it must too"},
     {"genTime with a non-ASCII byte", GenTime("20240101120000\xC3\xA9Z"), ZORBEL_VERIFY_STRUCTURE,
