@@ -1,6 +1,8 @@
 // Every integrity check of the core, one forged token each (one rule broken,
-// the rest valid), verified without a store. An unreadable token (2001) is so
-// for every reading call; any other reads, its TSA certificate the signer's.
+// the rest valid), verified without a store, as the caller's bytes and as a
+// token read once (OpenSSL's decoders, where verification reads a plain token
+// by itself). An unreadable token (2001) is so for every reading call; any
+// other reads, its TSA certificate the signer's.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -14,6 +16,7 @@
 
 #include "core/der_time.h"
 #include "core/test_util.h"
+#include "core/zorbel_private.h"
 #include "support/fixture_der.h"
 #include "support/fixture_pki.h"
 #include "support/fixture_x509.h"
@@ -222,6 +225,11 @@ TEST_P(core_ForgedToken, RefusedWithItsCode) {
     const ZORBELUDigestInfoEx digest =
         DigestEx(FixturePki::DigestOid(Digest::Sha256), ToBytes(Pki().DataDigest(Digest::Sha256)));
     EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, nullptr), row.expected) << row.why;
+    ZORBELPRVToken* handle = nullptr;
+    uint32_t readOnce = ZORBELPRVReadToken(&blob, &handle);
+    if (readOnce == ZORBEL_OK) readOnce = ZORBELPRVVerifyTokenEx(handle, &digest, nullptr);
+    ZORBELPRVFreeToken(handle);
+    EXPECT_EQ(readOnce, row.expected) << row.why << " (read once)";
 
     const uint32_t read = row.expected == ZORBEL_VERIFY_STRUCTURE ? ZORBEL_VERIFY_STRUCTURE : ZORBEL_OK;
     uint32_t rc = 0;
