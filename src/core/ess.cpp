@@ -54,8 +54,8 @@ const EVP_MD* DigestFromAlgorithmIdentifier(const der::Tlv& algorithm) {
 }
 
 // SigningCertificate(V2) ::= SEQUENCE { certs SEQUENCE OF ESSCertID(v2), policies OPTIONAL }
-[[nodiscard]] bool ReadFirstCertId(const ASN1_STRING* value, Version version, EssCertId& id) {
-    der::Reader top({value->data, static_cast<size_t>(value->length)});
+[[nodiscard]] bool ReadFirstCertId(const der::Span& value, Version version, EssCertId& id) {
+    der::Reader top(value);
     der::Tlv signingCertificate, certs, first;
     if (!top.Expect(der::kSequence, signingCertificate)) return false;
     der::Reader inside = der::Inside(signingCertificate);
@@ -75,10 +75,27 @@ const EVP_MD* DigestFromAlgorithmIdentifier(const der::Tlv& algorithm) {
     const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
     if (value == nullptr || value->type != V_ASN1_SEQUENCE) return false;
     EssCertId id;
-    if (!ReadFirstCertId(value->value.sequence, version, id)) return false;
+    const ASN1_STRING* sequence = value->value.sequence;
+    if (!ReadFirstCertId({sequence->data, static_cast<size_t>(sequence->length)}, version, id)) return false;
     out = std::move(id);
     return true;
 }
+
+// The same from a plain token, whose ruled attributes occur at most once
+// with one SEQUENCE value.
+[[nodiscard]] bool ReadPlainAttribute(const PlainToken& token, const uint8_t* oid, size_t oidSize, Version version,
+                                      std::optional<EssCertId>& out) {
+    der::Tlv value;
+    if (!PlainAttributeValue(token, oid, oidSize, value)) return true;
+    EssCertId id;
+    if (!ReadFirstCertId(value.whole, version, id)) return false;
+    out = std::move(id);
+    return true;
+}
+
+// id-aa-signingCertificate and id-aa-signingCertificateV2 as DER contents.
+constexpr uint8_t kSigningCertificateOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0C};
+constexpr uint8_t kSigningCertificateV2Oid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x2F};
 
 [[nodiscard]] bool IssuerSerialNames(const EssCertId& id, X509* certificate) {
     std::vector<uint8_t> serial;
@@ -101,6 +118,16 @@ EssBinding ReadEssBinding(CMS_SignerInfo* signerInfo) {
     EssBinding binding;
     const bool v1 = ReadAttribute(signerInfo, NID_id_smime_aa_signingCertificate, Version::kV1, binding.v1);
     const bool v2 = ReadAttribute(signerInfo, NID_id_smime_aa_signingCertificateV2, Version::kV2, binding.v2);
+    binding.malformed = !v1 || !v2;
+    return binding;
+}
+
+EssBinding ReadEssBinding(const PlainToken& token) {
+    EssBinding binding;
+    const bool v1 =
+        ReadPlainAttribute(token, kSigningCertificateOid, sizeof kSigningCertificateOid, Version::kV1, binding.v1);
+    const bool v2 = ReadPlainAttribute(token, kSigningCertificateV2Oid, sizeof kSigningCertificateV2Oid,
+                                       Version::kV2, binding.v2);
     binding.malformed = !v1 || !v2;
     return binding;
 }

@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/plain_token.h"
+
 namespace zorbel {
 
 // The first ESSCertID(v2) of an attribute: the one that names the signer.
@@ -29,6 +31,7 @@ struct EssBinding {
 };
 
 EssBinding ReadEssBinding(CMS_SignerInfo* signerInfo);
+EssBinding ReadEssBinding(const PlainToken& token);
 
 // True when the identifier names `certificate`: its hash, and its issuer
 // and serial when the identifier gives them.

@@ -129,26 +129,6 @@ size_t PlainAttributeKind(const der::Tlv& attribute) {
     return IsPlainOtherOid(oid) && ArePlainValues(values) ? kOtherAttribute : kNotPlain;
 }
 
-// The signed attributes are the plain case: each ruled kind at most once,
-// the required ones present. Their order is the signer's: OpenSSL's verifier
-// hashes them in the order the token gives too.
-[[nodiscard]] bool ArePlainAttributes(const der::Tlv& signedAttributes) {
-    bool seen[kRuledCount] = {};
-    der::Reader attributes = der::Inside(signedAttributes);
-    der::Tlv attribute;
-    while (!attributes.AtEnd()) {
-        if (!attributes.Expect(der::kSequence, attribute)) return false;
-        const size_t kind = PlainAttributeKind(attribute);
-        if (kind == kNotPlain) return false;
-        if (kind != kOtherAttribute) {
-            if (seen[kind]) return false;
-            seen[kind] = true;
-        }
-    }
-    for (size_t i = 0; i < kRuledCount; ++i)
-        if (kRuledAttributes[i].required && !seen[i]) return false;
-    return true;
-}
 
 // The SHA-1/SHA-2 digest of the attributes as a DER SET OF: the SET tag,
 // then the length and contents exactly as in the token.
@@ -201,12 +181,33 @@ bool IsPlainDigest(const EVP_MD* md) {
 
 }  // namespace
 
+// The signed attributes are the plain case: each ruled kind at most once,
+// the required ones present. Their order is the signer's: OpenSSL's verifier
+// hashes them in the order the token gives too.
+bool ArePlainSignedAttributes(const der::Tlv& signedAttributes) {
+    bool seen[kRuledCount] = {};
+    der::Reader attributes = der::Inside(signedAttributes);
+    der::Tlv attribute;
+    while (!attributes.AtEnd()) {
+        if (!attributes.Expect(der::kSequence, attribute)) return false;
+        const size_t kind = PlainAttributeKind(attribute);
+        if (kind == kNotPlain) return false;
+        if (kind != kOtherAttribute) {
+            if (seen[kind]) return false;
+            seen[kind] = true;
+        }
+    }
+    for (size_t i = 0; i < kRuledCount; ++i)
+        if (kRuledAttributes[i].required && !seen[i]) return false;
+    return true;
+}
+
 SignatureVerdict CheckSignatureFromTokenBytes(const std::vector<uint8_t>& contentInfo, const EVP_MD* md,
                                               EVP_PKEY* key) {
     der::Tlv signerInfo;
     SignerInfoBytes parts;
     if (md == nullptr || key == nullptr || !IsPlainDigest(md) || !OnlySignerInfo(contentInfo, signerInfo) ||
-        !ReadSignerInfo(signerInfo, parts) || !ArePlainAttributes(parts.signedAttributes) ||
+        !ReadSignerInfo(signerInfo, parts) || !ArePlainSignedAttributes(parts.signedAttributes) ||
         !IsPlainAlgorithm(key, parts.signatureAlgorithm))
         return SignatureVerdict::kNotAnswered;
     unsigned char digest[EVP_MAX_MD_SIZE];

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "x509/der.h"
+
 namespace zorbel {
 
 enum class SignatureVerdict { kValid, kInvalid, kNotAnswered };
@@ -31,6 +33,10 @@ enum class SignatureVerdict { kValid, kInvalid, kNotAnswered };
 // SignerInfo's digest algorithm; `key`: the signer's public key.
 [[nodiscard]] SignatureVerdict CheckSignatureFromTokenBytes(const std::vector<uint8_t>& contentInfo,
                                                             const EVP_MD* md, EVP_PKEY* key);
+
+// True when the signed attributes ([0] IMPLICIT SET OF Attribute) are the
+// plain case above.
+[[nodiscard]] bool ArePlainSignedAttributes(const der::Tlv& signedAttributes);
 
 }  // namespace zorbel
 

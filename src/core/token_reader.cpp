@@ -136,6 +136,23 @@ uint32_t ReadToken(const ZORBELUBlob* blob, Token& token) {
     return ZORBEL_OK;
 }
 
+uint32_t ReadTokenToVerify(const ZORBELUBlob* blob, Token& token) {
+    if (blob == nullptr || blob->data == nullptr || blob->length == 0) return ZORBEL_ERR_PARAM;
+    std::vector<uint8_t> der;
+    if (!BerToDer(blob->data, blob->length, der)) return ZORBEL_VERIFY_STRUCTURE;
+    if (!TokenFromResponseOrToken(der, token.contentInfo)) return ZORBEL_VERIFY_STRUCTURE;
+    PlainToken plain;
+    if (!ReadPlainToken(token.contentInfo, plain)) {
+        if (!ParseSignedData(token) || !ParseTstInfo(token)) return ZORBEL_VERIFY_STRUCTURE;
+        return ZORBEL_OK;
+    }
+    if (!DecodeTakenOut(plain.certificates, token)) return ZORBEL_VERIFY_STRUCTURE;
+    token.plain = std::move(plain);
+    return ZORBEL_OK;
+}
+
+bool DecodeCms(Token& token) { return ParseCms(token, token.contentInfo) && CheckSignedDataShape(token); }
+
 bool FirstAttributeCertificate(const Token& token, std::vector<uint8_t>& tac) {
     der::Tlv set, choice;
     if (!CertificateSet(token.contentInfo, set)) return false;

@@ -5,8 +5,10 @@
 #define ZORBEL_CORE_TOKEN_READER_H
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "core/plain_token.h"
 #include "x509/der.h"
 #include "x509/ossl_ptr.h"
 #include "zorbel.h"
@@ -20,10 +22,21 @@ struct Token {
     TstInfoPtr tstInfo;
     CMS_SignerInfo* signerInfo = nullptr;        // the only SignerInfo; owned by cms
     const ASN1_OCTET_STRING* eContent = nullptr; // the TSTInfo octets as signed; owned by cms
+    // Read for verification without OpenSSL's decoders (plain_token.h):
+    // cms, tstInfo, signerInfo and eContent are then NULL.
+    std::optional<PlainToken> plain;
 };
 
 // 1 when read; 1001 for an unusable blob; 2001 when it is no token.
 [[nodiscard]] uint32_t ReadToken(const ZORBELUBlob* blob, Token& token);
+
+// The same answers, for verification only: a plain token is read without
+// OpenSSL's decoders.
+[[nodiscard]] uint32_t ReadTokenToVerify(const ZORBELUBlob* blob, Token& token);
+
+// Parses the ContentInfo of a token read plainly with OpenSSL, for OpenSSL's
+// CMS verifier; false when it cannot.
+[[nodiscard]] bool DecodeCms(Token& token);
 
 // Reads a DER TimeStampResp: its PKIStatus and, when present, its token.
 // False when it is no TimeStampResp.

@@ -36,9 +36,16 @@ struct ExpectedImprint {
 
 // The signer by its identifier: in the token, else among the store's CA
 // certificates (a TSA that leaves its certificate out of the token).
+X509* FindByIdentifier(const Token& token, STACK_OF(X509) * candidates) {
+    if (!token.plain) return FindBySignerIdentifier(token.signerInfo, candidates);
+    for (int i = 0; i < sk_X509_num(candidates); ++i)
+        if (PlainSignerIs(*token.plain, sk_X509_value(candidates, i))) return sk_X509_value(candidates, i);
+    return nullptr;
+}
+
 X509* FindSigner(const Token& token, STACK_OF(X509) * tokenCerts, STACK_OF(X509) * storeCerts) {
-    if (X509* signer = FindBySignerIdentifier(token.signerInfo, tokenCerts)) return signer;
-    return FindBySignerIdentifier(token.signerInfo, storeCerts);
+    if (X509* signer = FindByIdentifier(token, tokenCerts)) return signer;
+    return FindByIdentifier(token, storeCerts);
 }
 
 template <typename T>
@@ -46,9 +53,34 @@ const T* SignedAttribute(CMS_SignerInfo* signerInfo, int nid, int type) {
     return static_cast<const T*>(CMS_signed_get0_data_by_OBJ(signerInfo, OBJ_nid2obj(nid), -3, type));
 }
 
+// id-contentType, id-messageDigest and id-ct-TSTInfo as DER contents.
+constexpr uint8_t kContentTypeOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03};
+constexpr uint8_t kMessageDigestOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04};
+constexpr uint8_t kTstInfoOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
+
+bool SameBytes(const der::Span& span, const uint8_t* bytes, size_t size) {
+    return span.size == size && std::memcmp(span.data, bytes, size) == 0;
+}
+
 // contentType must name the TSTInfo and messageDigest must be the hash of
 // the content as signed.
+uint32_t CheckPlainSignedAttributes(const PlainToken& token, const EVP_MD* md) {
+    der::Tlv contentType, messageDigest;
+    if (!PlainAttributeValue(token, kContentTypeOid, sizeof kContentTypeOid, contentType) ||
+        !SameBytes(contentType.contents, kTstInfoOid, sizeof kTstInfoOid))
+        return ZORBEL_VERIFY_SIGNATURE;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!EVP_Digest(token.eContent.data, token.eContent.size, digest, &length, md, nullptr))
+        return ZORBEL_VERIFY_UNSUPPORTED;
+    if (!PlainAttributeValue(token, kMessageDigestOid, sizeof kMessageDigestOid, messageDigest) ||
+        !SameBytes(messageDigest.contents, digest, length))
+        return ZORBEL_VERIFY_SIGNATURE;
+    return ZORBEL_OK;
+}
+
 uint32_t CheckSignedAttributes(const Token& token, const EVP_MD* md) {
+    if (token.plain) return CheckPlainSignedAttributes(*token.plain, md);
     const auto* contentType = SignedAttribute<ASN1_OBJECT>(token.signerInfo, NID_pkcs9_contentType, V_ASN1_OBJECT);
     if (contentType == nullptr || OBJ_obj2nid(contentType) != NID_id_smime_ct_TSTInfo) return ZORBEL_VERIFY_SIGNATURE;
     const auto* messageDigest =
@@ -63,12 +95,17 @@ uint32_t CheckSignedAttributes(const Token& token, const EVP_MD* md) {
     return ZORBEL_OK;
 }
 
-uint32_t CheckSignature(const Token& token, X509* signer) {
+const EVP_MD* SignerDigest(const Token& token) {
+    if (token.plain) return DigestForOid(OBJ_nid2obj(token.plain->digestNid));
     X509_ALGOR* digestAlgorithm = nullptr;
     CMS_SignerInfo_get0_algs(token.signerInfo, nullptr, nullptr, &digestAlgorithm, nullptr);
     const ASN1_OBJECT* digestOid = nullptr;
     X509_ALGOR_get0(&digestOid, nullptr, nullptr, digestAlgorithm);
-    const EVP_MD* md = DigestForOid(digestOid);
+    return DigestForOid(digestOid);
+}
+
+uint32_t CheckSignature(Token& token, X509* signer) {
+    const EVP_MD* md = SignerDigest(token);
     if (md == nullptr) return ZORBEL_VERIFY_UNSUPPORTED;
     if (const uint32_t rc = CheckSignedAttributes(token, md); rc != ZORBEL_OK) return rc;
     switch (CheckSignatureFromTokenBytes(token.contentInfo, md, X509_get0_pubkey(signer))) {
@@ -79,11 +116,21 @@ uint32_t CheckSignature(const Token& token, X509* signer) {
     case SignatureVerdict::kNotAnswered:
         break;  // not the plain case: OpenSSL's CMS verifier decides
     }
+    if (token.plain && !DecodeCms(token)) return ZORBEL_VERIFY_STRUCTURE;  // read plainly, it always decodes
     CMS_SignerInfo_set1_signer_cert(token.signerInfo, signer);
     return CMS_SignerInfo_verify(token.signerInfo) == 1 ? ZORBEL_OK : ZORBEL_VERIFY_SIGNATURE;
 }
 
+uint32_t CheckPlainImprint(const PlainToken& token, const ExpectedImprint& expected) {
+    const ASN1_OBJECT* algorithm = expected.algorithm.get();
+    if (!SameBytes(token.imprintAlgorithm, OBJ_get0_data(algorithm), OBJ_length(algorithm)))
+        return ZORBEL_VERIFY_IMPRINT_ALGORITHM;
+    if (!SameBytes(token.imprintValue, expected.value, expected.length)) return ZORBEL_VERIFY_IMPRINT_VALUE;
+    return ZORBEL_OK;
+}
+
 uint32_t CheckImprint(const Token& token, const ExpectedImprint& expected) {
+    if (token.plain) return CheckPlainImprint(*token.plain, expected);
     TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(token.tstInfo.get());
     const ASN1_OBJECT* algorithm = nullptr;
     X509_ALGOR_get0(&algorithm, nullptr, nullptr, TS_MSG_IMPRINT_get_algo(imprint));
@@ -104,7 +151,8 @@ uint32_t VerifyToken(Token& token, const ExpectedImprint& expected, const ZORBEL
     X509* signer = FindSigner(token, tokenCerts.get(), storeCerts.get());
     if (signer == nullptr) return ZORBEL_VERIFY_NO_SIGNER_CERT;
     if (const uint32_t rc = CheckSignature(token, signer); rc != ZORBEL_OK) return rc;
-    if (!EssBindsTo(ReadEssBinding(token.signerInfo), signer)) return ZORBEL_VERIFY_ESS_BINDING;
+    const EssBinding binding = token.plain ? ReadEssBinding(*token.plain) : ReadEssBinding(token.signerInfo);
+    if (!EssBindsTo(binding, signer)) return ZORBEL_VERIFY_ESS_BINDING;
     if (const uint32_t rc = CheckImprint(token, expected); rc != ZORBEL_OK) return rc;
     if (!HasTimeStampingUsageOnly(signer)) return ZORBEL_VERIFY_CERT_INVALID;
     if (store == nullptr) return ZORBEL_OK;  // integrity only
@@ -113,7 +161,7 @@ uint32_t VerifyToken(Token& token, const ExpectedImprint& expected, const ZORBEL
 
 uint32_t VerifyToken(const ZORBELUBlob* blob, const ExpectedImprint& expected, const ZORBELCertStore* store) {
     Token token;
-    if (const uint32_t rc = ReadToken(blob, token); rc != ZORBEL_OK) return rc;
+    if (const uint32_t rc = ReadTokenToVerify(blob, token); rc != ZORBEL_OK) return rc;
     return VerifyToken(token, expected, store);
 }
 

@@ -1,6 +1,8 @@
 // Every integrity check of the core, one forged token each (one rule broken,
-// the rest valid), verified without a store. An unreadable token (2001) is so
-// for every reading call; any other reads, its TSA certificate the signer's.
+// the rest valid), verified without a store, as the caller's bytes and as a
+// token read once (OpenSSL's decoders, where verification reads a plain token
+// by itself). An unreadable token (2001) is so for every reading call; any
+// other reads, its TSA certificate the signer's.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -14,6 +16,7 @@
 
 #include "core/der_time.h"
 #include "core/test_util.h"
+#include "core/zorbel_private.h"
 #include "support/fixture_der.h"
 #include "support/fixture_pki.h"
 #include "support/fixture_x509.h"
@@ -101,6 +104,15 @@ std::string SignedOutOfOrder(const std::string& token) {
     return out.replace(signature.contentStart(), signature.length, value);
 }
 
+// The TSTInfo's policy OID with a subidentifier led by 0x80 (same length),
+// which OpenSSL refuses to decode.
+std::string PolicyOidPadded(const std::string& token) {
+    const std::string policy("\x06\x0A\x2B\x06\x01\x04\x01\x83\xB2\x03\x07\x02", 12);
+    const size_t at = token.find(policy);
+    if (at == std::string::npos) throw std::runtime_error("no policy OID in the token");
+    return token.substr(0, at + 3) + '\x80' + token.substr(at + 4);
+}
+
 struct Row {
     const char* name;
     std::function<void(TokenSpec&)> forge;
@@ -183,6 +195,8 @@ const Row kRows[] = {
     {"TAC with a non-minimal length",
      [](TokenSpec& s) { s.attributeCertificates = {WithFourOctetLength(Tac())}; }, ZORBEL_OK,
      "BER lengths become minimal: the TAC comes back as DER"},
+    {"OID with a padded subidentifier", [](TokenSpec&) {}, ZORBEL_VERIFY_STRUCTURE,
+     "an OID OpenSSL cannot decode is no token, however the token is read", 0, PolicyOidPadded},
     {"nested deeper than the cap", Forge(Forgery::DeepAttribute), ZORBEL_VERIFY_STRUCTURE,
      "the DER check refuses it for its depth, and the BER converter behind it must too"},
     {"genTime with a non-ASCII byte", GenTime("20240101120000\xC3\xA9Z"), ZORBEL_VERIFY_STRUCTURE,
@@ -211,6 +225,11 @@ TEST_P(core_ForgedToken, RefusedWithItsCode) {
     const ZORBELUDigestInfoEx digest =
         DigestEx(FixturePki::DigestOid(Digest::Sha256), ToBytes(Pki().DataDigest(Digest::Sha256)));
     EXPECT_EQ(ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, nullptr), row.expected) << row.why;
+    ZORBELPRVToken* handle = nullptr;
+    uint32_t readOnce = ZORBELPRVReadToken(&blob, &handle);
+    if (readOnce == ZORBEL_OK) readOnce = ZORBELPRVVerifyTokenEx(handle, &digest, nullptr);
+    ZORBELPRVFreeToken(handle);
+    EXPECT_EQ(readOnce, row.expected) << row.why << " (read once)";
 
     const uint32_t read = row.expected == ZORBEL_VERIFY_STRUCTURE ? ZORBEL_VERIFY_STRUCTURE : ZORBEL_OK;
     uint32_t rc = 0;
