@@ -81,35 +81,6 @@ int ReadObject(const Bytes& bytes, size_t piece, Bytes* object = nullptr) {
     return length;
 }
 
-// DER, PEM and detected all give the same certificate; what is not one (or
-// not in the encoding named) gives none.
-TEST(DecodeCertificate, GivesTheCertificateOrNone) {
-    ZORBELU_NEEDS_REAL_WORLD_DATA();
-    const Bytes pem = ReadFile(kRootPem), der = PemToDer(pem), garbage = {0x30, 0x03, 0x02, 0x01, 0x05};
-    const auto size = [](const Bytes& b) { return static_cast<int32_t>(b.size()); };
-    const struct {
-        const uint8_t* bytes;
-        int32_t length;
-        uint32_t encoding;
-        bool decodes;
-    } cases[] = {
-        {der.data(), size(der), 2, true},     {der.data(), size(der), 1, true},      {pem.data(), size(pem), 3, true},
-        {pem.data(), size(pem), 1, true},     {der.data(), size(der), 4, false},     {der.data(), size(der), 3, false},
-        {der.data(), size(der) - 1, 2, false}, {der.data(), -1, 2, false},           {nullptr, 10, 2, false},
-        {garbage.data(), 5, 1, false},  // a DER object, not a certificate
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "length " << c.length << " encoding " << c.encoding);
-        X509Ptr cert(certs::DecodeCertificate(c.bytes, c.length, c.encoding));
-        ASSERT_EQ(cert != nullptr, c.decodes);
-        if (!cert) continue;
-        unsigned char* encoded = nullptr;
-        const int length = i2d_X509(cert.get(), &encoded);
-        EXPECT_EQ(Bytes(encoded, encoded + length), der);
-        OPENSSL_free(encoded);
-    }
-}
-
 TEST(DerReader, CollectsADerCertificateDeliveredInAnySizeOfPiece) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes der = PemToDer(ReadFile(kRootPem));

@@ -192,27 +192,6 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
 }
 
-// Copies planted by hand under any name and in either encoding all go, and
-// are counted; a PEM file keeps its other certificate.
-TEST_F(core_SystemStore, DeleteRemovesEveryCopyAndCountsThem) {
-    const DerCertificate cert = MakeCert("copied"), other = MakeCert("other");
-    const std::string der(cert.begin(), cert.end());
-    Write("ROOT/a-copy.der", der);
-    Write("ROOT/b-copy.pem", Pem(cert));
-    Write("ROOT/c-shared.pem", Pem(other) + Pem(cert));
-    Write("ROOT/d-other.cer", std::string(other.begin(), other.end()));
-    const auto store = SystemStore::Open("ROOT");
-    const StoreEntry first = store->Entries().front();
-    ASSERT_EQ(first.der, cert);
-
-    size_t removed = 0;
-    EXPECT_EQ(store->Remove(first, &removed), StoreChange::Done);
-    EXPECT_EQ(removed, 3u);
-    EXPECT_EQ(store->Certificates(), (std::vector<DerCertificate>{other, other}));
-    EXPECT_EQ(store->Remove(first, &removed), StoreChange::NotFound);
-    EXPECT_EQ(removed, 0u);
-}
-
 // A writer killed before its rename leaves its temporary file unlocked: the
 // next writer removes it. A temporary file that a live writer holds locked
 // stays, and so do files that are not ours.
