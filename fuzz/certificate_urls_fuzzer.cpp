@@ -1,5 +1,6 @@
-// Arbitrary bytes as a certificate whose URLs are read: the CRL distribution
-// points (the first plain-HTTP one, and ZORBELUGetCDP, which takes https too) and
+// Arbitrary bytes as a certificate in each encoding (and PEM to DER), whose URLs
+// are read: the CRL distribution points (the first plain-HTTP one, and
+// ZORBELUGetCDP, which takes https too) and
 // the caIssuers URLs; and the same bytes as the answer of a caIssuers download.
 // Every URL handed out has the scheme promised.
 #include <openssl/err.h>
@@ -39,6 +40,11 @@ void ReadUrls(X509* certificate) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > INT32_MAX) return 0;
+    for (uint32_t encoding : {ZORBELU_ENCODING_DER, ZORBELU_ENCODING_PEM})
+        X509_free(zorbelu::certs::DecodeCertificate(data, static_cast<int32_t>(size), encoding));
+    uint8_t der[15000];
+    uint32_t derCapacity = sizeof der;
+    (void)zorbelu::certs::PemCertToDer(data, static_cast<uint32_t>(size), der, &derCapacity);
     if (zorbelu::X509Ptr certificate{
             zorbelu::certs::DecodeCertificate(data, static_cast<int32_t>(size), ZORBELU_ENCODING_DETECT)})
         ReadUrls(certificate.get());

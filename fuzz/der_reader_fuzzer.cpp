@@ -1,10 +1,11 @@
 // The core's bounded DER reader over arbitrary bytes, walked into every
 // constructed element down to a fixed depth; every INTEGER is also read as
 // a 32-bit number. Each element must lie within its parent, and its header
-// must re-encode to the same length.
+// must re-encode to the same length. And BER to DER on the same bytes.
 #include <cstdint>
 #include <vector>
 
+#include "core/ber_to_der.h"
 #include "x509/der.h"
 
 namespace {
@@ -39,9 +40,21 @@ void Walk(Span span, int depth) {
     }
 }
 
+// BER to DER: what it accepts must come out as one well-formed DER element
+// that converts to itself again.
+void ConvertTwice(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> der, again;
+    if (!zorbel::BerToDer(data, size, der)) return;
+    Reader reader({der.data(), der.size()});
+    Tlv element;
+    if (!reader.Next(element) || !reader.AtEnd()) __builtin_trap();
+    if (!zorbel::BerToDer(der.data(), der.size(), again) || again != der) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Walk({data, size}, 0);
+    ConvertTwice(data, size);
     return 0;
 }

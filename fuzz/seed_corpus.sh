@@ -31,6 +31,7 @@ done
 for tac in $(find "$testdata" -iname '*attr*cert*' -o -name '*TAC*.der' | sort); do
   n=$((n + 1))
   cp "$tac" "$out/tac/$n.der"
+  cp "$tac" "$out/token/$n.der"  # fuzz_token reads TACs too
 done
 if [ -n "$fixtures" ]; then
   for cert in "$fixtures"/certs/* "$fixtures"/aia/*; do

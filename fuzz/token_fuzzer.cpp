@@ -1,5 +1,5 @@
-// Arbitrary bytes as a time-stamp token through every call that reads one: the
-// token information, the TSA certificate, the TAC, the read-once calls, and
+// Arbitrary bytes as a time-stamp token through every call that reads one (and
+// as a TAC through the three TAC readers): the token information, the TSA certificate, the TAC, the read-once calls, and
 // verification with an empty core store and an empty "ROOT" store, once against
 // the token's own imprint (so that the signer, ESS and certificate checks run)
 // and once against a fixed digest.
@@ -66,6 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
     const ZORBELUBlob blob{data, static_cast<uint32_t>(size)};
     CallOutputReaders(blob);
+    ZORBELTACCertInfo tacInfo{};  // the bytes as a TAC too
+    ZORBELTACTimingMetrics metrics{};
+    ZORBELTACTimingPolicy policy{};
+    (void)ZORBELGetTACCertInfo(&blob, &tacInfo);
+    (void)ZORBELGetTACTimingMetrics(&blob, &metrics);
+    (void)ZORBELGetTACTimingPolicy(&blob, &policy);
     ZORBELUDigestInfoEx imprint{};
     const bool readable = OwnImprint(blob, imprint);
     ZORBELCertStore* store = ZORBELCreateCertStore();

@@ -282,17 +282,6 @@ TEST_F(CommDownloadTest, PostDeliversBodyAndContentType) {
     EXPECT_EQ(server.lastRequest("/echo").header("Content-Type"), "application/x-test");
     EXPECT_EQ(Post(server.url("/echo"), nullptr, "x").code, ZORBELCOMM_OK);  // no type: application/octet-stream
     EXPECT_EQ(server.lastRequest("/echo").header("Content-Type"), "application/octet-stream");
-
-    std::string received;
-    const std::string query("\x30\x05\x02\x01\x01\x00\xff", 7), answer("\x30\x03\x02\x01\x00", 5);
-    server.setTsaHandler("/tsa", [&](const std::string& der) {
-        received = der;
-        return answer;
-    });
-    EXPECT_EQ(Post(server.url("/tsa"), "application/timestamp-query", query).body, answer);
-    EXPECT_EQ(received, query);
-    // A wrong content type is refused by the endpoint, which is an HTTP failure.
-    EXPECT_EQ(Post(server.url("/tsa"), "text/plain", query).code, ZORBELCOMM_ERR_FAILED);
 }
 
 // ---- proxies ---------------------------------------------------------------

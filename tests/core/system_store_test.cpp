@@ -1,5 +1,5 @@
-// The directory stores: order, formats, the bundle switch, what a look
-// sees again, and writers in several processes at once; the bounded cache.
+// The directory stores: folders, what a look sees again, and writers in
+// several processes at once.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,7 +14,6 @@
 #include <fstream>
 #include <functional>
 
-#include "platform/stores/bounded_cache.h"
 #include "platform/stores/folder_index.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/store_writing.h"
@@ -58,37 +57,19 @@ protected:
     std::string root_;
 };
 
-TEST_F(core_SystemStore, ByteOrderOfNamesAndBothEncodings) {
-    const DerCertificate a = MakeCert("a"), b = MakeCert("b"), c = MakeCert("c");
-    Write("ROOT/B.pem", Pem(b));
+// Order and encodings: tests/gathering/cert_store_test.cpp; here the folders and files that are no certificate.
+TEST_F(core_SystemStore, NamesFolderAndFilesThatAreNoCertificate) {
+    const DerCertificate a = MakeCert("a");
     Write("ROOT/a.der", std::string(a.begin(), a.end()));
-    Write("ROOT/C.cer", std::string(c.begin(), c.end()));
     Write("ROOT/notes.txt", "not a certificate");
     Write("ROOT/broken.crt", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
-    const auto store = SystemStore::Open("root");
-    ASSERT_TRUE(store.has_value());
-    EXPECT_EQ(store->Certificates(), (std::vector<DerCertificate>{b, c, a}));  // "B" < "C" < "a"
-    EXPECT_TRUE(store->Contains(c.data(), c.size()));
-    const DerCertificate absent = MakeCert("absent");
-    EXPECT_FALSE(store->Contains(absent.data(), absent.size()));
-    EXPECT_TRUE(SystemStore::Open("CA")->Certificates().empty());
-}
-
-TEST_F(core_SystemStore, NamesAndFolder) {
+    EXPECT_EQ(SystemStore::Open("root")->Certificates(), std::vector<DerCertificate>{a});
     EXPECT_FALSE(SystemStore::Open("MY").has_value());
     EXPECT_EQ(SystemStore::Open("ca")->Folder(), fs::path(root_) / "CA");
     unsetenv("ZORBELU_STORE_DIR");
     setenv("XDG_DATA_HOME", "/x/data", 1);
     EXPECT_EQ(StoreRootFolder(), fs::path("/x/data/zorbelutilnd/stores"));
     unsetenv("XDG_DATA_HOME");
-}
-
-TEST_F(core_SystemStore, SystemBundleFollowsTheSwitch) {
-    if (!fs::exists(kSystemBundle)) GTEST_SKIP() << "no system bundle on this machine";
-    EXPECT_TRUE(SystemStore::Open("ROOT")->Certificates().empty());
-    setenv("ZORBELU_SYSTEM_ROOTS", "1", 1);
-    EXPECT_GT(SystemStore::Open("ROOT")->Certificates().size(), 10u);
-    EXPECT_TRUE(SystemStore::Open("CA")->Certificates().empty());  // the bundle shows in ROOT only
 }
 
 // An hour back: a later change cannot leave the same time.
@@ -211,27 +192,6 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
 }
 
-// Copies planted by hand under any name and in either encoding all go, and
-// are counted; a PEM file keeps its other certificate.
-TEST_F(core_SystemStore, DeleteRemovesEveryCopyAndCountsThem) {
-    const DerCertificate cert = MakeCert("copied"), other = MakeCert("other");
-    const std::string der(cert.begin(), cert.end());
-    Write("ROOT/a-copy.der", der);
-    Write("ROOT/b-copy.pem", Pem(cert));
-    Write("ROOT/c-shared.pem", Pem(other) + Pem(cert));
-    Write("ROOT/d-other.cer", std::string(other.begin(), other.end()));
-    const auto store = SystemStore::Open("ROOT");
-    const StoreEntry first = store->Entries().front();
-    ASSERT_EQ(first.der, cert);
-
-    size_t removed = 0;
-    EXPECT_EQ(store->Remove(first, &removed), StoreChange::Done);
-    EXPECT_EQ(removed, 3u);
-    EXPECT_EQ(store->Certificates(), (std::vector<DerCertificate>{other, other}));
-    EXPECT_EQ(store->Remove(first, &removed), StoreChange::NotFound);
-    EXPECT_EQ(removed, 0u);
-}
-
 // A writer killed before its rename leaves its temporary file unlocked: the
 // next writer removes it. A temporary file that a live writer holds locked
 // stays, and so do files that are not ours.
@@ -263,26 +223,6 @@ TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
     liveWriter = writing::UniqueFd();
     ASSERT_EQ(SystemStore::Open("CA")->Remove(SystemStore::Open("CA")->Entries().front()), StoreChange::Done);
     EXPECT_FALSE(fs::exists(live));
-}
-
-// The bound every process-wide cache of the verification road relies on:
-// whatever is put in, no more entries and no more weight than allowed stay.
-TEST(core_BoundedCache, KeepsItsBoundsAndDropsTheLeastRecentlyUsed) {
-    BoundedCache<int, std::string> cache(3, 10);
-    cache.Insert(1, "a", 2);
-    cache.Insert(2, "b", 2);
-    cache.Insert(3, "c", 2);
-    EXPECT_TRUE(cache.Find(1));  // 2 is now the least recently used
-    cache.Insert(4, "d", 2);     // one entry too many
-    EXPECT_FALSE(cache.Find(2));
-    cache.Put(1, "A", 6);  // replacing counts the new weight only: 6 + 2 + 2 = 10
-    EXPECT_EQ(cache.Find(1), "A");
-    EXPECT_TRUE(cache.Find(3) && cache.Find(4));
-    cache.Insert(5, "e", 1);  // 11 > 10: the least recently used (1) goes
-    EXPECT_FALSE(cache.Find(1));
-    EXPECT_EQ(cache.Insert(6, "heavy", 11), "heavy");  // answered, never kept
-    EXPECT_FALSE(cache.Find(6));
-    EXPECT_EQ(cache.Insert(3, "other", 1), "c");  // the value kept first stays
 }
 
 }  // namespace

@@ -34,21 +34,15 @@ struct CaRow {
     const char* commonName;
     std::optional<Ca> issuer;  // none: self-signed
     bool cdp;                  // CRL DP and AIA pointing at the issuer's CRL and certificate
-    const char* description;
 };
 
 const CaRow kCas[] = {
-    {Ca::Root, "root", "Zorbelu Test Root CA", std::nullopt, false, "root CA, self-signed"},
-    {Ca::Intermediate, "intermediate", "Zorbelu Test Intermediate CA", Ca::Root, true,
-     "intermediate CA under root; issues most TSA certificates"},
-    {Ca::AiaIntermediate, "aia-intermediate", "Zorbelu Test AIA Intermediate CA", Ca::Root, true,
-     "intermediate CA under root, to be found only through the caIssuers URL of tsa-aia-only"},
-    {Ca::NoCdpIntermediate, "nocdp-intermediate", "Zorbelu Test No-CDP Intermediate CA", Ca::Root, false,
-     "intermediate CA under root without CRL distribution points"},
-    {Ca::LookAlikeRoot, "lookalike-root", "Zorbelu Test Root CA", std::nullopt, false,
-     "forged root: the name of root, another key"},
-    {Ca::LookAlikeIntermediate, "lookalike-intermediate", "Zorbelu Test Intermediate CA", Ca::LookAlikeRoot, true,
-     "forged intermediate: the name of intermediate, another key, under lookalike-root"},
+    {Ca::Root, "root", "Zorbelu Test Root CA", std::nullopt, false},
+    {Ca::Intermediate, "intermediate", "Zorbelu Test Intermediate CA", Ca::Root, true},
+    {Ca::AiaIntermediate, "aia-intermediate", "Zorbelu Test AIA Intermediate CA", Ca::Root, true},
+    {Ca::NoCdpIntermediate, "nocdp-intermediate", "Zorbelu Test No-CDP Intermediate CA", Ca::Root, false},
+    {Ca::LookAlikeRoot, "lookalike-root", "Zorbelu Test Root CA", std::nullopt, false},
+    {Ca::LookAlikeIntermediate, "lookalike-intermediate", "Zorbelu Test Intermediate CA", Ca::LookAlikeRoot, true},
 };
 
 enum class Validity { Current, Expired, NotYetValid };
@@ -56,11 +50,10 @@ enum class Validity { Current, Expired, NotYetValid };
 // How a TSA certificate names its CRL.
 enum class CdpForm { None, Http, Https, Ldap, LdapThenHttp, HttpsThenHttp };
 
-// A TSA certificate; what a row leaves out is as for tsa-good.
+// A TSA certificate (fixture_pki.h says what each is); what a row leaves out is as for tsa-good.
 struct TsaRow {
     Tsa id;
     const char* name;
-    const char* description;
     Crl crl = Crl::Intermediate;  // the CRL its distribution point names
     std::optional<Ca> issuer = Ca::Intermediate;  // none: self-signed
     CdpForm cdp = CdpForm::Http;
@@ -71,56 +64,44 @@ struct TsaRow {
     size_t padding = 0;
 };
 
+constexpr Crl kI = Crl::Intermediate;
+constexpr Ca kIca = Ca::Intermediate;
+constexpr CdpForm kHttp = CdpForm::Http;
+constexpr Eku kTs = Eku::TimeStampingCritical;
+constexpr Validity kNow = Validity::Current;
+constexpr KeyType kEc = KeyType::EcP256;
+
 const TsaRow kTsas[] = {
-    {Tsa::Good, "tsa-good", "TSA, good (intermediate, CRL DP, AIA)"},
-    {Tsa::GoodRsa, "tsa-good-rsa", "TSA, good, RSA 2048 key", Crl::Intermediate, Ca::Intermediate, CdpForm::Http,
-     Eku::TimeStampingCritical, Validity::Current, KeyType::Rsa2048},
-    {Tsa::UnderRoot, "tsa-under-root", "TSA, good, issued directly by the root", Crl::Root, Ca::Root},
-    {Tsa::Expired, "tsa-expired", "TSA, expired yesterday", Crl::Intermediate, Ca::Intermediate, CdpForm::Http,
-     Eku::TimeStampingCritical, Validity::Expired},
-    {Tsa::NotYetValid, "tsa-not-yet-valid", "TSA, valid from tomorrow", Crl::Intermediate, Ca::Intermediate,
-     CdpForm::Http, Eku::TimeStampingCritical, Validity::NotYetValid},
-    {Tsa::Revoked, "tsa-revoked", "TSA, revoked in every intermediate CRL", Crl::Intermediate, Ca::Intermediate,
-     CdpForm::Http, Eku::TimeStampingCritical, Validity::Current, KeyType::EcP256, true},
-    {Tsa::SelfIssued, "tsa-self-issued", "TSA, self-signed", Crl::Intermediate, std::nullopt, CdpForm::None},
-    {Tsa::NoEku, "tsa-no-eku", "TSA without extended key usage", Crl::Intermediate, Ca::Intermediate, CdpForm::Http,
-     Eku::None},
-    {Tsa::EkuNotCritical, "tsa-eku-not-critical", "TSA with a non-critical timeStamping usage", Crl::Intermediate,
-     Ca::Intermediate, CdpForm::Http, Eku::TimeStampingNotCritical},
-    {Tsa::HttpsOnlyCdp, "tsa-https-cdp", "TSA, https-only CRL DP", Crl::Intermediate, Ca::Intermediate,
-     CdpForm::Https},
-    {Tsa::LdapOnlyCdp, "tsa-ldap-cdp", "TSA, LDAP-only CRL DP", Crl::Intermediate, Ca::Intermediate, CdpForm::Ldap},
-    {Tsa::LdapThenHttpCdp, "tsa-ldap-then-http-cdp", "TSA, one CRL DP with an LDAP then an http URI",
-     Crl::Intermediate, Ca::Intermediate, CdpForm::LdapThenHttp},
-    {Tsa::HttpsThenHttpCdp, "tsa-https-then-http-cdp", "TSA, CRL DP 1 https, DP 2 http", Crl::Intermediate,
-     Ca::Intermediate, CdpForm::HttpsThenHttp},
-    {Tsa::NoCdp, "tsa-no-cdp", "TSA without CRL distribution points", Crl::Intermediate, Ca::Intermediate,
-     CdpForm::None},
-    {Tsa::AiaOnly, "tsa-aia-only", "TSA under aia-intermediate, reachable through caIssuers", Crl::AiaIntermediate,
-     Ca::AiaIntermediate},
-    {Tsa::UnderNoCdpIntermediate, "tsa-under-nocdp-intermediate", "TSA under an intermediate without CRL DP",
-     Crl::NoCdpIntermediate, Ca::NoCdpIntermediate},
-    {Tsa::PemCrl, "tsa-pem-crl", "TSA whose CRL is served as PEM", Crl::IntermediatePem},
-    {Tsa::LargeCrl, "tsa-large-crl", "TSA whose CRL is large", Crl::IntermediateLarge},
-    {Tsa::ExpiredCrl, "tsa-expired-crl", "TSA whose CRL is expired", Crl::IntermediateExpired},
-    {Tsa::NotYetValidCrl, "tsa-not-yet-valid-crl", "TSA whose CRL is not yet valid", Crl::IntermediateNotYetValid},
-    {Tsa::LargeCertificate, "tsa-large-cert", "TSA certificate of about 21,500 bytes", Crl::Intermediate,
-     Ca::Intermediate, CdpForm::Http, Eku::TimeStampingCritical, Validity::Current, KeyType::EcP256, false,
-     kLargeCertPadding},
-    {Tsa::LookAlike, "tsa-lookalike", "TSA under the forged intermediate, whose caIssuers URL serves it",
-     Crl::Intermediate, Ca::LookAlikeIntermediate},
-    {Tsa::ManyIssuerUrls, "tsa-many-issuer-urls",
-     "TSA under aia-intermediate naming 50 caIssuers URLs that nothing serves", Crl::AiaIntermediate,
-     Ca::AiaIntermediate},
-    {Tsa::ExtraEku, "tsa-extra-eku", "TSA whose extended key usage adds serverAuth to timeStamping",
-     Crl::Intermediate, Ca::Intermediate, CdpForm::Http, Eku::TimeStampingAndServerAuth},
+    {Tsa::Good, "tsa-good"},
+    {Tsa::GoodRsa, "tsa-good-rsa", kI, kIca, kHttp, kTs, kNow, KeyType::Rsa2048},
+    {Tsa::UnderRoot, "tsa-under-root", Crl::Root, Ca::Root},
+    {Tsa::Expired, "tsa-expired", kI, kIca, kHttp, kTs, Validity::Expired},
+    {Tsa::NotYetValid, "tsa-not-yet-valid", kI, kIca, kHttp, kTs, Validity::NotYetValid},
+    {Tsa::Revoked, "tsa-revoked", kI, kIca, kHttp, kTs, kNow, kEc, true},
+    {Tsa::SelfIssued, "tsa-self-issued", kI, std::nullopt, CdpForm::None},
+    {Tsa::NoEku, "tsa-no-eku", kI, kIca, kHttp, Eku::None},
+    {Tsa::EkuNotCritical, "tsa-eku-not-critical", kI, kIca, kHttp, Eku::TimeStampingNotCritical},
+    {Tsa::HttpsOnlyCdp, "tsa-https-cdp", kI, kIca, CdpForm::Https},
+    {Tsa::LdapOnlyCdp, "tsa-ldap-cdp", kI, kIca, CdpForm::Ldap},
+    {Tsa::LdapThenHttpCdp, "tsa-ldap-then-http-cdp", kI, kIca, CdpForm::LdapThenHttp},
+    {Tsa::HttpsThenHttpCdp, "tsa-https-then-http-cdp", kI, kIca, CdpForm::HttpsThenHttp},
+    {Tsa::NoCdp, "tsa-no-cdp", kI, kIca, CdpForm::None},
+    {Tsa::AiaOnly, "tsa-aia-only", Crl::AiaIntermediate, Ca::AiaIntermediate},
+    {Tsa::UnderNoCdpIntermediate, "tsa-under-nocdp-intermediate", Crl::NoCdpIntermediate, Ca::NoCdpIntermediate},
+    {Tsa::PemCrl, "tsa-pem-crl", Crl::IntermediatePem},
+    {Tsa::LargeCrl, "tsa-large-crl", Crl::IntermediateLarge},
+    {Tsa::ExpiredCrl, "tsa-expired-crl", Crl::IntermediateExpired},
+    {Tsa::NotYetValidCrl, "tsa-not-yet-valid-crl", Crl::IntermediateNotYetValid},
+    {Tsa::LargeCertificate, "tsa-large-cert", kI, kIca, kHttp, kTs, kNow, kEc, false, kLargeCertPadding},
+    {Tsa::LookAlike, "tsa-lookalike", kI, Ca::LookAlikeIntermediate},
+    {Tsa::ManyIssuerUrls, "tsa-many-issuer-urls", Crl::AiaIntermediate, Ca::AiaIntermediate},
+    {Tsa::ExtraEku, "tsa-extra-eku", kI, kIca, kHttp, Eku::TimeStampingAndServerAuth},
 };
 
 // A CRL; what a row leaves out is as for intermediate.crl.
 struct CrlRow {
     Crl id;
     const char* name;
-    const char* description;
     Ca issuer = Ca::Intermediate;
     Validity validity = Validity::Current;
     bool pem = false;  // PEM form of the CRL of the same issuer and validity
@@ -128,18 +109,14 @@ struct CrlRow {
 };
 
 const CrlRow kCrls[] = {
-    {Crl::Root, "root.crl", "CRL of root, empty, DER", Ca::Root},
-    {Crl::Intermediate, "intermediate.crl", "CRL of intermediate, revokes tsa-revoked, DER"},
-    {Crl::IntermediatePem, "intermediate-pem.crl", "intermediate.crl in PEM", Ca::Intermediate, Validity::Current,
-     true},
-    {Crl::IntermediateExpired, "intermediate-expired.crl", "CRL of intermediate, nextUpdate yesterday",
-     Ca::Intermediate, Validity::Expired},
-    {Crl::IntermediateNotYetValid, "intermediate-not-yet-valid.crl", "CRL of intermediate, thisUpdate tomorrow",
-     Ca::Intermediate, Validity::NotYetValid},
-    {Crl::IntermediateLarge, "intermediate-large.crl", "CRL of intermediate, about 25,000 bytes", Ca::Intermediate,
-     Validity::Current, false, kLargeCrlBytes},
-    {Crl::AiaIntermediate, "aia-intermediate.crl", "CRL of aia-intermediate, empty", Ca::AiaIntermediate},
-    {Crl::NoCdpIntermediate, "nocdp-intermediate.crl", "CRL of nocdp-intermediate, empty", Ca::NoCdpIntermediate},
+    {Crl::Root, "root.crl", Ca::Root},
+    {Crl::Intermediate, "intermediate.crl"},
+    {Crl::IntermediatePem, "intermediate-pem.crl", kIca, kNow, true},
+    {Crl::IntermediateExpired, "intermediate-expired.crl", kIca, Validity::Expired},
+    {Crl::IntermediateNotYetValid, "intermediate-not-yet-valid.crl", kIca, Validity::NotYetValid},
+    {Crl::IntermediateLarge, "intermediate-large.crl", kIca, kNow, false, kLargeCrlBytes},
+    {Crl::AiaIntermediate, "aia-intermediate.crl", Ca::AiaIntermediate},
+    {Crl::NoCdpIntermediate, "nocdp-intermediate.crl", Ca::NoCdpIntermediate},
 };
 
 struct DigestRow {
@@ -215,9 +192,9 @@ struct FixturePki::Impl {
     std::vector<ManifestEntry> manifest;
     mutable std::atomic<uint64_t> nextTokenSerial{0x7000};
 
-    void Write(const std::string& relative, const std::string& bytes, const std::string& description) {
+    void Write(const std::string& relative, const std::string& bytes) {
         WriteBytes(folder / relative, bytes);
-        manifest.push_back({relative, description});
+        manifest.push_back({relative});
     }
 
     std::string UrlOf(const std::string& relative) const { return baseUrl + "/" + relative; }
@@ -254,8 +231,7 @@ struct FixturePki::Impl {
     // Signs the certificate (by `issuer`, else self-signed; with the issuer's
     // caIssuers URL unless `aia` is false or another is set) and writes it as
     // certs/<name>.cer and .pem.
-    Entity Issue(x509::CertRequest& r, ossl::PkeyPtr key, std::optional<Ca> issuer, bool aia, const std::string& name,
-                 const std::string& description) {
+    Entity Issue(x509::CertRequest& r, ossl::PkeyPtr key, std::optional<Ca> issuer, bool aia, const std::string& name) {
         Entity e;
         e.key = std::move(key);
         r.key = e.key.get();
@@ -268,8 +244,8 @@ struct FixturePki::Impl {
         e.der = x509::CertDer(e.cert.get());
         e.serial = r.serial;
         e.notAfter = r.notAfter;
-        Write("certs/" + name + ".cer", e.der, description + " (DER)");
-        Write("certs/" + name + ".pem", x509::CertPem(e.cert.get()), description + " (PEM)");
+        Write("certs/" + name + ".cer", e.der);
+        Write("certs/" + name + ".pem", x509::CertPem(e.cert.get()));
         return e;
     }
 
@@ -282,10 +258,8 @@ struct FixturePki::Impl {
             std::tie(r.notBefore, r.notAfter) = std::make_pair(now - 365 * kDay, now + 3650 * kDay);
             r.ca = true;
             if (row.cdp) r.crlDistributionPoints = {{UrlOf(std::string("crl/") + Name(*row.issuer) + ".crl")}};
-            Entity e = Issue(r, x509::CachedKey(row.name, KeyType::EcP256), row.issuer, row.cdp, row.name,
-                             std::string("CA: ") + row.description);
-            Write(std::string("aia/") + row.name + ".cer", e.der,
-                  std::string("caIssuers target, DER, served at /aia/") + row.name + ".cer");
+            Entity e = Issue(r, x509::CachedKey(row.name, KeyType::EcP256), row.issuer, row.cdp, row.name);
+            Write(std::string("aia/") + row.name + ".cer", e.der);
             cas.emplace(row.id, std::move(e));
         }
     }
@@ -305,9 +279,8 @@ struct FixturePki::Impl {
                 r.caIssuersUrl = r.moreCaIssuersUrls.front();
                 r.moreCaIssuersUrls.erase(r.moreCaIssuersUrls.begin());
             }
-            Entity e = Issue(r, x509::CachedKey(row.name, row.key), row.issuer, true, row.name, row.description);
-            Write(std::string("keys/") + row.name + ".key.pem", x509::KeyPem(e.key.get()),
-                  std::string("private key of ") + row.name + " (PKCS#8 PEM)");
+            Entity e = Issue(r, x509::CachedKey(row.name, row.key), row.issuer, true, row.name);
+            Write(std::string("keys/") + row.name + ".key.pem", x509::KeyPem(e.key.get()));
             tsas.emplace(row.id, std::move(e));
         }
     }
@@ -339,8 +312,7 @@ struct FixturePki::Impl {
                 file.bytes = x509::CrlDer(file.crl.get());
                 if (row.approximateSize == 0) derForms.emplace(std::make_pair(row.issuer, row.validity), row.id);
             }
-            Write(std::string("crl/") + row.name, file.bytes,
-                  std::string(row.description) + ", served at /crl/" + row.name);
+            Write(std::string("crl/") + row.name, file.bytes);
             crls.emplace(row.id, std::move(file));
         }
     }
@@ -407,68 +379,49 @@ struct FixturePki::Impl {
         return tokens::Respond(signer, MakeRequest(recipe, issuance.serial), issuance);
     }
 
-    void AddToken(const std::string& name, const std::string& token, const std::string& description) {
-        const bool response = name == kResponseToken;
-        Write("tokens/" + name + (response ? ".tsr" : ".tst"), token, description);
+    void AddToken(const std::string& name, const std::string& token) {
+        Write("tokens/" + name + (name == kResponseToken ? ".tsr" : ".tst"), token);
         tokens.emplace(name, token);
     }
 
     void MakeStandardTokens(const FixtureOptions& options) {
-        for (const DigestRow& d : kDigests) {
-            TokenSpec recipe;
-            recipe.digest = d.id;
-            AddToken(std::string("good-") + d.name, MakeToken(recipe),
-                     std::string("token of tsa-good over data.bin, ") + d.name);
-        }
-        struct Variant {
-            const char* suffix;
-            void (*apply)(TokenSpec&);
-            const char* description;
+        for (const DigestRow& d : kDigests)
+            AddToken(std::string("good-") + d.name, MakeToken(TokenSpec(Tsa::Good, d.id)));
+        const std::pair<const char*, void (*)(TokenSpec&)> variants[] = {
+            {"nocert", [](TokenSpec& s) { s.includeTsaCert = false; }},
+            {"chain", [](TokenSpec& s) { s.includeChain = true; }},
+            {"essv2", [](TokenSpec& s) { s.essV2 = true; }},
+            {"damaged", [](TokenSpec& s) { s.damage = Damage::FlipSignatureByte; }},
+            {"truncated", [](TokenSpec& s) { s.damage = Damage::Truncate; }},
         };
-        const Variant variants[] = {
-            {"nocert", [](TokenSpec& s) { s.includeTsaCert = false; }, "without the TSA certificate"},
-            {"chain", [](TokenSpec& s) { s.includeChain = true; }, "with the intermediate certificate too"},
-            {"essv2", [](TokenSpec& s) { s.essV2 = true; }, "with signingCertificateV2"},
-            {"damaged", [](TokenSpec& s) { s.damage = Damage::FlipSignatureByte; }, "one signature byte flipped"},
-            {"truncated", [](TokenSpec& s) { s.damage = Damage::Truncate; }, "first half only"},
-        };
-        for (const Variant& v : variants) {
+        for (const auto& [suffix, apply] : variants) {
             TokenSpec recipe;
-            v.apply(recipe);
-            AddToken(std::string("good-sha256-") + v.suffix, MakeToken(recipe),
-                     std::string("token of tsa-good, sha256, ") + v.description);
+            apply(recipe);
+            AddToken(std::string("good-sha256-") + suffix, MakeToken(recipe));
         }
-        AddToken(kResponseToken, MakeResponse(TokenSpec{}), "TimeStampResp (granted) of tsa-good, sha256");
+        AddToken(kResponseToken, MakeResponse(TokenSpec{}));
         for (int tag : {2, 1}) {
             TokenSpec recipe;
             recipe.attributeCertificates = options.attributeCertificates;
             recipe.attributeCertificateTag = tag;
             if (!recipe.attributeCertificates.empty())
-                AddToken(tag == 2 ? "good-sha256-tac" : "good-sha256-tac-v1", MakeToken(recipe),
-                         std::string("token of tsa-good, sha256, with attribute certificates as ") +
-                             (tag == 2 ? "[2] v2AttrCert" : "[1] v1AttrCert"));
+                AddToken(tag == 2 ? "good-sha256-tac" : "good-sha256-tac-v1", MakeToken(recipe));
         }
-        for (const TsaRow& row : kTsas) {
-            if (row.id == Tsa::Good) continue;
-            TokenSpec recipe;
-            recipe.tsa = row.id;
-            AddToken(std::string(row.name + 4) + "-sha256", MakeToken(recipe),
-                     std::string("token of ") + row.name + ", sha256");
-        }
+        for (const TsaRow& row : kTsas)
+            if (row.id != Tsa::Good) AddToken(std::string(row.name + 4) + "-sha256", MakeToken(TokenSpec(row.id)));
     }
 
     void WriteDataAndManifest() {
         std::string digests;
         for (const DigestRow& d : kDigests)
             digests += std::string(d.name) + " " + d.oid + " " + Hex(DigestOf(d.id)) + "\n";
-        Write("data/data.bin", data, "the data every standard token stamps");
-        Write("data/digests.txt", digests, "digests of data.bin: name, OID, hex");
+        Write("data/data.bin", data);
+        Write("data/digests.txt", digests);
         std::string text = "# zorbelutilnd fixture PKI, base URL " + baseUrl + ", made for " +
                            std::to_string(static_cast<long long>(now)) + " (Unix time)\n";
-        for (const ManifestEntry& e : manifest) text += e.path + "\t" + e.description + "\n";
-        text += "manifest.txt\tthis list\n";
+        manifest.push_back({"manifest.txt"});
+        for (const ManifestEntry& e : manifest) text += e.path + "\n";
         WriteBytes(folder / "manifest.txt", text);
-        manifest.push_back({"manifest.txt", "this list"});
     }
 };
 
@@ -542,9 +495,6 @@ std::vector<std::string> FixturePki::ManyIssuerUrlPaths() {
 }
 
 std::string FixturePki::KeyPem(Tsa tsa) const { return x509::KeyPem(impl_->tsas.at(tsa).key.get()); }
-std::filesystem::path FixturePki::KeyPath(Tsa tsa) const {
-    return impl_->folder / "keys" / (std::string(Name(tsa)) + ".key.pem");
-}
 
 const std::string& FixturePki::CrlBytes(Crl crl) const { return impl_->crls.at(crl).bytes; }
 std::filesystem::path FixturePki::CrlPath(Crl crl) const { return impl_->folder / "crl" / Name(crl); }

@@ -144,7 +144,6 @@ public:
     static std::vector<std::string> ManyIssuerUrlPaths();
 
     std::string KeyPem(Tsa tsa) const;
-    std::filesystem::path KeyPath(Tsa tsa) const;
 
     const std::string& CrlBytes(Crl crl) const;  // as served: PEM for IntermediatePem, else DER
     std::filesystem::path CrlPath(Crl crl) const;
@@ -179,7 +178,6 @@ public:
 
     struct ManifestEntry {  // as in manifest.txt
         std::string path;
-        std::string description;
     };
     const std::vector<ManifestEntry>& Manifest() const;
 

@@ -74,6 +74,7 @@ TEST_F(CrlBufferEngine, EachFailureGivesItsStatus) {
          ZORBELU_VS_DATA_DAMAGED},
         {"other algorithm stamped", TokenSpec(Tsa::Good, Digest::Sha1), ZORBELU_VS_DATA_DAMAGED},
         {"ldap, then http in one point", TokenSpec(Tsa::LdapThenHttpCdp), ZORBELU_VS_OK},
+        {"https in one point, http in the next", TokenSpec(Tsa::HttpsThenHttpCdp), ZORBELU_VS_OK},
         {"PEM CRL", TokenSpec(Tsa::PemCrl), ZORBELU_VS_OK},
         {"directly under the root", TokenSpec(Tsa::UnderRoot), ZORBELU_VS_OK},
     };

@@ -237,10 +237,15 @@ TEST_F(FullVerification, ASharedCacheDownloadsEachCrlOnceAndNoCacheEveryTime) {
     EXPECT_EQ(ByPolicy(token, 1, Digest::Sha256, cache), ZORBELU_VS_OK);
     EXPECT_EQ(Downloads(Crl::Intermediate), 1u);
     EXPECT_EQ(Downloads(Crl::Root), 1u);
+    // Once nextUpdate has passed, each CRL is fetched again (the server still has only that one).
+    setenv("ZORBELU_TEST_NOW", std::to_string(served_.pki().Now() + 8 * 86400).c_str(), 1);
+    EXPECT_EQ(Full(token, cache), ZORBELU_VS_CRL_EXPIRED);
+    EXPECT_EQ(Downloads(Crl::Intermediate) + Downloads(Crl::Root), 4u);
+    unsetenv("ZORBELU_TEST_NOW");
     EXPECT_EQ(ZORBELUFreeCRLCacheStore(cache), ZORBELU_OK);
     EXPECT_EQ(Full(token), ZORBELU_VS_OK);
     EXPECT_EQ(Full(token), ZORBELU_VS_OK);
-    EXPECT_EQ(Downloads(Crl::Intermediate), 3u);
+    EXPECT_EQ(Downloads(Crl::Intermediate), 4u);
 }
 
 TEST_F(FullVerification, ASelfIssuedTsaCertificateIsJudgedByTheCoreAlone) {
