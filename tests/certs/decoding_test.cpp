@@ -15,6 +15,8 @@
 #include "x509/a_d2i_fp_kovra.h"
 #include "certs/certificate_decoding.h"
 #include "certs/names.h"
+#include "core/zorbel_private.h"
+#include "platform/stores/decoded_objects.h"
 #include "x509/names.h"
 #include "x509/ossl_ptr.h"
 #include "zorbel.h"
@@ -122,6 +124,17 @@ TEST(DecodeCertificate, GivesTheCertificateOrNone) {
         EXPECT_EQ(Bytes(encoded, encoded + length), der);
         OPENSSL_free(encoded);
     }
+}
+
+// One decode per process: the stores' code linked into this program hands
+// out the object libzorbel decoded, not one of its own.
+TEST(DecodeCertificate, OneDecodedObjectPerProcess) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
+    const Bytes der = PemToDer(ReadFile(kRootPem));
+    X509* lent = nullptr;
+    ASSERT_EQ(ZORBELPRVSharedCertificate(der.data(), der.size(), &lent), ZORBEL_OK);
+    const X509Ptr fromCore(lent), fromStores(stores::SharedCertificate(der.data(), der.size()));
+    EXPECT_EQ(fromStores.get(), fromCore.get());
 }
 
 TEST(DerReader, CollectsADerCertificateDeliveredInAnySizeOfPiece) {
