@@ -8,15 +8,17 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <vector>
 
+#include "platform/stores/decoded_objects.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
-#include "x509/decoding.h"
+#include "x509/der.h"
 #include "x509/ossl_ptr.h"
 
 namespace zorbelu::cli {
@@ -25,10 +27,11 @@ namespace {
 namespace fs = std::filesystem;
 using stores::DerCertificate;
 
+// Decoded once per process: the stores and the engines meet the same bytes.
 std::vector<X509Ptr> Decoded(const std::vector<DerCertificate>& certificates) {
     std::vector<X509Ptr> decoded;
     for (const DerCertificate& der : certificates)
-        if (X509Ptr certificate = x509::DecodeWholeDerCertificate(der.data(), der.size()))
+        if (X509Ptr certificate{stores::SharedCertificate(der.data(), der.size())})
             decoded.push_back(std::move(certificate));
     return decoded;
 }
@@ -80,6 +83,51 @@ bool IsSelfIssued(X509* certificate) {
     return X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)) == 0;
 }
 
+// A candidate whose signatures are worth checking: it may become an issuer.
+bool MayBeOffered(const X509Ptr& candidate) {
+    return X509_check_ca(candidate.get()) != 0 && !IsSelfIssued(candidate.get());
+}
+
+// The elements of the token's certificate set, read without decoding the
+// rest of the token: false unless the bytes are a definite-length
+// ContentInfo of a SignedData.
+bool CertificateSetElements(const ZORBELUBlob& token, std::vector<zorbel::der::Span>* elements) {
+    using namespace zorbel::der;
+    Tlv contentInfo, type, explicitContent, signedData, version, digestAlgorithms, encapsulated, set;
+    Reader outer(Span{token.data, token.length});
+    if (token.data == nullptr || !outer.Expect(kSequence, contentInfo) || !outer.AtEnd()) return false;
+    Reader info = Inside(contentInfo);
+    if (!info.Expect(kOid, type) || !info.Expect(ContextConstructed(0), explicitContent)) return false;
+    Reader content = Inside(explicitContent);
+    if (!content.Expect(kSequence, signedData)) return false;
+    Reader fields = Inside(signedData);
+    if (!fields.Expect(kInteger, version) || !fields.Expect(kSet, digestAlgorithms) ||
+        !fields.Expect(kSequence, encapsulated))
+        return false;
+    if (!fields.NextIf(ContextConstructed(0), set)) return true;  // no certificates
+    for (Reader certificates = Inside(set); !certificates.AtEnd();) {
+        Tlv element;
+        if (!certificates.Next(element)) return false;
+        elements->push_back(element.whole);
+    }
+    return true;
+}
+
+// True when the token surely offers no issuer, so that decoding it whole
+// (TokenCertificates) would change nothing: each element of its certificate
+// set is a certificate, none may be offered, and with `others` they stay
+// within the bound. The certificates are decoded once per process, and the
+// core has read them already.
+bool OffersNoIssuer(const ZORBELUBlob& token, size_t others) {
+    std::vector<zorbel::der::Span> elements;
+    if (!CertificateSetElements(token, &elements) || others + elements.size() > kMaxRunCertificates) return false;
+    for (const zorbel::der::Span& der : elements) {
+        const X509Ptr certificate{stores::SharedCertificate(der.data, der.size)};
+        if (!certificate || MayBeOffered(certificate)) return false;
+    }
+    return true;
+}
+
 // The candidates that may be offered as issuers: CA certificates, not
 // self-issued, whose signatures verify up to one of `anchors` through the
 // other candidates.
@@ -94,7 +142,7 @@ std::vector<X509*> VerifiedIssuers(const std::vector<X509Ptr>& candidates, const
         X509_up_ref(candidate.get());  // the stack frees its own references
     }
     for (const X509Ptr& candidate : candidates) {
-        if (X509_check_ca(candidate.get()) == 0 || IsSelfIssued(candidate.get())) continue;
+        if (!MayBeOffered(candidate)) continue;
         const X509StoreCtxPtr context(X509_STORE_CTX_new());
         if (!context || X509_STORE_CTX_init(context.get(), trusted.get(), candidate.get(), untrusted.get()) != 1)
             throw std::bad_alloc();
@@ -148,17 +196,20 @@ RunTrust::RunTrust(const Arguments& args, const ZORBELUBlob& token) {
         for (X509Ptr& certificate : FolderCertificates(args.get("ca-dir"))) roots.push_back(std::move(certificate));
     std::vector<X509Ptr> candidates;
     if (args.has("untrusted")) candidates = FileCertificates("untrusted", args.get("untrusted"));
-    if (!args.has("no-token-certs"))
+    if (!args.has("no-token-certs") && !OffersNoIssuer(token, candidates.size()))
         for (X509Ptr& certificate : TokenCertificates(token)) candidates.push_back(std::move(certificate));
     if (roots.size() > kMaxRunCertificates || candidates.size() > kMaxRunCertificates)
         throw UsageError("more than " + std::to_string(kMaxRunCertificates) + " certificates given");
 
-    std::vector<X509Ptr> anchors = RootStoreCertificates();
-    for (const X509Ptr& root : roots) {
-        X509_up_ref(root.get());
-        anchors.emplace_back(root.get());
+    std::vector<X509*> issuers;
+    if (std::any_of(candidates.begin(), candidates.end(), MayBeOffered)) {
+        std::vector<X509Ptr> anchors = RootStoreCertificates();
+        for (const X509Ptr& root : roots) {
+            X509_up_ref(root.get());
+            anchors.emplace_back(root.get());
+        }
+        issuers = VerifiedIssuers(candidates, anchors);
     }
-    const std::vector<X509*> issuers = candidates.empty() ? std::vector<X509*>{} : VerifiedIssuers(candidates, anchors);
     size_t caCertificates = 0;
     for (const X509Ptr& candidate : candidates) caCertificates += X509_check_ca(candidate.get()) != 0 ? 1 : 0;
     if (caCertificates > issuers.size())

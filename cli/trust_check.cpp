@@ -2,8 +2,8 @@
 
 #include <openssl/x509.h>
 
-#include "x509/decoding.h"
 #include "x509/names.h"
+#include "platform/stores/decoded_objects.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
 #include "zorbel.h"
@@ -16,8 +16,9 @@ namespace {
 // larger one needs.
 constexpr size_t kTsaCertificateGuess = 20000;
 
+// Decoded once per process: the core has decoded the token's certificates.
 X509Ptr Decode(const std::string& der) {
-    return x509::DecodeWholeDerCertificate(reinterpret_cast<const uint8_t*>(der.data()), der.size());
+    return X509Ptr(stores::SharedCertificate(reinterpret_cast<const uint8_t*>(der.data()), der.size()));
 }
 
 // Self-issued by either rule that decides it: the library's (the names read

@@ -14,6 +14,7 @@ extern "C" {
 #endif
 
 struct x509_st;
+struct X509_crl_st;
 
 /* A token read by ZORBELPRVReadToken; free it with ZORBELPRVFreeToken. */
 typedef struct ZORBELPRVToken ZORBELPRVToken;
@@ -37,6 +38,15 @@ ZORBEL_API uint32_t ZORBELPRVVerifyToken(ZORBELPRVToken* token, const ZORBELUDig
                                          const ZORBELCertStore* store);
 ZORBEL_API uint32_t ZORBELPRVVerifyTokenEx(ZORBELPRVToken* token, const ZORBELUDigestInfoEx* digest,
                                            const ZORBELCertStore* store);
+
+/* The certificate or CRL that `der` (exactly one DER object) decodes to,
+ * decoded once per process: a new reference in *out (free it), shared with
+ * other callers, so read it and never change it; *out is NULL when the bytes
+ * are no such object. 1; 1005 out of memory. The directory stores of every
+ * library and program of the process decode through these
+ * (platform/stores/decoded_objects.h). */
+ZORBEL_API uint32_t ZORBELPRVSharedCertificate(const uint8_t* der, size_t size, struct x509_st** out);
+ZORBEL_API uint32_t ZORBELPRVSharedCrl(const uint8_t* der, size_t size, struct X509_crl_st** out);
 
 #ifdef __cplusplus
 } /* extern "C" */

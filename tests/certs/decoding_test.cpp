@@ -15,6 +15,8 @@
 #include "x509/a_d2i_fp_kovra.h"
 #include "certs/certificate_decoding.h"
 #include "certs/names.h"
+#include "core/zorbel_private.h"
+#include "platform/stores/decoded_objects.h"
 #include "x509/names.h"
 #include "x509/ossl_ptr.h"
 #include "zorbel.h"
@@ -79,6 +81,17 @@ int ReadObject(const Bytes& bytes, size_t piece, Bytes* object = nullptr) {
         BUF_MEM_free(buffer);
     }
     return length;
+}
+
+// One decode per process: the stores' code linked into this program hands
+// out the object libzorbel decoded, not one of its own.
+TEST(DecodeCertificate, OneDecodedObjectPerProcess) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
+    const Bytes der = PemToDer(ReadFile(kRootPem));
+    X509* lent = nullptr;
+    ASSERT_EQ(ZORBELPRVSharedCertificate(der.data(), der.size(), &lent), ZORBEL_OK);
+    const X509Ptr fromCore(lent), fromStores(stores::SharedCertificate(der.data(), der.size()));
+    EXPECT_EQ(fromStores.get(), fromCore.get());
 }
 
 TEST(DerReader, CollectsADerCertificateDeliveredInAnySizeOfPiece) {

@@ -4,13 +4,26 @@
 
 #include <climits>
 #include <memory>
+#include <new>
 
 #include "platform/stores/bounded_cache.h"
 #include "platform/stores/content_digest.h"
 #include "x509/decoding.h"
 
+// libzorbel's caches, lent to the rest of the process (core/zorbel_private.h);
+// weak, so that these are NULL in a program that does not load libzorbel.
+extern "C" {
+__attribute__((weak, visibility("default"))) uint32_t ZORBELPRVSharedCertificate(const uint8_t* der, size_t size,
+                                                                                X509** out);
+__attribute__((weak, visibility("default"))) uint32_t ZORBELPRVSharedCrl(const uint8_t* der, size_t size,
+                                                                        X509_CRL** out);
+}
+
 namespace zorbelu::stores {
 namespace {
+
+// What the two lend on success (ZORBEL_OK); anything else is out of memory.
+constexpr uint32_t kLent = 1;
 
 template <typename T>
 using Shared = std::shared_ptr<T>;
@@ -92,12 +105,26 @@ std::shared_ptr<const CompactCrlParts> SharedCompactCrl(const ContentDigest& dig
     return CompactCrls().Insert(digest, parts, parts->HeapBytes());
 }
 
-X509* SharedCertificate(const uint8_t* der, size_t size) {
+X509* OwnCachedCertificate(const uint8_t* der, size_t size) {
     return Lookup<X509, X509Ptr, x509::DecodeDerCertificateAt, X509_up_ref>(Certificates(), der, size);
 }
 
-X509_CRL* SharedCrl(const uint8_t* der, size_t size) {
+X509_CRL* OwnCachedCrl(const uint8_t* der, size_t size) {
     return Lookup<X509_CRL, X509CrlPtr, x509::DecodeDerCrlAt, X509_CRL_up_ref>(Crls(), der, size);
+}
+
+X509* SharedCertificate(const uint8_t* der, size_t size) {
+    if (ZORBELPRVSharedCertificate == nullptr) return OwnCachedCertificate(der, size);
+    X509* certificate = nullptr;
+    if (ZORBELPRVSharedCertificate(der, size, &certificate) != kLent) throw std::bad_alloc();
+    return certificate;
+}
+
+X509_CRL* SharedCrl(const uint8_t* der, size_t size) {
+    if (ZORBELPRVSharedCrl == nullptr) return OwnCachedCrl(der, size);
+    X509_CRL* crl = nullptr;
+    if (ZORBELPRVSharedCrl(der, size, &crl) != kLent) throw std::bad_alloc();
+    return crl;
 }
 
 }  // namespace zorbelu::stores

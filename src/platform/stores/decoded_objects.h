@@ -42,6 +42,15 @@ X509* SharedCertificate(const uint8_t* der, size_t size);
 // The same for a CRL (X509_CRL_free it).
 X509_CRL* SharedCrl(const uint8_t* der, size_t size);
 
+// The two above answer from libzorbel's caches wherever libzorbel is loaded
+// (every library and program of ours loads it), so that each copy of this
+// code linked into another library or program does not decode the same
+// bytes again; libzorbel lends them through ZORBELPRVSharedCertificate and
+// ZORBELPRVSharedCrl (core/zorbel_private.h), which answer from these: this
+// copy's own caches.
+X509* OwnCachedCertificate(const uint8_t* der, size_t size);
+X509_CRL* OwnCachedCrl(const uint8_t* der, size_t size);
+
 // A CRL read compactly, with the few small parts a revocation check
 // decodes with OpenSSL.
 struct CompactCrlParts {
