@@ -2,11 +2,8 @@
 // each table row is a command line, the exit status a script relies on, a
 // fragment of what it prints, and why.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -28,22 +25,8 @@ using fixtures::Store;
 using fixtures::Tsa;
 using fixtures::TokenSpec;
 
-struct CommandRun {
-    int status;
-    std::string output;
-};
-
-// `environment`: assignments ("NAME=value ") or a wrapper ("timeout 20 ")
-// put before the command; the shell reads redirections in `arguments`.
-CommandRun Zorbelu(const std::string& arguments, const std::string& environment = "") {
-    const std::string command = environment + std::string(ZORBELU_CLI) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+using test::CommandRun;
+using test::Zorbelu;
 
 struct Row {
     std::string arguments;
@@ -72,9 +55,8 @@ protected:
         setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);  // each test its own CRL cache
     }
     std::string TokenFile(const std::string& bytes, const std::string& name) {
-        const std::filesystem::path path = dir_.path() / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
+        test::WriteFileBytes(dir_.path() / name, bytes);
+        return (dir_.path() / name).string();
     }
     std::string Made(const TokenSpec& recipe, const std::string& name) {
         return TokenFile(served_.pki().MakeToken(recipe), name);

@@ -102,10 +102,9 @@ const Row kRows[] = {
 };
 
 bool OpensslSaysOk(const Row& row) {
-    std::string output;
     const std::string folder = testdata::RealWorldPath("");
-    const int status = RunCommand("cd '" + folder + "' && openssl " + row.command + " 2>&1", &output);
-    return status == 0 && output.find("FAILED") == std::string::npos;
+    const test::CommandRun run = test::RunShell("cd '" + folder + "' && openssl " + row.command + " 2>&1");
+    return run.status == 0 && run.output.find("FAILED") == std::string::npos;
 }
 
 uint32_t OurVerdict(const Row& row) {

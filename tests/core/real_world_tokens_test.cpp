@@ -2,10 +2,9 @@
 // certificate, their TAC and their integrity, as the README of the test data
 // gives them.
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include "core/test_util.h"
+#include "support/fixture_x509.h"
 
 namespace zorbelu::coretest {
 namespace {
@@ -80,18 +79,6 @@ Bytes Output(OutputCall call, const Bytes& token, uint32_t* result) {
     return buffer;
 }
 
-Bytes PemToDer(const Bytes& pem) {
-    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    unsigned char* der = nullptr;
-    const int size = cert != nullptr ? i2d_X509(cert, &der) : 0;
-    Bytes bytes(der, der + std::max(size, 0));
-    OPENSSL_free(der);
-    X509_free(cert);
-    return bytes;
-}
-
 // The TSA certificate is the one that signed, whatever else the bag holds
 // (its CA, an attribute certificate, injected look-alikes); none: 1700.
 TEST(core_RealWorldTsaCert, IsTheCertificateThatSigned) {
@@ -115,7 +102,7 @@ TEST(core_RealWorldTsaCert, IsTheCertificateThatSigned) {
         uint32_t rc = 0;
         const Bytes der = Output(ZORBELGetTSACert, RealWorldFile(c.token), &rc);
         EXPECT_EQ(rc, c.expectedPem != nullptr ? ZORBEL_OK : ZORBEL_ERR_NO_TSA_CERT);
-        EXPECT_EQ(der, c.expectedPem != nullptr ? PemToDer(RealWorldFile(c.expectedPem)) : Bytes{});
+        EXPECT_EQ(der, c.expectedPem != nullptr ? ToBytes(fixtures::x509::CertPemToDer(test::ReadFileBytes(RealWorld(c.expectedPem)))) : Bytes{});
     }
 }
 

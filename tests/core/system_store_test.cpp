@@ -19,6 +19,7 @@
 #include "platform/stores/store_writing.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"
+#include "support/served_pki.h"
 
 namespace zorbelu::stores {
 namespace {
@@ -36,25 +37,19 @@ std::string Pem(const DerCertificate& der) { return fixtures::x509::CertDerToPem
 class core_SystemStore : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zorbelstores.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         setenv("ZORBELU_STORE_DIR", root_.c_str(), 1);
         setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
     }
     void TearDown() override {
-        fs::remove_all(root_);
         unsetenv("ZORBELU_STORE_DIR");
         setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
         SetSystemBundleForTesting(std::nullopt);
         SetBeforeRenameHookForTesting(nullptr);
         files::SetRealTimeOffsetForTesting(0);
     }
-    void Write(const std::string& relative, const std::string& bytes) {
-        fs::create_directories((fs::path(root_) / relative).parent_path());
-        std::ofstream(fs::path(root_) / relative, std::ios::binary) << bytes;
-    }
-    std::string root_;
+    void Write(const std::string& relative, const std::string& bytes) { test::WriteFileBytes(root_ / relative, bytes); }
+    test::TempDir dir_;
+    const fs::path root_ = dir_.path();
 };
 
 // Order and encodings: tests/gathering/cert_store_test.cpp; here the folders and files that are no certificate.
@@ -65,7 +60,7 @@ TEST_F(core_SystemStore, NamesFolderAndFilesThatAreNoCertificate) {
     Write("ROOT/broken.crt", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
     EXPECT_EQ(SystemStore::Open("root")->Certificates(), std::vector<DerCertificate>{a});
     EXPECT_FALSE(SystemStore::Open("MY").has_value());
-    EXPECT_EQ(SystemStore::Open("ca")->Folder(), fs::path(root_) / "CA");
+    EXPECT_EQ(SystemStore::Open("ca")->Folder(), root_ / "CA");
     unsetenv("ZORBELU_STORE_DIR");
     setenv("XDG_DATA_HOME", "/x/data", 1);
     EXPECT_EQ(StoreRootFolder(), fs::path("/x/data/zorbelutilnd/stores"));
@@ -91,9 +86,7 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     const DerCertificate a = MakeCert("a"), b = MakeCert("b");
     DerCertificate c = MakeCert("c");
     while (c.size() != a.size()) c = MakeCert("c");  // a rewrite that keeps the size
-    const auto write = [](const fs::path& file, const std::string& bytes) {
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    };
+    const auto write = test::WriteFileBytes;
     const std::string derC(c.begin(), c.end());
     const struct {
         const char* what;
@@ -114,7 +107,7 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     files::SetRealTimeOffsetForTesting(10);
     int n = 0;
     for (const auto& step : cases) {
-        const fs::path storeRoot = fs::path(root_) / std::to_string(++n);
+        const fs::path storeRoot = root_ / std::to_string(++n);
         const fs::path folder = storeRoot / "ROOT", bundle = storeRoot / "bundle.pem";
         fs::create_directories(folder);
         write(folder / "1.cer", std::string(a.begin(), a.end()));
@@ -188,7 +181,7 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     SetBeforeRenameHookForTesting(nullptr);
     const int done = static_cast<int>(StoreChange::Done), exists = static_cast<int>(StoreChange::Exists);
     EXPECT_EQ(codes, (std::vector<int>{done, exists, exists, exists, exists, exists, exists, exists}));
-    EXPECT_EQ(files::CertificateFiles(fs::path(root_) / "CA").size(), 1u);
+    EXPECT_EQ(files::CertificateFiles(root_ / "CA").size(), 1u);
     EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
 }
 
@@ -197,7 +190,7 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
 // stays, and so do files that are not ours.
 TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
     const DerCertificate lost = MakeCert("lost"), added = MakeCert("added");
-    const fs::path folder = fs::path(root_) / "CA";
+    const fs::path folder = root_ / "CA";
     Write("CA/notes.tmp", "not ours");
     SetBeforeRenameHookForTesting(DieBeforeRename);
     EXPECT_EQ(InChildProcesses(1, [&] { return static_cast<int>(SystemStore::Open("CA")->Add(lost.data(), lost.size())); }),

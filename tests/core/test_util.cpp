@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <sys/wait.h>
 
 namespace zorbelu::coretest {
 
@@ -34,9 +33,8 @@ Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtu
 }
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!std::filesystem::exists(path)) throw std::runtime_error("cannot read " + path);
+    return ToBytes(test::ReadFileBytes(path));
 }
 
 Bytes FromHex(const std::string& hex) {
@@ -95,17 +93,6 @@ ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, 
 uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store) {
     const ZORBELUBlob blob = Blob(token);
     return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
-}
-
-int RunCommand(const std::string& command, std::string* output) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        if (output != nullptr) output->append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace zorbelu::coretest

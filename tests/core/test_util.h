@@ -55,9 +55,6 @@ Store MakeStore(const std::vector<std::string>& caCerts, const std::vector<std::
 // The same with CA certificates and CRLs of the shared fixture PKI.
 Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls = {});
 
-// Runs a shell command; its exit status and standard output.
-int RunCommand(const std::string& command, std::string* output = nullptr);
-
 }  // namespace zorbelu::coretest
 
 #endif

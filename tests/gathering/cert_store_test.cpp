@@ -50,10 +50,6 @@ std::string Root(const std::string& name, uint64_t serial = 1, size_t padding = 
 
 std::string ToPem(const std::string& der) { return x509::CertDerToPem(der); }
 std::string Der(PCCERT_CONTEXT c) { return std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded); }
-void WriteFile(const fs::path& file, const std::string& bytes) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
-}
 
 using Seen = std::tuple<std::string, std::string, bool>;  // bytes, file name, read-only
 
@@ -118,9 +114,9 @@ protected:
 TEST_F(gathering_Stores, SystemBundleIsShownLastInRootAndIsReadOnly) {
     const std::string own = Root("own"), first = Root("bundle 1"), second = Root("bundle 2");
     const fs::path bundle = dir_.path() / "bundle.crt";
-    WriteFile(bundle, ToPem(first) + ToPem(second));
+    test::WriteFileBytes(bundle, ToPem(first) + ToPem(second));
     stores::SetSystemBundleForTesting(bundle);
-    WriteFile(root() / "ROOT" / "zz.cer", own);
+    test::WriteFileBytes(root() / "ROOT" / "zz.cer", own);
 
     EXPECT_EQ(Enumerate("ROOT"), (std::vector<Seen>{{own, "zz.cer", false}}));  // ZORBELU_SYSTEM_ROOTS=0
     setenv("ZORBELU_SYSTEM_ROOTS", "1", 1);
@@ -139,7 +135,7 @@ TEST_F(gathering_Stores, SystemBundleIsShownLastInRootAndIsReadOnly) {
 
 TEST_F(gathering_Stores, AddNewWritesDerUnderANameAfterEveryOther) {
     const std::string present = Root("present"), first = Root("first"), second = Root("second");
-    WriteFile(root() / "CA" / "zz-present.pem", ToPem(present));
+    test::WriteFileBytes(root() / "CA" / "zz-present.pem", ToPem(present));
     EXPECT_EQ(Add("CA", ToPem(first)), E_INVALIDARG);  // DER only
     EXPECT_EQ(Add("CA", first), S_OK);
     EXPECT_EQ(Add("CA", first), CRYPT_E_EXISTS);
@@ -152,8 +148,8 @@ TEST_F(gathering_Stores, AddNewWritesDerUnderANameAfterEveryOther) {
 
 TEST_F(gathering_Stores, DeleteRemovesTheFileOrRewritesASharedOne) {
     const std::string alone = Root("alone"), first = Root("first"), second = Root("second");
-    WriteFile(root() / "CA" / "alone.cer", alone);
-    WriteFile(root() / "CA" / "pair.pem", ToPem(first) + ToPem(second));
+    test::WriteFileBytes(root() / "CA" / "alone.cer", alone);
+    test::WriteFileBytes(root() / "CA" / "pair.pem", ToPem(first) + ToPem(second));
 
     EXPECT_EQ(Delete("CA", alone), S_OK);
     EXPECT_FALSE(fs::exists(root() / "CA" / "alone.cer"));
@@ -165,7 +161,7 @@ TEST_F(gathering_Stores, DeleteRemovesTheFileOrRewritesASharedOne) {
 // The store root is a regular file: no store folder can be made under it.
 TEST_F(gathering_Stores, FoldersWeCannotMakeDenyAccess) {
     const std::string cert = Root("present");
-    WriteFile(dir_.path() / "plain-file", "x");
+    test::WriteFileBytes(dir_.path() / "plain-file", "x");
     for (const fs::path& storeDir : {dir_.path() / "plain-file", dir_.path() / "plain-file" / "below"}) {
         setenv("ZORBELU_STORE_DIR", storeDir.c_str(), 1);
         EXPECT_TRUE(Enumerate("CA").empty());
@@ -264,7 +260,7 @@ void WriteIndex(const fs::path& folder, const std::string& body, bool rightDiges
         std::snprintf(hex, sizeof hex, "%02x", byte);
         header += hex;
     }
-    WriteFile(folder / views::kIndexFileName, header + '\n' + signedPart);
+    test::WriteFileBytes(folder / views::kIndexFileName, header + '\n' + signedPart);
 }
 
 struct Row {
@@ -276,8 +272,8 @@ struct Row {
 };
 
 TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
-    const auto copyIn = [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "b.der", b.der); };
-    const auto rewrite = [](const fs::path& f, const Cert&, const Cert& b) { WriteFile(f / "a.der", b.der + "\n"); };
+    const auto copyIn = [](const fs::path& f, const Cert&, const Cert& b) { test::WriteFileBytes(f / "b.der", b.der); };
+    const auto rewrite = [](const fs::path& f, const Cert&, const Cert& b) { test::WriteFileBytes(f / "a.der", b.der + "\n"); };
     // An index naming B for a.der: used only when whole and stamped exactly.
     const auto claimB = [](bool rightDigest, off_t sizeOffset, bool takeable) {
         return [=](const fs::path& f, const Cert&, const Cert& b) {
@@ -304,7 +300,7 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
          views::kIndexTrustSeconds, true, false, true},
         {"an index taken as it is, claiming subjects a file lacks and a file outside the folder, costs only time",
          [](const fs::path& f, const Cert& a, const Cert& b) {
-             WriteFile(f.parent_path() / "outside.der", b.der);  // named in the index, not in the folder
+             test::WriteFileBytes(f.parent_path() / "outside.der", b.der);  // named in the index, not in the folder
              WriteIndex(f, IndexLine(f / "a.der", {a.subject, b.subject}) +
                                IndexLine(f.parent_path() / "outside.der", {b.subject}), true, true);
          },
@@ -326,7 +322,7 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
         setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
         const fs::path folder = dir.path() / "ROOT";
         fs::create_directories(folder);
-        WriteFile(folder / "a.der", a.der);
+        test::WriteFileBytes(folder / "a.der", a.der);
         stores::files::SetRealTimeOffsetForTesting(kSettled);
         // The first look writes the index file, which changes the folder;
         // the next process's records the folder as it stays.

@@ -3,10 +3,8 @@
 // runs them.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -133,9 +131,7 @@ protected:
     }
     // Puts the committed certificate into a store folder, as a person would.
     void Install(const std::filesystem::path& folder, uint32_t id, const std::string& bytes = "") const {
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / ("by-hand-" + std::to_string(id) + ".cer"), std::ios::binary)
-            << (bytes.empty() ? CommittedCert(id) : bytes);
+        WriteFileBytes(folder / ("by-hand-" + std::to_string(id) + ".cer"), bytes.empty() ? CommittedCert(id) : bytes);
     }
     // The ids the stores hold.
     void ExpectStores(const std::vector<uint32_t>& inRoot, const std::vector<uint32_t>& inCa) const {
@@ -313,21 +309,6 @@ TEST_F(roots_Store, TokensThatNameNoServiceOrCannotBeReadAreRefused) {
 
 // ---- zorbelu roots and zorbelu services ----------------------------------------
 
-struct CliRun {
-    int exitStatus;
-    std::string output;
-};
-
-// Runs `zorbelu arguments` after `environment`.
-CliRun Zorbelu(const std::string& arguments, const std::string& environment = "") {
-    FILE* pipe = popen((environment + std::string(ZORBELU_CLI) + " " + arguments + " 2>&1").c_str(), "r");
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (size_t read = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), read);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
 using roots_Cli = RootStoreTest;
 
 TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
@@ -356,13 +337,13 @@ TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
         {"roots delete --token x", 2, "not a token"},
     };
     for (const auto& step : steps) {
-        const CliRun run = Zorbelu(step.arguments, step.environment);
-        EXPECT_EQ(run.exitStatus, step.exitStatus) << step.arguments << "\n" << run.output;
+        const CommandRun run = Zorbelu(step.arguments, step.environment);
+        EXPECT_EQ(run.status, step.exitStatus) << step.arguments << "\n" << run.output;
         EXPECT_NE(run.output.find(step.expected), std::string::npos) << step.arguments << "\n" << run.output;
     }
     // Services 3 and 4 share root 1011 and went with the delete of service 0.
     ExpectStores({1012}, {});
-    const CliRun services = Zorbelu("services --json");
+    const CommandRun services = Zorbelu("services --json");
     EXPECT_EQ(services.output.find("\"rootsInstalled\":true"), std::string::npos) << services.output;
 }
 

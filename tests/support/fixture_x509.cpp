@@ -242,6 +242,11 @@ std::string KeyPem(EVP_PKEY* key) {
     return Pem(+write, key, "PEM_write_bio_PrivateKey");
 }
 
+std::string CertPemToDer(const std::string& pem) {
+    const BioPtr bio(Check(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), "BIO_new_mem_buf"));
+    return CertDer(X509Ptr(Check(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), "PEM_read_bio_X509")).get());
+}
+
 std::string CertDerToPem(const std::string& der) {
     const auto* p = reinterpret_cast<const unsigned char*>(der.data());
     const X509Ptr cert(Check(d2i_X509(nullptr, &p, static_cast<long>(der.size())), "d2i_X509"));

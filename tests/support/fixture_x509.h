@@ -60,6 +60,7 @@ std::string CrlDer(X509_CRL* crl);
 std::string CrlPem(X509_CRL* crl);
 std::string KeyPem(EVP_PKEY* key);  // PKCS#8, unencrypted
 std::string CertDerToPem(const std::string& der);
+std::string CertPemToDer(const std::string& pem);
 
 }  // namespace zorbelu::fixtures::x509
 

@@ -8,12 +8,15 @@
 #include <iterator>
 #include <memory>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 
 #include "support/fixture_pki.h"
 #include "support/test_http_server.h"
+
+#include <sys/wait.h>
 
 namespace zorbelu::test {
 
@@ -42,6 +45,29 @@ inline std::string ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+inline void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct CommandRun {
+    int status;  // -1: did not exit normally
+    std::string output;
+};
+inline CommandRun RunShell(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+#ifdef ZORBELU_CLI
+// `environment`: assignments ("NAME=value ") or a wrapper ("timeout 20 ") put before the command.
+inline CommandRun Zorbelu(const std::string& arguments, const std::string& environment = "") {
+    return RunShell(environment + ZORBELU_CLI + " " + arguments + " 2>&1");
+}
+#endif
 
 // Starts the server first, so that the certificates can carry its URL.
 class ServedPki {
