@@ -27,34 +27,9 @@ int TimeCallback(TS_RESP_CTX*, void* data, long* sec, long* usec) {
     return 1;
 }
 
-void AddEssAttribute(CMS_SignerInfo* si, bool v2, const std::string& der) {
-    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
-    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, der.data(), static_cast<int>(der.size())),
-          "CMS_signed_add1_attr_by_NID");
-}
-
-void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2) {
-    if (v2) {
-        Ptr<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free> sc(
-            Check(OSSL_ESS_signing_cert_v2_new_init(EVP_sha256(), cert, nullptr, 0), "signingCertificateV2"));
-        AddEssAttribute(si, v2,
-                        ToDer(i2d_ESS_SIGNING_CERT_V2, static_cast<const ESS_SIGNING_CERT_V2*>(sc.get()), "ESS"));
-    } else {
-        Ptr<ESS_SIGNING_CERT, ESS_SIGNING_CERT_free> sc(
-            Check(OSSL_ESS_signing_cert_new_init(cert, nullptr, 0), "signingCertificate"));
-        AddEssAttribute(si, v2, ToDer(i2d_ESS_SIGNING_CERT, static_cast<const ESS_SIGNING_CERT*>(sc.get()), "ESS"));
-    }
-}
-
-// ---- Forgeries ----------------------------------------------------------------
-
-bool IsEssForgery(Forgery f) {
-    return f == Forgery::EssWrongHash || f == Forgery::EssOtherSerial || f == Forgery::EssOtherIssuer;
-}
-
-// SigningCertificate(V2) built by hand, so that hash and issuerSerial can
-// disagree. ESSCertIDv2 leaves hashAlgorithm at its default, SHA-256.
-void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forgery) {
+// SigningCertificate(V2) built by hand, so that an ESS forgery can make hash and issuerSerial disagree.
+// ESSCertIDv2 leaves hashAlgorithm at its default, SHA-256.
+void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forgery) {
     unsigned char hash[EVP_MAX_MD_SIZE];
     unsigned int hashLength = 0;
     Check(X509_digest(cert, v2 ? EVP_sha256() : EVP_sha1(), hash, &hashLength), "X509_digest");
@@ -67,7 +42,10 @@ void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forger
     const std::string directoryName = der::Encode(0xA4, ToDer(i2d_X509_NAME, issuer, "i2d_X509_NAME"));
     const std::string issuerSerial = der::Encode(0x30, der::Encode(0x30, directoryName) + serial);
     const std::string certId = der::Encode(0x30, der::Encode(0x04, certHash) + issuerSerial);
-    AddEssAttribute(si, v2, der::Encode(0x30, der::Encode(0x30, certId)));
+    const std::string value = der::Encode(0x30, der::Encode(0x30, certId));
+    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
+    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
+          "CMS_signed_add1_attr_by_NID");
 }
 
 // CMS_final always writes the eContentType as content-type attribute: it is
@@ -218,10 +196,7 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
                                                flags | CMS_NOSMIMECAP | (certReq ? 0u : CMS_NOCERTS)),
                                "CMS_add1_signer");
     const Forgery forgery = issuance.forgery;
-    if (IsEssForgery(forgery))
-        AddForgedSigningCertificate(si, signer.cert, issuance.essV2, forgery);
-    else if (forgery != Forgery::NoEss)
-        AddSigningCertificate(si, signer.cert, issuance.essV2);
+    if (forgery != Forgery::NoEss) AddSigningCertificate(si, signer.cert, issuance.essV2, forgery);
     if (forgery == Forgery::TwoSigners)
         Check(CMS_add1_signer(cms.get(), signer.cert, signer.key, EVP_sha256(), flags | CMS_NOSMIMECAP | CMS_NOCERTS),
               "second signer");
