@@ -49,9 +49,8 @@ int ReasonOf(X509_REVOKED* entry) {
     return reason ? static_cast<int>(ASN1_ENUMERATED_get(reason.get())) : x509::kNoReason;
 }
 
-// Both readers agree on `der`: both refuse it, or every entry of one is an
-// entry of the other with the same date and reason, and a serial listed in
-// neither is found in neither.
+// Both readers agree on `der`: both refuse it, or every entry of one is an entry of the other with the same date and
+// reason, and a serial listed in neither is found in neither.
 void ExpectSameAsOpenSsl(const std::string& der, bool acceptable) {
     const uint8_t* p = Bytes(der);
     const X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));

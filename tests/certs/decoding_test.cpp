@@ -1,6 +1,5 @@
-// Certificates from bytes: encoding detection, the streaming DER reader fed
-// in pieces, PEM to DER, the core store's contents in an X509_STORE; names,
-// which compare by their simple text, never by their bytes.
+// Certificates from bytes: encoding detection, the streaming DER reader fed in pieces, PEM to DER, the core store's
+// contents in an X509_STORE; names, which compare by their simple text, never by their bytes.
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>

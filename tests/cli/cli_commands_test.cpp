@@ -1,6 +1,5 @@
-// zorbelu as operators run it, on the fixture PKI served on 127.0.0.1:
-// each table row is a command line, the exit status a script relies on, a
-// fragment of what it prints, and why.
+// zorbelu as operators run it, on the fixture PKI served on 127.0.0.1: each table row is a command line, the exit
+// status a script relies on, a fragment of what it prints, and why.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -189,9 +188,8 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     EXPECT_NE(proxy.log().find("/crl/"), std::string::npos) << proxy.log();
 }
 
-// certs --out never writes through a link: without --force it writes
-// nothing at all when one of its files is there; with it the entry itself
-// is replaced.
+// certs --out never writes through a link: without --force it writes nothing at all when one of its files is there;
+// with it the entry itself is replaced.
 TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     const std::filesystem::path out = dir_.path() / "out", target = dir_.path() / "target";
     std::filesystem::create_directories(out);
@@ -206,9 +204,8 @@ TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     EXPECT_EQ(test::ReadFileBytes(target), "kept");
 }
 
-// Trust for one run: roots from --ca-file/--ca-dir, issuers from the token
-// and --untrusted, never an anchor from either. Nothing is in the stores and
-// no issuer can be downloaded: what earns 2501 came from the command line.
+// Trust for one run: roots from --ca-file/--ca-dir, issuers from the token and --untrusted, never an anchor from
+// either. Nothing is in the stores and no issuer can be downloaded: what earns 2501 came from the command line.
 TEST_F(Cli, TrustForOneRunComesOnlyFromCaOptions) {
     std::filesystem::remove_all(served_.storeDir() / "ROOT");
     std::filesystem::remove_all(served_.storeDir() / "CA");
@@ -258,9 +255,8 @@ TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
                 {verify + " --no-cache", 1, "could not be fetched", "--no-cache: downloaded, and it fails"}});
 }
 
-// A self-issued TSA certificate earns trust once ROOT holds it, under every
-// engine that checks the chain; with the headless dialog backend, show's
-// answer is the verification's.
+// A self-issued TSA certificate earns trust once ROOT holds it, under every engine that checks the chain; with the
+// headless dialog backend, show's answer is the verification's.
 TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
     const std::string token = served_.pki().TokenPath("self-issued-sha256").string();
     const std::string sha384 = Made(TokenSpec(Tsa::SelfIssued, fixtures::Digest::Sha384), "self-384.tst");
@@ -282,8 +278,7 @@ TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
     });
 }
 
-// zorbelu create asks the fixture PKI's TSA on 127.0.0.1; its tokens verify
-// with zorbelu and with openssl.
+// zorbelu create asks the fixture PKI's TSA on 127.0.0.1; its tokens verify with zorbelu and with openssl.
 TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
     served_.server().setTsaHandler("/tsa", [this](const std::string& der) {
         return served_.pki().RespondToTimeStampRequest(der);

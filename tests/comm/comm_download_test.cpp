@@ -1,5 +1,4 @@
-// The download exports of libzorbelcomm against a real HTTP server and a real
-// forward proxy on 127.0.0.1.
+// The download exports of libzorbelcomm against a real HTTP server and a real forward proxy on 127.0.0.1.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,5 +1,4 @@
-// The limit on a body, on the internal transfer with a small limit (the
-// exports' own limit is far larger).
+// The limit on a body, on the internal transfer with a small limit (the exports' own limit is far larger).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,6 @@
-// The bounded DER reader on its own: every element it hands out lies inside
-// the bytes it was given, whatever the lengths claim; and the one length
-// reader, whose DER rule wants the shortest form and whose BER rule (the
-// converter's) takes longer ones.
+// The bounded DER reader on its own: every element it hands out lies inside the bytes it was given, whatever the
+// lengths claim; and the one length reader, whose DER rule wants the shortest form and whose BER rule (the converter's)
+// takes longer ones.
 #include <gtest/gtest.h>
 
 #include <vector>

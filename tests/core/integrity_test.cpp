@@ -1,8 +1,6 @@
-// Every integrity check of the core, one forged token each (one rule broken,
-// the rest valid), verified without a store, as the caller's bytes and as a
-// token read once (OpenSSL's decoders, where verification reads a plain token
-// by itself). An unreadable token (2001) is so for every reading call; any
-// other reads, its TSA certificate the signer's.
+// Every integrity check of the core, one forged token each (one rule broken, the rest valid), verified without a store,
+// as the caller's bytes and as a token read once (OpenSSL's decoders, where verification reads a plain token by
+// itself). An unreadable token (2001) is so for every reading call; any other reads, its TSA certificate the signer's.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -104,8 +102,7 @@ std::string SignedOutOfOrder(const std::string& token) {
     return out.replace(signature.contentStart(), signature.length, value);
 }
 
-// The TSTInfo's policy OID with a subidentifier led by 0x80 (same length),
-// which OpenSSL refuses to decode.
+// The TSTInfo's policy OID with a subidentifier led by 0x80 (same length), which OpenSSL refuses to decode.
 std::string PolicyOidPadded(const std::string& token) {
     const std::string policy("\x06\x0A\x2B\x06\x01\x04\x01\x83\xB2\x03\x07\x02", 12);
     const size_t at = token.find(policy);

@@ -212,8 +212,7 @@ TEST(core_LocalCreator, RefusesWhatItCannotSign) {
     EXPECT_EQ(ZORBELCreateTimeStampTokenEx(0, 0, &request, reinterpret_cast<uintptr_t>(&out)), ZORBEL_ERR_PARAM);
 }
 
-// The token's bag holds TSA, intermediate and root: the chain is complete
-// but ends at a root the store does not hold.
+// The token's bag holds TSA, intermediate and root: the chain is complete but ends at a root the store does not hold.
 TEST(core_LocalCreator, RootOutsideTheStoreIsUntrusted) {
     const Bytes chain = ReadFile(Pki().CertPemPath(Ca::Intermediate)), root = ReadFile(Pki().CertPemPath(Ca::Root));
     const Signer signer(Tsa::Good, Tsa::Good, std::string(chain.begin(), chain.end()) + std::string(root.begin(), root.end()));

@@ -1,6 +1,5 @@
-// Real tokens of public and test TSAs: their fields, their signer
-// certificate, their TAC and their integrity, as the README of the test data
-// gives them.
+// Real tokens of public and test TSAs: their fields, their signer certificate, their TAC and their integrity, as the
+// README of the test data gives them.
 #include <gtest/gtest.h>
 
 #include "core/test_util.h"

@@ -1,5 +1,4 @@
-// The directory stores: folders, what a look sees again, and writers in
-// several processes at once.
+// The directory stores: folders, what a look sees again, and writers in several processes at once.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -79,9 +78,8 @@ std::vector<DerCertificate> Ders(const StoreContents& contents) {
     return ders;
 }
 
-// A store's contents are answered again while nothing changed; a change that keeps
-// size or name, or hits the bundle, shows at the next look (files added or
-// removed: tests/gathering/store_changes_test.cpp).
+// A store's contents are answered again while nothing changed; a change that keeps size or name, or hits the bundle,
+// shows at the next look (files added or removed: tests/gathering/store_changes_test.cpp).
 TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     const DerCertificate a = MakeCert("a"), b = MakeCert("b");
     DerCertificate c = MakeCert("c");
@@ -128,8 +126,7 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     }
 }
 
-// Runs `work` in `count` child processes released at the same moment;
-// answers their exit codes.
+// Runs `work` in `count` child processes released at the same moment; answers their exit codes.
 std::vector<int> InChildProcesses(int count, const std::function<int()>& work) {
     int gate[2];
     if (pipe(gate) != 0) return {};
@@ -185,9 +182,8 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
 }
 
-// A writer killed before its rename leaves its temporary file unlocked: the
-// next writer removes it. A temporary file that a live writer holds locked
-// stays, and so do files that are not ours.
+// A writer killed before its rename leaves its temporary file unlocked: the next writer removes it. A temporary file
+// that a live writer holds locked stays, and so do files that are not ours.
 TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
     const DerCertificate lost = MakeCert("lost"), added = MakeCert("added");
     const fs::path folder = root_ / "CA";

@@ -45,8 +45,7 @@ ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, 
 // The core's verdict on `token` against `digest` and `store`.
 uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store = nullptr);
 
-// A core store holding the given CA certificates and CRLs (DER or PEM);
-// fails the test when the store refuses one.
+// A core store holding the given CA certificates and CRLs (DER or PEM); fails the test when the store refuses one.
 struct StoreFree {
     void operator()(ZORBELCertStore* s) const { ZORBELFreeCertStore(s); }
 };

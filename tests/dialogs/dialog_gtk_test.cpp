@@ -1,7 +1,6 @@
-// The dialogs rendered by GTK in English and German at this run's text size
-// (GDK_DPI_SCALE): every label's text must fit the label, every control its
-// size, no two controls may overlap; a screenshot of each is written. Needs
-// a display (ctest runs it under `xvfb-run -a`).
+// The dialogs rendered by GTK in English and German at this run's text size (GDK_DPI_SCALE): every label's text must
+// fit the label, every control its size, no two controls may overlap; a screenshot of each is written. Needs a display
+// (ctest runs it under `xvfb-run -a`).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -58,10 +57,9 @@ std::string Describe(GtkWidget* widget) {
     return std::string(G_OBJECT_TYPE_NAME(widget)) + " \"" + (text ? text : "") + "\"";
 }
 
-// The controls of a client area and of its pages: a label's text must fit the
-// size it was given, any other control must keep its size, each must stay in
-// the area and overlap no other control (frames, group boxes and tab strips
-// only keep their size).
+// The controls of a client area and of its pages: a label's text must fit the size it was given, any other control must
+// keep its size, each must stay in the area and overlap no other control (frames, group boxes and tab strips only keep
+// their size).
 void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) {
     GList* children = gtk_container_get_children(GTK_CONTAINER(area));
     std::vector<GtkWidget*> placed;

@@ -82,8 +82,7 @@ inline std::string Text(const hl::WindowState& w, int id) {
     return c != nullptr ? c->text : "<missing " + std::to_string(id) + ">";
 }
 
-// A language module (NULL: the library's own texts) as the current resource
-// module while it lives.
+// A language module (NULL: the library's own texts) as the current resource module while it lives.
 class CurrentTexts {
 public:
     explicit CurrentTexts(const char* path)
@@ -128,9 +127,8 @@ struct SavedVariable {
     std::optional<std::string> old;
 };
 
-// A viewer script that records its arguments, one a line, then runs `extra`.
-// While it lives, ZORBELU_CERT_VIEWER and ZORBELU_CRL_VIEWER start it (with
-// "--as-cert" or "--as-crl" first) and TMPDIR names a folder with a space.
+// A viewer script that records its arguments, one a line, then runs `extra`. While it lives, ZORBELU_CERT_VIEWER and
+// ZORBELU_CRL_VIEWER start it (with "--as-cert" or "--as-crl" first) and TMPDIR names a folder with a space.
 class ViewerStandIn {
 public:
     explicit ViewerStandIn(const std::string& extra = "") {

@@ -94,8 +94,7 @@ TEST_F(SignatureDialogs, ComputersZoneIsUsedByTheOneTokenExport) {
     tzset();
 }
 
-// Without the issuer box, in both forms, the issuer controls hide and the
-// dialog is shorter.
+// Without the issuer box, in both forms, the issuer controls hide and the dialog is shorter.
 TEST_F(SignatureDialogs, WithoutTheIssuerBoxTheDialogIsShorter) {
     const ZORBELUSignatureEntryEx entry{2501, 1, 2513, 2515, &ref_, &kUtc};
     for (const bool tabbed : {false, true}) {
@@ -261,8 +260,7 @@ protected:
         std::ofstream(dir_.path() / name, std::ios::binary) << bytes;
         return (dir_.path() / name).string();
     }
-    // Plays `actions` on the comparison page of the tabbed dialog; the result
-    // dialog it opens gets OK.
+    // Plays `actions` on the comparison page of the tabbed dialog; the result dialog it opens gets OK.
     void OnComparePage(std::vector<hl::Action> actions) {
         actions.insert(actions.begin(), hl::Pick(tabbed_ids::kTabs, 2));
         actions.push_back(hl::Press(platform::IDOK));

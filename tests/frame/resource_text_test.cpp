@@ -1,5 +1,4 @@
-// Resource text inside the library: the string loader and the error message
-// box (code 1 is success: no code line).
+// Resource text inside the library: the string loader and the error message box (code 1 is success: no code line).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,8 +13,7 @@ namespace {
 
 using namespace zorbelu;
 
-// Long texts grow the buffer until they fit; the error-code line comes from
-// the current module.
+// Long texts grow the buffer until they fit; the error-code line comes from the current module.
 TEST(ResourceText, FromTheCurrentModuleWholeAndWithItsFormat) {
     platform::HINSTANCE module = platform::LoadLibraryA(TEST_LANGUAGE_MODULE);
     ASSERT_NE(module, nullptr);

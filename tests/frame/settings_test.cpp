@@ -1,6 +1,5 @@
-// The settings and language exports as a host calls them: every refusal
-// leaves the setting as it was. Each test runs in a process of its own (a
-// language module once current stays current).
+// The settings and language exports as a host calls them: every refusal leaves the setting as it was. Each test runs in
+// a process of its own (a language module once current stays current).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 

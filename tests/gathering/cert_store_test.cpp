@@ -1,6 +1,5 @@
-// The stores "ROOT" and "CA" through the store calls: the read-only system
-// bundle, adding, deleting, the confirmation of a root, and a folder changed
-// behind the library's back or its index file forged.
+// The stores "ROOT" and "CA" through the store calls: the read-only system bundle, adding, deleting, the confirmation
+// of a root, and a folder changed behind the library's back or its index file forged.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
@@ -205,9 +204,8 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
     }
 }
 
-// A store folder changed behind the library's back, and its index file
-// forged: look-ups by subject (the chain walk's) and Contains must follow
-// the files, whatever the remembered views and the index say.
+// A store folder changed behind the library's back, and its index file forged: look-ups by subject (the chain walk's)
+// and Contains must follow the files, whatever the remembered views and the index say.
 constexpr time_t kSettled = 10;  // seconds ahead: what the test wrote counts as settled
 
 struct Cert {

@@ -1,6 +1,5 @@
-// The trust anchors of the services: the five exports over a temporary
-// "ROOT" and "CA", and zorbelu roots and zorbelu services run as a person
-// runs them.
+// The trust anchors of the services: the five exports over a temporary "ROOT" and "CA", and zorbelu roots and zorbelu
+// services run as a person runs them.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
@@ -65,9 +64,8 @@ std::vector<uint32_t> StoreIds(const std::filesystem::path& folder) {
     return ids;
 }
 
-// A time-stamp token for `policy`, signed by a fresh TSA certificate
-// (critical timeStamping usage) that the certificate `issuerId` issued with
-// its key from tests/data/root_keys.
+// A time-stamp token for `policy`, signed by a fresh TSA certificate (critical timeStamping usage) that the certificate
+// `issuerId` issued with its key from tests/data/root_keys.
 std::string TokenIssuedUnder(uint32_t issuerId, const std::string& policy) {
     const std::string issuerDer = CommittedCert(issuerId);
     const auto* p = reinterpret_cast<const unsigned char*>(issuerDer.data());
@@ -109,9 +107,8 @@ std::string TokenIssuedUnder(uint32_t issuerId, const std::string& policy) {
 
 ZORBELUBlob Blob(const std::string& token) { return {Bytes(token), static_cast<uint32_t>(token.size())}; }
 
-// Every test starts with empty, writable "ROOT" and "CA" stores in a
-// temporary folder, without the system bundle, and with no confirmation
-// answered by the environment.
+// Every test starts with empty, writable "ROOT" and "CA" stores in a temporary folder, without the system bundle, and
+// with no confirmation answered by the environment.
 class RootStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -228,9 +228,8 @@ struct FixturePki::Impl {
         return spans[static_cast<int>(v)];
     }
 
-    // Signs the certificate (by `issuer`, else self-signed; with the issuer's
-    // caIssuers URL unless `aia` is false or another is set) and writes it as
-    // certs/<name>.cer and .pem.
+    // Signs the certificate (by `issuer`, else self-signed; with the issuer's caIssuers URL unless `aia` is false or
+    // another is set) and writes it as certs/<name>.cer and .pem.
     Entity Issue(x509::CertRequest& r, ossl::PkeyPtr key, std::optional<Ca> issuer, bool aia, const std::string& name) {
         Entity e;
         e.key = std::move(key);

@@ -146,8 +146,7 @@ std::string Respond(const Signer& signer, const std::string& requestDer, const I
 
     BioPtr in(Check(BIO_new_mem_buf(requestDer.data(), static_cast<int>(requestDer.size())), "BIO_new_mem_buf"));
     TsRespPtr resp(Check(TS_RESP_create_response(ctx.get(), in.get()), "TS_RESP_create_response"));
-    // A rejected request leaves its reason on the error queue too; the
-    // response carries it, so the queue is cleared.
+    // A rejected request leaves its reason on the error queue too; the response carries it, so the queue is cleared.
     ERR_clear_error();
     return ToDer(i2d_TS_RESP, static_cast<const TS_RESP*>(resp.get()), "i2d_TS_RESP");
 }

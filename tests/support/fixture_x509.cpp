@@ -66,8 +66,7 @@ void AddConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
     Check(X509_add_ext(cert, ext.get(), -1), "X509_add_ext");
 }
 
-// One distribution point per entry, each naming its URIs in order (the
-// configuration syntax makes one point per URI).
+// One distribution point per entry, each naming its URIs in order (the configuration syntax makes one point per URI).
 void AddDistributionPoints(X509* cert, const std::vector<std::vector<std::string>>& points) {
     DistPointsPtr stack(Check(sk_DIST_POINT_new_null(), "sk_DIST_POINT_new_null"));
     for (const auto& uris : points) {

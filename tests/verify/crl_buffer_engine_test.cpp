@@ -158,8 +158,7 @@ TEST_F(CrlBufferEngine, ConnectionFailuresReachTheCaller) {
     served_.server().serveFile(served_.crlPath(Crl::Intermediate), served_.pki().CrlBytes(Crl::Intermediate));
     served_.server().requireBasicAuth(served_.crlPath(Crl::Intermediate), "user", "secret");
     EXPECT_EQ(Verify(token), ZORBELU_VS_REVOCATION_UNKNOWN);  // no credentials configured
-    // Credentials go along in every proxy mode (the system's settings name no
-    // proxy here).
+    // Credentials go along in every proxy mode (the system's settings name no proxy here).
     for (const uint32_t mode : {ZORBELU_PROXY_DIRECT, ZORBELU_PROXY_SYSTEM}) {
         SCOPED_TRACE(mode);
         ZORBELUProxyInfo proxy{};

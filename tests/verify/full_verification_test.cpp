@@ -121,9 +121,8 @@ TEST_F(FullVerification, AnIntermediateReachableOnlyThroughAiaVerifiesAfterTheSe
     EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
 }
 
-// A forged intermediate (the genuine one's name, another key) must never
-// stand in for the genuine one: neither fetched by the forger's token into
-// "CA", nor when planted there before it.
+// A forged intermediate (the genuine one's name, another key) must never stand in for the genuine one: neither fetched
+// by the forger's token into "CA", nor when planted there before it.
 TEST_F(FullVerification, AForgedIntermediateNeverStandsInForTheGenuineOne) {
     const std::filesystem::path ca = served_.storeDir() / "CA";
     const std::string forged = served_.pki().MakeToken(TokenSpec(Tsa::LookAlike));
@@ -140,9 +139,8 @@ TEST_F(FullVerification, AForgedIntermediateNeverStandsInForTheGenuineOne) {
     } cases[] = {
         {"the genuine intermediate reached through caIssuers only",
          [&] { std::filesystem::remove(ca / "intermediate.cer"); }, true},
-        // Planted by hand, the forged certificate is a trust anchor the user
-        // chose ("CA" certificates are anchors of the core): only the genuine
-        // token is asked about.
+        // Planted by hand, the forged certificate is a trust anchor the user chose ("CA" certificates are anchors of
+        // the core): only the genuine token is asked about.
         {"the forged intermediate planted first",
          [&] { fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "a-forged.cer",
                                                            served_.pki().CertDer(Ca::LookAlikeIntermediate)); },

@@ -1,7 +1,6 @@
-// Verifications on four threads at once, through every engine: each thread
-// gets its own verdicts, and the TSA certificate that gathering hands out
-// stays its thread's until that thread asks again. The ThreadSanitizer pass
-// of .ci/run runs this test.
+// Verifications on four threads at once, through every engine: each thread gets its own verdicts, and the TSA
+// certificate that gathering hands out stays its thread's until that thread asks again. The ThreadSanitizer pass of
+// .ci/run runs this test.
 #include <gtest/gtest.h>
 
 #include <functional>
