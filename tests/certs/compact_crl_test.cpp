@@ -1,5 +1,4 @@
-// The compact CRL reader against OpenSSL's decoder: every CRL either both
-// refuse, or both read with the same revoked serials, dates and reasons.
+// The compact CRL reader against OpenSSL's decoder: both refuse a CRL, or read the same entries.
 #include <gtest/gtest.h>
 
 #include <openssl/x509.h>
@@ -49,8 +48,7 @@ int ReasonOf(X509_REVOKED* entry) {
     return reason ? static_cast<int>(ASN1_ENUMERATED_get(reason.get())) : x509::kNoReason;
 }
 
-// Both readers agree on `der`: both refuse it, or every entry of one is an entry of the other with the same date and
-// reason, and a serial listed in neither is found in neither.
+// Both readers agree on `der`: both refuse it, or list the same entries and find no serial listed in neither.
 void ExpectSameAsOpenSsl(const std::string& der, bool acceptable) {
     const uint8_t* p = Bytes(der);
     const X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
@@ -88,8 +86,7 @@ struct Listed {
     int reason;  // kNoReason: no reason code
 };
 
-// A CRL of the intermediate of shapes the fixture PKI does not make,
-// signed with its key; `critical` adds a critical extension nobody knows.
+// An intermediate's CRL of shapes the fixture PKI does not make; `critical` adds an unknown critical extension.
 std::string IntermediateCrl(const std::vector<Listed>& entries, bool critical = false) {
     const FixturePki& pki = FixturePki::Shared();
     X509CrlPtr crl(X509_CRL_new());
@@ -190,8 +187,7 @@ uint32_t VerifyWith(const char* tokenName, const ZORBELCertStore* store) {
     return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
 }
 
-// Verdicts of the core with the compact revocation check, and where it
-// hands over to OpenSSL's: each row is what X509_verify_cert answers.
+// The core's verdicts with the compact revocation check, each as X509_verify_cert answers.
 TEST(CompactCrl, VerdictsOfTheCoreStore) {
     const FixturePki& pki = FixturePki::Shared();
     const X509Ptr revokedTsa = Certificate(pki.CertDer(fixtures::Tsa::Revoked));
@@ -222,8 +218,7 @@ TEST(CompactCrl, VerdictsOfTheCoreStore) {
     }
 }
 
-// A store node is hashed once when added; a caller that hands the node other
-// bytes gets a verdict of those bytes, not the one remembered.
+// A store node given other bytes than it was hashed from is judged by those bytes.
 TEST(CompactCrl, ANodeGivenOtherBytesIsJudgedByThem) {
     const FixturePki& pki = FixturePki::Shared();
     const std::string& listing = pki.CrlBytes(Crl::Intermediate);

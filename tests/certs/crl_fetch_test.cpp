@@ -1,5 +1,4 @@
-// CRL acquisition against the real test server: distribution points, long
-// URLs, what failed downloads mean, the cache store's handles, nextUpdate.
+// CRL acquisition against the real test server: points, long URLs, failed downloads, cache handles, nextUpdate.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -100,8 +99,7 @@ TEST_F(CrlFetch, GetCdpWritesExactlyTheUrlWhenItFits) {
     EXPECT_EQ(ZORBELUGetCDP(&bad, buffer.data(), &capacity), ZORBELU_VS_CERT_INVALID);
 }
 
-// The CRL-buffer engine keeps its URL in a 1,024-byte buffer: a longer URL
-// is refused there, never cut to another one; the list's copy is whole.
+// A URL too long for the engine's 1,024-byte buffer is refused there, never cut; the list keeps it whole.
 TEST(CrlUrls, ALongUrlIsTakenWholeOrRefused) {
     const fixtures::ossl::PkeyPtr key = fixtures::x509::CachedKey("long-url", fixtures::x509::KeyType::EcP256);
     const struct {

@@ -1,5 +1,4 @@
-// Certificates from bytes: encoding detection, the streaming DER reader fed in pieces, PEM to DER, the core store's
-// contents in an X509_STORE; names, which compare by their simple text, never by their bytes.
+// Certificates from bytes: the DER reader fed in pieces, PEM to DER, X509_STORE loading; names compared by text.
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -82,8 +81,7 @@ int ReadObject(const Bytes& bytes, size_t piece, Bytes* object = nullptr) {
     return length;
 }
 
-// One decode per process: the stores' code linked into this program hands
-// out the object libzorbel decoded, not one of its own.
+// One decoded object per process: the stores get the object libzorbel decoded.
 TEST(DecodeCertificate, OneDecodedObjectPerProcess) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
     const Bytes der = PemToDer(ReadFile(kRootPem));
@@ -107,8 +105,7 @@ TEST(DerReader, CollectsADerCertificateDeliveredInAnySizeOfPiece) {
     EXPECT_EQ(ReadObject(followed, 3), static_cast<int>(der.size()));
 }
 
-// Indefinite lengths end at their matching end; a stream that ends before the
-// length its header announced, or announces more than any bound, gives none.
+// Indefinite lengths end at their end; a short stream or an unbounded length gives none.
 TEST(DerReader, IndefiniteLengthsShortAndOversizedStreams) {
     Bytes announcesMore = {0x30, 0x82, 0x10, 0x00};  // 4096 bytes announced
     announcesMore.resize(100, 0x01);

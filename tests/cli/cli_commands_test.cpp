@@ -1,5 +1,4 @@
-// zorbelu as operators run it, on the fixture PKI served on 127.0.0.1: each table row is a command line, the exit
-// status a script relies on, a fragment of what it prints, and why.
+// zorbelu as operators run it on the served fixture PKI: command line, exit status, a fragment printed, why.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -98,8 +97,7 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
     ExpectRows(rows);
 }
 
-// Every failure a user can meet, as docs/cli.md lists it: the status line
-// and, beneath it, the reason from the layer that decided.
+// Every failure a user can meet: the status line and the reason from the layer that decided.
 TEST_F(Cli, VerifySaysWhy) {
     const auto made = [this](TokenSpec recipe, const std::string& name) { return Made(recipe, name); };
     TokenSpec noCert(Tsa::Good), tampered(Tsa::Good), ess(Tsa::Good), rejected(Tsa::Good), truncated(Tsa::Good);
@@ -157,9 +155,7 @@ TEST_F(Cli, VerifySaysWhy) {
                  "the root is not trusted"}});
 }
 
-// The proxy of the environment in either case, NO_PROXY, --proxy and
-// --no-proxy; certs and tsa-cert download on their own paths. A proxy that
-// refuses every connection shows whether the downloads went through it.
+// Environment proxies, NO_PROXY, --proxy and --no-proxy on every downloading command; a dead proxy shows its use.
 TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     if (!test::TestForwardProxy::available()) GTEST_SKIP() << "tinyproxy is not installed";
     test::TestForwardProxy proxy, guarded;
@@ -188,8 +184,7 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     EXPECT_NE(proxy.log().find("/crl/"), std::string::npos) << proxy.log();
 }
 
-// certs --out never writes through a link: without --force it writes nothing at all when one of its files is there;
-// with it the entry itself is replaced.
+// certs --out never writes through a link: nothing without --force, the link itself replaced with it.
 TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     const std::filesystem::path out = dir_.path() / "out", target = dir_.path() / "target";
     std::filesystem::create_directories(out);
@@ -204,8 +199,7 @@ TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     EXPECT_EQ(test::ReadFileBytes(target), "kept");
 }
 
-// Trust for one run: roots from --ca-file/--ca-dir, issuers from the token and --untrusted, never an anchor from
-// either. Nothing is in the stores and no issuer can be downloaded: what earns 2501 came from the command line.
+// Trust for one run comes only from --ca-file/--ca-dir; token and --untrusted certificates never anchor.
 TEST_F(Cli, TrustForOneRunComesOnlyFromCaOptions) {
     std::filesystem::remove_all(served_.storeDir() / "ROOT");
     std::filesystem::remove_all(served_.storeDir() / "CA");
@@ -255,8 +249,7 @@ TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
                 {verify + " --no-cache", 1, "could not be fetched", "--no-cache: downloaded, and it fails"}});
 }
 
-// A self-issued TSA certificate earns trust once ROOT holds it, under every engine that checks the chain; with the
-// headless dialog backend, show's answer is the verification's.
+// A self-issued TSA certificate is trusted once ROOT holds it, by every chain-checking engine and by show.
 TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
     const std::string token = served_.pki().TokenPath("self-issued-sha256").string();
     const std::string sha384 = Made(TokenSpec(Tsa::SelfIssued, fixtures::Digest::Sha384), "self-384.tst");
@@ -312,8 +305,7 @@ TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
                            pem(Ca::Root) + " -untrusted " + pem(Ca::Intermediate) + " > /dev/null 2>&1").c_str()), 0);
 }
 
-// verify --batch: a manifest's lines as single verifies, a summary, and an
-// exit status for the whole run; mistakes in the manifest stop it first.
+// verify --batch: a manifest's lines verified, a summary, one exit status; manifest mistakes stop it first.
 TEST_F(Cli, VerifyBatchOfAManifestOrAFolder) {
     TokenSpec tampered(Tsa::Good);
     tampered.damage = Damage::FlipSignatureByte;

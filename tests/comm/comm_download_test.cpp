@@ -100,8 +100,7 @@ TEST_F(CommDownloadTest, BodyArrivesByteForByteIntoAnExactBuffer) {
     }
 }
 
-// A body too large for the buffer is kept for the retry of the same request
-// (the caller's way: the same capacity again, then a larger one), and only for it.
+// A body too large for the buffer is kept for the retry of the same request only.
 TEST_F(CommDownloadTest, TooSmallKeepsTheBodyForTheRetryOfTheSameRequestOnly) {
     server.serveFile("/big.crl", AllBytes(25000));
     for (uint32_t capacity : {10000u, 10000u, 20000u}) {

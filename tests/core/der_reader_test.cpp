@@ -1,6 +1,4 @@
-// The bounded DER reader on its own: every element it hands out lies inside the bytes it was given, whatever the
-// lengths claim; and the one length reader, whose DER rule wants the shortest form and whose BER rule (the converter's)
-// takes longer ones.
+// The bounded DER reader: elements stay inside their bytes; DER lengths are minimal, BER ones may be longer.
 #include <gtest/gtest.h>
 
 #include <vector>

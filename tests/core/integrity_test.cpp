@@ -1,6 +1,4 @@
-// Every integrity check of the core, one forged token each (one rule broken, the rest valid), verified without a store,
-// as the caller's bytes and as a token read once (OpenSSL's decoders, where verification reads a plain token by
-// itself). An unreadable token (2001) is so for every reading call; any other reads, its TSA certificate the signer's.
+// Every integrity check of the core, one forged token each, as caller's bytes and as a token read once.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -76,8 +74,7 @@ std::string WithFourOctetLength(const std::string& der) {
     return out + der.substr(header);
 }
 
-// The RSA TSA's token with its first two signed attributes swapped and signed
-// again as they now stand (PKCS #1 v1.5: same length): a SET OF out of DER order.
+// The RSA TSA's token with two signed attributes swapped and signed again: a SET OF out of DER order.
 std::string SignedOutOfOrder(const std::string& token) {
     namespace der = fixtures::der;
     const std::vector<der::Element> fields =

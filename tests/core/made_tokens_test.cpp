@@ -1,5 +1,4 @@
-// Tokens of the fixture PKI and of the library's local creator judged
-// against core stores: each failure of the chain gives its own code.
+// Fixture and locally created tokens against core stores: each failure of the chain gives its own code.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -222,8 +221,7 @@ TEST(core_LocalCreator, RootOutsideTheStoreIsUntrusted) {
     EXPECT_EQ(Verify(token, FixtureStore({Ca::Root}).get()), ZORBEL_OK);
 }
 
-// The chain verdicts the core remembers between verifications: each
-// verification must give the verdict its own store, CRLs and clock give.
+// The chain verdicts the core remembers must follow each verification's own store, CRLs and clock.
 TEST(core_RememberedVerdicts, EveryChangeOfStoreCrlOrClockGivesItsOwnVerdict) {
     const Bytes token = ToBytes(Pki().Token("under-root-sha256"));
     const std::string root = Pki().CertDer(Ca::Root);

@@ -1,5 +1,4 @@
-// Garbage, truncated, deeply nested and huge-length input: every call gives
-// a code, never a crash or a read past the bytes given.
+// Garbage, truncated, deeply nested and huge-length input: every call gives a code, never a crash or overread.
 #include <gtest/gtest.h>
 
 #include <cstring>

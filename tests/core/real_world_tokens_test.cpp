@@ -1,5 +1,4 @@
-// Real tokens of public and test TSAs: their fields, their signer certificate, their TAC and their integrity, as the
-// README of the test data gives them.
+// Real tokens of public and test TSAs: fields, signer certificate, TAC and integrity as the data's README gives.
 #include <gtest/gtest.h>
 
 #include "core/test_util.h"
@@ -78,8 +77,7 @@ Bytes Output(OutputCall call, const Bytes& token, uint32_t* result) {
     return buffer;
 }
 
-// The TSA certificate is the one that signed, whatever else the bag holds
-// (its CA, an attribute certificate, injected look-alikes); none: 1700.
+// The TSA certificate is the one that signed, whatever else the bag holds; none: 1700.
 TEST(core_RealWorldTsaCert, IsTheCertificateThatSigned) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
     const struct {
@@ -121,8 +119,7 @@ TEST(core_RealWorldTsaCert, SmallBufferTellsTheSizeNeeded) {
     EXPECT_EQ(out.encoding, ZORBELU_ENCODING_DER);
 }
 
-// Integrity without a store (verdicts with a store, the signer taken from it too, a broken signature:
-// openssl_comparison_test).
+// Integrity without a store (with a store: openssl_comparison_test).
 TEST(core_RealWorldIntegrity, VerdictAgainstTheImprint) {
     ZORBELU_NEEDS_REAL_WORLD_DATA();
     constexpr const char* kHello = "trailofbits-rfc3161-client/hello.txt";

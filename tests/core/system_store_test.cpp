@@ -78,8 +78,7 @@ std::vector<DerCertificate> Ders(const StoreContents& contents) {
     return ders;
 }
 
-// A store's contents are answered again while nothing changed; a change that keeps size or name, or hits the bundle,
-// shows at the next look (files added or removed: tests/gathering/store_changes_test.cpp).
+// A change that keeps size or name, or hits the bundle, shows at the next look.
 TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     const DerCertificate a = MakeCert("a"), b = MakeCert("b");
     DerCertificate c = MakeCert("c");
@@ -167,8 +166,7 @@ std::vector<std::string> FolderNames(const fs::path& folder) {
     return names;
 }
 
-// Each writer pauses between writing its file and renaming it, so without
-// turns every one of them would find the certificate missing and add it.
+// Writers pause before their rename: without turns each would find the certificate missing and add it.
 TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     const DerCertificate cert = MakeCert("shared");
     SetBeforeRenameHookForTesting(PauseBeforeRename);
@@ -182,8 +180,7 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
 }
 
-// A writer killed before its rename leaves its temporary file unlocked: the next writer removes it. A temporary file
-// that a live writer holds locked stays, and so do files that are not ours.
+// A dead writer's temporary file is removed by the next writer; a live writer's and foreign files stay.
 TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
     const DerCertificate lost = MakeCert("lost"), added = MakeCert("added");
     const fs::path folder = root_ / "CA";

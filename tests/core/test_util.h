@@ -39,8 +39,7 @@ ZORBELUDigestInfoEx DigestEx(const std::string& oid, const Bytes& value);
 ZORBELUDigestInfoEx HashWithLibrary(uint32_t algorithm, const Bytes& data);
 // The token's information record; `result` gets the call's answer.
 ZORBELTimeStampInfo InfoOf(const Bytes& token, uint32_t* result = nullptr);
-// A digest in the token's imprint algorithm: of the real-world `dataFile`
-// (hashed by the library), else the value `hex`.
+// A digest in the token's imprint algorithm: of the real-world `dataFile`, else the value `hex`.
 ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, const char* hex);
 // The core's verdict on `token` against `digest` and `store`.
 uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store = nullptr);

@@ -129,8 +129,7 @@ constexpr const char kGtkModule[] = GTK_UI_MODULE;
 constexpr const char kGtkModule[] = "";
 #endif
 
-// Without a usable backend every dialog fails at once with 1004. The
-// backend is chosen once per process, so each case runs in a fresh one.
+// Without a usable backend every dialog fails at once with 1004; each case in a fresh process.
 TEST(DialogWithoutBackend, FailsAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const std::pair<const char*, const char*> cases[] = {  // ZORBELU_UI and DISPLAY, NULL: unset

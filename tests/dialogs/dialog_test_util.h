@@ -1,5 +1,4 @@
-// What the dialog tests share: fixture stores, a token with a TAC, readers of
-// headless windows, texts, a stand-in viewer.
+// What the dialog tests share: fixture stores, a token with a TAC, headless window readers, a stand-in viewer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -127,8 +126,7 @@ struct SavedVariable {
     std::optional<std::string> old;
 };
 
-// A viewer script that records its arguments, one a line, then runs `extra`. While it lives, ZORBELU_CERT_VIEWER and
-// ZORBELU_CRL_VIEWER start it (with "--as-cert" or "--as-crl" first) and TMPDIR names a folder with a space.
+// A viewer script recording its arguments, started as the certificate and CRL viewer; TMPDIR holds a space.
 class ViewerStandIn {
 public:
     explicit ViewerStandIn(const std::string& extra = "") {

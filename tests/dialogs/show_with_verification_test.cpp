@@ -1,5 +1,4 @@
-// Verify-then-show on the headless backend with the served fixture PKI: the
-// status shown and returned, the picture, what is refused before any dialog.
+// Verify-then-show on the headless backend: the status shown and returned, the picture, the refusals.
 #include <cstring>
 #include <functional>
 

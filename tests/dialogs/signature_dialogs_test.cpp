@@ -1,5 +1,4 @@
-// The signature properties dialogs on the headless backend: plain, chained
-// and tabbed forms, comparison and export with real files, argument checks.
+// The signature properties dialogs on the headless backend: plain, chained, tabbed, compare and export.
 #include <set>
 
 #include "dialogs/dialog_test_util.h"
@@ -304,8 +303,7 @@ TEST_F(TokenFiles, CompareGivesMatchMismatchOrUnreadable) {
     }
 }
 
-// A typed name gains ".tst"; replacing an existing file of that final name
-// is asked first, and a "no" shows the chooser again.
+// A typed name gains ".tst"; replacing that final name is asked first, and a "no" asks for a name again.
 TEST_F(TokenFiles, ExportAsksBeforeReplacingTheFinalName) {
     setenv("ZORBELU_FOLDER_OPENER", "true", 1);
     const std::string target = Write("export.tst", std::string(20000, 'x'));  // replaced whole

@@ -38,8 +38,7 @@ std::map<int, std::string> TacFields(const TacRecords& r) {
     return Fields(hl::Runs()[0].atStart);
 }
 
-// The records' own bounds hold however the records are filled; offsets,
-// delays, names and value lines are formatted, each from its own record.
+// The TAC dialog keeps within each record's bounds however it is filled, and formats each field from its record.
 TEST_F(HeadlessTest, TacFieldsAreFormattedWithinTheirRecords) {
     using namespace tac_ids;
     TacRecords r;

@@ -94,8 +94,7 @@ TEST(TimeLimitRule, ZeroAndNegativeMeanTheDefault) {
     EXPECT_EQ(verify::EffectiveTimeLimit(int32_t{2500}), 2500u);
 }
 
-// Texts must end within their fields; modes and credential modes are known
-// ones; the owner window counts only without credentials.
+// Texts end within their fields; modes are known ones; the owner window counts only without credentials.
 TEST(ProxyRule, FieldsModesAndTheOwnerWindow) {
     constexpr uint32_t kGiven = ZORBELU_CREDENTIALS_GIVEN, kNone = ZORBELU_CREDENTIALS_NONE;
     int notAWindow = 0;

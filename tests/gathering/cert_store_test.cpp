@@ -1,5 +1,4 @@
-// The stores "ROOT" and "CA" through the store calls: the read-only system bundle, adding, deleting, the confirmation
-// of a root, and a folder changed behind the library's back or its index file forged.
+// The stores "ROOT" and "CA" through the store calls: system bundle, add, delete, root confirmation, index.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
@@ -204,8 +203,7 @@ TEST_F(gathering_Stores, AddingARootIsConfirmedFirst) {
     }
 }
 
-// A store folder changed behind the library's back, and its index file forged: look-ups by subject (the chain walk's)
-// and Contains must follow the files, whatever the remembered views and the index say.
+// Look-ups by subject and Contains follow the files, whatever the remembered views and a forged index say.
 constexpr time_t kSettled = 10;  // seconds ahead: what the test wrote counts as settled
 
 struct Cert {
@@ -236,8 +234,7 @@ std::string IndexLine(const fs::path& file, std::initializer_list<std::string> t
     return line + file.filename().string() + '\n';
 }
 
-// An index file of `body`, its digest right or wrong; a takeable one
-// records the folder as it is now, looked at just now.
+// An index file of `body`, its digest right or wrong; a takeable one records the folder as it is now.
 void WriteIndex(const fs::path& folder, const std::string& body, bool rightDigest, bool takeable) {
     struct stat s {};
     if (stat(folder.c_str(), &s) != 0) return;

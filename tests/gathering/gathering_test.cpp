@@ -1,5 +1,4 @@
-// Certificate gathering on the served fixture PKI: the walk through the stores
-// and the chain engine (error bits, bounds), then ZORBELUGetCertificates.
+// Certificate gathering on the served fixture PKI: the store walk, the chain engine, ZORBELUGetCertificates.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -106,8 +105,7 @@ protected:
     test::ServedPki served_;
 };
 
-// The walk of the gathering and the chain engine on the same stores: which
-// issuer is taken, and where each of them ends.
+// The gathering's walk and the chain engine on the same stores: which issuer is taken, and where each ends.
 TEST_F(gathering_Chains, WalkAndChainEngineEndWhereTheyMust) {
     // A and B name and sign each other; X names itself but another key signed it.
     X509Ptr stubB, stubX, a, x;

@@ -1,5 +1,4 @@
-// The trust anchors of the services: the five exports over a temporary "ROOT" and "CA", and zorbelu roots and zorbelu
-// services run as a person runs them.
+// The services' trust anchors: the five exports over temporary stores, and zorbelu roots and services.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
@@ -49,8 +48,7 @@ std::vector<std::string> StoreFiles(const std::filesystem::path& folder) {
     return names;
 }
 
-// Which committed certificates the files of a store folder hold, by id,
-// sorted; 0 for a file that holds none of them byte for byte.
+// The committed certificate ids the files of a store folder hold, sorted; 0 for any other file.
 std::vector<uint32_t> StoreIds(const std::filesystem::path& folder) {
     std::vector<uint32_t> ids;
     for (const std::string& name : StoreFiles(folder)) {
@@ -64,8 +62,7 @@ std::vector<uint32_t> StoreIds(const std::filesystem::path& folder) {
     return ids;
 }
 
-// A time-stamp token for `policy`, signed by a fresh TSA certificate (critical timeStamping usage) that the certificate
-// `issuerId` issued with its key from tests/data/root_keys.
+// A token for `policy` from a fresh TSA certificate issued by `issuerId` with its key from tests/data/root_keys.
 std::string TokenIssuedUnder(uint32_t issuerId, const std::string& policy) {
     const std::string issuerDer = CommittedCert(issuerId);
     const auto* p = reinterpret_cast<const unsigned char*>(issuerDer.data());
@@ -107,8 +104,7 @@ std::string TokenIssuedUnder(uint32_t issuerId, const std::string& policy) {
 
 ZORBELUBlob Blob(const std::string& token) { return {Bytes(token), static_cast<uint32_t>(token.size())}; }
 
-// Every test starts with empty, writable "ROOT" and "CA" stores in a temporary folder, without the system bundle, and
-// with no confirmation answered by the environment.
+// Every test starts with empty writable stores, no system bundle, and "no" to every root confirmation.
 class RootStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -27,8 +27,7 @@ int TimeCallback(TS_RESP_CTX*, void* data, long* sec, long* usec) {
     return 1;
 }
 
-// SigningCertificate(V2) built by hand, so that an ESS forgery can make hash and issuerSerial disagree.
-// ESSCertIDv2 leaves hashAlgorithm at its default, SHA-256.
+// SigningCertificate(V2) by hand, so that an ESS forgery can make hash and issuerSerial disagree.
 void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forgery) {
     unsigned char hash[EVP_MAX_MD_SIZE];
     unsigned int hashLength = 0;
@@ -48,8 +47,7 @@ void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forg
           "CMS_signed_add1_attr_by_NID");
 }
 
-// CMS_final always writes the eContentType as content-type attribute: it is
-// replaced afterwards and the signed attributes signed again.
+// CMS_final writes the eContentType as content type: it is replaced and the attributes signed again.
 void SignAgainWithDataContentType(CMS_SignerInfo* si, EVP_PKEY* key) {
     const int index = CMS_signed_get_attr_by_NID(si, NID_pkcs9_contentType, -1);
     if (index < 0) Fail("no content-type attribute");

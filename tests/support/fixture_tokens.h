@@ -1,5 +1,4 @@
-// fixture_tokens.h - time-stamp requests, responses and tokens of the fixture PKI: from OpenSSL's
-// responder, or signed with the CMS API for signers it refuses and for forgeries.
+// fixture_tokens.h - requests, responses and tokens: OpenSSL's responder, or the CMS API for forgeries.
 #ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 #define ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
 

@@ -36,8 +36,7 @@ struct CertRequest {
 
 ossl::X509Ptr MakeCertificate(const CertRequest& request);
 
-// A certificate with the cached EC key `key`, valid from an hour ago for a month, naming `issuer`
-// (null: self-signed) and signed with the cached key `signer`: the odd shapes chain walks must survive.
+// A month-long certificate with the cached key `key`, issued by `issuer` (null: self) with the key `signer`.
 ossl::X509Ptr MakeMonthCertificate(const std::string& name, const std::string& key, X509* issuer,
                                    const std::string& signer, bool ca = true);
 

@@ -1,5 +1,4 @@
-// The fixture PKI in a temporary folder, its CRLs and CA certificates served on 127.0.0.1, and a
-// temporary directory store: what most tests of verification and revocation start from.
+// The fixture PKI in a temporary folder, served on 127.0.0.1, and a temporary directory store.
 #pragma once
 
 #include <chrono>

@@ -1,5 +1,4 @@
-// A real HTTP forward proxy on 127.0.0.1 for tests: tinyproxy, with a configuration of its own in a
-// temporary folder. Tests skip when available() is false.
+// tinyproxy on 127.0.0.1 with its own configuration, for tests; they skip when available() is false.
 #pragma once
 
 #include <string>

@@ -1,5 +1,4 @@
-// The verification engine with a caller's CRL buffer, through its public
-// calls, against the fixture PKI and the real test server.
+// The verification engine with a caller's CRL buffer against the served fixture PKI.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -100,8 +99,7 @@ TEST_F(CrlBufferEngine, ASelfIssuedTsaCertificateNeedsNoStoreAndNoCrl) {
     EXPECT_EQ(CrlDownloads(), 0u);
 }
 
-// A held CRL is used without download while current; past its nextUpdate it
-// is replaced by the CA's new one, or, with the server gone, the record is emptied.
+// A held CRL is used while current, then replaced by the new one; with the server gone the record is emptied.
 TEST_F(CrlBufferEngine, AHeldCrlIsUsedUntilItExpiresThenReplaced) {
     const std::string token = served_.pki().MakeToken(TokenSpec(Tsa::Good));
     std::vector<uint8_t> memory(20000);

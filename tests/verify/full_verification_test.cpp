@@ -1,5 +1,4 @@
-// The verifications of the whole certificate path, full and by policy,
-// against the fixture PKI and the real test server.
+// The verifications of the whole certificate path, full and by policy, against the served fixture PKI.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -121,8 +120,7 @@ TEST_F(FullVerification, AnIntermediateReachableOnlyThroughAiaVerifiesAfterTheSe
     EXPECT_EQ(served_.server().requestCount("/aia/aia-intermediate.cer"), 1u);
 }
 
-// A forged intermediate (the genuine one's name, another key) must never stand in for the genuine one: neither fetched
-// by the forger's token into "CA", nor when planted there before it.
+// A forged intermediate never stands in for the genuine one: neither fetched into "CA" nor planted there.
 TEST_F(FullVerification, AForgedIntermediateNeverStandsInForTheGenuineOne) {
     const std::filesystem::path ca = served_.storeDir() / "CA";
     const std::string forged = served_.pki().MakeToken(TokenSpec(Tsa::LookAlike));
@@ -162,8 +160,7 @@ TEST_F(FullVerification, AForgedIntermediateNeverStandsInForTheGenuineOne) {
     }
 }
 
-// The caller's time limit bounds everything one call downloads together,
-// however many slow URLs the token's certificates name.
+// The caller's time limit bounds all downloads of one call, however many slow URLs the certificates name.
 TEST_F(FullVerification, EveryDownloadOfACallEndsWithinItsTimeLimit) {
     constexpr uint32_t kLimitMs = 1000;
     const auto slow = [&](const std::vector<std::string>& paths) {
@@ -265,8 +262,7 @@ TEST_F(FullVerification, ConnectionFailuresReachTheCaller) {
     EXPECT_EQ(Full(token), ZORBELU_ERR_COMM_CONNECT);
 }
 
-// Every cache is warm after the first call; each later call must still give
-// the verdict of the stores, the CRLs and the clock as they are then.
+// With every cache warm, each call still gives the verdict of the stores, CRLs and clock as they are then.
 TEST_F(FullVerification, AWarmVerificationFollowsEveryChangeOfStoresAndClock) {
     const std::string good = served_.pki().MakeToken(TokenSpec(Tsa::Good));
     const std::string revoked = served_.pki().MakeToken(TokenSpec(Tsa::Revoked));

@@ -1,6 +1,4 @@
-// Verifications on four threads at once, through every engine: each thread gets its own verdicts, and the TSA
-// certificate that gathering hands out stays its thread's until that thread asks again. The ThreadSanitizer pass of
-// .ci/run runs this test.
+// Verifications on four threads through every engine: each thread gets its own verdicts and TSA certificate.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -24,8 +22,7 @@ struct Token {
     bool altered;
 };
 
-// Revoked and large-CRL tokens fetch their CRLs; the large CRL and the large
-// certificate make the buffers of a call grow while other threads' do too.
+// Revoked and large-CRL tokens fetch CRLs; large CRL and certificate grow buffers while other threads' do too.
 const Token kTokens[] = {
     {"good", Tsa::Good, false},
     {"revoked", Tsa::Revoked, false},

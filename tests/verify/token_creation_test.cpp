@@ -1,5 +1,4 @@
-// Tokens made through the library, locally and from a TSA over HTTP, verify;
-// answers that are not the token asked for, and the core's refusals, reach the caller.
+// Tokens made locally and by a TSA over HTTP verify; wrong answers and the core's refusals reach the caller.
 #include <gtest/gtest.h>
 
 #include <cstring>

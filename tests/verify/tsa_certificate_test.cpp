@@ -89,8 +89,7 @@ TEST_F(TsaCertificateVerdicts, UntrustedSelfIssuedAndUnobtainableCrls) {
     EXPECT_EQ(result.validity, ZORBELU_OK);
 }
 
-// The time limit bounds the chain engine's caIssuers downloads and the CRLs
-// together, however many slow URLs the certificate names.
+// The time limit bounds caIssuers and CRL downloads together, however many slow URLs there are.
 TEST_F(TsaCertificateVerdicts, AllDownloadsEndWithinTheTimeLimit) {
     served_.StallManyIssuerUrls(std::chrono::seconds(30));
     served_.server().setDelay(served_.crlPath(Crl::AiaIntermediate), std::chrono::seconds(30));

@@ -1,5 +1,4 @@
-// What the verification tests share: digest records and tokens from the
-// fixture PKI, and the stores a verification trusts.
+// What the verification tests share: digest records, tokens of the fixture PKI, the trusted stores.
 #pragma once
 
 #include <cstring>
