@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "platform/stores/folder_index.h"

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace zorbelu::coretest {

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <string>
 
 #include "ui/windows.h"
 #include "verify/request_validation.h"

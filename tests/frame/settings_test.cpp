@@ -2,7 +2,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <tuple>
 

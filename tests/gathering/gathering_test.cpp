@@ -1,7 +1,6 @@
 // Certificate gathering on the served fixture PKI: the store walk, the chain engine, ZORBELUGetCertificates.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>

@@ -6,7 +6,6 @@
 #include "support/fixture_der.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace zorbelu::fixtures::tokens {
 namespace {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
