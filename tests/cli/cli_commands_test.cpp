@@ -99,8 +99,7 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
 
 // Every failure a user can meet: the status line and the reason from the layer that decided.
 TEST_F(Cli, VerifySaysWhy) {
-    const auto made = [this](TokenSpec recipe, const std::string& name) { return Made(recipe, name); };
-    TokenSpec noCert(Tsa::Good), tampered(Tsa::Good), ess(Tsa::Good), rejected(Tsa::Good), truncated(Tsa::Good);
+    TokenSpec noCert, tampered, ess, rejected, truncated;
     noCert.includeTsaCert = false;
     tampered.damage = Damage::FlipSignatureByte;
     ess.forgery = Forgery::NoEss;
@@ -111,6 +110,10 @@ TEST_F(Cli, VerifySaysWhy) {
                            "; echo '-----END PKCS7-----'; } > " + pem).c_str()), 0);
     const std::string response = TokenFile(served_.pki().MakeResponse(TokenSpec(Tsa::Good)), "good.tsr");
     const std::string data = " --data " + data_;
+    int made = 0;
+    const auto verify = [&](const TokenSpec& recipe) {
+        return "verify " + Made(recipe, std::to_string(++made) + ".tst") + data;
+    };
     const std::string reason = "why:        ";
     served_.server().setStatus("/crl/intermediate-pem.crl", 404);
     served_.server().setDelay("/crl/intermediate-large.crl", std::chrono::milliseconds(3000));
@@ -119,32 +122,25 @@ TEST_F(Cli, VerifySaysWhy) {
         {"verify " + pem + data, 0, "2501", "a PEM token"},
         {"verify " + response + data, 0, "2501", "a granted response"},
         {"verify " + data_ + data, 1, reason + "not a time-stamp token: the file does not begin", "not a token"},
-        {"verify " + made(truncated, "cut.tst") + data, 1, reason + "truncated: the token declares", "truncated"},
-        {"verify " + made(rejected, "no.tsr") + data, 1, reason + "not a granted response: the TSA answered status 2",
-         "the TSA refused"},
-        {"verify " + made(tampered, "sig.tst") + data, 1, reason + "signature invalid", "tampered signature"},
+        {verify(truncated), 1, reason + "truncated: the token declares", "truncated"},
+        {verify(rejected), 1, reason + "not a granted response: the TSA answered status 2", "the TSA refused"},
+        {verify(tampered), 1, reason + "signature invalid", "tampered signature"},
         {"verify " + good_ + " --data " + good_, 1, reason + "imprint differs: the token holds", "other data"},
-        {"verify " + made(ess, "ess.tst") + data, 1, reason + "ESS binding broken", "ESS binding"},
-        {"verify " + made(noCert, "nocert.tst") + data, 3, "signer certificate missing", "signer certificate"},
-        {"verify " + made(TokenSpec(Tsa::EkuNotCritical), "eku.tst") + data, 1,
-         "timeStamping extended key usage is not marked critical", "key usage not critical"},
-        {"verify " + made(TokenSpec(Tsa::Revoked), "revoked.tst") + data, 1, "was revoked on", "revoked"},
-        {"verify " + made(TokenSpec(Tsa::Expired), "expired.tst") + data, 1, "expired on", "expired"},
-        {"verify " + made(TokenSpec(Tsa::ExpiredCrl), "oldcrl.tst") + data, 1, "is out of date", "CRL out of date"},
-        {"verify " + made(TokenSpec(Tsa::NoCdp), "nocdp.tst") + data, 1, "names no CRL distribution point", "no CDP"},
-        {"verify " + made(TokenSpec(Tsa::PemCrl), "nocrl.tst") + data, 1, "/crl/intermediate-pem.crl could not be fetched",
-         "the CRL cannot be fetched"},
-        {"verify " + made(TokenSpec(Tsa::LargeCrl), "slow.tst") + data + " --timeout 1000", 3,
-         "took longer than the time limit", "a download too slow"},
-        {"verify " + made(TokenSpec(Tsa::LookAlike), "lookalike.tst") + data, 1, "the chain is incomplete",
-         "an issuer of the same name, another key"},
-        {"verify " + made(TokenSpec(Tsa::NoEku), "noeku.tst") + data, 1, "has no extended key usage", "no EKU"},
-        {"verify " + made(TokenSpec(Tsa::NotYetValid), "nyv.tst") + data, 1, "is not valid before", "not yet valid"},
-        {"verify " + made(TokenSpec(Tsa::SelfIssued), "self.tst") + data, 1,
-         reason + "the TSA certificate is self-issued and not in the trusted roots", "self-issued"},
-        {"verify " + made(TokenSpec(Tsa::SelfIssued), "self.tst") + data + " --policy 3", 0,
-         "chain:      not checked", "policy 3 checks no chain and says so"},
-        {"verify " + made(TokenSpec(Tsa::Revoked), "revoked.tst") + data + " --json", 1,
+        {verify(ess), 1, reason + "ESS binding broken", "ESS binding"},
+        {verify(noCert), 3, "signer certificate missing", "signer certificate"},
+        {verify(Tsa::EkuNotCritical), 1, "timeStamping extended key usage is not marked critical", "EKU not critical"},
+        {verify(Tsa::Revoked), 1, "was revoked on", "revoked"},
+        {verify(Tsa::Expired), 1, "expired on", "expired"},
+        {verify(Tsa::ExpiredCrl), 1, "is out of date", "CRL out of date"},
+        {verify(Tsa::NoCdp), 1, "names no CRL distribution point", "no CDP"},
+        {verify(Tsa::PemCrl), 1, "/crl/intermediate-pem.crl could not be fetched", "the CRL cannot be fetched"},
+        {verify(Tsa::LargeCrl) + " --timeout 1000", 3, "took longer than the time limit", "a download too slow"},
+        {verify(Tsa::LookAlike), 1, "the chain is incomplete", "an issuer of the same name, another key"},
+        {verify(Tsa::NoEku), 1, "has no extended key usage", "no EKU"},
+        {verify(Tsa::NotYetValid), 1, "is not valid before", "not yet valid"},
+        {verify(Tsa::SelfIssued), 1, reason + "the TSA certificate is self-issued and not in the", "self-issued"},
+        {verify(Tsa::SelfIssued) + " --policy 3", 0, "chain:      not checked", "policy 3 checks no chain and says so"},
+        {verify(Tsa::Revoked) + " --json", 1,
          "\"code\":2504,\"kind\":\"status\",\"message\":\"Certificate used for time-stamp has been revoked.\","
          "\"valid\":false,\"reason\":\"the TSA certificate",
          "JSON: the same keys"},
@@ -168,15 +164,16 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     const std::string tsaCert = "tsa-cert " + served_.pki().CertPath(Tsa::Good).string();
     const std::string unset = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy -u "
                               "ALL_PROXY -u no_proxy -u NO_PROXY ";
+    const std::string viaDead = unset + "http_proxy=" + dead + " ";
     ExpectRows({
         {verify, 0, "2501", "http_proxy alone works for verify", unset + "http_proxy=" + live + " "},
-        {verify, 3, "could not connect to fetch http://127.0.0.1", "http_proxy is used", unset + "http_proxy=" + dead + " "},
+        {verify, 3, "could not connect to fetch http://127.0.0.1", "http_proxy is used", viaDead},
         {verify, 3, "1202", "HTTP_PROXY counts too", unset + "HTTP_PROXY=" + dead + " "},
-        {certs, 3, "could not connect to fetch http://127.0.0.1", "certs names the URL", unset + "http_proxy=" + dead + " "},
-        {tsaCert, 1, "no CRL could be fetched from http://127.0.0.1", "tsa-cert too", unset + "http_proxy=" + dead + " "},
-        {verify, 0, "2501", "NO_PROXY is honoured", unset + "http_proxy=" + dead + " NO_PROXY=127.0.0.1 "},
-        {verify + " --no-proxy", 0, "2501", "--no-proxy beats the environment", unset + "http_proxy=" + dead + " "},
-        {verify + " --proxy " + live, 0, "2501", "--proxy beats the environment", unset + "http_proxy=" + dead + " "},
+        {certs, 3, "could not connect to fetch http://127.0.0.1", "certs names the URL", viaDead},
+        {tsaCert, 1, "no CRL could be fetched from http://127.0.0.1", "tsa-cert too", viaDead},
+        {verify, 0, "2501", "NO_PROXY is honoured", viaDead + "NO_PROXY=127.0.0.1 "},
+        {verify + " --no-proxy", 0, "2501", "--no-proxy beats the environment", viaDead},
+        {verify + " --proxy " + live, 0, "2501", "--proxy beats the environment", viaDead},
         {verify + " --proxy " + dead, 3, "1202", "--proxy is used for every download", unset},
         {verify + " --proxy " + guarded.url(), 1, "/crl/intermediate.crl could not be fetched", "a 407", unset},
         {verify + " --proxy " + guarded.url() + " --proxy-user user:secret", 0, "2501", "--proxy-user", unset},
