@@ -137,7 +137,6 @@ struct Signer {
     }
     explicit Signer(Tsa tsa = Tsa::Good) : Signer(tsa, tsa) {}
 
-    // The creator's answer; the token in `token` when it succeeds.
     uint32_t Create(const ZORBELTimeStampRequest& request, Bytes* token = nullptr, uint32_t flags = 0,
                     uint32_t room = 16384) const {
         Bytes buffer(room);
@@ -201,7 +200,6 @@ TEST(core_LocalCreator, RefusesWhatItCannotSign) {
     const ZORBELTimeStampInfo info = InfoOf(token);
     EXPECT_EQ(ToHex(info.serialNumber, info.serialNumberLength), "1234");
     EXPECT_STREQ(info.policyOid, "1.2.3.4.1");
-    // Too small an output tells the size needed.
     EXPECT_EQ(signer.Create(Request(), nullptr, 0, 0), ZORBEL_ERR_BUFFER_TOO_SMALL);
     EXPECT_GT(signer.neededSize, 100u);
     ZORBELTimeStampRequest request = Request();

@@ -151,7 +151,6 @@ TEST(DialogGtk, DialogsFitTheirTextsInEveryLanguage) {
         RenderInEveryLanguage("signature_properties_" + std::to_string(status), [&] {
             EXPECT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &blob, status, &tokyo), 1u);
         });
-    // The tabbed dialog, chained, on each tab.
     const ZORBELUTokenRef ref{&blob, nullptr};
     const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo},
                                               {2501, 1, 2513, 2515, &ref, &tokyo}};

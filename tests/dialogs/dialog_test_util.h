@@ -109,7 +109,6 @@ protected:
         hl::ClearRecordedMessageBoxes();
     }
     void TearDown() override { frame::AfxSetResourceHandle(platform::OwnModuleHandle()); }
-    // The window of the one dialog shown, as it opened.
     static hl::WindowState Opened() {
         EXPECT_EQ(hl::Runs().size(), 1u);
         return hl::Runs().empty() ? hl::WindowState{} : hl::Runs().back().atStart;

@@ -64,7 +64,6 @@ TEST_F(ShowWithVerification, EveryFormShowsTheStatusItReturns) {
         EXPECT_EQ(dialogtest::ShownPicture(Runs()[0].atStart),
                   c.expected == 2501 ? kPictureCheck : c.expected == 2508 ? kPictureCross : kPictureQuestion);
     }
-    // The time is shown in the zone given.
     dialogtest::hl::Reset();
     ASSERT_EQ(kShowEx2(nullptr, 1, tac, &digest_, &kTokyo, 5000, nullptr, cache), 2501u);
     const std::string time = Runs()[0].atStart.Find(signature_ids::kTimeText)->text;

@@ -236,7 +236,6 @@ TEST_F(SignatureDialogs, TabbedDialogPagesAndTabs) {
               "Data has not been edited after time-stamping.\r\nCertificate used for time-stamp has expired.");
     EXPECT_FALSE(status->Find(kViewNext)->visible);
     EXPECT_EQ(Text(*details, tabbed_ids::kValidityLine), "Certificate used for time-stamp has expired.");
-    // One page at a time.
     EXPECT_TRUE(seen[2].Page(kTemplateCompareToken)->visible && !seen[2].Page(kTemplateStatusPage)->visible);
 }
 

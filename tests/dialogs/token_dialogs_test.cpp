@@ -84,8 +84,7 @@ using namespace zorbelu::dialogs::tst_ids;
 
 class TokenProperties : public HeadlessTest {
 protected:
-    // Runs the export on `script`, then `nested` for a dialog it opens, and
-    // gives the token dialog's run (the last to end).
+    // Runs the export on `script` (`nested` for a dialog it opens); the token dialog's run.
     hl::ModalRun Show(const std::string& token, const ZORBELCertStore* store, std::vector<hl::Action> script,
                       std::vector<hl::Action> nested = {}) {
         hl::QueueScript(std::move(script));
@@ -100,7 +99,6 @@ protected:
     hl::WindowState Opened(const std::string& token, const ZORBELCertStore* store = nullptr) {
         return Show(token, store, {hl::Press(platform::IDOK)}).atStart;
     }
-    // The buttons of the window that are enabled, OK included.
     static std::set<int> EnabledButtons(const hl::WindowState& w) {
         std::set<int> ids;
         for (const hl::ControlState& c : w.controls)

@@ -47,8 +47,7 @@ TEST(DigestRule, AcceptsEachAlgorithmWithItsLengthOnly) {
     }
     EXPECT_EQ(verify::ValidateDigest(static_cast<const ZORBELUDigestInfo*>(nullptr)), ZORBELU_ERR_PARAM);
     EXPECT_EQ(verify::ValidateDigest(static_cast<const ZORBELUDigestInfoEx*>(nullptr)), ZORBELU_ERR_PARAM);
-    // The short record looks for the NUL in its first 41 bytes, the long one
-    // in its first 129 (which reaches into the digest bytes).
+    // The NUL is looked for in the first 41 bytes of the short record, 129 of the long one.
     auto shortForm = MakeDigest<ZORBELUDigestInfo>(kSha1, 20);
     auto longForm = MakeDigest<ZORBELUDigestInfoEx>(kSha1, 20);
     std::memset(shortForm.algorithmOid, '1', 41);

@@ -318,8 +318,7 @@ TEST(StoreChanges, LookupsFollowTheFilesNotTheirIndex) {
         fs::create_directories(folder);
         test::WriteFileBytes(folder / "a.der", a.der);
         stores::files::SetRealTimeOffsetForTesting(kSettled);
-        // The first look writes the index file, which changes the folder;
-        // the next process's records the folder as it stays.
+        // The first look writes the index file; the next process's records the folder as it stays.
         ASSERT_NE(certs::StoreIndex::Current("ROOT")->FirstWithSubject(a.subject), nullptr);
         views::ForgetViewsForTesting();
         ASSERT_NE(certs::StoreIndex::Current("ROOT")->FirstWithSubject(a.subject), nullptr);

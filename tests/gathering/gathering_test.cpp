@@ -180,8 +180,7 @@ TEST_F(gathering_Chains, WalkAndChainEngineEndWhereTheyMust) {
 
 TEST_F(gathering_Chains, ChainEngineKeepsNoForgedIssuerFetchedThroughCaIssuers) {
     Install(Store::Root, Ca::Root);
-    // A forged intermediate verifies its TSA certificate, but its chain ends
-    // at a root of the right name and another key: it is not kept.
+    // A forged intermediate's chain ends at a root of the right name and another key: it is not kept.
     const UniqueCertChain forged = Chain(Der(Tsa::LookAlike));
     EXPECT_EQ(forged->TrustStatus.dwErrorStatus, CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN);
     EXPECT_EQ(Elements(*forged), (Ders{Der(Tsa::LookAlike), Der(Ca::LookAlikeIntermediate), Der(Ca::LookAlikeRoot)}));

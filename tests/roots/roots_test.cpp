@@ -122,11 +122,9 @@ protected:
         std::filesystem::remove_all(root());
         std::filesystem::remove_all(ca());
     }
-    // Puts the committed certificate into a store folder, as a person would.
     void Install(const std::filesystem::path& folder, uint32_t id, const std::string& bytes = "") const {
         WriteFileBytes(folder / ("by-hand-" + std::to_string(id) + ".cer"), bytes.empty() ? CommittedCert(id) : bytes);
     }
-    // The ids the stores hold.
     void ExpectStores(const std::vector<uint32_t>& inRoot, const std::vector<uint32_t>& inCa) const {
         EXPECT_EQ(StoreIds(root()), inRoot);
         EXPECT_EQ(StoreIds(ca()), inCa);
@@ -232,8 +230,7 @@ TEST_F(roots_Store, AFingerprintMismatchFailsEveryServiceOfThatCertificate) {
         {kTest, 1, ZORBELU_ERR_NOT_FOUND},  {kAdd, 2, ZORBELU_OK},  // the other services do not use 1011
     };
     for (const auto& c : cases) EXPECT_EQ(c.call(c.service), c.result) << c.service;
-    // The other rows of service 0 were still walked: its good certificates
-    // are added, the bad one is not; so does a delete.
+    // The other rows of service 0 were still walked, for adding and deleting alike.
     ExpectStores({1008, 1009, 1080}, {1010, 1081});
     EXPECT_EQ(kDelete(0), ZORBELU_ERR_EXCEPTION);
     ExpectStores({1009}, {1010});

@@ -114,8 +114,7 @@ std::string Pem(int (*write)(BIO*, T*), U* object, const char* what) {
 }  // namespace
 
 PkeyPtr CachedKey(const std::string& label, KeyType type) {
-    // OpenSSL registers its own clean-up at initialisation; initialising it
-    // before the cache exists makes the cache go first at exit.
+    // Initialising OpenSSL before the cache exists makes the cache go first at exit.
     OPENSSL_init_crypto(0, nullptr);
     static std::mutex mutex;
     static std::map<std::string, PkeyPtr> cache;
@@ -216,8 +215,7 @@ X509CrlPtr MakeCrl(const CrlRequest& r) {
     Check(X509_CRL_add1_ext_i2d(crl.get(), NID_crl_number, Integer(r.crlNumber).get(), 0, 0), "crlNumber");
 
     if (r.approximateSize != 0) {
-        // Sign once to learn the size without padding, then add entries of a
-        // fixed encoded size: SEQUENCE { INTEGER (4 bytes), UTCTime } = 23 bytes.
+        // Sign once to learn the size, then add entries of 23 bytes: SEQUENCE { INTEGER (4 bytes), UTCTime }.
         Check(X509_CRL_sign(crl.get(), r.issuerKey, EVP_sha256()), "X509_CRL_sign");
         const size_t base = CrlDer(crl.get()).size();
         constexpr size_t kEntryBytes = 23;

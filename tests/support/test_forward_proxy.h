@@ -17,8 +17,7 @@ public:
     static std::string program();
     static bool available() { return !program().empty(); }
 
-    // On a free port of 127.0.0.1; with a user, every request needs these Basic credentials (else 407).
-    // Returns once it accepts connections; throws std::runtime_error when it does not.
+    // On a free port of 127.0.0.1; with a user, Basic credentials are needed (else 407). Throws when it fails.
     void start(const std::string& user = {}, const std::string& password = {});
     void stop();
 

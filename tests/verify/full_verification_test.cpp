@@ -137,8 +137,7 @@ TEST_F(FullVerification, AForgedIntermediateNeverStandsInForTheGenuineOne) {
     } cases[] = {
         {"the genuine intermediate reached through caIssuers only",
          [&] { std::filesystem::remove(ca / "intermediate.cer"); }, true},
-        // Planted by hand, the forged certificate is a trust anchor the user chose ("CA" certificates are anchors of
-        // the core): only the genuine token is asked about.
+        // Planted by hand, the forged certificate is an anchor the user chose: only the genuine token is asked.
         {"the forged intermediate planted first",
          [&] { fixtures::FixturePki::WriteStoreCertificate(served_.storeDir(), Store::Ca, "a-forged.cer",
                                                            served_.pki().CertDer(Ca::LookAlikeIntermediate)); },
@@ -179,8 +178,7 @@ TEST_F(FullVerification, EveryDownloadOfACallEndsWithinItsTimeLimit) {
         {"50 stalling caIssuers URLs", Tsa::ManyIssuerUrls, stallManyUrls, true, ZORBELU_VS_CERT_UNTRUSTED},
         {"two CRLs, each slow but within the limit", Tsa::Good, [&] { slow({intermediateCrl, rootCrl}); }, true,
          ZORBELU_ERR_COMM_TIMEOUT},
-        // The intermediate is kept (its chain is sound); the end certificate's
-        // revocation is what the chain engine could not learn in time.
+        // The intermediate is kept; the end certificate's revocation could not be learnt in time.
         {"the intermediate through caIssuers, then its CRL in the chain engine, each slow", Tsa::Good,
          [&] {
              std::filesystem::remove_all(served_.storeDir() / "CA");

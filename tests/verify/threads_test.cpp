@@ -57,8 +57,7 @@ protected:
         }
     }
 
-    // Runs `round` on four threads at once, each starting at another place
-    // of the work; gives every wrong answer, with what it was.
+    // Runs `round` on four threads, each starting elsewhere in the work; gives every wrong answer.
     std::vector<std::string> OnFourThreads(const std::function<void(int, std::vector<std::string>&)>& round) {
         constexpr int kThreads = 4, kRounds = 3;
         std::vector<std::vector<std::string>> wrong(kThreads);
