@@ -1,6 +1,5 @@
 // Small helpers the core tests share: files, hex, blobs, digests and stores.
-#ifndef ZORBELU_TESTS_CORE_TEST_UTIL_H
-#define ZORBELU_TESTS_CORE_TEST_UTIL_H
+#pragma once
 
 #include <cstdint>
 #include <memory>
@@ -54,5 +53,3 @@ Store MakeStore(const std::vector<std::string>& caCerts, const std::vector<std::
 Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls = {});
 
 }  // namespace zorbelu::coretest
-
-#endif

@@ -1,6 +1,5 @@
 // fixture_der.h - the few DER edits the fixture makes on a finished time-stamp token.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_DER_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_DER_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -34,5 +33,3 @@ std::string InsertAttributeCertificates(const std::string& token,
 std::string FlipSignatureByte(const std::string& token);
 
 }  // namespace zorbelu::fixtures::der
-
-#endif

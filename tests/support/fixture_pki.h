@@ -1,6 +1,5 @@
 // fixture_pki.h - the test PKI made with libcrypto in a folder (docs/testing.md); errors throw.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
+#pragma once
 
 #include <cstdint>
 #include <ctime>
@@ -186,5 +185,3 @@ private:
 };
 
 }  // namespace zorbelu::fixtures
-
-#endif

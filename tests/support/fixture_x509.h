@@ -1,6 +1,5 @@
 // fixture_x509.h - keys, certificates and CRLs built with OpenSSL, for shapes fixture_pki.h lacks.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
+#pragma once
 
 #include "support/fixture_ossl.h"
 
@@ -62,5 +61,3 @@ std::string CertDerToPem(const std::string& der);
 std::string CertPemToDer(const std::string& pem);
 
 }  // namespace zorbelu::fixtures::x509
-
-#endif
