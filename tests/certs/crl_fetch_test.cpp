@@ -195,8 +195,8 @@ TEST(NextUpdate, ReadToTheMinuteAsUtcTime) {
 using Bytes = std::vector<uint8_t>;
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = test::ReadFileBytes(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 const std::string kRootPem = testdata::RealWorldPath("roots/GlobalSign_Root_CA_-_R3.pem");

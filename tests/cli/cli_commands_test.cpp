@@ -332,11 +332,9 @@ TEST_F(Cli, VerifyBatchOfAManifestOrAFolder) {
     });
 }
 
-// zorbelu's JSON strings are valid UTF-8 whatever bytes they are made of.
-std::string JsonString(const std::string& text) { return zorbelu::cli::JsonText(text); }
-
 #define FFFD "\xEF\xBF\xBD"
 
+// zorbelu's JSON strings are valid UTF-8 whatever bytes they are made of.
 TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
     const struct {
         const char* why;
@@ -352,7 +350,7 @@ TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
         {"above U+10FFFF", "\xF4\x90\x80\x80", "\"" FFFD FFFD FFFD FFFD "\""},
         {"truncated at the end: one replacement", "a\xF0\x9D\x84", "\"a" FFFD "\""},
     };
-    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.why;
+    for (const auto& c : cases) EXPECT_EQ(cli::JsonText(c.text), c.json) << c.why;
 }
 
 }  // namespace

@@ -499,8 +499,8 @@ TEST(core_LocalCreator, RefusesWhatItCannotSign) {
 
 // The token's bag holds TSA, intermediate and root: the chain is complete but ends at a root the store does not hold.
 TEST(core_LocalCreator, RootOutsideTheStoreIsUntrusted) {
-    const Bytes chain = ReadFile(Pki().CertPemPath(Ca::Intermediate)), root = ReadFile(Pki().CertPemPath(Ca::Root));
-    const Signer signer(Tsa::Good, Tsa::Good, std::string(chain.begin(), chain.end()) + std::string(root.begin(), root.end()));
+    const auto pem = [](Ca ca) { return test::ReadFileBytes(Pki().CertPemPath(ca)); };
+    const Signer signer(Tsa::Good, Tsa::Good, pem(Ca::Intermediate) + pem(Ca::Root));
     Bytes token;
     ASSERT_EQ(signer.Create(Request(), &token), ZORBEL_OK);
     EXPECT_EQ(Verify(token, FixtureStore({Ca::NoCdpIntermediate}).get()), ZORBEL_VERIFY_UNTRUSTED);

@@ -29,11 +29,6 @@ Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtu
     return MakeStore(certs, lists);
 }
 
-Bytes ReadFile(const std::string& path) {
-    if (!std::filesystem::exists(path)) throw std::runtime_error("cannot read " + path);
-    return ToBytes(test::ReadFileBytes(path));
-}
-
 Bytes FromHex(const std::string& hex) {
     Bytes bytes;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));

@@ -33,9 +33,7 @@ using coretest::CertBlobOf;
 using coretest::Store;
 
 inline const fixtures::FixturePki& Pki() { return fixtures::FixturePki::Shared(); }
-inline Store MakeStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls) {
-    return coretest::FixtureStore(cas, crls);
-}
+inline constexpr auto& MakeStore = coretest::FixtureStore;
 
 inline std::string TokenWithTac(const fixtures::FixturePki& pki = Pki()) {
     const std::string& der = pki.CertDer(fixtures::Tsa::Good);

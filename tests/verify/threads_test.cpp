@@ -35,10 +35,8 @@ struct Engine {
     const char* name;
     uint32_t revoked;  // the verdict on the revoked token; good ones verify, altered ones are damaged
 };
-const Engine kEngines[] = {{"CRL buffer engine", ZORBELU_VS_CERT_REVOKED},
-                           {"full verification", ZORBELU_VS_CERT_REVOKED},
-                           {"policy 1", ZORBELU_VS_CERT_REVOKED},
-                           {"policy 2", ZORBELU_VS_OK}};
+const Engine kEngines[] = {{"CRL buffer engine", ZORBELU_VS_CERT_REVOKED}, {"full verification", ZORBELU_VS_CERT_REVOKED},
+                           {"policy 1", ZORBELU_VS_CERT_REVOKED}, {"policy 2", ZORBELU_VS_OK}};
 
 uint32_t Verify(size_t engine, const ZORBELUBlob& t, const ZORBELUDigestInfo& d, const ZORBELUDigestInfoEx& x) {
     if (engine == 0) return ZORBELUVerifyTimeStampToken(&t, &d, nullptr, 5000);
