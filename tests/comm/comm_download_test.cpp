@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "support/test_forward_proxy.h"
-#include "support/test_http_server.h"
+#include "support/served_pki.h"
 #include "zorbelcomm.h"
 
 namespace {
 
 using zorbelu::test::ClosedLoopbackPort;
+using zorbelu::test::ScopedEnv;
 using zorbelu::test::TestForwardProxy;
 using zorbelu::test::TestHttpServer;
 using Credentials = std::optional<std::vector<std::string>>;
@@ -57,20 +58,6 @@ ZORBELUProxyInfo Settings(uint32_t proxyMode, const std::string& proxyServer = {
 }
 
 void Apply(const ZORBELUProxyInfo& info) { ASSERT_EQ(ZORBELPRVSetProxy(&info), ZORBELCOMM_OK); }
-
-// Sets (or with nullptr removes) an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 std::string AllBytes(size_t size) {
     std::string bytes(size, '\0');

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,16 +112,6 @@ protected:
     }
 };
 
-// An environment variable, put back as it was at the end of the scope.
-struct SavedVariable {
-    explicit SavedVariable(const char* variable) : name(variable) {
-        if (const char* value = std::getenv(variable)) old = value;
-    }
-    ~SavedVariable() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
-    const char* name;
-    std::optional<std::string> old;
-};
-
 // A viewer script recording its arguments, started as the certificate and CRL viewer; TMPDIR holds a space.
 class ViewerStandIn {
 public:
@@ -148,7 +137,7 @@ public:
     void Forget() const { std::filesystem::remove(record()); }
 
 private:
-    SavedVariable cert_{"ZORBELU_CERT_VIEWER"}, crl_{"ZORBELU_CRL_VIEWER"}, tmp_{"TMPDIR"};
+    test::ScopedEnv cert_{"ZORBELU_CERT_VIEWER"}, crl_{"ZORBELU_CRL_VIEWER"}, tmp_{"TMPDIR"};
     test::TempDir dir_;
 };
 

@@ -217,7 +217,7 @@ TEST(Viewer, FailsWithoutStartingAnything) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SavedVariable savedViewer("ZORBELU_CERT_VIEWER"), savedTmp("TMPDIR");
+        test::ScopedEnv savedViewer("ZORBELU_CERT_VIEWER"), savedTmp("TMPDIR");
         if (c.viewerCommand != nullptr) setenv("ZORBELU_CERT_VIEWER", c.viewerCommand, 1);
         if (c.tmpdir != nullptr) setenv("TMPDIR", c.tmpdir, 1);
         std::filesystem::remove(file);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,21 @@ inline void WriteFileBytes(const std::filesystem::path& path, const std::string&
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
+
+// Puts an environment variable back as it was when the object goes; `value` (null: unset) holds meanwhile.
+class ScopedEnv {
+public:
+    explicit ScopedEnv(const char* name) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+    }
+    ScopedEnv(const char* name, const char* value) : ScopedEnv(name) { value ? setenv(name, value, 1) : unsetenv(name); }
+    ~ScopedEnv() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
+    ScopedEnv(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
 
 struct CommandRun {
     int status;  // -1: did not exit normally
