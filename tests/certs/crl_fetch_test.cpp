@@ -58,11 +58,6 @@ struct CacheStore {
 class CrlFetch : public ::testing::Test {
 protected:
     void TearDown() override { platform::SetClockForTesting(std::nullopt); }
-
-    uint32_t Fetch(const certs::CertList& list, CacheStore& cache, CoreStore& core, uint32_t timeoutMs = 5000) {
-        return certs::FetchCRLsForList(core.store, list, cache.cache, timeoutMs, nullptr);
-    }
-
     test::ServedPki served_;
 };
 
@@ -160,7 +155,7 @@ TEST_F(CrlFetch, FailedDownloadsMeanRevocationUnknownOrTheConnectionResult) {
         ASSERT_EQ(certs::FillCrlUrlsOfList(list), ZORBELU_OK);
         CacheStore cache;
         CoreStore core;
-        EXPECT_EQ(Fetch(list, cache, core, 300), c.expected) << c.what;
+        EXPECT_EQ(certs::FetchCRLsForList(core.store, list, cache.cache, 300, nullptr), c.expected) << c.what;
         EXPECT_EQ(core.crlCount(), 0u) << c.what;
     }
 }

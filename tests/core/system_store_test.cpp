@@ -65,18 +65,6 @@ TEST_F(core_SystemStore, NamesFolderAndFilesThatAreNoCertificate) {
     unsetenv("XDG_DATA_HOME");
 }
 
-// An hour back: a later change cannot leave the same time.
-void DateBack(const fs::path& path) {
-    const timespec times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
-
-std::vector<DerCertificate> Ders(const StoreContents& contents) {
-    std::vector<DerCertificate> ders;
-    for (const StoreEntry& entry : contents.entries) ders.push_back(entry.der);
-    return ders;
-}
-
 // A change that keeps size or name, or hits the bundle, shows at the next look.
 TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     const DerCertificate a = MakeCert("a"), b = MakeCert("b");
@@ -109,7 +97,9 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
         write(folder / "1.cer", std::string(a.begin(), a.end()));
         write(folder / "2.cer", std::string(b.begin(), b.end()));
         write(bundle, Pem(a));
-        for (const fs::path& path : {folder / "1.cer", folder / "2.cer", folder, bundle}) DateBack(path);
+        const timespec hourBack[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};  // changes show
+        for (const fs::path& path : {folder / "1.cer", folder / "2.cer", folder, bundle})
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), hourBack, 0), 0) << path;
         setenv("ZORBELU_STORE_DIR", storeRoot.c_str(), 1);
         SetSystemBundleForTesting(bundle);
 
@@ -120,7 +110,9 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
         const auto changed = SystemStore::Open("ROOT")->Contents();
         files::SetRealTimeOffsetForTesting(10);
         EXPECT_NE(changed, first) << step.what;
-        EXPECT_EQ(Ders(*changed), step.after) << step.what;
+        std::vector<DerCertificate> ders;
+        for (const StoreEntry& entry : changed->entries) ders.push_back(entry.der);
+        EXPECT_EQ(ders, step.after) << step.what;
     }
 }
 

@@ -18,7 +18,6 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline Bytes ReadFile(const std::string& path) { return ToBytes(test::ReadFileBytes(path)); }
-// A file of the real-world test data.
 inline Bytes RealWorldFile(const std::string& relative) { return ReadFile(testdata::RealWorldPath(relative)); }
 Bytes FromHex(const std::string& hex);
 std::string ToHex(const uint8_t* data, size_t size);
