@@ -42,7 +42,7 @@ FIRST_TESTS = {
     "src/x509": r"^(zorbel_|certs_)",
     "src/platform/stores": r"^(zorbel_system_store|gathering_stores|roots_)",
     "src/platform": r"^(frame_|zorbel_system_store|roots_)",
-    "src/comm": r"^(comm_|verify_token_creation)",
+    "src/comm": r"^(comm_|verify_full_verification_test[.]TokenCreation)",
     "src/certs": r"^(certs_|gathering_)",
     "src/verify": r"^(verify_|gathering_|roots_|certs_services)",
     "src/dialogs": r"^dialog_",

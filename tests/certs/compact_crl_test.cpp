@@ -1,5 +1,5 @@
-// The compact CRL reader against OpenSSL's decoder: every CRL either both
-// refuse, or both read with the same revoked serials, dates and reasons.
+// The compact CRL reader against OpenSSL's decoder: both refuse a CRL, or read the same entries.
+// The bounded DER reader: elements stay inside their bytes; DER lengths are minimal, BER ones may be longer.
 #include <gtest/gtest.h>
 
 #include <openssl/x509.h>
@@ -14,6 +14,7 @@
 #include "support/fixture_pki.h"
 #include "support/fixture_x509.h"
 #include "x509/compact_crl.h"
+#include "x509/der.h"
 #include "x509/ossl_ptr.h"
 #include "zorbel.h"
 
@@ -49,9 +50,7 @@ int ReasonOf(X509_REVOKED* entry) {
     return reason ? static_cast<int>(ASN1_ENUMERATED_get(reason.get())) : x509::kNoReason;
 }
 
-// Both readers agree on `der`: both refuse it, or every entry of one is an
-// entry of the other with the same date and reason, and a serial listed in
-// neither is found in neither.
+// Both readers agree on `der`: both refuse it, or list the same entries and find no serial listed in neither.
 void ExpectSameAsOpenSsl(const std::string& der, bool acceptable) {
     const uint8_t* p = Bytes(der);
     const X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der.size())));
@@ -89,8 +88,7 @@ struct Listed {
     int reason;  // kNoReason: no reason code
 };
 
-// A CRL of the intermediate of shapes the fixture PKI does not make,
-// signed with its key; `critical` adds a critical extension nobody knows.
+// An intermediate's CRL of shapes the fixture PKI does not make; `critical` adds an unknown critical extension.
 std::string IntermediateCrl(const std::vector<Listed>& entries, bool critical = false) {
     const FixturePki& pki = FixturePki::Shared();
     X509CrlPtr crl(X509_CRL_new());
@@ -191,8 +189,7 @@ uint32_t VerifyWith(const char* tokenName, const ZORBELCertStore* store) {
     return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
 }
 
-// Verdicts of the core with the compact revocation check, and where it
-// hands over to OpenSSL's: each row is what X509_verify_cert answers.
+// The core's verdicts with the compact revocation check, each as X509_verify_cert answers.
 TEST(CompactCrl, VerdictsOfTheCoreStore) {
     const FixturePki& pki = FixturePki::Shared();
     const X509Ptr revokedTsa = Certificate(pki.CertDer(fixtures::Tsa::Revoked));
@@ -223,8 +220,7 @@ TEST(CompactCrl, VerdictsOfTheCoreStore) {
     }
 }
 
-// A store node is hashed once when added; a caller that hands the node other
-// bytes gets a verdict of those bytes, not the one remembered.
+// A store node given other bytes than it was hashed from is judged by those bytes.
 TEST(CompactCrl, ANodeGivenOtherBytesIsJudgedByThem) {
     const FixturePki& pki = FixturePki::Shared();
     const std::string& listing = pki.CrlBytes(Crl::Intermediate);
@@ -238,6 +234,51 @@ TEST(CompactCrl, ANodeGivenOtherBytesIsJudgedByThem) {
     node->data = copy;
     node->length = static_cast<uint32_t>(listing.size());
     EXPECT_EQ(VerifyWith("revoked-sha256", store.get()), ZORBEL_VERIFY_CERT_REVOKED);
+}
+
+using Octets = std::vector<uint8_t>;
+
+// An OCTET STRING of 128 bytes: the shortest that needs a long-form length.
+Octets LongFormElement() {
+    Octets bytes{0x04, 0x81, 0x80};
+    bytes.resize(3 + 0x80, 0x11);
+    return bytes;
+}
+
+TEST(core_DerReader, ElementsStayInsideTheirBytes) {
+    const struct {
+        const char* why;
+        Octets bytes;
+        bool readable;
+        size_t contents;  // when readable
+        bool berLength;   // the length octets after the first byte, read by the BER rule
+    } cases[] = {
+        {"short form", {0x04, 0x02, 0xAA, 0xBB}, true, 2, true},
+        {"long form, one length octet", LongFormElement(), true, 0x80, true},
+        {"long form for a short length", {0x04, 0x81, 0x02, 0xAA, 0xBB}, false, 0, true},
+        {"length with a leading zero octet", {0x04, 0x82, 0x00, 0x02, 0xAA, 0xBB}, false, 0, true},
+        {"length one past the end", {0x04, 0x03, 0xAA, 0xBB}, false, 0, false},
+        {"long-form length past the end", {0x30, 0x82, 0x01, 0x00, 0x02, 0x01, 0x00}, false, 0, false},
+        {"length octets missing", {0x30, 0x82, 0x01}, false, 0, false},
+        {"indefinite length", {0x30, 0x80, 0x00, 0x00}, false, 0, false},
+        {"five length octets", {0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0xAA}, false, 0, false},
+        {"high tag number", {0x1F, 0x81, 0x01, 0x00}, false, 0, true},
+        {"no length at all", {0x04}, false, 0, false},
+    };
+    for (const auto& c : cases) {
+        const uint8_t* p = c.bytes.data() + 1;
+        size_t length = 0;
+        EXPECT_EQ(zorbel::der::ReadLength(p, c.bytes.data() + c.bytes.size(), length, zorbel::der::LengthRule::kBer),
+                  c.berLength)
+            << c.why;
+        zorbel::der::Reader reader({c.bytes.data(), c.bytes.size()});
+        zorbel::der::Tlv tlv;
+        ASSERT_EQ(reader.Next(tlv), c.readable) << c.why;
+        if (!c.readable) continue;
+        EXPECT_EQ(tlv.contents.size, c.contents) << c.why;
+        EXPECT_EQ(tlv.whole.data + tlv.whole.size, c.bytes.data() + c.bytes.size()) << c.why;
+        EXPECT_TRUE(reader.AtEnd()) << c.why;
+    }
 }
 
 }  // namespace

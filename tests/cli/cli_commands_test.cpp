@@ -1,12 +1,7 @@
-// zorbelu as operators run it, on the fixture PKI served on 127.0.0.1:
-// each table row is a command line, the exit status a script relies on, a
-// fragment of what it prints, and why.
+// zorbelu as operators run it on the served fixture PKI: command line, exit status, a fragment printed, why.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -28,22 +23,8 @@ using fixtures::Store;
 using fixtures::Tsa;
 using fixtures::TokenSpec;
 
-struct CommandRun {
-    int status;
-    std::string output;
-};
-
-// `environment`: assignments ("NAME=value ") or a wrapper ("timeout 20 ")
-// put before the command; the shell reads redirections in `arguments`.
-CommandRun Zorbelu(const std::string& arguments, const std::string& environment = "") {
-    const std::string command = environment + std::string(ZORBELU_CLI) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+using test::CommandRun;
+using test::Zorbelu;
 
 struct Row {
     std::string arguments;
@@ -72,9 +53,8 @@ protected:
         setenv("XDG_CACHE_HOME", (dir_.path() / "cache").c_str(), 1);  // each test its own CRL cache
     }
     std::string TokenFile(const std::string& bytes, const std::string& name) {
-        const std::filesystem::path path = dir_.path() / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
+        test::WriteFileBytes(dir_.path() / name, bytes);
+        return (dir_.path() / name).string();
     }
     std::string Made(const TokenSpec& recipe, const std::string& name) {
         return TokenFile(served_.pki().MakeToken(recipe), name);
@@ -117,11 +97,9 @@ TEST_F(Cli, CommandLinesAreCheckedBeforeAnythingRuns) {
     ExpectRows(rows);
 }
 
-// Every failure a user can meet, as docs/cli.md lists it: the status line
-// and, beneath it, the reason from the layer that decided.
+// Every failure a user can meet: the status line and the reason from the layer that decided.
 TEST_F(Cli, VerifySaysWhy) {
-    const auto made = [this](TokenSpec recipe, const std::string& name) { return Made(recipe, name); };
-    TokenSpec noCert(Tsa::Good), tampered(Tsa::Good), ess(Tsa::Good), rejected(Tsa::Good), truncated(Tsa::Good);
+    TokenSpec noCert, tampered, ess, rejected, truncated;
     noCert.includeTsaCert = false;
     tampered.damage = Damage::FlipSignatureByte;
     ess.forgery = Forgery::NoEss;
@@ -132,6 +110,10 @@ TEST_F(Cli, VerifySaysWhy) {
                            "; echo '-----END PKCS7-----'; } > " + pem).c_str()), 0);
     const std::string response = TokenFile(served_.pki().MakeResponse(TokenSpec(Tsa::Good)), "good.tsr");
     const std::string data = " --data " + data_;
+    int made = 0;
+    const auto verify = [&](const TokenSpec& recipe) {
+        return "verify " + Made(recipe, std::to_string(++made) + ".tst") + data;
+    };
     const std::string reason = "why:        ";
     served_.server().setStatus("/crl/intermediate-pem.crl", 404);
     served_.server().setDelay("/crl/intermediate-large.crl", std::chrono::milliseconds(3000));
@@ -140,32 +122,25 @@ TEST_F(Cli, VerifySaysWhy) {
         {"verify " + pem + data, 0, "2501", "a PEM token"},
         {"verify " + response + data, 0, "2501", "a granted response"},
         {"verify " + data_ + data, 1, reason + "not a time-stamp token: the file does not begin", "not a token"},
-        {"verify " + made(truncated, "cut.tst") + data, 1, reason + "truncated: the token declares", "truncated"},
-        {"verify " + made(rejected, "no.tsr") + data, 1, reason + "not a granted response: the TSA answered status 2",
-         "the TSA refused"},
-        {"verify " + made(tampered, "sig.tst") + data, 1, reason + "signature invalid", "tampered signature"},
+        {verify(truncated), 1, reason + "truncated: the token declares", "truncated"},
+        {verify(rejected), 1, reason + "not a granted response: the TSA answered status 2", "the TSA refused"},
+        {verify(tampered), 1, reason + "signature invalid", "tampered signature"},
         {"verify " + good_ + " --data " + good_, 1, reason + "imprint differs: the token holds", "other data"},
-        {"verify " + made(ess, "ess.tst") + data, 1, reason + "ESS binding broken", "ESS binding"},
-        {"verify " + made(noCert, "nocert.tst") + data, 3, "signer certificate missing", "signer certificate"},
-        {"verify " + made(TokenSpec(Tsa::EkuNotCritical), "eku.tst") + data, 1,
-         "timeStamping extended key usage is not marked critical", "key usage not critical"},
-        {"verify " + made(TokenSpec(Tsa::Revoked), "revoked.tst") + data, 1, "was revoked on", "revoked"},
-        {"verify " + made(TokenSpec(Tsa::Expired), "expired.tst") + data, 1, "expired on", "expired"},
-        {"verify " + made(TokenSpec(Tsa::ExpiredCrl), "oldcrl.tst") + data, 1, "is out of date", "CRL out of date"},
-        {"verify " + made(TokenSpec(Tsa::NoCdp), "nocdp.tst") + data, 1, "names no CRL distribution point", "no CDP"},
-        {"verify " + made(TokenSpec(Tsa::PemCrl), "nocrl.tst") + data, 1, "/crl/intermediate-pem.crl could not be fetched",
-         "the CRL cannot be fetched"},
-        {"verify " + made(TokenSpec(Tsa::LargeCrl), "slow.tst") + data + " --timeout 1000", 3,
-         "took longer than the time limit", "a download too slow"},
-        {"verify " + made(TokenSpec(Tsa::LookAlike), "lookalike.tst") + data, 1, "the chain is incomplete",
-         "an issuer of the same name, another key"},
-        {"verify " + made(TokenSpec(Tsa::NoEku), "noeku.tst") + data, 1, "has no extended key usage", "no EKU"},
-        {"verify " + made(TokenSpec(Tsa::NotYetValid), "nyv.tst") + data, 1, "is not valid before", "not yet valid"},
-        {"verify " + made(TokenSpec(Tsa::SelfIssued), "self.tst") + data, 1,
-         reason + "the TSA certificate is self-issued and not in the trusted roots", "self-issued"},
-        {"verify " + made(TokenSpec(Tsa::SelfIssued), "self.tst") + data + " --policy 3", 0,
-         "chain:      not checked", "policy 3 checks no chain and says so"},
-        {"verify " + made(TokenSpec(Tsa::Revoked), "revoked.tst") + data + " --json", 1,
+        {verify(ess), 1, reason + "ESS binding broken", "ESS binding"},
+        {verify(noCert), 3, "signer certificate missing", "signer certificate"},
+        {verify(Tsa::EkuNotCritical), 1, "timeStamping extended key usage is not marked critical", "EKU not critical"},
+        {verify(Tsa::Revoked), 1, "was revoked on", "revoked"},
+        {verify(Tsa::Expired), 1, "expired on", "expired"},
+        {verify(Tsa::ExpiredCrl), 1, "is out of date", "CRL out of date"},
+        {verify(Tsa::NoCdp), 1, "names no CRL distribution point", "no CDP"},
+        {verify(Tsa::PemCrl), 1, "/crl/intermediate-pem.crl could not be fetched", "the CRL cannot be fetched"},
+        {verify(Tsa::LargeCrl) + " --timeout 1000", 3, "took longer than the time limit", "a download too slow"},
+        {verify(Tsa::LookAlike), 1, "the chain is incomplete", "an issuer of the same name, another key"},
+        {verify(Tsa::NoEku), 1, "has no extended key usage", "no EKU"},
+        {verify(Tsa::NotYetValid), 1, "is not valid before", "not yet valid"},
+        {verify(Tsa::SelfIssued), 1, reason + "the TSA certificate is self-issued and not in the", "self-issued"},
+        {verify(Tsa::SelfIssued) + " --policy 3", 0, "chain:      not checked", "policy 3 checks no chain and says so"},
+        {verify(Tsa::Revoked) + " --json", 1,
          "\"code\":2504,\"kind\":\"status\",\"message\":\"Certificate used for time-stamp has been revoked.\","
          "\"valid\":false,\"reason\":\"the TSA certificate",
          "JSON: the same keys"},
@@ -176,9 +151,7 @@ TEST_F(Cli, VerifySaysWhy) {
                  "the root is not trusted"}});
 }
 
-// The proxy of the environment in either case, NO_PROXY, --proxy and
-// --no-proxy; certs and tsa-cert download on their own paths. A proxy that
-// refuses every connection shows whether the downloads went through it.
+// Environment proxies, NO_PROXY, --proxy and --no-proxy on every downloading command; a dead proxy shows its use.
 TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     if (!test::TestForwardProxy::available()) GTEST_SKIP() << "tinyproxy is not installed";
     test::TestForwardProxy proxy, guarded;
@@ -191,15 +164,16 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     const std::string tsaCert = "tsa-cert " + served_.pki().CertPath(Tsa::Good).string();
     const std::string unset = "env -u http_proxy -u HTTP_PROXY -u https_proxy -u HTTPS_PROXY -u all_proxy -u "
                               "ALL_PROXY -u no_proxy -u NO_PROXY ";
+    const std::string viaDead = unset + "http_proxy=" + dead + " ";
     ExpectRows({
         {verify, 0, "2501", "http_proxy alone works for verify", unset + "http_proxy=" + live + " "},
-        {verify, 3, "could not connect to fetch http://127.0.0.1", "http_proxy is used", unset + "http_proxy=" + dead + " "},
+        {verify, 3, "could not connect to fetch http://127.0.0.1", "http_proxy is used", viaDead},
         {verify, 3, "1202", "HTTP_PROXY counts too", unset + "HTTP_PROXY=" + dead + " "},
-        {certs, 3, "could not connect to fetch http://127.0.0.1", "certs names the URL", unset + "http_proxy=" + dead + " "},
-        {tsaCert, 1, "no CRL could be fetched from http://127.0.0.1", "tsa-cert too", unset + "http_proxy=" + dead + " "},
-        {verify, 0, "2501", "NO_PROXY is honoured", unset + "http_proxy=" + dead + " NO_PROXY=127.0.0.1 "},
-        {verify + " --no-proxy", 0, "2501", "--no-proxy beats the environment", unset + "http_proxy=" + dead + " "},
-        {verify + " --proxy " + live, 0, "2501", "--proxy beats the environment", unset + "http_proxy=" + dead + " "},
+        {certs, 3, "could not connect to fetch http://127.0.0.1", "certs names the URL", viaDead},
+        {tsaCert, 1, "no CRL could be fetched from http://127.0.0.1", "tsa-cert too", viaDead},
+        {verify, 0, "2501", "NO_PROXY is honoured", viaDead + "NO_PROXY=127.0.0.1 "},
+        {verify + " --no-proxy", 0, "2501", "--no-proxy beats the environment", viaDead},
+        {verify + " --proxy " + live, 0, "2501", "--proxy beats the environment", viaDead},
         {verify + " --proxy " + dead, 3, "1202", "--proxy is used for every download", unset},
         {verify + " --proxy " + guarded.url(), 1, "/crl/intermediate.crl could not be fetched", "a 407", unset},
         {verify + " --proxy " + guarded.url() + " --proxy-user user:secret", 0, "2501", "--proxy-user", unset},
@@ -207,9 +181,7 @@ TEST_F(Cli, ProxiesAsEveryNetworkTool) {
     EXPECT_NE(proxy.log().find("/crl/"), std::string::npos) << proxy.log();
 }
 
-// certs --out never writes through a link: without --force it writes
-// nothing at all when one of its files is there; with it the entry itself
-// is replaced.
+// certs --out never writes through a link: nothing without --force, the link itself replaced with it.
 TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     const std::filesystem::path out = dir_.path() / "out", target = dir_.path() / "target";
     std::filesystem::create_directories(out);
@@ -224,9 +196,7 @@ TEST_F(Cli, CertsOutputNeverFollowsLinks) {
     EXPECT_EQ(test::ReadFileBytes(target), "kept");
 }
 
-// Trust for one run: roots from --ca-file/--ca-dir, issuers from the token
-// and --untrusted, never an anchor from either. Nothing is in the stores and
-// no issuer can be downloaded: what earns 2501 came from the command line.
+// Trust for one run comes only from --ca-file/--ca-dir; token and --untrusted certificates never anchor.
 TEST_F(Cli, TrustForOneRunComesOnlyFromCaOptions) {
     std::filesystem::remove_all(served_.storeDir() / "ROOT");
     std::filesystem::remove_all(served_.storeDir() / "CA");
@@ -276,9 +246,7 @@ TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
                 {verify + " --no-cache", 1, "could not be fetched", "--no-cache: downloaded, and it fails"}});
 }
 
-// A self-issued TSA certificate earns trust once ROOT holds it, under every
-// engine that checks the chain; with the headless dialog backend, show's
-// answer is the verification's.
+// A self-issued TSA certificate is trusted once ROOT holds it, by every chain-checking engine and by show.
 TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
     const std::string token = served_.pki().TokenPath("self-issued-sha256").string();
     const std::string sha384 = Made(TokenSpec(Tsa::SelfIssued, fixtures::Digest::Sha384), "self-384.tst");
@@ -300,8 +268,7 @@ TEST_F(Cli, SelfIssuedTsaIsTrustedFromRootAndShown) {
     });
 }
 
-// zorbelu create asks the fixture PKI's TSA on 127.0.0.1; its tokens verify
-// with zorbelu and with openssl.
+// zorbelu create asks the fixture PKI's TSA on 127.0.0.1; its tokens verify with zorbelu and with openssl.
 TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
     served_.server().setTsaHandler("/tsa", [this](const std::string& der) {
         return served_.pki().RespondToTimeStampRequest(der);
@@ -335,8 +302,7 @@ TEST_F(Cli, CreateAsksATsaAndWritesTheToken) {
                            pem(Ca::Root) + " -untrusted " + pem(Ca::Intermediate) + " > /dev/null 2>&1").c_str()), 0);
 }
 
-// verify --batch: a manifest's lines as single verifies, a summary, and an
-// exit status for the whole run; mistakes in the manifest stop it first.
+// verify --batch: a manifest's lines verified, a summary, one exit status; manifest mistakes stop it first.
 TEST_F(Cli, VerifyBatchOfAManifestOrAFolder) {
     TokenSpec tampered(Tsa::Good);
     tampered.damage = Damage::FlipSignatureByte;
@@ -366,11 +332,9 @@ TEST_F(Cli, VerifyBatchOfAManifestOrAFolder) {
     });
 }
 
-// zorbelu's JSON strings are valid UTF-8 whatever bytes they are made of.
-std::string JsonString(const std::string& text) { return zorbelu::cli::JsonText(text); }
-
 #define FFFD "\xEF\xBF\xBD"
 
+// zorbelu's JSON strings are valid UTF-8 whatever bytes they are made of.
 TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
     const struct {
         const char* why;
@@ -386,7 +350,7 @@ TEST(JsonString, IllFormedUtf8BecomesReplacementCharacters) {
         {"above U+10FFFF", "\xF4\x90\x80\x80", "\"" FFFD FFFD FFFD FFFD "\""},
         {"truncated at the end: one replacement", "a\xF0\x9D\x84", "\"a" FFFD "\""},
     };
-    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.why;
+    for (const auto& c : cases) EXPECT_EQ(cli::JsonText(c.text), c.json) << c.why;
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The download exports of libzorbelcomm against a real HTTP server and a real
-// forward proxy on 127.0.0.1.
+// The download exports of libzorbelcomm against a real HTTP server and a real forward proxy on 127.0.0.1.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,12 +10,13 @@
 #include <vector>
 
 #include "support/test_forward_proxy.h"
-#include "support/test_http_server.h"
+#include "support/served_pki.h"
 #include "zorbelcomm.h"
 
 namespace {
 
 using zorbelu::test::ClosedLoopbackPort;
+using zorbelu::test::ScopedEnv;
 using zorbelu::test::TestForwardProxy;
 using zorbelu::test::TestHttpServer;
 using Credentials = std::optional<std::vector<std::string>>;
@@ -59,20 +59,6 @@ ZORBELUProxyInfo Settings(uint32_t proxyMode, const std::string& proxyServer = {
 
 void Apply(const ZORBELUProxyInfo& info) { ASSERT_EQ(ZORBELPRVSetProxy(&info), ZORBELCOMM_OK); }
 
-// Sets (or with nullptr removes) an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
 std::string AllBytes(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xff);
@@ -101,8 +87,7 @@ TEST_F(CommDownloadTest, BodyArrivesByteForByteIntoAnExactBuffer) {
     }
 }
 
-// A body too large for the buffer is kept for the retry of the same request
-// (the caller's way: the same capacity again, then a larger one), and only for it.
+// A body too large for the buffer is kept for the retry of the same request only.
 TEST_F(CommDownloadTest, TooSmallKeepsTheBodyForTheRetryOfTheSameRequestOnly) {
     server.serveFile("/big.crl", AllBytes(25000));
     for (uint32_t capacity : {10000u, 10000u, 20000u}) {

@@ -1,8 +1,5 @@
-// The limit on a body, on the internal transfer with a small limit (the
-// exports' own limit is far larger).
+// The limit on a body, on the internal transfer with a small limit (the exports' own limit is far larger).
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "comm/http_transfer.h"
 #include "support/test_http_server.h"

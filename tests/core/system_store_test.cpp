@@ -1,5 +1,4 @@
-// The directory stores: folders, what a look sees again, and writers in
-// several processes at once.
+// The directory stores: folders, what a look sees again, and writers in several processes at once.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,7 +10,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "platform/stores/folder_index.h"
@@ -19,6 +17,7 @@
 #include "platform/stores/store_writing.h"
 #include "platform/stores/system_store.h"
 #include "support/fixture_x509.h"
+#include "support/served_pki.h"
 
 namespace zorbelu::stores {
 namespace {
@@ -36,25 +35,19 @@ std::string Pem(const DerCertificate& der) { return fixtures::x509::CertDerToPem
 class core_SystemStore : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/zorbelstores.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
         setenv("ZORBELU_STORE_DIR", root_.c_str(), 1);
         setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
     }
     void TearDown() override {
-        fs::remove_all(root_);
         unsetenv("ZORBELU_STORE_DIR");
         setenv("ZORBELU_SYSTEM_ROOTS", "0", 1);
         SetSystemBundleForTesting(std::nullopt);
         SetBeforeRenameHookForTesting(nullptr);
         files::SetRealTimeOffsetForTesting(0);
     }
-    void Write(const std::string& relative, const std::string& bytes) {
-        fs::create_directories((fs::path(root_) / relative).parent_path());
-        std::ofstream(fs::path(root_) / relative, std::ios::binary) << bytes;
-    }
-    std::string root_;
+    void Write(const std::string& relative, const std::string& bytes) { test::WriteFileBytes(root_ / relative, bytes); }
+    test::TempDir dir_;
+    const fs::path root_ = dir_.path();
 };
 
 // Order and encodings: tests/gathering/cert_store_test.cpp; here the folders and files that are no certificate.
@@ -65,35 +58,19 @@ TEST_F(core_SystemStore, NamesFolderAndFilesThatAreNoCertificate) {
     Write("ROOT/broken.crt", "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n");
     EXPECT_EQ(SystemStore::Open("root")->Certificates(), std::vector<DerCertificate>{a});
     EXPECT_FALSE(SystemStore::Open("MY").has_value());
-    EXPECT_EQ(SystemStore::Open("ca")->Folder(), fs::path(root_) / "CA");
+    EXPECT_EQ(SystemStore::Open("ca")->Folder(), root_ / "CA");
     unsetenv("ZORBELU_STORE_DIR");
     setenv("XDG_DATA_HOME", "/x/data", 1);
     EXPECT_EQ(StoreRootFolder(), fs::path("/x/data/zorbelutilnd/stores"));
     unsetenv("XDG_DATA_HOME");
 }
 
-// An hour back: a later change cannot leave the same time.
-void DateBack(const fs::path& path) {
-    const timespec times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
-
-std::vector<DerCertificate> Ders(const StoreContents& contents) {
-    std::vector<DerCertificate> ders;
-    for (const StoreEntry& entry : contents.entries) ders.push_back(entry.der);
-    return ders;
-}
-
-// A store's contents are answered again while nothing changed; a change that keeps
-// size or name, or hits the bundle, shows at the next look (files added or
-// removed: tests/gathering/store_changes_test.cpp).
+// A change that keeps size or name, or hits the bundle, shows at the next look.
 TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     const DerCertificate a = MakeCert("a"), b = MakeCert("b");
     DerCertificate c = MakeCert("c");
     while (c.size() != a.size()) c = MakeCert("c");  // a rewrite that keeps the size
-    const auto write = [](const fs::path& file, const std::string& bytes) {
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    };
+    const auto write = test::WriteFileBytes;
     const std::string derC(c.begin(), c.end());
     const struct {
         const char* what;
@@ -114,13 +91,15 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
     files::SetRealTimeOffsetForTesting(10);
     int n = 0;
     for (const auto& step : cases) {
-        const fs::path storeRoot = fs::path(root_) / std::to_string(++n);
+        const fs::path storeRoot = root_ / std::to_string(++n);
         const fs::path folder = storeRoot / "ROOT", bundle = storeRoot / "bundle.pem";
         fs::create_directories(folder);
         write(folder / "1.cer", std::string(a.begin(), a.end()));
         write(folder / "2.cer", std::string(b.begin(), b.end()));
         write(bundle, Pem(a));
-        for (const fs::path& path : {folder / "1.cer", folder / "2.cer", folder, bundle}) DateBack(path);
+        const timespec hourBack[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};  // changes show
+        for (const fs::path& path : {folder / "1.cer", folder / "2.cer", folder, bundle})
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), hourBack, 0), 0) << path;
         setenv("ZORBELU_STORE_DIR", storeRoot.c_str(), 1);
         SetSystemBundleForTesting(bundle);
 
@@ -131,12 +110,13 @@ TEST_F(core_SystemStore, EveryKindOfChangeShowsAtTheNextLook) {
         const auto changed = SystemStore::Open("ROOT")->Contents();
         files::SetRealTimeOffsetForTesting(10);
         EXPECT_NE(changed, first) << step.what;
-        EXPECT_EQ(Ders(*changed), step.after) << step.what;
+        std::vector<DerCertificate> ders;
+        for (const StoreEntry& entry : changed->entries) ders.push_back(entry.der);
+        EXPECT_EQ(ders, step.after) << step.what;
     }
 }
 
-// Runs `work` in `count` child processes released at the same moment;
-// answers their exit codes.
+// Runs `work` in `count` child processes released at the same moment; answers their exit codes.
 std::vector<int> InChildProcesses(int count, const std::function<int()>& work) {
     int gate[2];
     if (pipe(gate) != 0) return {};
@@ -177,8 +157,7 @@ std::vector<std::string> FolderNames(const fs::path& folder) {
     return names;
 }
 
-// Each writer pauses between writing its file and renaming it, so without
-// turns every one of them would find the certificate missing and add it.
+// Writers pause before their rename: without turns each would find the certificate missing and add it.
 TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     const DerCertificate cert = MakeCert("shared");
     SetBeforeRenameHookForTesting(PauseBeforeRename);
@@ -188,16 +167,14 @@ TEST_F(core_SystemStore, ProcessesAddingTheSameCertificateAtOnceLeaveOneFile) {
     SetBeforeRenameHookForTesting(nullptr);
     const int done = static_cast<int>(StoreChange::Done), exists = static_cast<int>(StoreChange::Exists);
     EXPECT_EQ(codes, (std::vector<int>{done, exists, exists, exists, exists, exists, exists, exists}));
-    EXPECT_EQ(files::CertificateFiles(fs::path(root_) / "CA").size(), 1u);
+    EXPECT_EQ(files::CertificateFiles(root_ / "CA").size(), 1u);
     EXPECT_TRUE(SystemStore::Open("CA")->Contains(cert.data(), cert.size()));
 }
 
-// A writer killed before its rename leaves its temporary file unlocked: the
-// next writer removes it. A temporary file that a live writer holds locked
-// stays, and so do files that are not ours.
+// A dead writer's temporary file is removed by the next writer; a live writer's and foreign files stay.
 TEST_F(core_SystemStore, TheNextWriterRemovesOnlyTemporaryFilesOfDeadWriters) {
     const DerCertificate lost = MakeCert("lost"), added = MakeCert("added");
-    const fs::path folder = fs::path(root_) / "CA";
+    const fs::path folder = root_ / "CA";
     Write("CA/notes.tmp", "not ours");
     SetBeforeRenameHookForTesting(DieBeforeRename);
     EXPECT_EQ(InChildProcesses(1, [&] { return static_cast<int>(SystemStore::Open("CA")->Add(lost.data(), lost.size())); }),

@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <sys/wait.h>
 
 namespace zorbelu::coretest {
 
@@ -31,12 +27,6 @@ Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtu
     for (const fixtures::Ca ca : cas) certs.push_back(pki.CertDer(ca));
     for (const fixtures::Crl crl : crls) lists.push_back(pki.CrlBytes(crl));
     return MakeStore(certs, lists);
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Bytes FromHex(const std::string& hex) {
@@ -95,17 +85,6 @@ ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, 
 uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store) {
     const ZORBELUBlob blob = Blob(token);
     return ZORBELVerifyTimeStampTokenEx(&blob, &digest, nullptr, store);
-}
-
-int RunCommand(const std::string& command, std::string* output) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        if (output != nullptr) output->append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace zorbelu::coretest

@@ -1,6 +1,5 @@
 // Small helpers the core tests share: files, hex, blobs, digests and stores.
-#ifndef ZORBELU_TESTS_CORE_TEST_UTIL_H
-#define ZORBELU_TESTS_CORE_TEST_UTIL_H
+#pragma once
 
 #include <cstdint>
 #include <memory>
@@ -18,8 +17,7 @@ using test::TempDir;
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes ReadFile(const std::string& path);
-// A file of the real-world test data.
+inline Bytes ReadFile(const std::string& path) { return ToBytes(test::ReadFileBytes(path)); }
 inline Bytes RealWorldFile(const std::string& relative) { return ReadFile(testdata::RealWorldPath(relative)); }
 Bytes FromHex(const std::string& hex);
 std::string ToHex(const uint8_t* data, size_t size);
@@ -39,14 +37,12 @@ ZORBELUDigestInfoEx DigestEx(const std::string& oid, const Bytes& value);
 ZORBELUDigestInfoEx HashWithLibrary(uint32_t algorithm, const Bytes& data);
 // The token's information record; `result` gets the call's answer.
 ZORBELTimeStampInfo InfoOf(const Bytes& token, uint32_t* result = nullptr);
-// A digest in the token's imprint algorithm: of the real-world `dataFile`
-// (hashed by the library), else the value `hex`.
+// A digest in the token's imprint algorithm: of the real-world `dataFile`, else the value `hex`.
 ZORBELUDigestInfoEx DigestLikeImprint(const Bytes& token, const char* dataFile, const char* hex);
 // The core's verdict on `token` against `digest` and `store`.
 uint32_t VerifyEx(const Bytes& token, const ZORBELUDigestInfoEx& digest, const ZORBELCertStore* store = nullptr);
 
-// A core store holding the given CA certificates and CRLs (DER or PEM);
-// fails the test when the store refuses one.
+// A core store holding the given CA certificates and CRLs (DER or PEM); fails the test when the store refuses one.
 struct StoreFree {
     void operator()(ZORBELCertStore* s) const { ZORBELFreeCertStore(s); }
 };
@@ -55,9 +51,4 @@ Store MakeStore(const std::vector<std::string>& caCerts, const std::vector<std::
 // The same with CA certificates and CRLs of the shared fixture PKI.
 Store FixtureStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls = {});
 
-// Runs a shell command; its exit status and standard output.
-int RunCommand(const std::string& command, std::string* output = nullptr);
-
 }  // namespace zorbelu::coretest
-
-#endif

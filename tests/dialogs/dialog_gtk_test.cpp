@@ -1,7 +1,4 @@
-// The dialogs rendered by GTK in English and German at this run's text size
-// (GDK_DPI_SCALE): every label's text must fit the label, every control its
-// size, no two controls may overlap; a screenshot of each is written. Needs
-// a display (ctest runs it under `xvfb-run -a`).
+// GTK renders the dialogs in English and German: texts fit, controls keep size and never overlap (under xvfb-run).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -58,10 +55,7 @@ std::string Describe(GtkWidget* widget) {
     return std::string(G_OBJECT_TYPE_NAME(widget)) + " \"" + (text ? text : "") + "\"";
 }
 
-// The controls of a client area and of its pages: a label's text must fit the
-// size it was given, any other control must keep its size, each must stay in
-// the area and overlap no other control (frames, group boxes and tab strips
-// only keep their size).
+// A label's text must fit its size, other controls keep theirs, all stay in the area without overlap.
 void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) {
     GList* children = gtk_container_get_children(GTK_CONTAINER(area));
     std::vector<GtkWidget*> placed;
@@ -96,8 +90,7 @@ void CollectLayoutProblems(GtkWidget* area, std::vector<std::string>& problems) 
     g_list_free(children);
 }
 
-// Shows the dialog in each language, checks its layout and writes
-// <name>_<language>.png; `prepare` may change it first (pick a tab).
+// Shows the dialog in each language, checks its layout and writes <name>_<language>.png.
 void RenderInEveryLanguage(const std::string& name, const std::function<void()>& show,
                            const std::function<void(platform::Dialog&)>& prepare = {}) {
     const char* dirEnv = std::getenv("ZORBELU_SCREENSHOT_DIR");
@@ -158,7 +151,6 @@ TEST(DialogGtk, DialogsFitTheirTextsInEveryLanguage) {
         RenderInEveryLanguage("signature_properties_" + std::to_string(status), [&] {
             EXPECT_EQ(ZORBELUPRVShowTimeStampTokenPropEx(nullptr, &blob, status, &tokyo), 1u);
         });
-    // The tabbed dialog, chained, on each tab.
     const ZORBELUTokenRef ref{&blob, nullptr};
     const ZORBELUSignatureEntryEx tabbed[] = {{2501, 2502, 2506, 2516, &ref, &tokyo},
                                               {2501, 1, 2513, 2515, &ref, &tokyo}};

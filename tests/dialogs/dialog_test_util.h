@@ -1,5 +1,4 @@
-// What the dialog tests share: fixture stores, a token with a TAC, readers of
-// headless windows, texts, a stand-in viewer.
+// What the dialog tests share: fixture stores, a token with a TAC, headless window readers, a stand-in viewer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,9 +32,7 @@ using coretest::CertBlobOf;
 using coretest::Store;
 
 inline const fixtures::FixturePki& Pki() { return fixtures::FixturePki::Shared(); }
-inline Store MakeStore(const std::vector<fixtures::Ca>& cas, const std::vector<fixtures::Crl>& crls) {
-    return coretest::FixtureStore(cas, crls);
-}
+inline constexpr auto& MakeStore = coretest::FixtureStore;
 
 inline std::string TokenWithTac(const fixtures::FixturePki& pki = Pki()) {
     const std::string& der = pki.CertDer(fixtures::Tsa::Good);
@@ -82,8 +78,7 @@ inline std::string Text(const hl::WindowState& w, int id) {
     return c != nullptr ? c->text : "<missing " + std::to_string(id) + ">";
 }
 
-// A language module (NULL: the library's own texts) as the current resource
-// module while it lives.
+// A language module (NULL: the library's own texts) as the current resource module while it lives.
 class CurrentTexts {
 public:
     explicit CurrentTexts(const char* path)
@@ -111,26 +106,13 @@ protected:
         hl::ClearRecordedMessageBoxes();
     }
     void TearDown() override { frame::AfxSetResourceHandle(platform::OwnModuleHandle()); }
-    // The window of the one dialog shown, as it opened.
     static hl::WindowState Opened() {
         EXPECT_EQ(hl::Runs().size(), 1u);
         return hl::Runs().empty() ? hl::WindowState{} : hl::Runs().back().atStart;
     }
 };
 
-// An environment variable, put back as it was at the end of the scope.
-struct SavedVariable {
-    explicit SavedVariable(const char* variable) : name(variable) {
-        if (const char* value = std::getenv(variable)) old = value;
-    }
-    ~SavedVariable() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
-    const char* name;
-    std::optional<std::string> old;
-};
-
-// A viewer script that records its arguments, one a line, then runs `extra`.
-// While it lives, ZORBELU_CERT_VIEWER and ZORBELU_CRL_VIEWER start it (with
-// "--as-cert" or "--as-crl" first) and TMPDIR names a folder with a space.
+// A viewer script recording its arguments, started as the certificate and CRL viewer; TMPDIR holds a space.
 class ViewerStandIn {
 public:
     explicit ViewerStandIn(const std::string& extra = "") {
@@ -155,7 +137,7 @@ public:
     void Forget() const { std::filesystem::remove(record()); }
 
 private:
-    SavedVariable cert_{"ZORBELU_CERT_VIEWER"}, crl_{"ZORBELU_CRL_VIEWER"}, tmp_{"TMPDIR"};
+    test::ScopedEnv cert_{"ZORBELU_CERT_VIEWER"}, crl_{"ZORBELU_CRL_VIEWER"}, tmp_{"TMPDIR"};
     test::TempDir dir_;
 };
 

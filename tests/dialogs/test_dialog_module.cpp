@@ -1,6 +1,4 @@
-// A resource module for the runtime tests: a template (900), one whose
-// version is not ours (901), and its own template 129, which must win over
-// the library's while this module is the current resource module.
+// A resource module for the runtime tests: templates 900, 901 (not our version) and 129 (wins over the library's).
 #include "ui/dialog_template.h"
 #include "platform/resource_table.h"
 #include "dialogs/test_dialog_ids.h"

@@ -1,14 +1,28 @@
-// The token and TAC properties dialogs on the headless backend: fields, buttons, argument checks.
+// The dialog runtime (and its failure without a backend), the certificate viewer, and the token and TAC properties
+// dialogs on the headless backend.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 
 #include "dialogs/dialog_test_util.h"
 #include "dialogs/signature/token_comparison.h"
+#include "dialogs/test_dialog_ids.h"
+#include "dialogs/token/certificate_viewing.h"
 #include "dialogs/token/display_format.h"
 #include "dialogs/token/tac_properties_dialog.h"
 #include "dialogs/token/token_properties_dialog.h"
+#include "platform/module.h"
+#include "platform/process.h"
 #include "support/real_world_data.h"
+#include "ui/dialog.h"
+#include "ui/dialog_file.h"
 #include "ui/message_box.h"
+#include "ui/ui_backend.h"
+#include "ui/ui_headless.h"
 #include "zorbel.h"
 
 namespace {
@@ -19,6 +33,202 @@ using namespace zorbelu::dialogtest;
 using fixtures::Ca;
 using fixtures::Crl;
 using fixtures::Tsa;
+
+using platform::Notify;
+
+class Sample : public platform::Dialog {
+public:
+    Sample() : Dialog(900, nullptr) {
+        On(kThrow, Notify::Clicked, [] { throw std::runtime_error("handler failed"); });
+        On(kSave, Notify::Clicked, [this] {
+            platform::FileDialog save(false, "tst", "token", "Tokens (*.tst)|*.tst|All Files (*.*)|*.*||",
+                                      GetSafeHwnd());
+            saveResult = save.DoModal();
+            savedPath = save.GetPathName();
+        });
+    }
+
+    std::string name = "initial", savedPath;
+    bool flag = true, throwInInit = false;
+    int saveResult = 0;
+
+protected:
+    bool OnInitDialog() override {
+        if (throwInInit) throw std::runtime_error("init failed");
+        return Dialog::OnInitDialog();
+    }
+    void DoDataExchange(platform::DataExchange& dx) override {
+        dx.Text(kName, name);
+        dx.Check(kFlag, flag);
+    }
+};
+
+// Every test runs with the test module as the current resource module.
+class DialogRuntime : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_STREQ(platform::UiBackendName(), "headless");
+        module_ = platform::LoadLibraryA(TEST_DIALOG_MODULE);
+        ASSERT_NE(module_, nullptr);
+        frame::AfxSetResourceHandle(module_);
+        hl::Reset();
+    }
+    void TearDown() override {
+        frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+        platform::FreeLibrary(module_);
+    }
+    const hl::ModalRun& LastRun() const { return hl::Runs().back(); }
+
+    platform::HINSTANCE module_ = nullptr;
+};
+
+// The module's own 129 wins over the library's; one of another version counts as missing.
+TEST_F(DialogRuntime, TemplatesComeFromTheCurrentModuleThenTheLibrary) {
+    EXPECT_STREQ(platform::FindDialogTemplate(129)->caption, "Test 129");
+    frame::AfxSetResourceHandle(platform::OwnModuleHandle());
+    EXPECT_STRNE(platform::FindDialogTemplate(129)->caption, "Test 129");
+    frame::AfxSetResourceHandle(module_);
+    platform::Dialog missing(901);
+    EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_TRUE(missing.LastError() == 1004u && hl::Runs().empty());
+}
+
+TEST_F(DialogRuntime, OkSavesTheControlsCancelDoesNot) {
+    const struct {
+        int button, result;
+        std::string name;
+        bool flag;
+    } cases[] = {{1, platform::IDOK, "typed", false}, {2, platform::IDCANCEL, "initial", true}};
+    for (const auto& c : cases) {
+        Sample dialog;
+        hl::QueueScript({hl::Type(kName, "typed"), hl::Toggle(kFlag, false), hl::Press(c.button)});
+        EXPECT_EQ(dialog.DoModal(), c.result);
+        EXPECT_TRUE(dialog.name == c.name && dialog.flag == c.flag && !LastRun().closedByBackend) << c.button;
+        // Members went into the controls before the loop started.
+        EXPECT_TRUE(LastRun().atStart.Find(kName)->text == "initial" && LastRun().atStart.Find(kFlag)->checked);
+    }
+}
+
+TEST_F(DialogRuntime, ExceptionsEndTheDialogAndLeaveDoModal) {
+    for (bool inInit : {false, true}) {
+        Sample dialog;
+        dialog.throwInInit = inInit;
+        hl::QueueScript({hl::Press(kThrow), hl::Press(1)});
+        EXPECT_THROW(dialog.DoModal(), std::runtime_error) << inInit;
+        EXPECT_FALSE(platform::GetActiveWindow() || dialog.GetSafeHwnd());
+    }
+}
+
+TEST_F(DialogRuntime, FileDialogs) {
+    const struct {
+        std::optional<std::string> answer;
+        int result;
+        std::string path;
+    } cases[] = {
+        {std::string("/tmp/out"), platform::IDOK, "/tmp/out.tst"},        // the default extension is added
+        {std::string("/tmp/out.der"), platform::IDOK, "/tmp/out.der"},    // an own extension is kept
+        {std::string("/tmp/a.b/out"), platform::IDOK, "/tmp/a.b/out.tst"}, // a dot in a folder is none
+        {std::nullopt, platform::IDCANCEL, ""},
+    };
+    for (const auto& c : cases) {
+        Sample dialog;
+        hl::QueueFileAnswer(c.answer);
+        hl::QueueScript({hl::Press(kSave), hl::Press(1)});
+        dialog.DoModal();
+        EXPECT_EQ(std::to_string(dialog.saveResult) + dialog.savedPath, std::to_string(c.result) + c.path);
+    }
+}
+
+#ifdef GTK_UI_MODULE
+constexpr const char kGtkModule[] = GTK_UI_MODULE;
+#else
+constexpr const char kGtkModule[] = "";
+#endif
+
+// Without a usable backend every dialog fails at once with 1004; each case in a fresh process.
+TEST(DialogWithoutBackend, FailsAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::pair<const char*, const char*> cases[] = {  // ZORBELU_UI and DISPLAY, NULL: unset
+        {nullptr, nullptr}, {"gtk", nullptr}, {"no-such-backend", ":0"}, {"gtk", ":987"}};
+    for (const auto& [ui, display] : cases) {
+        EXPECT_EXIT(
+            {
+                ui != nullptr ? setenv("ZORBELU_UI", ui, 1) : unsetenv("ZORBELU_UI");
+                unsetenv("WAYLAND_DISPLAY");
+                if (kGtkModule[0] != '\0') setenv("ZORBELU_UI_MODULE", kGtkModule, 1);  // GTK fails on :987
+                display != nullptr ? setenv("DISPLAY", display, 1) : unsetenv("DISPLAY");
+                const auto start = std::chrono::steady_clock::now();
+                platform::Dialog dialog(129);
+                const int result = dialog.DoModal();
+                const bool quick = std::chrono::steady_clock::now() - start < std::chrono::seconds(10);
+                const bool boxFails = platform::MessageBoxA(nullptr, "x", "y", 0) == 0;
+                std::exit(result == -1 && dialog.LastError() == 1004 && quick && boxFails ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << (ui != nullptr ? ui : "(unset)") << " " << (display != nullptr ? display : "(none)");
+    }
+}
+
+// ---- The viewer -----------------------------------------------------------------
+
+TEST(Viewer, WritesTheFixedFileAndPassesItsNameUnquoted) {
+    const ViewerStandIn viewer;
+    const struct {
+        ViewKind kind;
+        const char *option, *extension;
+        std::string first, second;
+    } cases[] = {
+        {ViewKind::Certificate, "--as-cert", ".cer", Pki().CertDer(Tsa::Good),
+         Pki().CertDer(Ca::Root)},
+        {ViewKind::Crl, "--as-crl", ".crl", Pki().CrlBytes(Crl::IntermediateLarge),
+         Pki().CrlBytes(Crl::Root)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        const std::string file = (viewer.tmp() / ("zorbelutil-" + std::to_string(geteuid()) + c.extension)).string();
+        EXPECT_EQ(ViewerTemporaryFile(c.kind), file);
+        // Twice, the second time shorter: the same file, overwritten.
+        for (const std::string* bytes : {&c.first, &c.second}) {
+            const ZORBELUCertBlob blob = CertBlobOf(*bytes);
+            ASSERT_EQ(LaunchCertViewer(blob.data, blob.length, c.kind, nullptr), 1u);
+            EXPECT_EQ(viewer.Arguments(), (std::vector<std::string>{c.option, file}));
+            EXPECT_EQ(test::ReadFileBytes(file), *bytes);
+        }
+        EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::others_read,
+                  std::filesystem::perms::none);
+    }
+}
+
+TEST(Viewer, FailsWithoutStartingAnything) {
+    const ViewerStandIn viewer;
+    const ZORBELUCertBlob blob = CertBlobOf(Pki().CertDer(Tsa::Good));
+    const std::string file = ViewerTemporaryFile(ViewKind::Certificate);
+    const std::filesystem::path elsewhere = viewer.tmp() / "elsewhere";
+    const struct {
+        const char* name;
+        uint32_t length;
+        const char* viewerCommand;  // NULL: the stand-in
+        const char* tmpdir;         // NULL: the stand-in's folder
+        bool fileIsALink;
+    } cases[] = {
+        {"nothing to write", 0, nullptr, nullptr, false},
+        {"temporary folder missing", blob.length, nullptr, "/nonexistent-zorbelu-folder", false},
+        {"the file is a link", blob.length, nullptr, nullptr, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ScopedEnv savedViewer("ZORBELU_CERT_VIEWER"), savedTmp("TMPDIR");
+        if (c.viewerCommand != nullptr) setenv("ZORBELU_CERT_VIEWER", c.viewerCommand, 1);
+        if (c.tmpdir != nullptr) setenv("TMPDIR", c.tmpdir, 1);
+        std::filesystem::remove(file);
+        if (c.fileIsALink) std::filesystem::create_symlink(elsewhere, file);
+        viewer.Forget();
+        EXPECT_EQ(LaunchCertViewer(blob.data, c.length, ViewKind::Certificate, nullptr), 0u);
+        EXPECT_TRUE(viewer.Arguments().empty());
+        EXPECT_FALSE(std::filesystem::exists(elsewhere));
+        std::filesystem::remove(file);
+    }
+}
 
 // ---- The TAC dialog ---------------------------------------------------------------
 
@@ -38,8 +248,7 @@ std::map<int, std::string> TacFields(const TacRecords& r) {
     return Fields(hl::Runs()[0].atStart);
 }
 
-// The records' own bounds hold however the records are filled; offsets,
-// delays, names and value lines are formatted, each from its own record.
+// The TAC dialog keeps within each record's bounds however it is filled, and formats each field from its record.
 TEST_F(HeadlessTest, TacFieldsAreFormattedWithinTheirRecords) {
     using namespace tac_ids;
     TacRecords r;
@@ -85,8 +294,7 @@ using namespace zorbelu::dialogs::tst_ids;
 
 class TokenProperties : public HeadlessTest {
 protected:
-    // Runs the export on `script`, then `nested` for a dialog it opens, and
-    // gives the token dialog's run (the last to end).
+    // Runs the export on `script` (`nested` for a dialog it opens); the token dialog's run.
     hl::ModalRun Show(const std::string& token, const ZORBELCertStore* store, std::vector<hl::Action> script,
                       std::vector<hl::Action> nested = {}) {
         hl::QueueScript(std::move(script));
@@ -101,7 +309,6 @@ protected:
     hl::WindowState Opened(const std::string& token, const ZORBELCertStore* store = nullptr) {
         return Show(token, store, {hl::Press(platform::IDOK)}).atStart;
     }
-    // The buttons of the window that are enabled, OK included.
     static std::set<int> EnabledButtons(const hl::WindowState& w) {
         std::set<int> ids;
         for (const hl::ControlState& c : w.controls)

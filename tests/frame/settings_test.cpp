@@ -1,10 +1,7 @@
-// The settings and language exports as a host calls them: every refusal
-// leaves the setting as it was. Each test runs in a process of its own (a
-// language module once current stays current).
+// The settings and language exports as a host calls them: a refusal keeps the setting; one process per test.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <tuple>
 
@@ -31,8 +28,7 @@ TEST(Settings, LanguageCodesAreExactlyThreeCharacters) {
     EXPECT_EQ(ZORBELUSetLanguage("a1?"), ZORBELU_OK);
 }
 
-// The three text setters share their checks: caller code first, then text
-// and length, then the 256-character limit; a refusal keeps the old text.
+// The text setters check caller code, then text and length, then 256 characters; a refusal keeps the old text.
 TEST(Settings, TextSettersRefuseBadArgumentsWithTheirCodes) {
     const std::string max(256, 'm'), tooLong(257, 'l');
     for (const auto set : {ZORBELUPRVSetModuleName, ZORBELUPRVSetMessageDlgTitle, ZORBELUPRVSetVerifiedDlgTitle}) {
@@ -83,8 +79,7 @@ TEST(Settings, FlagsAreZeroOrOneAndTheResourceModuleNeedsTheCallerCode) {
 
 // ---- The language module beside the library -----------------------------------------
 
-// Whether the German module beside the library is loaded (the full path: a
-// bare name would go through the caller's search path).
+// Whether the German module beside the library is loaded (by full path).
 bool GermanModuleIsLoaded() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ZORBELUGetLibVer), &info) == 0 || info.dli_fname == nullptr) return false;
@@ -95,8 +90,7 @@ bool GermanModuleIsLoaded() {
     return handle != nullptr;
 }
 
-// A missing module falls back to the library's own file, which becomes
-// current: the German module is no longer used, but stays loaded.
+// A missing module falls back to the library's own file: the German module stays loaded, unused.
 TEST(Language, AModuleOnceCurrentStaysLoadedWhenTheCodeChanges) {
     ASSERT_EQ(ZORBELUSetLanguage("DEU"), ZORBELU_OK);
     ASSERT_STREQ(ZORBELUPRVGetVerifiedDlgTitle(), "Signatureigenschaften");

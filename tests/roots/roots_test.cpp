@@ -1,12 +1,8 @@
-// The trust anchors of the services: the five exports over a temporary
-// "ROOT" and "CA", and zorbelu roots and zorbelu services run as a person
-// runs them.
+// The services' trust anchors: the five exports over temporary stores, and zorbelu roots and services.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -52,8 +48,7 @@ std::vector<std::string> StoreFiles(const std::filesystem::path& folder) {
     return names;
 }
 
-// Which committed certificates the files of a store folder hold, by id,
-// sorted; 0 for a file that holds none of them byte for byte.
+// The committed certificate ids the files of a store folder hold, sorted; 0 for any other file.
 std::vector<uint32_t> StoreIds(const std::filesystem::path& folder) {
     std::vector<uint32_t> ids;
     for (const std::string& name : StoreFiles(folder)) {
@@ -67,9 +62,7 @@ std::vector<uint32_t> StoreIds(const std::filesystem::path& folder) {
     return ids;
 }
 
-// A time-stamp token for `policy`, signed by a fresh TSA certificate
-// (critical timeStamping usage) that the certificate `issuerId` issued with
-// its key from tests/data/root_keys.
+// A token for `policy` from a fresh TSA certificate issued by `issuerId` with its key from tests/data/root_keys.
 std::string TokenIssuedUnder(uint32_t issuerId, const std::string& policy) {
     const std::string issuerDer = CommittedCert(issuerId);
     const auto* p = reinterpret_cast<const unsigned char*>(issuerDer.data());
@@ -111,9 +104,7 @@ std::string TokenIssuedUnder(uint32_t issuerId, const std::string& policy) {
 
 ZORBELUBlob Blob(const std::string& token) { return {Bytes(token), static_cast<uint32_t>(token.size())}; }
 
-// Every test starts with empty, writable "ROOT" and "CA" stores in a
-// temporary folder, without the system bundle, and with no confirmation
-// answered by the environment.
+// Every test starts with empty writable stores, no system bundle, and "no" to every root confirmation.
 class RootStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -131,13 +122,9 @@ protected:
         std::filesystem::remove_all(root());
         std::filesystem::remove_all(ca());
     }
-    // Puts the committed certificate into a store folder, as a person would.
     void Install(const std::filesystem::path& folder, uint32_t id, const std::string& bytes = "") const {
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / ("by-hand-" + std::to_string(id) + ".cer"), std::ios::binary)
-            << (bytes.empty() ? CommittedCert(id) : bytes);
+        WriteFileBytes(folder / ("by-hand-" + std::to_string(id) + ".cer"), bytes.empty() ? CommittedCert(id) : bytes);
     }
-    // The ids the stores hold.
     void ExpectStores(const std::vector<uint32_t>& inRoot, const std::vector<uint32_t>& inCa) const {
         EXPECT_EQ(StoreIds(root()), inRoot);
         EXPECT_EQ(StoreIds(ca()), inCa);
@@ -243,8 +230,7 @@ TEST_F(roots_Store, AFingerprintMismatchFailsEveryServiceOfThatCertificate) {
         {kTest, 1, ZORBELU_ERR_NOT_FOUND},  {kAdd, 2, ZORBELU_OK},  // the other services do not use 1011
     };
     for (const auto& c : cases) EXPECT_EQ(c.call(c.service), c.result) << c.service;
-    // The other rows of service 0 were still walked: its good certificates
-    // are added, the bad one is not; so does a delete.
+    // The other rows of service 0 were still walked, for adding and deleting alike.
     ExpectStores({1008, 1009, 1080}, {1010, 1081});
     EXPECT_EQ(kDelete(0), ZORBELU_ERR_EXCEPTION);
     ExpectStores({1009}, {1010});
@@ -313,21 +299,6 @@ TEST_F(roots_Store, TokensThatNameNoServiceOrCannotBeReadAreRefused) {
 
 // ---- zorbelu roots and zorbelu services ----------------------------------------
 
-struct CliRun {
-    int exitStatus;
-    std::string output;
-};
-
-// Runs `zorbelu arguments` after `environment`.
-CliRun Zorbelu(const std::string& arguments, const std::string& environment = "") {
-    FILE* pipe = popen((environment + std::string(ZORBELU_CLI) + " " + arguments + " 2>&1").c_str(), "r");
-    std::string output;
-    std::array<char, 4096> buffer{};
-    while (size_t read = std::fread(buffer.data(), 1, buffer.size(), pipe)) output.append(buffer.data(), read);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
 using roots_Cli = RootStoreTest;
 
 TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
@@ -356,13 +327,13 @@ TEST_F(roots_Cli, AddTestAndServicesOnAFreshStore) {
         {"roots delete --token x", 2, "not a token"},
     };
     for (const auto& step : steps) {
-        const CliRun run = Zorbelu(step.arguments, step.environment);
-        EXPECT_EQ(run.exitStatus, step.exitStatus) << step.arguments << "\n" << run.output;
+        const CommandRun run = Zorbelu(step.arguments, step.environment);
+        EXPECT_EQ(run.status, step.exitStatus) << step.arguments << "\n" << run.output;
         EXPECT_NE(run.output.find(step.expected), std::string::npos) << step.arguments << "\n" << run.output;
     }
     // Services 3 and 4 share root 1011 and went with the delete of service 0.
     ExpectStores({1012}, {});
-    const CliRun services = Zorbelu("services --json");
+    const CommandRun services = Zorbelu("services --json");
     EXPECT_EQ(services.output.find("\"rootsInstalled\":true"), std::string::npos) << services.output;
 }
 

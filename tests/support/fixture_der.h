@@ -1,6 +1,5 @@
 // fixture_der.h - the few DER edits the fixture makes on a finished time-stamp token.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_DER_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_DER_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -25,8 +24,7 @@ std::vector<Element> Children(const std::string& der, const Element& parent);
 std::string Encode(uint8_t tag, const std::string& content);  // tag, DER length, content
 std::vector<Element> SignedDataFields(const std::string& token);  // of a ContentInfo; throws unless one
 
-// Appends each DER AttributeCertificate to the certificate set as [tag] (1: v1AttrCert, 2: v2AttrCert)
-// and raises the SignedData version as RFC 5652 asks; the signature stays valid.
+// Appends each DER attribute certificate to the certificate set as [tag]; SignedData version and signature stay valid.
 std::string InsertAttributeCertificates(const std::string& token,
                                         const std::vector<std::string>& attributeCertificates,
                                         int tag);
@@ -35,5 +33,3 @@ std::string InsertAttributeCertificates(const std::string& token,
 std::string FlipSignatureByte(const std::string& token);
 
 }  // namespace zorbelu::fixtures::der
-
-#endif

@@ -1,6 +1,5 @@
 // fixture_ossl.h - owning handles for the fixture's OpenSSL objects, and how it reports a failure.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_OSSL_H
+#pragma once
 
 #include <openssl/ess.h>
 
@@ -44,5 +43,3 @@ Asn1IntPtr Integer(uint64_t value);
 std::string Sign(EVP_PKEY* key, const EVP_MD* md, const std::string& data);
 
 }  // namespace zorbelu::fixtures::ossl
-
-#endif

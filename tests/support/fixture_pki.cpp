@@ -204,7 +204,6 @@ struct FixturePki::Impl {
         return baseUrl.substr(start, baseUrl.find('/', start) - start);
     }
 
-    // The URIs of each distribution point, as CdpForm says.
     std::vector<std::vector<std::string>> DistributionPoints(CdpForm form, Crl crl) const {
         const std::string host = HostOfBase(), http = UrlOf(std::string("crl/") + Name(crl));
         const std::string https = "https://" + host + "/crl/" + Name(crl);
@@ -216,7 +215,6 @@ struct FixturePki::Impl {
         return forms[static_cast<int>(form)];
     }
 
-    // From and to, for Validity::Current, Expired and NotYetValid.
     std::pair<time_t, time_t> TsaValidity(Validity v) const {
         const std::pair<time_t, time_t> spans[] = {
             {now - 30 * kDay, now + 730 * kDay}, {now - 730 * kDay, now - kDay}, {now + kDay, now + 730 * kDay}};
@@ -228,9 +226,7 @@ struct FixturePki::Impl {
         return spans[static_cast<int>(v)];
     }
 
-    // Signs the certificate (by `issuer`, else self-signed; with the issuer's
-    // caIssuers URL unless `aia` is false or another is set) and writes it as
-    // certs/<name>.cer and .pem.
+    // Signs and writes certs/<name>.cer and .pem; the issuer's caIssuers URL unless `aia` is false or one is set.
     Entity Issue(x509::CertRequest& r, ossl::PkeyPtr key, std::optional<Ca> issuer, bool aia, const std::string& name) {
         Entity e;
         e.key = std::move(key);

@@ -1,8 +1,5 @@
-// fixture_pki.h - the test PKI (CAs, TSA certificates, CRLs, time-stamp tokens),
-// made with libcrypto alone in a folder; docs/testing.md has its use, layout and
-// contents. Errors throw std::runtime_error or std::out_of_range.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_PKI_H
+// fixture_pki.h - the test PKI made with libcrypto in a folder (docs/testing.md); errors throw.
+#pragma once
 
 #include <cstdint>
 #include <ctime>
@@ -188,5 +185,3 @@ private:
 };
 
 }  // namespace zorbelu::fixtures
-
-#endif

@@ -6,7 +6,6 @@
 #include "support/fixture_der.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace zorbelu::fixtures::tokens {
 namespace {
@@ -27,34 +26,8 @@ int TimeCallback(TS_RESP_CTX*, void* data, long* sec, long* usec) {
     return 1;
 }
 
-void AddEssAttribute(CMS_SignerInfo* si, bool v2, const std::string& der) {
-    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
-    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, der.data(), static_cast<int>(der.size())),
-          "CMS_signed_add1_attr_by_NID");
-}
-
-void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2) {
-    if (v2) {
-        Ptr<ESS_SIGNING_CERT_V2, ESS_SIGNING_CERT_V2_free> sc(
-            Check(OSSL_ESS_signing_cert_v2_new_init(EVP_sha256(), cert, nullptr, 0), "signingCertificateV2"));
-        AddEssAttribute(si, v2,
-                        ToDer(i2d_ESS_SIGNING_CERT_V2, static_cast<const ESS_SIGNING_CERT_V2*>(sc.get()), "ESS"));
-    } else {
-        Ptr<ESS_SIGNING_CERT, ESS_SIGNING_CERT_free> sc(
-            Check(OSSL_ESS_signing_cert_new_init(cert, nullptr, 0), "signingCertificate"));
-        AddEssAttribute(si, v2, ToDer(i2d_ESS_SIGNING_CERT, static_cast<const ESS_SIGNING_CERT*>(sc.get()), "ESS"));
-    }
-}
-
-// ---- Forgeries ----------------------------------------------------------------
-
-bool IsEssForgery(Forgery f) {
-    return f == Forgery::EssWrongHash || f == Forgery::EssOtherSerial || f == Forgery::EssOtherIssuer;
-}
-
-// SigningCertificate(V2) built by hand, so that hash and issuerSerial can
-// disagree. ESSCertIDv2 leaves hashAlgorithm at its default, SHA-256.
-void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forgery) {
+// SigningCertificate(V2) by hand, so that an ESS forgery can make hash and issuerSerial disagree.
+void AddSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forgery forgery) {
     unsigned char hash[EVP_MAX_MD_SIZE];
     unsigned int hashLength = 0;
     Check(X509_digest(cert, v2 ? EVP_sha256() : EVP_sha1(), hash, &hashLength), "X509_digest");
@@ -67,11 +40,13 @@ void AddForgedSigningCertificate(CMS_SignerInfo* si, X509* cert, bool v2, Forger
     const std::string directoryName = der::Encode(0xA4, ToDer(i2d_X509_NAME, issuer, "i2d_X509_NAME"));
     const std::string issuerSerial = der::Encode(0x30, der::Encode(0x30, directoryName) + serial);
     const std::string certId = der::Encode(0x30, der::Encode(0x04, certHash) + issuerSerial);
-    AddEssAttribute(si, v2, der::Encode(0x30, der::Encode(0x30, certId)));
+    const std::string value = der::Encode(0x30, der::Encode(0x30, certId));
+    const int nid = v2 ? NID_id_smime_aa_signingCertificateV2 : NID_id_smime_aa_signingCertificate;
+    Check(CMS_signed_add1_attr_by_NID(si, nid, V_ASN1_SEQUENCE, value.data(), static_cast<int>(value.size())),
+          "CMS_signed_add1_attr_by_NID");
 }
 
-// CMS_final always writes the eContentType as content-type attribute: it is
-// replaced afterwards and the signed attributes signed again.
+// CMS_final writes the eContentType as content type: it is replaced and the attributes signed again.
 void SignAgainWithDataContentType(CMS_SignerInfo* si, EVP_PKEY* key) {
     const int index = CMS_signed_get_attr_by_NID(si, NID_pkcs9_contentType, -1);
     if (index < 0) Fail("no content-type attribute");
@@ -168,8 +143,7 @@ std::string Respond(const Signer& signer, const std::string& requestDer, const I
 
     BioPtr in(Check(BIO_new_mem_buf(requestDer.data(), static_cast<int>(requestDer.size())), "BIO_new_mem_buf"));
     TsRespPtr resp(Check(TS_RESP_create_response(ctx.get(), in.get()), "TS_RESP_create_response"));
-    // A rejected request leaves its reason on the error queue too; the
-    // response carries it, so the queue is cleared.
+    // A rejected request leaves its reason on the error queue too; the response carries it, so the queue is cleared.
     ERR_clear_error();
     return ToDer(i2d_TS_RESP, static_cast<const TS_RESP*>(resp.get()), "i2d_TS_RESP");
 }
@@ -218,10 +192,7 @@ std::string SignWithCms(const Signer& signer, const std::string& requestDer, con
                                                flags | CMS_NOSMIMECAP | (certReq ? 0u : CMS_NOCERTS)),
                                "CMS_add1_signer");
     const Forgery forgery = issuance.forgery;
-    if (IsEssForgery(forgery))
-        AddForgedSigningCertificate(si, signer.cert, issuance.essV2, forgery);
-    else if (forgery != Forgery::NoEss)
-        AddSigningCertificate(si, signer.cert, issuance.essV2);
+    if (forgery != Forgery::NoEss) AddSigningCertificate(si, signer.cert, issuance.essV2, forgery);
     if (forgery == Forgery::TwoSigners)
         Check(CMS_add1_signer(cms.get(), signer.cert, signer.key, EVP_sha256(), flags | CMS_NOSMIMECAP | CMS_NOCERTS),
               "second signer");

@@ -1,7 +1,5 @@
-// fixture_tokens.h - time-stamp requests, responses and tokens of the fixture PKI: from OpenSSL's
-// responder, or signed with the CMS API for signers it refuses and for forgeries.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_TOKENS_H
+// fixture_tokens.h - requests, responses and tokens: OpenSSL's responder, or the CMS API for forgeries.
+#pragma once
 
 #include "support/fixture_ossl.h"
 #include "support/fixture_pki.h"
@@ -45,5 +43,3 @@ bool ResponderAccepts(X509* cert);
 std::string SignWithCms(const Signer& signer, const std::string& requestDer, const Issuance& issuance);
 
 }  // namespace zorbelu::fixtures::tokens
-
-#endif

@@ -66,8 +66,7 @@ void AddConfExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& v
     Check(X509_add_ext(cert, ext.get(), -1), "X509_add_ext");
 }
 
-// One distribution point per entry, each naming its URIs in order (the
-// configuration syntax makes one point per URI).
+// One distribution point per entry, each naming its URIs in order (the configuration syntax makes one point per URI).
 void AddDistributionPoints(X509* cert, const std::vector<std::vector<std::string>>& points) {
     DistPointsPtr stack(Check(sk_DIST_POINT_new_null(), "sk_DIST_POINT_new_null"));
     for (const auto& uris : points) {
@@ -115,8 +114,7 @@ std::string Pem(int (*write)(BIO*, T*), U* object, const char* what) {
 }  // namespace
 
 PkeyPtr CachedKey(const std::string& label, KeyType type) {
-    // OpenSSL registers its own clean-up at initialisation; initialising it
-    // before the cache exists makes the cache go first at exit.
+    // Initialising OpenSSL before the cache exists makes the cache go first at exit.
     OPENSSL_init_crypto(0, nullptr);
     static std::mutex mutex;
     static std::map<std::string, PkeyPtr> cache;
@@ -217,8 +215,7 @@ X509CrlPtr MakeCrl(const CrlRequest& r) {
     Check(X509_CRL_add1_ext_i2d(crl.get(), NID_crl_number, Integer(r.crlNumber).get(), 0, 0), "crlNumber");
 
     if (r.approximateSize != 0) {
-        // Sign once to learn the size without padding, then add entries of a
-        // fixed encoded size: SEQUENCE { INTEGER (4 bytes), UTCTime } = 23 bytes.
+        // Sign once to learn the size, then add entries of 23 bytes: SEQUENCE { INTEGER (4 bytes), UTCTime }.
         Check(X509_CRL_sign(crl.get(), r.issuerKey, EVP_sha256()), "X509_CRL_sign");
         const size_t base = CrlDer(crl.get()).size();
         constexpr size_t kEntryBytes = 23;
@@ -240,6 +237,11 @@ std::string KeyPem(EVP_PKEY* key) {
         return PEM_write_bio_PrivateKey(bio, k, nullptr, nullptr, 0, nullptr, nullptr);
     };
     return Pem(+write, key, "PEM_write_bio_PrivateKey");
+}
+
+std::string CertPemToDer(const std::string& pem) {
+    const BioPtr bio(Check(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), "BIO_new_mem_buf"));
+    return CertDer(X509Ptr(Check(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), "PEM_read_bio_X509")).get());
 }
 
 std::string CertDerToPem(const std::string& der) {

@@ -1,6 +1,5 @@
 // fixture_x509.h - keys, certificates and CRLs built with OpenSSL, for shapes fixture_pki.h lacks.
-#ifndef ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
-#define ZORBELU_TESTS_SUPPORT_FIXTURE_X509_H
+#pragma once
 
 #include "support/fixture_ossl.h"
 
@@ -36,8 +35,7 @@ struct CertRequest {
 
 ossl::X509Ptr MakeCertificate(const CertRequest& request);
 
-// A certificate with the cached EC key `key`, valid from an hour ago for a month, naming `issuer`
-// (null: self-signed) and signed with the cached key `signer`: the odd shapes chain walks must survive.
+// A month-long certificate with the cached key `key`, issued by `issuer` (null: self) with the key `signer`.
 ossl::X509Ptr MakeMonthCertificate(const std::string& name, const std::string& key, X509* issuer,
                                    const std::string& signer, bool ca = true);
 
@@ -60,7 +58,6 @@ std::string CrlDer(X509_CRL* crl);
 std::string CrlPem(X509_CRL* crl);
 std::string KeyPem(EVP_PKEY* key);  // PKCS#8, unencrypted
 std::string CertDerToPem(const std::string& der);
+std::string CertPemToDer(const std::string& pem);
 
 }  // namespace zorbelu::fixtures::x509
-
-#endif

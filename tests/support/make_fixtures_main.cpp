@@ -1,5 +1,4 @@
-// zorbelu-make-fixtures FOLDER [BASE_URL] [NOW]: writes the whole test PKI into a folder
-// (docs/testing.md, "By hand"). BASE_URL defaults to http://127.0.0.1:8080, NOW (Unix time) to now.
+// zorbelu-make-fixtures FOLDER [BASE_URL] [NOW]: writes the whole test PKI (docs/testing.md, "By hand").
 #include "support/fixture_pki.h"
 
 #include <chrono>

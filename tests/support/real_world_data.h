@@ -1,6 +1,5 @@
 // Where the tests find the real-world tokens (docs/testing.md, "The real-world tokens").
-#ifndef ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
-#define ZORBELU_TESTS_SUPPORT_REAL_WORLD_DATA_H
+#pragma once
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -40,5 +39,3 @@ inline bool RunningInCi() {
             GTEST_SKIP() << missing;                                                           \
         }                                                                                      \
     } while (0)
-
-#endif

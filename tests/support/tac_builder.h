@@ -1,6 +1,5 @@
 // tac_builder.h - a time attribute certificate (docs/tac.md) for a TSA certificate, made with libcrypto.
-#ifndef ZORBELU_TESTS_SUPPORT_TAC_BUILDER_H
-#define ZORBELU_TESTS_SUPPORT_TAC_BUILDER_H
+#pragma once
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -52,5 +51,3 @@ std::vector<uint8_t> BuildTac(const TacParams& params);
 inline uint32_t NtpSecondsFromUnix(int64_t unixSeconds) { return static_cast<uint32_t>(unixSeconds + 2208988800LL); }
 
 }  // namespace zorbelu::fixtures
-
-#endif

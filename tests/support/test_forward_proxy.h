@@ -1,5 +1,4 @@
-// A real HTTP forward proxy on 127.0.0.1 for tests: tinyproxy, with a configuration of its own in a
-// temporary folder. Tests skip when available() is false.
+// tinyproxy on 127.0.0.1 with its own configuration, for tests; they skip when available() is false.
 #pragma once
 
 #include <string>
@@ -18,8 +17,7 @@ public:
     static std::string program();
     static bool available() { return !program().empty(); }
 
-    // On a free port of 127.0.0.1; with a user, every request needs these Basic credentials (else 407).
-    // Returns once it accepts connections; throws std::runtime_error when it does not.
+    // On a free port of 127.0.0.1; with a user, Basic credentials are needed (else 407). Throws when it fails.
     void start(const std::string& user = {}, const std::string& password = {});
     void stop();
 

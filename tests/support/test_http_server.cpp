@@ -21,8 +21,7 @@
 namespace zorbelu::test {
 namespace {
 
-// Shuts down the server's side of the connection (no byte of answer): cpp-httplib does not hand
-// its socket to a handler, so it is the socket of this process whose own and peer ports match.
+// Shuts the connection without an answer: the socket of this process whose own and peer ports match.
 bool ShutdownConnection(int localPort, int remotePort) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc/self/fd"), &closedir);
     if (!dir) return false;

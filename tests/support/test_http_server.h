@@ -1,5 +1,4 @@
-// A real HTTP/1.1 server on 127.0.0.1 for tests (docs/comm.md): serves files, answers POSTs, and
-// misbehaves on request. Switches are per path, applied in the order declared below; thread-safe.
+// An HTTP/1.1 server on 127.0.0.1 for tests (docs/comm.md) with per-path switches to misbehave; thread-safe.
 #pragma once
 
 #include <chrono>

@@ -1,5 +1,4 @@
-// zorbelu-test-server FOLDER [PORT]: serves every file below FOLDER at its relative path on
-// 127.0.0.1, for the command-line demo and manual checks. It prints its base URL first.
+// zorbelu-test-server FOLDER [PORT]: serves FOLDER on 127.0.0.1 and prints its base URL first.
 #include <httplib.h>
 
 #include <cstdlib>

@@ -1,11 +1,7 @@
-// Verifications on four threads at once, through every engine: each thread
-// gets its own verdicts, and the TSA certificate that gathering hands out
-// stays its thread's until that thread asks again. The ThreadSanitizer pass
-// of .ci/run runs this test.
+// Verifications on four threads through every engine: each thread gets its own verdicts and TSA certificate.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,8 +21,7 @@ struct Token {
     bool altered;
 };
 
-// Revoked and large-CRL tokens fetch their CRLs; the large CRL and the large
-// certificate make the buffers of a call grow while other threads' do too.
+// Revoked and large-CRL tokens fetch CRLs; large CRL and certificate grow buffers while other threads' do too.
 const Token kTokens[] = {
     {"good", Tsa::Good, false},
     {"revoked", Tsa::Revoked, false},
@@ -40,10 +35,8 @@ struct Engine {
     const char* name;
     uint32_t revoked;  // the verdict on the revoked token; good ones verify, altered ones are damaged
 };
-const Engine kEngines[] = {{"CRL buffer engine", ZORBELU_VS_CERT_REVOKED},
-                           {"full verification", ZORBELU_VS_CERT_REVOKED},
-                           {"policy 1", ZORBELU_VS_CERT_REVOKED},
-                           {"policy 2", ZORBELU_VS_OK}};
+const Engine kEngines[] = {{"CRL buffer engine", ZORBELU_VS_CERT_REVOKED}, {"full verification", ZORBELU_VS_CERT_REVOKED},
+                           {"policy 1", ZORBELU_VS_CERT_REVOKED}, {"policy 2", ZORBELU_VS_OK}};
 
 uint32_t Verify(size_t engine, const ZORBELUBlob& t, const ZORBELUDigestInfo& d, const ZORBELUDigestInfoEx& x) {
     if (engine == 0) return ZORBELUVerifyTimeStampToken(&t, &d, nullptr, 5000);
@@ -62,8 +55,7 @@ protected:
         }
     }
 
-    // Runs `round` on four threads at once, each starting at another place
-    // of the work; gives every wrong answer, with what it was.
+    // Runs `round` on four threads, each starting elsewhere in the work; gives every wrong answer.
     std::vector<std::string> OnFourThreads(const std::function<void(int, std::vector<std::string>&)>& round) {
         constexpr int kThreads = 4, kRounds = 3;
         std::vector<std::vector<std::string>> wrong(kThreads);

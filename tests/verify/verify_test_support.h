@@ -1,5 +1,4 @@
-// What the verification tests share: digest records and tokens from the
-// fixture PKI, and the stores a verification trusts.
+// What the verification tests share: digest records, tokens of the fixture PKI, the trusted stores.
 #pragma once
 
 #include <cstring>
@@ -31,8 +30,7 @@ inline ZORBELUBlob Blob(const std::string& bytes) {
     return ZORBELUBlob{reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size())};
 }
 
-// The root and the intermediate as trust anchors of "ROOT", as a host that
-// installed its services' roots has them.
+// The root and the intermediate as trust anchors of "ROOT", as a host that installed its services' roots has them.
 inline void TrustRootAndIntermediate(ServedPki& served) {
     served.pki().InstallInStore(served.storeDir(), fixtures::Store::Root, fixtures::Ca::Root);
     served.pki().InstallInStore(served.storeDir(), fixtures::Store::Root, fixtures::Ca::Intermediate);
