@@ -76,6 +76,13 @@ TEST_F(CrlFetch, GetCdpGivesTheFirstHttpOrHttpsUrl) {
         EXPECT_EQ(ZORBELUGetCDP(&blob, buffer, &capacity), c.cdpResult);
         EXPECT_TRUE(c.cdpResult != ZORBELU_OK || std::string(buffer, capacity).rfind(c.urlStart, 0) == 0);
     }
+    // The verifications fetch the first plain-HTTP point, numbered from 1.
+    const X509Ptr cert(Decode(served_.pki().CertDer(Tsa::HttpsThenHttpCdp)));
+    char* url = nullptr;
+    uint32_t pointNo = 0;
+    ASSERT_EQ(certs::GetFirstCrlUrl(cert.get(), &url, &pointNo), ZORBELU_OK);
+    std::free(url);
+    EXPECT_EQ(pointNo, 2u);
 }
 
 TEST_F(CrlFetch, GetCdpWritesExactlyTheUrlWhenItFits) {
