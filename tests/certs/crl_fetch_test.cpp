@@ -84,6 +84,13 @@ TEST_F(CrlFetch, GetCdpGivesTheFirstHttpOrHttpsUrl) {
         EXPECT_EQ(ZORBELUGetCDP(&blob, buffer, &capacity), c.cdpResult);
         EXPECT_TRUE(c.cdpResult != ZORBELU_OK || std::string(buffer, capacity).rfind(c.urlStart, 0) == 0);
     }
+    // The verifications fetch the first plain-HTTP point, numbered from 1.
+    const X509Ptr cert(Decode(served_.pki().CertDer(Tsa::HttpsThenHttpCdp)));
+    char* url = nullptr;
+    uint32_t pointNo = 0;
+    ASSERT_EQ(certs::GetFirstCrlUrl(cert.get(), &url, &pointNo), ZORBELU_OK);
+    std::free(url);
+    EXPECT_EQ(pointNo, 2u);
 }
 
 TEST_F(CrlFetch, GetCdpWritesExactlyTheUrlWhenItFits) {
@@ -253,6 +260,24 @@ TEST(DecodeCertificate, OneDecodedObjectPerProcess) {
     ASSERT_EQ(ZORBELPRVSharedCertificate(der.data(), der.size(), &lent), ZORBEL_OK);
     const X509Ptr fromCore(lent), fromStores(stores::SharedCertificate(der.data(), der.size()));
     EXPECT_EQ(fromStores.get(), fromCore.get());
+}
+
+// Detection looks at the first three bytes only; the encoding is 1 (detect),
+// 2 (DER) or 3 (PEM).
+TEST(DecodeCertificate, Encodings) {
+    ZORBELU_NEEDS_REAL_WORLD_DATA();
+    const uint8_t highThird[] = {'a', 'b', 0xFF};
+    EXPECT_EQ(certs::DetectEncoding(highThird, sizeof highThird), ZORBELU_ENCODING_DER);
+    const Bytes pem = ReadFile(kRootPem), der = PemToDer(pem);
+    const struct {
+        const Bytes& bytes;
+        int32_t length;
+        uint32_t encoding;
+        bool decodes;
+    } cases[] = {{pem, static_cast<int32_t>(pem.size()), 1, true}, {der, static_cast<int32_t>(der.size()), 4, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(X509Ptr(certs::DecodeCertificate(c.bytes.data(), c.length, c.encoding)) != nullptr, c.decodes)
+            << c.length << " " << c.encoding;
 }
 
 TEST(DerReader, CollectsADerCertificateDeliveredInAnySizeOfPiece) {

@@ -173,6 +173,7 @@ TEST_F(CommDownloadTest, FailuresAndTheirCodes) {
         {"closed port", closedUrl() + "/x.crl", ZORBELCOMM_ERR_CONNECT},
         {"unreachable proxy", server.url("/target"), ZORBELCOMM_ERR_CONNECT, closedUrl().substr(7)},
         {"too slow for the whole transfer", server.url("/slow.crl"), ZORBELCOMM_ERR_TIMEOUT},
+        {"unresolvable host (no query leaves)", "http://" + std::string(64, 'a') + ".x/", ZORBELCOMM_ERR_CONNECT},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -415,6 +415,7 @@ TEST_F(TokenFiles, ExportAsksBeforeReplacingTheFinalName) {
     EXPECT_TRUE(request.save && request.defaultExtension == "tst");
     const auto& boxes = hl::RecordedMessageBoxes();
     ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[0].owner != nullptr && boxes[0].owner == hl::Runs()[0].atStart.owner);  // the dialog's window
     EXPECT_EQ(boxes[0].buttons, (std::vector<std::string>{"&Yes", "&No"}));
     EXPECT_EQ(boxes[0].text.rfind(dir_.path().string() + "/export.tst already exists.", 0), 0u) << boxes[0].text;
     unsetenv("ZORBELU_FOLDER_OPENER");

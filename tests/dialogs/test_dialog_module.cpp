@@ -16,6 +16,8 @@ const ZorbeluDialogControl kControls900[] = {
     {ZORBELU_CTL_BUTTON, kSave, "Save", 0, {136, 60, 40, 14}, 0},
     {ZORBELU_CTL_BUTTON, 1, "OK", ZORBELU_CS_DEFAULT, {100, 152, 44, 14}, 0},
     {ZORBELU_CTL_BUTTON, 2, "Cancel", 0, {148, 152, 44, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kHidden, "Hidden", ZORBELU_CS_HIDDEN, {52, 60, 40, 14}, 0},
+    {ZORBELU_CTL_BUTTON, kDisabled, "Disabled", ZORBELU_CS_DISABLED, {94, 60, 40, 14}, 0},
 };
 const ZorbeluDialogTemplate kDialog900 = {ZORBELU_DIALOG_TEMPLATE_VERSION,
                                           900,

@@ -106,6 +106,8 @@ TEST_F(DialogRuntime, OkSavesTheControlsCancelDoesNot) {
         EXPECT_TRUE(dialog.name == c.name && dialog.flag == c.flag && !LastRun().closedByBackend) << c.button;
         // Members went into the controls before the loop started.
         EXPECT_TRUE(LastRun().atStart.Find(kName)->text == "initial" && LastRun().atStart.Find(kFlag)->checked);
+        // The template's styles hide and disable.
+        EXPECT_FALSE(LastRun().atStart.Find(kHidden)->visible || LastRun().atStart.Find(kDisabled)->enabled);
     }
 }
 
