@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/cms_oids.h"
 #include "core/der_time.h"
 #include "core/integer_bytes.h"
 #include "core/signed_attributes_signature.h"
@@ -19,10 +20,6 @@ constexpr uint8_t kUtf8String = 0x0C;
 constexpr uint8_t kIa5String = 0x16;
 constexpr uint8_t kUtcTime = 0x17;
 
-// id-signedData and id-ct-TSTInfo as DER contents.
-constexpr uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-constexpr uint8_t kTstInfoOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
-
 struct DigestOid {
     uint8_t contents[9];
     size_t size;
@@ -36,10 +33,6 @@ constexpr DigestOid kDigestOids[] = {
     {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03}, 9, NID_sha512},
     {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x04}, 9, NID_sha224},
 };
-
-bool SameBytes(const der::Span& span, const uint8_t* bytes, size_t size) {
-    return span.size == size && std::memcmp(span.data, bytes, size) == 0;
-}
 
 // Subidentifiers in their shortest form, the last one complete.
 bool IsOid(const der::Tlv& oid) {

@@ -47,7 +47,7 @@ struct SignerInfoBytes {
 }
 
 bool SameBytes(const der::Tlv& tlv, const uint8_t* bytes, size_t size) {
-    return tlv.contents.size == size && std::memcmp(tlv.contents.data, bytes, size) == 0;
+    return der::SameBytes(tlv.contents, bytes, size);
 }
 
 // The attributes OpenSSL's CMS verifier has rules for (how often, where,
@@ -128,7 +128,6 @@ size_t PlainAttributeKind(const der::Tlv& attribute) {
     }
     return IsPlainOtherOid(oid) && ArePlainValues(values) ? kOtherAttribute : kNotPlain;
 }
-
 
 // The SHA-1/SHA-2 digest of the attributes as a DER SET OF: the SET tag,
 // then the length and contents exactly as in the token.

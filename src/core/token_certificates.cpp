@@ -1,17 +1,13 @@
 #include "core/token_certificates.h"
 
-#include <algorithm>
+#include "core/cms_oids.h"
 
 namespace zorbel {
 
 namespace {
 
-// id-signedData, 1.2.840.113549.1.7.2, as DER contents.
-constexpr uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-
 bool IsSignedDataOid(const der::Tlv& oid) {
-    return oid.contents.size == sizeof kSignedDataOid &&
-           std::equal(kSignedDataOid, kSignedDataOid + sizeof kSignedDataOid, oid.contents.data);
+    return der::SameBytes(oid.contents, kSignedDataOid, sizeof kSignedDataOid);
 }
 
 void Append(std::vector<uint8_t>& out, const der::Span& span) { out.insert(out.end(), span.data, span.data + span.size); }

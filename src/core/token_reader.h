@@ -38,13 +38,13 @@ struct Token {
 // CMS verifier; false when it cannot.
 [[nodiscard]] bool DecodeCms(Token& token);
 
-// Reads a DER TimeStampResp: its PKIStatus and, when present, its token.
-// False when it is no TimeStampResp.
 // ContentInfo { contentType, [0] SignedData { version, digestAlgorithms,
 // encapContentInfo, ... } }: `rest` is left on the SignedData fields after
 // encapContentInfo (the certificate set [0], the CRLs [1], signerInfos).
 [[nodiscard]] bool SignedDataAfterContent(const std::vector<uint8_t>& contentInfo, der::Reader& rest);
 
+// Reads a DER TimeStampResp: its PKIStatus and, when present, its token.
+// False when it is no TimeStampResp.
 [[nodiscard]] bool ReadResponse(const std::vector<uint8_t>& der, uint32_t& status, std::vector<uint8_t>& contentInfo);
 
 // Finds the ContentInfo inside a DER TimeStampResp or takes the DER as a

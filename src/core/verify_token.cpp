@@ -6,6 +6,7 @@
 
 #include "core/boundary.h"
 #include "core/chain_check.h"
+#include "core/cms_oids.h"
 #include "core/digest_algorithms.h"
 #include "core/ess.h"
 #include "core/signed_attributes_signature.h"
@@ -53,14 +54,9 @@ const T* SignedAttribute(CMS_SignerInfo* signerInfo, int nid, int type) {
     return static_cast<const T*>(CMS_signed_get0_data_by_OBJ(signerInfo, OBJ_nid2obj(nid), -3, type));
 }
 
-// id-contentType, id-messageDigest and id-ct-TSTInfo as DER contents.
+// id-contentType and id-messageDigest as DER contents.
 constexpr uint8_t kContentTypeOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03};
 constexpr uint8_t kMessageDigestOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04};
-constexpr uint8_t kTstInfoOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
-
-bool SameBytes(const der::Span& span, const uint8_t* bytes, size_t size) {
-    return span.size == size && std::memcmp(span.data, bytes, size) == 0;
-}
 
 // contentType must name the TSTInfo and messageDigest must be the hash of
 // the content as signed.

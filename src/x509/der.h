@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace zorbel::der {
@@ -43,6 +44,11 @@ struct Span {
     const uint8_t* data = nullptr;
     size_t size = 0;
 };
+
+// The span holds exactly these bytes.
+inline bool SameBytes(const Span& span, const uint8_t* bytes, size_t size) {
+    return span.size == size && (size == 0 || std::memcmp(span.data, bytes, size) == 0);
+}
 
 // One element: `whole` covers identifier, length and contents.
 struct Tlv {
