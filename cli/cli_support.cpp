@@ -1,6 +1,5 @@
 #include "cli_support.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,9 +26,9 @@ const ZorbeluResourceTable* LanguageTable(const std::string& language) {
     static std::map<std::string, const ZorbeluResourceTable*> loaded;
     if (auto it = loaded.find(language); it != loaded.end()) return it->second;
     const ZorbeluResourceTable* table = nullptr;
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ZORBELUGetLibVer), &info) != 0 && info.dli_fname != nullptr) {
-        const std::string path = platform::LanguageModulePathOf(info.dli_fname, language.c_str());
+    char library[4096] = {};
+    if (platform::GetModuleFileNameA(platform::OwnModuleHandle(), library, sizeof library) > 0) {
+        const std::string path = platform::LanguageModulePathOf(library, language.c_str());
         table = platform::ResourceTableOf(platform::LoadLibraryA(path.c_str()));
     }
     loaded[language] = table;
@@ -37,6 +36,20 @@ const ZorbeluResourceTable* LanguageTable(const std::string& language) {
 }
 
 }  // namespace
+
+void NameLibraryFileOfProgram() {
+    platform::SetOwnFilePathSource([]() -> std::string {
+        char self[4096];
+        const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length <= 0) return {};
+        std::string folder(self, static_cast<size_t>(length));
+        folder.erase(folder.rfind('/') + 1);
+        const std::string installed = folder + ZORBELU_LIBDIR_FROM_BINDIR "/" ZORBELU_LIBRARY_FILE;
+        const std::string buildTree = folder + "../lib/" ZORBELU_LIBRARY_FILE;
+        const bool inBuildTree = ::access(installed.c_str(), F_OK) != 0 && ::access(buildTree.c_str(), F_OK) == 0;
+        return inBuildTree ? buildTree : installed;
+    });
+}
 
 uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t fallback, uint32_t max) {
     if (!args.has(name)) return fallback;

@@ -36,6 +36,12 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The library is linked into the program: names to it the library file of
+// the program's library folder ("lib" beside "bin" in the build tree, the
+// configured library folder once installed), beside which its language
+// modules and dialog backend are found. First thing in main().
+void NameLibraryFileOfProgram();
+
 // The option `name` as a whole number of digits alone, at most `max`;
 // `fallback` when it is not given. Throws UsageError.
 uint32_t NumberOption(const Arguments& args, const std::string& name, uint32_t fallback, uint32_t max);

@@ -189,9 +189,11 @@ void CrlDiskCache::Load() {
         std::string crl;
     };
     std::vector<Cached> current;
+    size_t total = 0;
     for (const CacheFile& file : CacheFiles(folder_)) {
         if (current.size() >= kMaxCachedCrls) break;
         const std::optional<std::string> bytes = ReadEntry(folder_, file.name.c_str(), kMaxCachedCrlBytes + 4096);
+        if (bytes && (total += bytes->size()) > kMaxCachedCrlsBytes) break;
         const size_t first = bytes ? bytes->find('\n') : std::string::npos;
         const size_t second = first != std::string::npos ? bytes->find('\n', first + 1) : std::string::npos;
         if (second == std::string::npos || first == 0 || first > 6 ||
@@ -218,17 +220,22 @@ void CrlDiskCache::Load() {
 
 void CrlDiskCache::Save() const {
     unsigned long position = 0;
+    bool wrote = false;
     for (const ZORBELUCRLCacheEntry* entry = store_->first; entry != nullptr; entry = entry->next, ++position) {
-        if (entry->url == nullptr || entry->data == nullptr || entry->dataLength > kMaxCachedCrlBytes ||
-            !IsCurrent(entry->data, entry->dataLength))
+        // The library stamps every CRL it downloads into the store, new or in
+        // place of a stale one; an entry without a stamp is one read from
+        // this folder, and its file is already there.
+        if (entry->downloadTime == 0 || entry->url == nullptr || entry->data == nullptr ||
+            entry->dataLength > kMaxCachedCrlBytes || !IsCurrent(entry->data, entry->dataLength))
             continue;
         const std::string url(entry->url, entry->urlLength);
         if (url.find('\n') != std::string::npos) continue;
         const std::string name = FileNameOf(url);
         const std::optional<std::string> existing = ReadEntry(folder_, name.c_str(), kMaxCachedCrlBytes + 4096);
         const std::string bytes = std::to_string(position) + '\n' + url + '\n' + std::string(reinterpret_cast<const char*>(entry->data), entry->dataLength);
-        if (existing != bytes) (void)WriteEntry(folder_, name, bytes);
+        if (existing != bytes) wrote = WriteEntry(folder_, name, bytes) || wrote;
     }
+    if (!wrote) return;
     // Bounded: beyond kMaxCachedCrls files the oldest go.
     const std::vector<CacheFile> files = CacheFiles(folder_);
     for (size_t i = kMaxCachedCrls; i < files.size(); ++i) (void)::unlinkat(folder_, files[i].name.c_str(), 0);

@@ -7,21 +7,27 @@
 // own) and the CRL as downloaded. Before a verification every current
 // CRL of the folder goes into the library's CRL cache store (the store the
 // verification calls take), which consults it by URL before downloading;
-// afterwards every current CRL of the store is written back. Writing is
+// afterwards every current CRL it downloaded into the store is written
+// back. Writing is
 // atomic (a temporary file of the folder, 0600, renamed over the old one);
 // no file or folder is followed through a link. Bounds: kMaxCachedCrlBytes
-// per CRL, kMaxCachedCrls files: beyond that the oldest go.
+// per CRL, kMaxCachedCrlsBytes read per run, kMaxCachedCrls files: beyond
+// that the oldest go.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 
 #include "cli_support.h"
+#include "platform/stores/decoded_objects.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::cli {
 
-inline constexpr size_t kMaxCachedCrlBytes = 16u << 20;
+// A CRL as large as the library decodes and keeps compactly; and what one
+// run reads from the folder at most, the newest files first.
+inline constexpr size_t kMaxCachedCrlBytes = stores::kMaxDecodedCrlBytes;
+inline constexpr size_t kMaxCachedCrlsBytes = 64u << 20;
 inline constexpr size_t kMaxCachedCrls = 32;
 
 // A CRL cache store filled from the folder for one verification, written

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     // prints OpenSSL's error texts (errors are told by their codes), so they
     // are not loaded either.
     (void)OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT | OPENSSL_INIT_NO_LOAD_CRYPTO_STRINGS, nullptr);
+    NameLibraryFileOfProgram();
     try {
         return Run(argc, argv);
     } catch (const UsageError& e) {

@@ -13,9 +13,13 @@ namespace {
 // A distinct, never-dereferenced address that names this library as a module.
 char ownModuleTag;
 
-// Path of the file this code was loaded from, as the loader knows it.
+std::string (*ownFilePathSource)() = nullptr;
+
+// Path of the library's file: the file this code was loaded from, as the
+// loader knows it, unless a program with the library linked in names one.
 const std::string& OwnFilePath() {
     static const std::string path = [] {
+        if (ownFilePathSource != nullptr) return ownFilePathSource();
         Dl_info info{};
         if (dladdr(reinterpret_cast<void*>(&OwnModuleHandle), &info) != 0 && info.dli_fname != nullptr)
             return std::string(info.dli_fname);
@@ -62,6 +66,8 @@ const ZorbeluResourceTable* TableFromDlHandle(void* handle) {
 }  // namespace
 
 HINSTANCE OwnModuleHandle() { return &ownModuleTag; }
+
+void SetOwnFilePathSource(std::string (*source)()) { ownFilePathSource = source; }
 
 uint32_t GetModuleFileNameA(HINSTANCE module, char* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0) return 0;

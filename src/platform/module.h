@@ -17,6 +17,13 @@ using HINSTANCE = ZORBELU_HINSTANCE;
 // The handle that stands for this library itself.
 HINSTANCE OwnModuleHandle();
 
+// For a program with the library linked in, not loaded: what names the
+// library file whose folder holds the modules that go with it (language
+// modules, the dialog backend), and whose name they are named after. It is
+// asked once, when a module is first looked for. Set first thing in main(),
+// before any other thread runs.
+void SetOwnFilePathSource(std::string (*source)());
+
 // Full path of the library's own file (for the own handle) or of a loaded
 // resource module; 0 when unknown. Copies at most size - 1 characters and a
 // NUL, and returns the number of characters copied.

@@ -82,15 +82,15 @@ bool StartDetached(const std::vector<std::string>& words, const std::vector<std:
     const std::string readyEntry = std::string(readyVariable) + "=";
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
         if (std::strncmp(*entry, readyEntry.c_str(), readyEntry.size()) != 0) environment.emplace_back(*entry);
-    environment.push_back(readyEntry + std::to_string(readyWrite.fd));
+    environment.push_back(readyEntry + std::to_string(readyWrite.get()));
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> argv, envp;
     for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
     for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    const int readyFd = readyWrite.fd;
-    const int failedFd = failedWrite.fd;
+    const int readyFd = readyWrite.get();
+    const int failedFd = failedWrite.get();
 
     const pid_t child = fork();
     if (child < 0) return false;
@@ -106,8 +106,8 @@ bool StartDetached(const std::vector<std::string>& words, const std::vector<std:
         }
         _exit(viewer < 0 ? 1 : 0);
     }
-    readyWrite.Close();
-    failedWrite.Close();
+    (void)readyWrite.Close();
+    (void)failedWrite.Close();
     int status = 0;
     pid_t waited;
     do {
@@ -119,11 +119,11 @@ bool StartDetached(const std::vector<std::string>& words, const std::vector<std:
     int error = 0;
     ssize_t n;
     do {
-        n = read(failedRead.fd, &error, sizeof error);
+        n = read(failedRead.get(), &error, sizeof error);
     } while (n < 0 && errno == EINTR);
     if (n != 0) return false;  // exec failed (or the pipe did)
 
-    pollfd wait{readyRead.fd, POLLIN, 0};
+    pollfd wait{readyRead.get(), POLLIN, 0};
     int left = readyWaitMs;
     while (left > 0) {
         const int polled = poll(&wait, 1, left > 100 ? 100 : left);

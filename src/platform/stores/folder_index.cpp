@@ -76,26 +76,6 @@ std::vector<Listed> ListFolder(const fs::path& folder) {
     return listed;
 }
 
-bool ReadAll(int fd, size_t limit, std::vector<uint8_t>& bytes) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-        static_cast<uintmax_t>(info.st_size) > limit)
-        return false;
-    bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReadFileBounded(const fs::path& file, size_t limit, std::vector<uint8_t>& bytes) {
-    const writing::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    return fd.get() >= 0 && ReadAll(fd.get(), limit, bytes);
-}
-
 // The subject's simple text, read from the certificate's structure without
 // decoding its key; a certificate this cannot read is decoded whole.
 std::optional<std::string> SubjectText(const uint8_t* data, size_t size) {
@@ -480,7 +460,7 @@ std::shared_ptr<FolderView> LookAtEveryFile(const fs::path& folder, const Folder
             ++readAfresh;
             file.settled = files::Settled(file.stamp, now);
             std::vector<uint8_t> bytes;
-            if (ReadFileBounded(folder / listed.name, files::kMaxCertificateFile, bytes))
+            if (files::ReadFileBounded(folder / listed.name, files::kMaxCertificateFile, bytes))
                 for (const SubjectKey key : SubjectKeysIn(bytes)) view->keys.push_back(key);
         }
         if (!file.settled) view->settled = false;

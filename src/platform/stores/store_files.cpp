@@ -3,22 +3,25 @@
 #include <openssl/asn1.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/stores/decoded_objects.h"
+#include "platform/unique_fd.h"
 #include "x509/decoding.h"
 
 namespace zorbelu::stores::files {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::UniqueFd;
 
 // Coarser than any file system's time stamps we expect to store on.
 constexpr time_t kTimeResolutionMargin = 2;
@@ -30,15 +33,6 @@ bool HasCertificateExtension(const fs::path& file) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
     return extension == ".CER" || extension == ".CRT" || extension == ".DER" || extension == ".PEM";
-}
-
-bool ReadFile(const fs::path& file, std::uintmax_t limit, std::vector<uint8_t>& bytes) {
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(file, error);
-    if (error || size == 0 || size > limit) return false;
-    std::ifstream in(file, std::ios::binary);
-    bytes.resize(static_cast<size_t>(size));
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)));
 }
 
 // The size of the DER element at the start of `bytes` (definite length),
@@ -90,7 +84,7 @@ void AppendDerCertificate(const std::vector<uint8_t>& bytes, std::vector<DerCert
 
 std::vector<DerCertificate> ReadFileCertificates(const fs::path& file, std::uintmax_t limit) {
     std::vector<uint8_t> bytes;
-    if (!ReadFile(file, limit, bytes)) return {};
+    if (!ReadFileBounded(file, limit, bytes)) return {};
     return CertificatesIn(bytes);
 }
 
@@ -145,6 +139,23 @@ std::vector<fs::path> CertificateFiles(const fs::path& folder) {
     std::sort(files.begin(), files.end(),
               [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
     return files;
+}
+
+bool ReadFileBounded(const fs::path& file, std::uintmax_t limit, std::vector<uint8_t>& bytes) {
+    // Not blocking: a FIFO put in a store folder must not hold the reader.
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<uintmax_t>(info.st_size) > limit)
+        return false;
+    bytes.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 std::vector<DerCertificate> CertificatesIn(const std::vector<uint8_t>& bytes) {

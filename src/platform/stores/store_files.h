@@ -54,6 +54,9 @@ bool Settled(const std::optional<Stamp>& stamp, const timespec& lookedAt);
 // the folder, in byte order of their names; none when there is no folder.
 std::vector<std::filesystem::path> CertificateFiles(const std::filesystem::path& folder);
 
+// The whole file when it is a regular file of 1 to `limit` bytes.
+[[nodiscard]] bool ReadFileBounded(const std::filesystem::path& file, std::uintmax_t limit, std::vector<uint8_t>& bytes);
+
 // Every certificate of `bytes` as DER: PEM gives each of its blocks, DER
 // its first element.
 std::vector<DerCertificate> CertificatesIn(const std::vector<uint8_t>& bytes);

@@ -66,20 +66,6 @@ StoreChange ChangeFromErrno(int error) {
     }
 }
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-void UniqueFd::Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
-
 StoreChange FolderLock::Acquire(const fs::path& folder, FolderLock& lock, std::chrono::milliseconds wait) {
     const fs::path file = folder / kLockFileName;
     UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));

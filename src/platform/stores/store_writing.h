@@ -20,6 +20,7 @@
 #include <filesystem>
 
 #include "platform/stores/system_store.h"
+#include "platform/unique_fd.h"
 
 namespace zorbelu::stores::writing {
 
@@ -36,21 +37,7 @@ constexpr std::chrono::milliseconds kLockWait{20000};
 // What a failed system call means for a store change.
 [[nodiscard]] StoreChange ChangeFromErrno(int error);
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-
-private:
-    void Reset();
-    int fd_;
-};
+using platform::UniqueFd;
 
 // The folder's exclusive write lock, held while this object lives.
 class FolderLock {
