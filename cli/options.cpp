@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include <CLI/CLI.hpp>
+#include <getopt.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -205,44 +205,17 @@ std::function<std::string(std::string&)> Checker(const OptionRow& option) {
     return {};
 }
 
-// One subcommand's parsed values, filled by CLI11.
-struct Parsed {
-    std::map<std::string, std::string> values;
-    std::map<std::string, CLI::Option*> options;
-    std::vector<std::string> positional;
-};
-
-CLI::App* AddCommand(CLI::App& app, const CommandRow& command, Parsed* parsed) {
-    CLI::App* sub = app.add_subcommand(command.name, command.summary);
-    sub->allow_extras();  // unknown words are reported below, with a suggestion
-    sub->positionals_at_end(false);
-    for (const auto& group : command.groups) {
-        for (const OptionRow& option : group) {
-            const std::string flag = std::string("--") + option.name;
-            CLI::Option* added = nullptr;
-            if (option.value == nullptr) {
-                added = sub->add_flag(flag, option.help);
-            } else {
-                added = sub->add_option(flag, parsed->values[option.name], option.help)->type_name(option.value);
-                if (auto check = Checker(option)) added->check(CLI::Validator(check, "", ""));
-            }
-            parsed->options[option.name] = added;
-        }
-    }
-    for (const auto& [first, second] : command.exclusive)
-        if (parsed->options.count(first) && parsed->options.count(second))
-            parsed->options[first]->excludes(parsed->options[second]);
-    // Any number is taken here and counted below, after unknown options,
-    // so that the value of a mistyped option is not blamed instead.
-    if (command.maxArguments > 0)
-        sub->add_option(command.arguments[0] == '(' ? "OPERATION" : command.arguments, parsed->positional, command.arguments)
-            ->type_name("");
-    return sub;
+// The command's options in the order of its help, each once.
+std::vector<const OptionRow*> OptionsOf(const CommandRow& command) {
+    std::vector<const OptionRow*> options;
+    for (const auto& group : command.groups)
+        for (const OptionRow& option : group) options.push_back(&option);
+    return options;
 }
 
-std::vector<std::string> OptionNames(const Parsed& parsed) {
-    std::vector<std::string> names;
-    for (const auto& entry : parsed.options) names.push_back("--" + entry.first);
+std::vector<std::string> OptionNames(const CommandRow& command) {
+    std::vector<std::string> names = {"--help"};
+    for (const OptionRow* option : OptionsOf(command)) names.push_back(std::string("--") + option->name);
     return names;
 }
 
@@ -252,18 +225,16 @@ std::vector<std::string> CommandNames() {
     return names;
 }
 
-// Words CLI11 left: an unknown option or one argument too many.
-void RefuseExtras(const CommandRow& command, const Parsed& parsed, const std::vector<std::string>& extras) {
-    if (extras.empty()) return;
-    const std::string word = extras.front();
-    if (word.size() > 1 && word[0] == '-') {
-        const std::string name = word.substr(0, word.find('='));
-        throw UsageError(std::string(command.name) + ": unknown option " + name +
-                         DidYouMean(Closest(name, OptionNames(parsed))));
-    }
-    throw UsageError(std::string(command.name) + ": unexpected argument '" + word + "' (" + command.name +
-                     (command.maxArguments == 0 ? " takes no arguments" : " takes " + std::string(command.arguments)) +
-                     ")");
+UsageError UnknownOption(const CommandRow& command, const std::string& word) {
+    const std::string name = word.substr(0, word.find('='));
+    return UsageError(std::string(command.name) + ": unknown option " + name +
+                      DidYouMean(Closest(name, OptionNames(command))));
+}
+
+UsageError TooManyArguments(const CommandRow& command, const std::string& word) {
+    return UsageError(std::string(command.name) + ": unexpected argument '" + word + "' (" + command.name +
+                      (command.maxArguments == 0 ? " takes no arguments" : " takes " + std::string(command.arguments)) +
+                      ")");
 }
 
 std::string Overview() {
@@ -289,7 +260,98 @@ std::string Overview() {
 
 constexpr const char* kFooter =
     "exit status: 0 the token is valid and the data unchanged (2501); 1 another verification status or verdict;\n"
-    "2 wrong arguments or unusable files; 3 an error code instead of a status.";
+    "2 wrong arguments or unusable files; 3 an error code instead of a status.\n";
+
+std::string CommandHelp(const CommandRow& command) {
+    std::string arguments = command.arguments;
+    if (!arguments.empty()) arguments = " " + (command.minArguments == 0 ? "[" + arguments + "]" : arguments);
+    std::string text = std::string(command.summary) + "\n\nUsage: zorbelu " + command.name + arguments + " [OPTIONS]\n\nOptions:\n";
+    char line[512];
+    for (const OptionRow* option : OptionsOf(command)) {
+        const std::string name = std::string("--") + option->name + (option->value ? std::string(" ") + option->value : "");
+        std::snprintf(line, sizeof line, "  %-28s%s\n", name.c_str(), option->help);
+        text += line;
+    }
+    std::snprintf(line, sizeof line, "  %-28s%s\n", "-h, --help", "print this help and exit");
+    text += line;
+    if (!command.exclusive.empty()) {
+        text += "\n";
+        for (const auto& [first, second] : command.exclusive)
+            text += std::string("--") + first + " excludes --" + second + ".\n";
+    }
+    return text + "\n" + kFooter;
+}
+
+// getopt_long's codes for the command's options: the row's index past every
+// character code.
+constexpr int kFirstOptionCode = 256;
+
+// The option word that getopt_long has just read: the one before the value
+// when the value was the next word.
+std::string OptionWord(char** words) {
+    return optarg != nullptr && optarg == words[optind - 1] ? words[optind - 2] : words[optind - 1];
+}
+
+void TakeOption(const CommandRow& command, const OptionRow& option, char** words, Arguments& args) {
+    const std::string word = OptionWord(words);
+    const std::string flag = std::string("--") + option.name;
+    // The name whole, never an abbreviation: a prefix that picks one option
+    // today may pick another once an option is added.
+    if (word.substr(0, word.find('=')) != flag) throw UnknownOption(command, word);
+    if (option.value == nullptr) {
+        args.options[option.name] = "";
+        return;
+    }
+    const std::string value = optarg;
+    // A value written as the next word that is an option itself was left out.
+    if (word == flag && value.size() > 2 && value.compare(0, 2, "--") == 0)
+        throw UsageError(std::string(command.name) + ": " + flag + " needs " + option.value);
+    if (args.has(option.name)) throw UsageError(std::string(command.name) + ": " + flag + " given twice");
+    std::string checked = value;
+    if (const auto check = Checker(option))
+        if (const std::string problem = check(checked); !problem.empty())
+            throw UsageError(std::string(command.name) + ": " + flag + ": " + problem);
+    args.options[option.name] = value;
+}
+
+// The command's words after its name, read with getopt_long (long options
+// only, "--name value" or "--name=value", "--" ends the options). Nothing
+// when help was asked for.
+std::optional<Arguments> ReadCommandWords(const CommandRow& command, int argc, char** argv) {
+    const std::vector<const OptionRow*> rows = OptionsOf(command);
+    std::vector<option> longOptions;
+    for (size_t i = 0; i < rows.size(); ++i)
+        longOptions.push_back({rows[i]->name, rows[i]->value != nullptr ? required_argument : no_argument, nullptr,
+                               kFirstOptionCode + static_cast<int>(i)});
+    longOptions.push_back({"help", no_argument, nullptr, 'h'});
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+    // The command's name stands where getopt_long expects the program's.
+    char** words = argv + 1;
+    const int count = argc - 1;
+    Arguments args;
+    optind = 0;  // a fresh start
+    opterr = 0;  // the errors are told here
+    // "-": each other word in its turn (code 1); ":": a missing value is ':'.
+    for (int code; (code = getopt_long(count, words, "-:", longOptions.data(), nullptr)) != -1;) {
+        if (code == 1) {
+            args.positional.emplace_back(optarg);
+        } else if (code >= kFirstOptionCode) {
+            TakeOption(command, *rows[static_cast<size_t>(code - kFirstOptionCode)], words, args);
+        } else if (code == 'h' || (code == '?' && optopt == 'h')) {
+            return std::nullopt;
+        } else if (code == ':') {
+            const OptionRow& option = *rows[static_cast<size_t>(optopt - kFirstOptionCode)];
+            throw UsageError(std::string(command.name) + ": --" + option.name + " needs " + option.value);
+        } else if (optopt >= kFirstOptionCode) {
+            throw UsageError(std::string(command.name) + ": --" + rows[static_cast<size_t>(optopt - kFirstOptionCode)]->name +
+                             " takes no value");
+        } else {
+            throw UnknownOption(command, optopt != 0 ? std::string("-") + static_cast<char>(optopt) : words[optind - 1]);
+        }
+    }
+    for (int i = optind; i < count; ++i) args.positional.emplace_back(words[i]);  // after "--"
+    return args;
+}
 
 }  // namespace
 
@@ -322,33 +384,24 @@ std::optional<Invocation> ParseCommandLine(int argc, char** argv) {
     if (command == nullptr)
         throw UsageError("unknown command '" + first + "'" + DidYouMean(Closest(first, CommandNames())));
 
-    CLI::App app{"zorbelu: RFC 3161 time-stamp tokens", "zorbelu"};
-    app.footer(kFooter);
-    Parsed parsed;
-    CLI::App* sub = AddCommand(app, *command, &parsed);
     if (first == "help" || first == "--help" || first == "-h") {
-        std::fputs(sub->help("zorbelu").c_str(), stdout);
+        std::fputs(CommandHelp(*command).c_str(), stdout);
         return std::nullopt;
     }
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::fputs(sub->help("zorbelu").c_str(), stdout);
+    std::optional<Arguments> args = ReadCommandWords(*command, argc, argv);
+    if (!args) {
+        std::fputs(CommandHelp(*command).c_str(), stdout);
         return std::nullopt;
-    } catch (const CLI::ParseError& e) {
-        throw UsageError(std::string(command->name) + ": " + e.what());
     }
-    std::vector<std::string> extras = sub->remaining();
-    if (parsed.positional.size() > command->maxArguments)
-        extras.insert(extras.end(), parsed.positional.begin() + static_cast<long>(command->maxArguments), parsed.positional.end());
-    RefuseExtras(*command, parsed, extras);
-    if (parsed.positional.size() < command->minArguments)
+    for (const auto& [one, other] : command->exclusive)
+        if (args->has(one) && args->has(other))
+            throw UsageError(std::string(command->name) + ": --" + one + " excludes --" + other);
+    if (args->positional.size() > command->maxArguments)
+        throw TooManyArguments(*command, args->positional[command->maxArguments]);
+    if (args->positional.size() < command->minArguments)
         throw UsageError(std::string(command->name) + ": give " + command->arguments);
 
-    Invocation invocation{command->name, {}};
-    invocation.args.positional = parsed.positional;
-    for (const auto& [name, option] : parsed.options)
-        if (option->count() > 0) invocation.args.options[name] = parsed.values[name];
+    Invocation invocation{command->name, std::move(*args)};
     if (!invocation.args.has("lang"))
         if (const std::string language = LanguageFromEnvironment(); !language.empty())
             invocation.args.options["lang"] = language;
