@@ -28,6 +28,8 @@
 //                                descriptors and time per call, start and end
 //   BM_ProcessPerTokenPaired     `zorbelu verify` and `openssl ts -verify`
 //                                processes in turn, CRLs cached: medians
+//   BM_CliTwentyMegabyteCrl      `zorbelu verify` fetching, then reusing, a
+//                                20 MB CRL: times and peak memory
 //
 // Every benchmark is timed on the wall clock (UseRealTime), so that the child
 // processes and any loopback download count. After the table the ratios are
@@ -527,6 +529,7 @@ void BM_TenThousandTokens(benchmark::State& state) {
 struct ChildCost {
     double cpuMs = 0;
     double wallMs = 0;
+    long peakKb = 0;  // resident at most
     bool ok = false;
 };
 
@@ -552,6 +555,7 @@ ChildCost RunChild(const std::vector<std::string>& args) {
     cost.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     cost.cpuMs = (static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec)) / 1e3;
+    cost.peakKb = usage.ru_maxrss;
     cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return cost;
 }
@@ -616,6 +620,38 @@ void BM_ProcessPerTokenPaired(benchmark::State& state) {
     state.counters["wall_ratio"] = Median(ourWall) / Median(theirWall);
 }
 
+// `zorbelu verify` with a 20 MB CRL of the intermediate (530,000 entries,
+// none the TSA's): the first run downloads it into an empty CRL cache folder,
+// the second takes it from there. Registered last: the intermediate's CRL
+// stays replaced for the rest of the run.
+void BM_CliTwentyMegabyteCrl(benchmark::State& state) {
+    Bench& b = *g_bench;
+    std::vector<uint64_t> serials;
+    for (uint64_t i = 0; i < 530000; ++i) serials.push_back(0x5000000000ull + i * 7919);
+    const std::string crl = b.served.pki().MakeCrl(Ca::Intermediate, serials);
+    b.served.server().serveFile(b.served.crlPath(Crl::Intermediate), crl);
+    test::TempDir cacheHome;
+    setenv("XDG_CACHE_HOME", cacheHome.path().c_str(), 1);
+    const std::vector<std::string> zorbelu = {CliPath(), "verify", b.rsaTokenFile.string(), "--digest", Hex(b.imprint),
+                                              "--no-proxy"};
+    ChildCost fetched, cached;
+    size_t fetches = 0, refetches = 0;
+    for (auto _ : state) {
+        const size_t before = b.Downloads();
+        fetched = RunChild(zorbelu);
+        fetches = b.Downloads() - before;
+        cached = RunChild(zorbelu);
+        refetches = b.Downloads() - before - fetches;
+    }
+    unsetenv("XDG_CACHE_HOME");
+    if (!fetched.ok || !cached.ok) return state.SkipWithError("zorbelu verify with a 20 MB CRL failed");
+    if (fetches == 0 || refetches != 0) return state.SkipWithError("the 20 MB CRL was not fetched once and then cached");
+    state.counters["crl_mb"] = static_cast<double>(crl.size()) / 1e6;
+    state.counters["fetch_wall_ms"] = fetched.wallMs;
+    state.counters["cached_wall_ms"] = cached.wallMs;
+    state.counters["peak_rss_mb"] = static_cast<double>(std::max(fetched.peakKb, cached.peakKb)) / 1024;
+}
+
 BENCHMARK(BM_OpenSslFloor)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenSslFloorRootTrusted)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CoreIntegrity)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -636,6 +672,7 @@ BENCHMARK(BM_BareVerifyRsa)->UseRealTime()->Unit(benchmark::kMicrosecond);
 // (--benchmark_filter='TenThousand|Paired').
 BENCHMARK(BM_TenThousandTokens)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ProcessPerTokenPaired)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_CliTwentyMegabyteCrl)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The console table, then the ratios of the times per iteration, wall clock
 // and CPU (the children's CPU time added for the process per token): the

@@ -13,9 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/stores/decoded_objects.h"
-#include "x509/decoding.h"
-#include "x509/ossl_ptr.h"
+#include "certs/crl_fetch.h"
 
 namespace zorbelu::cli {
 namespace {
@@ -55,14 +53,10 @@ std::string FileNameOf(const std::string& url) {
     return name + kSuffix;
 }
 
-// The CRL decodes and its nextUpdate has not passed. A DER CRL is decoded
-// once per process, as the library decodes it.
+// The CRL reads and its nextUpdate has not passed, by the library's own
+// rule; a DER CRL is read once per process, as the library reads it.
 bool IsCurrent(const uint8_t* data, size_t length) {
-    const x509::Encoding encoding = x509::DetectEncoding(data, length);
-    X509CrlPtr crl{encoding == x509::Encoding::kDer ? stores::SharedCrl(data, length) : nullptr};
-    if (!crl) crl = x509::DecodeCrl(data, length, encoding);
-    const ASN1_TIME* next = crl ? X509_CRL_get0_nextUpdate(crl.get()) : nullptr;
-    return next != nullptr && X509_cmp_current_time(next) > 0;
+    return certs::ReadCrlState(data, length, nullptr) == certs::CrlState::kCurrent;
 }
 
 // A regular file of the folder, read whole when it is at most `limit` bytes.

@@ -72,15 +72,18 @@ uint32_t ServeElement(ZORBELCertStore* coreStore, const ZORBELUPRVCertInfo& item
         ZORBELUCRLCacheEntry* found = FindCacheEntryByUrl(cache, item.crlUrl);
         walk = found;  // a stale CRL is replaced in its own entry; a new one goes at the end
         if (found != nullptr) {
-            const X509CrlPtr cached = DecodeCrl(found->data, found->dataLength, ZORBELU_ENCODING_DETECT, &encoding);
-            if (!cached) return ZORBELU_VS_REVOCATION_UNKNOWN;
-            if (!IsCRLPastNextUpdate(cached.get())) entry = found;
+            const CrlState state = ReadCrlState(found->data, found->dataLength, &encoding);
+            if (state == CrlState::kUnreadable) return ZORBELU_VS_REVOCATION_UNKNOWN;
+            if (state == CrlState::kCurrent) entry = found;
         }
     }
     if (entry == nullptr) {
         // The call's time limit is each download's own: what remains of it.
-        VectorRoom room(kDownloadStep, kDownloadStep);
-        const FetchedCrl fetched = FetchCrl(item.crlUrl, DownloadLimits{downloads}, std::ref(room), deadline, owner);
+        // A program that takes CRLs of any size reads the announced size.
+        const uint32_t programLimit = ProgramCrlLimit();
+        VectorRoom room(kDownloadStep, programLimit != 0 ? 0 : kDownloadStep);
+        const DownloadLimits limits = programLimit != 0 ? DownloadLimits{2, programLimit} : DownloadLimits{downloads};
+        const FetchedCrl fetched = FetchCrl(item.crlUrl, limits, std::ref(room), deadline, owner, CrlDecoding::kStateOnly);
         const Download& download = fetched.download;
         if (download.result != ZORBELU_OK) return CrlDownloadFailure(download.result);
         if (walk != nullptr) {
@@ -90,7 +93,7 @@ uint32_t ServeElement(ZORBELCertStore* coreStore, const ZORBELUPRVCertInfo& item
             if (walk == nullptr) return ZORBELU_VS_REVOCATION_UNKNOWN;
         }
         entry = walk;
-        if (!fetched.crl) return ZORBELU_VS_REVOCATION_UNKNOWN;  // fresh: not tested against nextUpdate
+        if (fetched.state == CrlState::kUnreadable) return ZORBELU_VS_REVOCATION_UNKNOWN;  // fresh: not tested against nextUpdate
         encoding = fetched.encoding;
     }
     ZORBELUCertBlob record{entry->data, entry->dataLength, encoding};

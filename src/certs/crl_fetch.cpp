@@ -6,12 +6,15 @@
 #include "certs/certificate_decoding.h"
 #include "core/der_time.h"
 #include "platform/clock.h"
+#include "platform/stores/decoded_objects.h"
 #include "zorbelcomm.h"
 
 namespace zorbelu::certs {
 namespace {
 
 int TwoDigits(const unsigned char* text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
+
+uint32_t programCrlLimit = 0;
 
 }  // namespace
 
@@ -55,14 +58,40 @@ DownloadRoom VectorRoom::operator()(int attempt, uint32_t reported) {
     return {bytes.data(), static_cast<uint32_t>(bytes.size())};
 }
 
+void TakeCrlsOfAnySize() { programCrlLimit = kProgramMaxCrlBytes; }
+
+uint32_t ProgramCrlLimit() { return programCrlLimit; }
+
+CrlState ReadCrlState(const uint8_t* data, size_t length, uint32_t* encoding) {
+    const uint32_t detected = DetectEncoding(data, length);
+    if (detected == ZORBELU_ENCODING_DER && length <= x509::kMaxCompactCrlBytes) {
+        const auto compact = stores::SharedCompactCrl(stores::DigestOf(data, length), data, length);
+        if (compact) {
+            if (encoding != nullptr) *encoding = detected;
+            return IsPastNextUpdate(compact->nextUpdate.get()) ? CrlState::kStale : CrlState::kCurrent;
+        }
+    }
+    const X509CrlPtr crl = DecodeCrl(data, length, ZORBELU_ENCODING_DETECT, encoding);
+    if (!crl) return CrlState::kUnreadable;
+    return IsCRLPastNextUpdate(crl.get()) ? CrlState::kStale : CrlState::kCurrent;
+}
+
 FetchedCrl FetchCrl(const char* url, const DownloadLimits& limits, const DownloadRoomFor& roomFor,
-                    const platform::Deadline& deadline, ZORBELU_HWND owner) {
+                    const platform::Deadline& deadline, ZORBELU_HWND owner, CrlDecoding decoding) {
     FetchedCrl fetched;
     fetched.download = DownloadWithin(url, limits, roomFor, deadline, owner);
     if (fetched.download.result != ZORBELU_OK) return fetched;
-    fetched.crl = DecodeCrl(fetched.download.data, fetched.download.length, ZORBELU_ENCODING_DETECT,
-                            &fetched.encoding);
-    fetched.stale = !fetched.crl || IsCRLPastNextUpdate(fetched.crl.get());
+    const uint8_t* data = fetched.download.data;
+    const uint32_t length = fetched.download.length;
+    if (decoding == CrlDecoding::kStateOnly) {
+        fetched.state = ReadCrlState(data, length, &fetched.encoding);
+    } else {
+        fetched.crl = DecodeCrl(data, length, ZORBELU_ENCODING_DETECT, &fetched.encoding);
+        fetched.state = !fetched.crl                           ? CrlState::kUnreadable
+                        : IsCRLPastNextUpdate(fetched.crl.get()) ? CrlState::kStale
+                                                                 : CrlState::kCurrent;
+    }
+    fetched.stale = fetched.state != CrlState::kCurrent;
     return fetched;
 }
 
@@ -78,8 +107,9 @@ uint32_t CrlDownloadFailure(uint32_t result) {
     return ZORBELU_VS_REVOCATION_UNKNOWN;
 }
 
-bool IsCRLPastNextUpdate(const X509_CRL* crl) {
-    const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
+bool IsCRLPastNextUpdate(const X509_CRL* crl) { return IsPastNextUpdate(X509_CRL_get0_nextUpdate(crl)); }
+
+bool IsPastNextUpdate(const ASN1_TIME* next) {
     // Only a DER UTCTime is read; anything else (GeneralizedTime included) is
     // no usable nextUpdate, and the CRL is fetched again.
     if (next == nullptr || ASN1_STRING_type(next) != V_ASN1_UTCTIME) return true;

@@ -4,6 +4,8 @@
 // (its signature, issuer and revoked serials) is each engine's own check.
 #pragma once
 
+#include "zorbelcomm.h"
+
 #include <openssl/x509.h>
 
 #include <cstdint>
@@ -61,16 +63,44 @@ private:
     uint32_t step_;
 };
 
+// What a CRL's bytes are to a verification that is about to hand them on.
+enum class CrlState { kUnreadable, kStale, kCurrent };
+
+// The state of a CRL's bytes (DER or PEM; `encoding` gets 2 or 3). A DER CRL
+// the compact reader takes is read compactly, once per process and shared
+// with the revocation check that follows (a CRL of 500,000 entries costs
+// tens of milliseconds and about 1.4 times its size); any other is decoded
+// whole.
+[[nodiscard]] CrlState ReadCrlState(const uint8_t* data, size_t length, uint32_t* encoding);
+
 struct FetchedCrl {
     Download download;
-    X509CrlPtr crl;          // NULL when nothing came or the body is no CRL
+    X509CrlPtr crl;          // NULL when nothing came, the body is no CRL, or only its state was asked
     uint32_t encoding = 0;   // 2 or 3, told from the bytes
-    bool stale = true;       // IsCRLPastNextUpdate
+    bool stale = true;       // past its nextUpdate, or unreadable
+    CrlState state = CrlState::kUnreadable;
 };
+
+// Whether a fetch decodes the CRL whole (for a caller that works with
+// OpenSSL's object) or tells its state alone (for one that hands the bytes
+// to a core store, which reads them itself).
+enum class CrlDecoding { kWhole, kStateOnly };
+
+// How large a CRL may be downloaded. The library's calls keep the bounds
+// their contract gives them (rooms of 10,000 bytes a pass in the CRL cache
+// store, kMaxCrlBytes in the chain engine); a program with the library
+// linked in (zorbelu) takes, for its whole process, CRLs of any size up to
+// kProgramMaxCrlBytes, the most the communication library carries.
+inline constexpr uint32_t kProgramMaxCrlBytes = ZORBELCOMM_MAX_BODY_BYTES;
+// Called once, first thing in the program's main(), before any other thread.
+void TakeCrlsOfAnySize();
+// 0 while the contract's bounds hold, else kProgramMaxCrlBytes.
+[[nodiscard]] uint32_t ProgramCrlLimit();
 
 // The one CRL fetch: download, decode, freshness.
 FetchedCrl FetchCrl(const char* url, const DownloadLimits& limits, const DownloadRoomFor& roomFor,
-                    const platform::Deadline& deadline, ZORBELU_HWND owner);
+                    const platform::Deadline& deadline, ZORBELU_HWND owner,
+                    CrlDecoding decoding = CrlDecoding::kWhole);
 
 // What a download that delivered no CRL means to a verification: 1202 or
 // 1203 as they are; an authentication request is 1204 or 1205 only when
@@ -82,5 +112,6 @@ uint32_t CrlDownloadFailure(uint32_t result);
 // year digits are always 20xx. A nextUpdate that is no DER UTCTime (a
 // GeneralizedTime, a byte that is no digit, month 13) counts as passed.
 bool IsCRLPastNextUpdate(const X509_CRL* crl);
+bool IsPastNextUpdate(const ASN1_TIME* nextUpdate);  // the same for a CRL's nextUpdate (NULL: none)
 
 }  // namespace zorbelu::certs

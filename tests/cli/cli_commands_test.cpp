@@ -242,6 +242,11 @@ TEST_F(Cli, CrlCacheServesTheNextRunWhileCurrent) {
     for (const auto& file : std::filesystem::directory_iterator(cache))
         EXPECT_EQ(std::filesystem::status(file).permissions(),
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file.path();
+    // Far beyond the 60 KB a host's cache store takes: the program takes CRLs of any size.
+    std::vector<uint64_t> serials(20000);
+    for (size_t i = 0; i < serials.size(); ++i) serials[i] = 0x5000000000ull + i * 7919;
+    served_.server().serveFile("/crl/intermediate.crl", served_.pki().MakeCrl(Ca::Intermediate, serials));
+    ExpectRows({{verify + " --no-cache", 0, "2501", "a CRL of 20,000 entries, about 600 KB"}});
     // A CRL past its nextUpdate is never served from the cache.
     const std::string old = "verify " + Made(TokenSpec(Tsa::ExpiredCrl), "old.tst") + " --data " + data_ + " --verbose";
     EXPECT_EQ(Zorbelu(old).status, 1);
