@@ -80,9 +80,9 @@ uint32_t ServeElement(ZORBELCertStore* coreStore, const ZORBELUPRVCertInfo& item
     if (entry == nullptr) {
         // The call's time limit is each download's own: what remains of it.
         // A program that takes CRLs of any size reads the announced size.
-        const uint32_t programLimit = ProgramCrlLimit();
-        VectorRoom room(kDownloadStep, programLimit != 0 ? 0 : kDownloadStep);
-        const DownloadLimits limits = programLimit != 0 ? DownloadLimits{2, programLimit} : DownloadLimits{downloads};
+        const bool anySize = TakesCrlsOfAnySize();
+        VectorRoom room(kDownloadStep, anySize ? 0 : kDownloadStep);
+        const DownloadLimits limits = anySize ? DownloadLimits{2, CrlLimit(0)} : DownloadLimits{downloads};
         const FetchedCrl fetched = FetchCrl(item.crlUrl, limits, std::ref(room), deadline, owner, CrlDecoding::kStateOnly);
         const Download& download = fetched.download;
         if (download.result != ZORBELU_OK) return CrlDownloadFailure(download.result);

@@ -1,5 +1,6 @@
 #include "certs/crl_fetch.h"
 
+#include <atomic>
 #include <ctime>
 #include <string_view>
 
@@ -14,7 +15,7 @@ namespace {
 
 int TwoDigits(const unsigned char* text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
 
-uint32_t programCrlLimit = 0;
+std::atomic<bool> crlsOfAnySize{false};
 
 }  // namespace
 
@@ -58,9 +59,11 @@ DownloadRoom VectorRoom::operator()(int attempt, uint32_t reported) {
     return {bytes.data(), static_cast<uint32_t>(bytes.size())};
 }
 
-void TakeCrlsOfAnySize() { programCrlLimit = kProgramMaxCrlBytes; }
+void TakeCrlsOfAnySize() { crlsOfAnySize.store(true, std::memory_order_relaxed); }
 
-uint32_t ProgramCrlLimit() { return programCrlLimit; }
+bool TakesCrlsOfAnySize() { return crlsOfAnySize.load(std::memory_order_relaxed); }
+
+uint32_t CrlLimit(uint32_t contract) { return TakesCrlsOfAnySize() ? kProgramMaxCrlBytes : contract; }
 
 CrlState ReadCrlState(const uint8_t* data, size_t length, uint32_t* encoding) {
     const uint32_t detected = DetectEncoding(data, length);

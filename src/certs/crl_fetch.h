@@ -4,8 +4,6 @@
 // (its signature, issuer and revoked serials) is each engine's own check.
 #pragma once
 
-#include "zorbelcomm.h"
-
 #include <openssl/x509.h>
 
 #include <cstdint>
@@ -14,6 +12,7 @@
 
 #include "platform/deadline.h"
 #include "x509/ossl_ptr.h"
+#include "zorbelcomm.h"
 #include "zorbelutil.h"
 
 namespace zorbelu::certs {
@@ -92,10 +91,12 @@ enum class CrlDecoding { kWhole, kStateOnly };
 // linked in (zorbelu) takes, for its whole process, CRLs of any size up to
 // kProgramMaxCrlBytes, the most the communication library carries.
 inline constexpr uint32_t kProgramMaxCrlBytes = ZORBELCOMM_MAX_BODY_BYTES;
-// Called once, first thing in the program's main(), before any other thread.
+// Called once, first thing in the program's main().
 void TakeCrlsOfAnySize();
-// 0 while the contract's bounds hold, else kProgramMaxCrlBytes.
-[[nodiscard]] uint32_t ProgramCrlLimit();
+[[nodiscard]] bool TakesCrlsOfAnySize();
+// The most bytes a CRL download may bring: `contract` in a host's calls,
+// kProgramMaxCrlBytes once the program takes CRLs of any size.
+[[nodiscard]] uint32_t CrlLimit(uint32_t contract);
 
 // The one CRL fetch: download, decode, freshness.
 FetchedCrl FetchCrl(const char* url, const DownloadLimits& limits, const DownloadRoomFor& roomFor,
