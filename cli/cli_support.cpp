@@ -211,16 +211,6 @@ nlohmann::ordered_json AnswerJson(const std::string& command, uint32_t code, con
 
 void PrintJson(const nlohmann::ordered_json& answer) { std::printf("%s\n", JsonText(answer).c_str()); }
 
-std::string Hex(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
 std::optional<std::string> FromHex(const std::string& hex) {
     if (hex.size() % 2 != 0) return std::nullopt;
     std::string bytes;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "json_text.h"
+#include "x509/hex.h"
 
 namespace zorbelu::cli {
 
@@ -111,7 +112,7 @@ void PrintJson(const nlohmann::ordered_json& answer);
 // is false, std::runtime_error when writing fails.
 void WriteNewFile(const std::filesystem::path& path, const std::string& bytes, bool replace = false);
 
-std::string Hex(const uint8_t* bytes, size_t length);
+// Hex text goes the other way with x509::HexText (x509/hex.h).
 std::optional<std::string> FromHex(const std::string& hex);
 
 // Text of the library's string table (English, or the language module of

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "certs/crl_fetch.h"
+#include "x509/hex.h"
 
 namespace zorbelu::cli {
 namespace {
@@ -47,10 +48,7 @@ std::string FileNameOf(const std::string& url) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(url.data(), url.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
-    static const char kHex[] = "0123456789abcdef";
-    std::string name;
-    for (unsigned int i = 0; i < length; ++i) name += {kHex[digest[i] >> 4], kHex[digest[i] & 15]};
-    return name + kSuffix;
+    return x509::HexText(digest, length) + kSuffix;
 }
 
 // The CRL reads and its nextUpdate has not passed, by the library's own

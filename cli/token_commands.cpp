@@ -147,10 +147,10 @@ void PrintInfoHuman(const ZORBELTimeStampInfo& info) {
     std::printf("TSA:        %s\n", info.tsaName[0] != '\0' ? info.tsaName : "(not named)");
     std::printf("policy:     %s\n", info.policyOid);
     std::printf("time:       %s\n", info.genTime);
-    std::printf("serial:     %s\n", Hex(info.serialNumber, info.serialNumberLength).c_str());
+    std::printf("serial:     %s\n", x509::HexText(info.serialNumber, info.serialNumberLength).c_str());
     const AlgorithmName* algorithm = AlgorithmByOid(info.hashAlgorithmOid);
     std::printf("imprint:    %s %s\n", algorithm != nullptr ? algorithm->name : info.hashAlgorithmOid,
-                Hex(info.hashValue, info.hashLength).c_str());
+                x509::HexText(info.hashValue, info.hashLength).c_str());
     if (info.accuracySeconds != 0 || info.accuracyMillis != 0 || info.accuracyMicros != 0)
         std::printf("accuracy:   %d s %d ms %d us\n", info.accuracySeconds, info.accuracyMillis, info.accuracyMicros);
     std::printf("ordering:   %s\n", info.ordering == 1 ? "true" : "false");
@@ -161,9 +161,9 @@ nlohmann::ordered_json InfoJson(const ZORBELTimeStampInfo& info, const Token& to
     return {{"tsa", info.tsaName},
             {"policy", info.policyOid},
             {"time", info.genTime},
-            {"serial", Hex(info.serialNumber, info.serialNumberLength)},
+            {"serial", x509::HexText(info.serialNumber, info.serialNumberLength)},
             {"imprintAlgorithm", info.hashAlgorithmOid},
-            {"imprint", Hex(info.hashValue, info.hashLength)},
+            {"imprint", x509::HexText(info.hashValue, info.hashLength)},
             {"accuracy", {{"seconds", info.accuracySeconds}, {"millis", info.accuracyMillis},
                           {"micros", info.accuracyMicros}}},
             {"ordering", info.ordering == 1},

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "x509/decoding.h"
+#include "x509/hex.h"
 #include "x509/names.h"
 #include "frame/resource_text.h"
 #include "ui/message_box.h"
@@ -196,13 +197,7 @@ std::string RootConfirmationText(const uint8_t* der, size_t length) {
     }
     unsigned char digest[SHA_DIGEST_LENGTH] = {};
     if (der != nullptr) SHA1(der, length, digest);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string fingerprint;
-    for (size_t i = 0; i < sizeof digest; ++i) {
-        if (i > 0) fingerprint += ' ';
-        fingerprint += kHex[digest[i] >> 4];
-        fingerprint += kHex[digest[i] & 0x0F];
-    }
+    const std::string fingerprint = x509::HexText(digest, sizeof digest, x509::HexCase::kUpper, ' ');
     // The question comes in the language of the dialogs.
     frame::SelectLanguageResources();
     return FillTextFields(WindowSystemText(kTextRootQuestion), {subject, fingerprint});

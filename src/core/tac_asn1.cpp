@@ -6,6 +6,7 @@
 
 #include "core/der_time.h"
 #include "core/text.h"
+#include "x509/hex.h"
 
 namespace zorbel::tac {
 
@@ -20,16 +21,6 @@ std::string Text(const der::Span& span) {
 }
 
 std::string Oid(const der::Tlv& oid) { return OidTextFromDer(oid.whole.data, oid.whole.size); }
-
-std::string Hex(const der::Span& span) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < span.size; ++i) {
-        text += kDigits[span.data[i] >> 4];
-        text += kDigits[span.data[i] & 0x0F];
-    }
-    return text;
-}
 
 // GeneralNames given as the contents of an IMPLICIT tag: re-wrapped as the
 // SEQUENCE OpenSSL reads.
@@ -46,7 +37,8 @@ std::string BaseCertificateIdText(const der::Tlv& tagged) {
     der::Reader inside = der::Inside(tagged);
     der::Tlv names, serial;
     if (!inside.Expect(der::kSequence, names) || !inside.Expect(der::kInteger, serial)) return {};
-    return GeneralNamesTextFromDer(names.whole.data, names.whole.size) + ", serial " + Hex(serial.contents);
+    return GeneralNamesTextFromDer(names.whole.data, names.whole.size) + ", serial " +
+           zorbelu::x509::HexText(serial.contents.data, serial.contents.size, zorbelu::x509::HexCase::kUpper);
 }
 
 // ObjectDigestInfo ::= SEQUENCE { digestedObjectType ENUMERATED,

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "frame/resource_text.h"
+#include "x509/hex.h"
 
 namespace zorbelu::dialogs {
 namespace {
@@ -27,13 +28,6 @@ constexpr AlgorithmName kAlgorithmNames[] = {
     {"1.2.840.113549.1.1.13", 5037},  // SHA-512 with RSA Encryption
 };
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-void AppendHexByte(std::string& out, uint8_t byte) {
-    out += kHexDigits[byte >> 4];
-    out += kHexDigits[byte & 0x0F];
-}
-
 }  // namespace
 
 void FormatAlgorithmName(const char* oid, std::string& out) {
@@ -52,32 +46,28 @@ void FormatAlgorithmName(const char* oid, std::string& out) {
 void FormatHexBlock(const uint8_t* bytes, int32_t count, std::string& out) {
     out.clear();
     if (bytes == nullptr || count <= 0) return;
-    out.reserve(static_cast<size_t>(count) * 2 + static_cast<size_t>(count / 64) * 2);
-    for (int32_t i = 0; i < count; ++i) {
-        AppendHexByte(out, bytes[i]);
-        if (count > 64 && i != 0 && (i + 1) % 64 == 0) out += "\r\n";
+    // Lines of 64 bytes when there is more than one line.
+    for (int32_t line = 0; line < count; line += 64) {
+        const int32_t size = count - line < 64 ? count - line : 64;
+        out += x509::HexText(bytes + line, static_cast<size_t>(size), x509::HexCase::kUpper);
+        if (count > 64 && size == 64) out += "\r\n";
     }
 }
 
 std::string FormatHex(const uint8_t* bytes, int32_t count) {
     std::string out;
     if (bytes == nullptr || count <= 0) return out;
-    out.reserve(static_cast<size_t>(count) * 2);
-    for (int32_t i = 0; i < count; ++i) AppendHexByte(out, bytes[i]);
-    return out;
+    return x509::HexText(bytes, static_cast<size_t>(count), x509::HexCase::kUpper);
 }
 
 std::string FormatSerial64(const uint32_t words[2]) {
     if (words == nullptr) return std::string();
     const uint64_t value = (uint64_t{words[0]} << 32) | words[1];
-    std::string digits;
-    uint64_t rest = value;
-    do {
-        digits.insert(digits.begin(), kHexDigits[rest & 0x0F]);
-        rest >>= 4;
-    } while (rest != 0);
-    if (digits.size() % 2 != 0) digits.insert(digits.begin(), '0');
-    return digits;
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
+    size_t first = 0;  // no leading zero byte, but one byte for zero
+    while (first < 7 && bytes[first] == 0) ++first;
+    return x509::HexText(bytes + first, 8 - first, x509::HexCase::kUpper);
 }
 
 }  // namespace zorbelu::dialogs

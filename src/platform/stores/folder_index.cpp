@@ -16,6 +16,7 @@
 #include "platform/stores/store_writing.h"
 #include "x509/decoding.h"
 #include "x509/der.h"
+#include "x509/hex.h"
 #include "x509/names.h"
 
 namespace zorbelu::stores::index {
@@ -115,16 +116,6 @@ struct IndexRecord {
     Stamp folder;
     timespec lookedAt{};  // 0: not to be taken without a full look
 };
-
-std::string Hex(const uint8_t* data, size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 15];
-    }
-    return text;
-}
 
 void AppendNumbers(std::string& text, std::initializer_list<unsigned long long> numbers) {
     for (const unsigned long long number : numbers) text += std::to_string(number) + ' ';
@@ -290,7 +281,7 @@ public:
     }
     bool PastHeader() const { return count_ > 0; }
     bool Whole(const ContentDigest& digest) const {
-        return count_ > 1 && Hex(digest.data(), digest.size()) == expectedDigest_;
+        return count_ > 1 && x509::HexText(digest.data(), digest.size()) == expectedDigest_;
     }
 
 private:
@@ -367,7 +358,7 @@ bool WriteIndexFile(const fs::path& folder, const std::string& body) {
     writing::FolderLock lock;
     if (writing::FolderLock::Acquire(folder, lock, std::chrono::milliseconds(0)) != StoreChange::Done) return false;
     const ContentDigest digest = DigestOf(reinterpret_cast<const uint8_t*>(body.data()), body.size());
-    const std::string text = kIndexMagic + Hex(digest.data(), digest.size()) + '\n' + body;
+    const std::string text = kIndexMagic + x509::HexText(digest.data(), digest.size()) + '\n' + body;
     const writing::UniqueFd fd(
         ::open((folder / kIndexFileName).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.get() < 0) return false;
