@@ -648,8 +648,10 @@ void BM_CliTwentyMegabyteCrl(benchmark::State& state) {
         refetches = b.Downloads() - before - fetches;
     }
     unsetenv("XDG_CACHE_HOME");
-    if (!fetched.ok || !cached.ok) return state.SkipWithError("zorbelu verify with a 20 MB CRL failed (or outgrew its address space)");
-    if (fetches == 0 || refetches != 0) return state.SkipWithError("the 20 MB CRL was not fetched once and then cached");
+    if (!fetched.ok || !cached.ok)
+        return state.SkipWithError("zorbelu verify with a 20 MB CRL failed (or outgrew its address space)");
+    if (fetches == 0 || refetches != 0)
+        return state.SkipWithError("the 20 MB CRL was not fetched once and then cached");
     state.counters["crl_mb"] = static_cast<double>(crl.size()) / 1e6;
     state.counters["fetch_wall_ms"] = fetched.wallMs;
     state.counters["cached_wall_ms"] = cached.wallMs;

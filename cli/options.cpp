@@ -265,10 +265,12 @@ constexpr const char* kFooter =
 std::string CommandHelp(const CommandRow& command) {
     std::string arguments = command.arguments;
     if (!arguments.empty()) arguments = " " + (command.minArguments == 0 ? "[" + arguments + "]" : arguments);
-    std::string text = std::string(command.summary) + "\n\nUsage: zorbelu " + command.name + arguments + " [OPTIONS]\n\nOptions:\n";
+    std::string text = std::string(command.summary) + "\n\nUsage: zorbelu " + command.name + arguments +
+                       " [OPTIONS]\n\nOptions:\n";
     char line[512];
     for (const OptionRow* option : OptionsOf(command)) {
-        const std::string name = std::string("--") + option->name + (option->value ? std::string(" ") + option->value : "");
+        std::string name = std::string("--") + option->name;
+        if (option->value != nullptr) name += std::string(" ") + option->value;
         std::snprintf(line, sizeof line, "  %-28s%s\n", name.c_str(), option->help);
         text += line;
     }
@@ -343,10 +345,11 @@ std::optional<Arguments> ReadCommandWords(const CommandRow& command, int argc, c
             const OptionRow& option = *rows[static_cast<size_t>(optopt - kFirstOptionCode)];
             throw UsageError(std::string(command.name) + ": --" + option.name + " needs " + option.value);
         } else if (optopt >= kFirstOptionCode) {
-            throw UsageError(std::string(command.name) + ": --" + rows[static_cast<size_t>(optopt - kFirstOptionCode)]->name +
-                             " takes no value");
+            const OptionRow& option = *rows[static_cast<size_t>(optopt - kFirstOptionCode)];
+            throw UsageError(std::string(command.name) + ": --" + option.name + " takes no value");
         } else {
-            throw UnknownOption(command, optopt != 0 ? std::string("-") + static_cast<char>(optopt) : words[optind - 1]);
+            const std::string word = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : words[optind - 1];
+            throw UnknownOption(command, word);
         }
     }
     for (int i = optind; i < count; ++i) args.positional.emplace_back(words[i]);  // after "--"

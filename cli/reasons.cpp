@@ -138,8 +138,9 @@ std::string ImprintReason(uint32_t code, const ZORBELUBlob& token, const ZORBELU
     if (code == ZORBEL_VERIFY_IMPRINT_ALGORITHM)
         return "imprint algorithm differs: the token's is " + std::string(info.hashAlgorithmOid) + ", the digest's " +
                digest.algorithmOid;
-    return "imprint differs: the token holds " + x509::HexText(info.hashValue, info.hashLength) + ", the data's digest is " +
-           x509::HexText(digest.digest, digest.digestLength) + " (the data is not what was time-stamped)";
+    return "imprint differs: the token holds " + x509::HexText(info.hashValue, info.hashLength) +
+           ", the data's digest is " + x509::HexText(digest.digest, digest.digestLength) +
+           " (the data is not what was time-stamped)";
 }
 
 // Why the core library finds the token itself (no store) wrong; "" when it

@@ -316,7 +316,8 @@ private:
     uint32_t RevocationOf(X509* certificate, X509* issuer) {
         const std::optional<x509::CrlUrl> url = x509::FirstCrlUrl(certificate);
         if (!url) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
-        const std::optional<certs::FetchedCrl> fetched = fetches_.FetchCrl(url->url.c_str(), certs::CrlLimit(kMaxCrlBytes), kCrlTimeoutMs);
+        const std::optional<certs::FetchedCrl> fetched =
+            fetches_.FetchCrl(url->url.c_str(), certs::CrlLimit(kMaxCrlBytes), kCrlTimeoutMs);
         if (!fetched) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
         const X509CrlPtr& crl = fetched->crl;
         if (!crl) return CERT_TRUST_REVOCATION_STATUS_UNKNOWN;
