@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/module.h"
+#include "platform/unique_fd.h"
 #include "x509/decoding.h"
 #include "zorbelutil.h"
 
@@ -118,12 +119,8 @@ std::string ReadFile(const std::string& path) {
 namespace {
 
 void WriteAll(int fd, const std::string& bytes, const std::string& path) {
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t put = write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-        done += static_cast<size_t>(put);
-    }
+    if (!platform::WriteAll(fd, bytes.data(), bytes.size()))
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
 }
 
 // A new file in `folder` that nobody else can have made or linked:

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/unique_fd.h"
 #include "proxy_settings.h"
 #include "token_commands.h"
 #include "zorbel.h"
@@ -71,11 +72,8 @@ uint32_t AskTsa(const Arguments& args, const ZORBELTimeStampRequest& request, st
 void WriteToken(const Arguments& args, const std::string& token) {
     const std::string out = args.get("out", "-");
     if (out != "-") return WriteNewFile(out, token, args.has("force"));
-    for (size_t done = 0; done < token.size();) {
-        const ssize_t put = write(STDOUT_FILENO, token.data() + done, token.size() - done);
-        if (put < 0) throw std::runtime_error(std::string("cannot write the token: ") + std::strerror(errno));
-        done += static_cast<size_t>(put);
-    }
+    if (!platform::WriteAll(STDOUT_FILENO, token.data(), token.size()))
+        throw std::runtime_error(std::string("cannot write the token: ") + std::strerror(errno));
 }
 
 }  // namespace

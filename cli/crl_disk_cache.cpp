@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "certs/crl_fetch.h"
+#include "platform/unique_fd.h"
 #include "x509/hex.h"
 
 namespace zorbelu::cli {
@@ -139,13 +140,7 @@ bool WriteEntry(int folder, const std::string& name, const std::string& bytes) {
                   random[2], random[3], random[4], random[5], random[6], random[7]);
     const int fd = ::openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    const bool complete = written == bytes.size() && ::fsync(fd) == 0;
+    const bool complete = platform::WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (complete && closed && ::renameat(folder, temporary, folder, name.c_str()) == 0) return true;
     (void)::unlinkat(folder, temporary, 0);

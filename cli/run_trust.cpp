@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/token_reader.h"
 #include "platform/stores/decoded_objects.h"
 #include "platform/stores/store_files.h"
 #include "platform/stores/system_store.h"
@@ -92,21 +93,11 @@ bool MayBeOffered(const X509Ptr& candidate) {
 // rest of the token: false unless the bytes are a definite-length
 // ContentInfo of a SignedData.
 bool CertificateSetElements(const ZORBELUBlob& token, std::vector<zorbel::der::Span>* elements) {
-    using namespace zorbel::der;
-    Tlv contentInfo, type, explicitContent, signedData, version, digestAlgorithms, encapsulated, set;
-    Reader outer(Span{token.data, token.length});
-    if (token.data == nullptr || !outer.Expect(kSequence, contentInfo) || !outer.AtEnd()) return false;
-    Reader info = Inside(contentInfo);
-    if (!info.Expect(kOid, type) || !info.Expect(ContextConstructed(0), explicitContent)) return false;
-    Reader content = Inside(explicitContent);
-    if (!content.Expect(kSequence, signedData)) return false;
-    Reader fields = Inside(signedData);
-    if (!fields.Expect(kInteger, version) || !fields.Expect(kSet, digestAlgorithms) ||
-        !fields.Expect(kSequence, encapsulated))
-        return false;
-    if (!fields.NextIf(ContextConstructed(0), set)) return true;  // no certificates
-    for (Reader certificates = Inside(set); !certificates.AtEnd();) {
-        Tlv element;
+    zorbel::der::Reader rest({nullptr, 0});
+    zorbel::der::Tlv set, element;
+    if (token.data == nullptr || !zorbel::SignedDataAfterContent({token.data, token.length}, rest)) return false;
+    if (!rest.NextIf(zorbel::der::ContextConstructed(0), set)) return true;  // no certificates
+    for (zorbel::der::Reader certificates = zorbel::der::Inside(set); !certificates.AtEnd();) {
         if (!certificates.Next(element)) return false;
         elements->push_back(element.whole);
     }

@@ -9,6 +9,7 @@
 #include "core/der_time.h"
 #include "core/integer_bytes.h"
 #include "core/signed_attributes_signature.h"
+#include "core/token_reader.h"
 #include "x509/ossl_ptr.h"
 
 namespace zorbel {
@@ -34,14 +35,7 @@ constexpr DigestOid kDigestOids[] = {
     {{0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x04}, 9, NID_sha224},
 };
 
-// Subidentifiers in their shortest form, the last one complete.
-bool IsOid(const der::Tlv& oid) {
-    const der::Span c = oid.contents;
-    if (!oid.Is(der::kOid) || c.size == 0 || (c.data[c.size - 1] & 0x80) != 0) return false;
-    for (size_t i = 0; i < c.size; ++i)
-        if (c.data[i] == 0x80 && (i == 0 || (c.data[i - 1] & 0x80) == 0)) return false;
-    return true;
-}
+bool IsOid(const der::Tlv& oid) { return oid.Is(der::kOid) && der::IsWellFormedOid(oid.contents); }
 
 // A non-negative INTEGER in its shortest form, of at most `maxSize` octets.
 bool IsNonNegativeInteger(const der::Span& c, size_t maxSize) {
@@ -263,16 +257,9 @@ bool SameIssuer(const der::Tlv& issuer, X509* certificate) {
 }  // namespace
 
 bool ReadPlainToken(const std::vector<uint8_t>& contentInfo, PlainToken& out) {
-    der::Reader top({contentInfo.data(), contentInfo.size()});
-    der::Tlv ci, type, explicitContent, signedData;
-    if (!top.Expect(der::kSequence, ci) || !top.AtEnd()) return false;
-    der::Reader inCi = der::Inside(ci);
-    if (!inCi.Expect(der::kOid, type) || !SameBytes(type.contents, kSignedDataOid, sizeof kSignedDataOid) ||
-        !inCi.Expect(der::ContextConstructed(0), explicitContent) || !inCi.AtEnd())
-        return false;
-    der::Reader inContent = der::Inside(explicitContent);
-    return inContent.Expect(der::kSequence, signedData) && inContent.AtEnd() && ReadSignedData(signedData, out) &&
-           ReadTstInfo(out.eContent, out);
+    der::Tlv type, signedData;
+    return ReadSignedDataContentInfo({contentInfo.data(), contentInfo.size()}, type, signedData) &&
+           ReadSignedData(signedData, out) && ReadTstInfo(out.eContent, out);
 }
 
 bool PlainAttributeValue(const PlainToken& token, const uint8_t* oid, size_t oidSize, der::Tlv& value) {

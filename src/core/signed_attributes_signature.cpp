@@ -25,7 +25,7 @@ struct SignerInfoBytes {
 [[nodiscard]] bool OnlySignerInfo(const std::vector<uint8_t>& contentInfo, der::Tlv& signerInfo) {
     der::Reader sd({nullptr, 0});
     der::Tlv field, signerInfos;
-    if (!SignedDataAfterContent(contentInfo, sd)) return false;
+    if (!SignedDataAfterContent({contentInfo.data(), contentInfo.size()}, sd)) return false;
     (void)sd.NextIf(der::ContextConstructed(0), field);
     (void)sd.NextIf(der::ContextConstructed(1), field);
     if (!sd.Expect(der::kSet, signerInfos) || !sd.AtEnd()) return false;

@@ -1,14 +1,10 @@
 #include "core/token_certificates.h"
 
-#include "core/cms_oids.h"
+#include "core/token_reader.h"
 
 namespace zorbel {
 
 namespace {
-
-bool IsSignedDataOid(const der::Tlv& oid) {
-    return der::SameBytes(oid.contents, kSignedDataOid, sizeof kSignedDataOid);
-}
 
 void Append(std::vector<uint8_t>& out, const der::Span& span) { out.insert(out.end(), span.data, span.data + span.size); }
 
@@ -59,15 +55,8 @@ bool RebuildSignedData(const der::Tlv& signedData, CertificatesTakenOut& out, st
 }  // namespace
 
 bool TakeOutCertificates(const std::vector<uint8_t>& contentInfo, CertificatesTakenOut& out) {
-    der::Reader top({contentInfo.data(), contentInfo.size()});
-    der::Tlv ci, type, explicitContent, signedData;
-    if (!top.Expect(der::kSequence, ci) || !top.AtEnd()) return false;
-    der::Reader inCi = der::Inside(ci);
-    if (!inCi.Expect(der::kOid, type) || !IsSignedDataOid(type) ||
-        !inCi.Expect(der::ContextConstructed(0), explicitContent) || !inCi.AtEnd())
-        return false;
-    der::Reader inContent = der::Inside(explicitContent);
-    if (!inContent.Expect(der::kSequence, signedData) || !inContent.AtEnd()) return false;
+    der::Tlv type, signedData;
+    if (!ReadSignedDataContentInfo({contentInfo.data(), contentInfo.size()}, type, signedData)) return false;
     std::vector<uint8_t> rebuilt;
     if (!RebuildSignedData(signedData, out, rebuilt)) return false;
     std::vector<uint8_t> content;

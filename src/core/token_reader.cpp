@@ -1,6 +1,7 @@
 #include "core/token_reader.h"
 
 #include "core/ber_to_der.h"
+#include "core/cms_oids.h"
 #include "x509/der.h"
 #include "core/der_time.h"
 #include "core/token_certificates.h"
@@ -84,13 +85,14 @@ constexpr uint32_t kGrantedWithMods = 1;
 // SignedData's optional certificate set [0].
 [[nodiscard]] bool CertificateSet(const std::vector<uint8_t>& contentInfo, der::Tlv& set) {
     der::Reader rest({nullptr, 0});
-    return SignedDataAfterContent(contentInfo, rest) && rest.NextIf(der::ContextConstructed(0), set);
+    return SignedDataAfterContent({contentInfo.data(), contentInfo.size()}, rest) &&
+           rest.NextIf(der::ContextConstructed(0), set);
 }
 
 }  // namespace
 
-bool SignedDataAfterContent(const std::vector<uint8_t>& contentInfo, der::Reader& rest) {
-    der::Reader top({contentInfo.data(), contentInfo.size()});
+bool SignedDataAfterContent(der::Span contentInfo, der::Reader& rest) {
+    der::Reader top(contentInfo);
     der::Tlv ci, type, explicitContent, signedData, field;
     if (!top.Expect(der::kSequence, ci)) return false;
     der::Reader inCi = der::Inside(ci);
@@ -99,6 +101,18 @@ bool SignedDataAfterContent(const std::vector<uint8_t>& contentInfo, der::Reader
     if (!inContent.Expect(der::kSequence, signedData)) return false;
     rest = der::Inside(signedData);
     return rest.Expect(der::kInteger, field) && rest.Expect(der::kSet, field) && rest.Expect(der::kSequence, field);
+}
+
+bool ReadSignedDataContentInfo(der::Span contentInfo, der::Tlv& type, der::Tlv& signedData) {
+    der::Reader top(contentInfo);
+    der::Tlv ci, explicitContent;
+    if (!top.Expect(der::kSequence, ci) || !top.AtEnd()) return false;
+    der::Reader inCi = der::Inside(ci);
+    if (!inCi.Expect(der::kOid, type) || !der::SameBytes(type.contents, kSignedDataOid, sizeof kSignedDataOid) ||
+        !inCi.Expect(der::ContextConstructed(0), explicitContent) || !inCi.AtEnd())
+        return false;
+    der::Reader inContent = der::Inside(explicitContent);
+    return inContent.Expect(der::kSequence, signedData) && inContent.AtEnd();
 }
 
 bool ReadResponse(const std::vector<uint8_t>& der, uint32_t& status, std::vector<uint8_t>& contentInfo) {

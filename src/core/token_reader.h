@@ -41,7 +41,11 @@ struct Token {
 // ContentInfo { contentType, [0] SignedData { version, digestAlgorithms,
 // encapContentInfo, ... } }: `rest` is left on the SignedData fields after
 // encapContentInfo (the certificate set [0], the CRLs [1], signerInfos).
-[[nodiscard]] bool SignedDataAfterContent(const std::vector<uint8_t>& contentInfo, der::Reader& rest);
+[[nodiscard]] bool SignedDataAfterContent(der::Span contentInfo, der::Reader& rest);
+
+// ContentInfo { id-signedData, [0] EXPLICIT SignedData }, exactly so and
+// with nothing after either: its contentType and its SignedData.
+[[nodiscard]] bool ReadSignedDataContentInfo(der::Span contentInfo, der::Tlv& type, der::Tlv& signedData);
 
 // Reads a DER TimeStampResp: its PKIStatus and, when present, its token.
 // False when it is no TimeStampResp.

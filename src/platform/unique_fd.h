@@ -1,7 +1,12 @@
-// A file descriptor that is closed when it goes out of scope.
+// File descriptors: one that is closed when it goes out of scope, and
+// writing a buffer whole.
 #pragma once
 
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
 
 namespace zorbelu::platform {
 
@@ -32,5 +37,19 @@ public:
 private:
     int fd_;
 };
+
+// Writes all `size` bytes at the descriptor's position, again after a
+// signal; false on an error (errno tells which).
+[[nodiscard]] inline bool WriteAll(int fd, const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
 
 }  // namespace zorbelu::platform

@@ -59,16 +59,6 @@ bool IsOneInteger(Span value) {
     return reader.Next(integer) && IsMinimalInteger(integer) && reader.AtEnd();
 }
 
-// OBJECT IDENTIFIER contents as OpenSSL's decoder takes them: some octets,
-// the last one ending a subidentifier, and no subidentifier starting with
-// a padding octet 0x80.
-bool IsWellFormedOid(Span oid) {
-    if (oid.size == 0 || (oid.data[oid.size - 1] & 0x80) != 0) return false;
-    for (size_t i = 0; i < oid.size; ++i)
-        if (oid.data[i] == 0x80 && (i == 0 || (oid.data[i - 1] & 0x80) == 0)) return false;
-    return true;
-}
-
 struct Extension {
     Span oid;
     bool critical = false;
@@ -79,7 +69,7 @@ bool ReadExtension(const Tlv& tlv, Extension& out) {
     if (!tlv.Is(der::kSequence)) return false;
     Reader inside = der::Inside(tlv);
     Tlv oid, field;
-    if (!inside.Expect(der::kOid, oid) || !IsWellFormedOid(oid.contents) || !inside.Next(field)) return false;
+    if (!inside.Expect(der::kOid, oid) || !der::IsWellFormedOid(oid.contents) || !inside.Next(field)) return false;
     if (field.Is(kBoolean)) {
         if (field.contents.size != 1) return false;
         out.critical = field.contents.data[0] != 0;

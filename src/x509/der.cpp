@@ -53,6 +53,13 @@ bool Reader::NextIf(uint8_t identifier, Tlv& out) {
     return Next(out);
 }
 
+bool IsWellFormedOid(const Span& oid) {
+    if (oid.size == 0 || (oid.data[oid.size - 1] & 0x80) != 0) return false;
+    for (size_t i = 0; i < oid.size; ++i)
+        if (oid.data[i] == 0x80 && (i == 0 || (oid.data[i - 1] & 0x80) == 0)) return false;
+    return true;
+}
+
 bool ReadUint32(const Tlv& integer, uint32_t& value) {
     const Span c = integer.contents;
     if (!integer.Is(kInteger) || c.size == 0 || c.size > 5) return false;

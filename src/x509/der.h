@@ -83,6 +83,11 @@ inline Reader Inside(const Tlv& tlv) { return Reader(tlv.contents); }
 // The same, sign-extended from the first content byte.
 [[nodiscard]] bool ReadInt32(const Tlv& integer, int32_t& value);
 
+// OBJECT IDENTIFIER contents as OpenSSL's decoder takes them: some octets,
+// the last one ending a subidentifier, and no subidentifier starting with
+// a padding octet 0x80.
+[[nodiscard]] bool IsWellFormedOid(const Span& oid);
+
 // Appends identifier and the minimal definite length for `length` bytes.
 void AppendHeader(std::vector<uint8_t>& out, uint8_t identifier, size_t length);
 

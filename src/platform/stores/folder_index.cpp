@@ -35,20 +35,6 @@ constexpr size_t kMaxListedNames = 4 * kMaxFolderFiles;
 // Writes through this library anywhere in the process.
 std::atomic<uint64_t> changesMade{0};
 
-bool HasCertificateExtension(std::string_view name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || name.size() - dot != 4) return false;
-    for (const char* extension : {".cer", ".crt", ".der", ".pem"})
-        if (strncasecmp(name.data() + dot, extension, 4) == 0) return true;
-    return false;
-}
-
-bool Before(const timespec& a, const timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
-Stamp StampOfStat(const struct stat& info) { return Stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim}; }
-
 struct Listed {
     std::string name;
     Stamp stamp;
@@ -63,7 +49,7 @@ std::vector<Listed> ListFolder(const fs::path& folder) {
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(directory)) {
         if (names.size() >= kMaxListedNames) break;
-        if (HasCertificateExtension(entry->d_name) && std::strlen(entry->d_name) <= kMaxNameBytes)
+        if (files::HasCertificateExtension(entry->d_name) && std::strlen(entry->d_name) <= kMaxNameBytes)
             names.emplace_back(entry->d_name);
     }
     std::sort(names.begin(), names.end());
@@ -71,7 +57,7 @@ std::vector<Listed> ListFolder(const fs::path& folder) {
         if (listed.size() >= kMaxFolderFiles) break;
         struct stat info {};
         if (::fstatat(::dirfd(directory), name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode))
-            listed.push_back({std::move(name), StampOfStat(info)});
+            listed.push_back({std::move(name), files::StampOfStat(info)});
     }
     ::closedir(directory);
     return listed;
@@ -231,7 +217,7 @@ bool ParseFileLine(const char* p, const char* end, FolderView& view) {
     }
     const std::string_view name(parser.Rest(), static_cast<size_t>(end - parser.Rest()));
     if (name.size() > kMaxNameBytes || name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos ||
-        !HasCertificateExtension(name) ||
+        !files::HasCertificateExtension(name) ||
         (!view.files.empty() && !(view.NameOf(view.files.back()) < name)))
         return false;
     AddFile(view, file, name);
@@ -361,14 +347,8 @@ bool WriteIndexFile(const fs::path& folder, const std::string& body) {
     const std::string text = kIndexMagic + x509::HexText(digest.data(), digest.size()) + '\n' + body;
     const writing::UniqueFd fd(
         ::open((folder / kIndexFileName).c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return false;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::pwrite(fd.get(), text.data() + done, text.size() - done, static_cast<off_t>(done));
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
+    return fd.get() >= 0 && writing::WriteAll(fd.get(), reinterpret_cast<const uint8_t*>(text.data()), text.size()) &&
+           ::ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0;
 }
 
 // Whether a process without a view may take the index for the folder as it
@@ -380,7 +360,7 @@ bool WriteIndexFile(const fs::path& folder, const std::string& body) {
 bool TrustIndex(const IndexRecord& record, const std::optional<Stamp>& folderStamp, const timespec& now) {
     const timespec& at = record.lookedAt;
     return at.tv_sec != 0 && folderStamp && *folderStamp == record.folder && files::Settled(record.folder, at) &&
-           !Before(now, at) && now.tv_sec - at.tv_sec < kIndexTrustSeconds;
+           !files::Before(now, at) && now.tv_sec - at.tv_sec < kIndexTrustSeconds;
 }
 
 // ---- Views ----------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -27,13 +28,6 @@ using platform::UniqueFd;
 constexpr time_t kTimeResolutionMargin = 2;
 // Files whose certificates are remembered; beyond that the memory starts over.
 constexpr size_t kMemoizedFiles = 4096;
-
-bool HasCertificateExtension(const fs::path& file) {
-    std::string extension = file.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c); });
-    return extension == ".CER" || extension == ".CRT" || extension == ".DER" || extension == ".PEM";
-}
 
 // The size of the DER element at the start of `bytes` (definite length),
 // or 0 when there is none.
@@ -96,10 +90,6 @@ struct ReadFileMemo {
 
 std::atomic<time_t> realTimeOffset{0};
 
-bool Before(const timespec& a, const timespec& b) {
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
 }  // namespace
 
 bool operator==(const Stamp& a, const Stamp& b) {
@@ -111,7 +101,23 @@ bool operator==(const Stamp& a, const Stamp& b) {
 std::optional<Stamp> StampOf(const fs::path& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) return std::nullopt;
+    return StampOfStat(info);
+}
+
+Stamp StampOfStat(const struct stat& info) {
     return Stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+bool Before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+bool HasCertificateExtension(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot != 4) return false;
+    for (const char* extension : {".cer", ".crt", ".der", ".pem"})
+        if (strncasecmp(name.data() + dot, extension, 4) == 0) return true;
+    return false;
 }
 
 timespec RealTimeNow() {
@@ -133,7 +139,7 @@ std::vector<fs::path> CertificateFiles(const fs::path& folder) {
     std::vector<fs::path> files;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (it->is_regular_file(error) && HasCertificateExtension(it->path())) files.push_back(it->path());
+        if (it->is_regular_file(error) && HasCertificateExtension(it->path().filename().native())) files.push_back(it->path());
     }
     // Byte order of the file names, as the store promises.
     std::sort(files.begin(), files.end(),

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/stores/system_store.h"
@@ -35,6 +36,14 @@ inline bool operator!=(const Stamp& a, const Stamp& b) { return !(a == b); }
 
 // Nothing when the path does not exist (or cannot be looked at).
 std::optional<Stamp> StampOf(const std::filesystem::path& path);
+Stamp StampOfStat(const struct stat& info);
+
+// a earlier than b.
+bool Before(const timespec& a, const timespec& b);
+
+// A certificate file's name: a stem, then .cer, .crt, .der or .pem in any
+// letter case.
+bool HasCertificateExtension(std::string_view name);
 
 // The real time, for Settled(): file times are real times, whatever the
 // library's clock says.

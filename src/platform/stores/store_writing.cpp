@@ -19,19 +19,6 @@ namespace fs = std::filesystem;
 constexpr std::chrono::milliseconds kFirstLockPause{1};
 constexpr std::chrono::milliseconds kLongestLockPause{50};
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 bool IsTemporaryName(const std::string& name) {
     const std::string prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
     return name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&

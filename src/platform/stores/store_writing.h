@@ -38,6 +38,7 @@ constexpr std::chrono::milliseconds kLockWait{20000};
 [[nodiscard]] StoreChange ChangeFromErrno(int error);
 
 using platform::UniqueFd;
+using platform::WriteAll;
 
 // The folder's exclusive write lock, held while this object lives.
 class FolderLock {
