@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/cms_oids.h"
 #include "x509/der.h"
 #include "core/digest_algorithms.h"
 #include "core/integer_bytes.h"
@@ -92,10 +93,6 @@ const EVP_MD* DigestFromAlgorithmIdentifier(const der::Tlv& algorithm) {
     out = std::move(id);
     return true;
 }
-
-// id-aa-signingCertificate and id-aa-signingCertificateV2 as DER contents.
-constexpr uint8_t kSigningCertificateOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0C};
-constexpr uint8_t kSigningCertificateV2Oid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x2F};
 
 [[nodiscard]] bool IssuerSerialNames(const EssCertId& id, X509* certificate) {
     std::vector<uint8_t> serial;

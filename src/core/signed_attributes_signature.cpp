@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "core/cms_oids.h"
 #include "core/token_reader.h"
 #include "x509/der.h"
 #include "x509/ossl_ptr.h"
@@ -54,21 +55,19 @@ bool SameBytes(const der::Tlv& tlv, const uint8_t* bytes, size_t size) {
 // how many values) that a token signs: each must occur once with one value
 // of its own type. Their OIDs as DER contents.
 struct RuledAttribute {
-    std::vector<uint8_t> oid;
+    const uint8_t* oid;
+    size_t oidSize;
     uint8_t valueTag;
     uint8_t otherValueTag;
     bool required;
 };
 
 const RuledAttribute kRuledAttributes[] = {
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03}, der::kOid, der::kOid, true},  // contentType
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04}, der::kOctetString, der::kOctetString,
-     true},                                                                                  // messageDigest
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x05}, 0x17, der::kGeneralizedTime, false},  // signingTime
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x0C}, der::kSequence, der::kSequence,
-     false},  // signingCertificate
-    {{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x02, 0x2F}, der::kSequence, der::kSequence,
-     false},  // signingCertificateV2
+    {kContentTypeOid, sizeof kContentTypeOid, der::kOid, der::kOid, true},
+    {kMessageDigestOid, sizeof kMessageDigestOid, der::kOctetString, der::kOctetString, true},
+    {kSigningTimeOid, sizeof kSigningTimeOid, 0x17, der::kGeneralizedTime, false},
+    {kSigningCertificateOid, sizeof kSigningCertificateOid, der::kSequence, der::kSequence, false},
+    {kSigningCertificateV2Oid, sizeof kSigningCertificateV2Oid, der::kSequence, der::kSequence, false},
 };
 constexpr size_t kRuledCount = sizeof kRuledAttributes / sizeof kRuledAttributes[0];
 constexpr size_t kOtherAttribute = kRuledCount;
@@ -121,7 +120,7 @@ size_t PlainAttributeKind(const der::Tlv& attribute) {
     if (!fields.Expect(der::kOid, oid) || !fields.Expect(der::kSet, values) || !fields.AtEnd()) return kNotPlain;
     for (size_t i = 0; i < kRuledCount; ++i) {
         const RuledAttribute& ruled = kRuledAttributes[i];
-        if (!SameBytes(oid, ruled.oid.data(), ruled.oid.size())) continue;
+        if (!SameBytes(oid, ruled.oid, ruled.oidSize)) continue;
         der::Reader inValues = der::Inside(values);
         if (!inValues.Next(value) || !inValues.AtEnd()) return kNotPlain;
         return value.Is(ruled.valueTag) || value.Is(ruled.otherValueTag) ? i : kNotPlain;

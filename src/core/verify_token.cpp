@@ -54,10 +54,6 @@ const T* SignedAttribute(CMS_SignerInfo* signerInfo, int nid, int type) {
     return static_cast<const T*>(CMS_signed_get0_data_by_OBJ(signerInfo, OBJ_nid2obj(nid), -3, type));
 }
 
-// id-contentType and id-messageDigest as DER contents.
-constexpr uint8_t kContentTypeOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03};
-constexpr uint8_t kMessageDigestOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x04};
-
 // contentType must name the TSTInfo and messageDigest must be the hash of
 // the content as signed.
 uint32_t CheckPlainSignedAttributes(const PlainToken& token, const EVP_MD* md) {
