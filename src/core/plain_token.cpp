@@ -57,10 +57,12 @@ bool IsTime(const der::Tlv& tlv) {
     return tlv.Is(kUtcTime) && IsDerTime(text, DerTimeType::kUtcTime);
 }
 
-// AlgorithmIdentifier with absent or NULL parameters; `oid` gets the OID.
-bool ReadAlgorithm(der::Reader& fields, der::Tlv& oid) {
+// AlgorithmIdentifier with absent or NULL parameters; `oid` gets the OID,
+// `whole` (when asked) the whole identifier.
+bool ReadAlgorithm(der::Reader& fields, der::Tlv& oid, der::Tlv* whole = nullptr) {
     der::Tlv algorithm, parameters;
     if (!fields.Expect(der::kSequence, algorithm)) return false;
+    if (whole != nullptr) *whole = algorithm;
     der::Reader inside = der::Inside(algorithm);
     if (!inside.Next(oid) || !IsOid(oid)) return false;
     if (inside.NextIf(der::kNull, parameters) && parameters.contents.size != 0) return false;
@@ -134,14 +136,17 @@ bool IsPlainSid(const der::Tlv& sid) {
 // SignerInfo { version, sid, digestAlgorithm, [0] signedAttrs, signatureAlgorithm, signature }.
 bool ReadSignerInfo(const der::Tlv& signerInfo, PlainToken& out) {
     der::Reader fields = der::Inside(signerInfo);
-    der::Tlv version, digestOid, signatureOid, signature;
+    der::Tlv version, digestOid, signatureOid;
+    SignerInfoBytes& signer = out.signer;
     if (!fields.Next(version) || !IsInteger(version, kVersionSize) || !fields.Next(out.sid) ||
         !IsPlainSid(out.sid) || !ReadAlgorithm(fields, digestOid))
         return false;
     out.digestNid = DigestNid(digestOid);
-    return out.digestNid != NID_undef && fields.Expect(der::ContextConstructed(0), out.signedAttributes) &&
-           ArePlainSignedAttributes(out.signedAttributes) && AreDecodableAttributes(out.signedAttributes) &&
-           ReadAlgorithm(fields, signatureOid) && fields.Expect(der::kOctetString, signature) && fields.AtEnd();
+    if (out.digestNid == NID_undef || !fields.Expect(der::ContextConstructed(0), signer.signedAttributes) ||
+        !ArePlainSignedAttributes(signer.signedAttributes) || !AreDecodableAttributes(signer.signedAttributes))
+        return false;
+    return ReadAlgorithm(fields, signatureOid, &signer.signatureAlgorithm) &&
+           fields.Expect(der::kOctetString, signer.signature) && fields.AtEnd();
 }
 
 bool ReadDigestAlgorithms(const der::Tlv& set) {
@@ -263,7 +268,7 @@ bool ReadPlainToken(const std::vector<uint8_t>& contentInfo, PlainToken& out) {
 }
 
 bool PlainAttributeValue(const PlainToken& token, const uint8_t* oid, size_t oidSize, der::Tlv& value) {
-    der::Reader attributes = der::Inside(token.signedAttributes);
+    der::Reader attributes = der::Inside(token.signer.signedAttributes);
     der::Tlv attribute, type, values;
     while (attributes.Next(attribute)) {
         der::Reader fields = der::Inside(attribute);

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/signed_attributes_signature.h"
 #include "x509/der.h"
 
 namespace zorbel {
@@ -31,7 +32,7 @@ struct PlainToken {
     der::Span eContent;                   // the TSTInfo octets as signed
     int digestNid = 0;                    // the SignerInfo's digestAlgorithm
     der::Tlv sid;                         // IssuerAndSerialNumber, or [0] subjectKeyIdentifier
-    der::Tlv signedAttributes;            // [0] IMPLICIT SET OF Attribute
+    SignerInfoBytes signer;               // signed attributes, signature algorithm, signature
     der::Span imprintAlgorithm;           // the TSTInfo's messageImprint: OID contents
     der::Span imprintValue;               //   and hashedMessage
 };

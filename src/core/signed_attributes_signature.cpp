@@ -15,13 +15,6 @@ namespace zorbel {
 
 namespace {
 
-// The parts of the one SignerInfo the check needs, pointing into the token.
-struct SignerInfoBytes {
-    der::Tlv signedAttributes;    // [0] IMPLICIT SET OF Attribute
-    der::Tlv signatureAlgorithm;  // AlgorithmIdentifier
-    der::Tlv signature;           // OCTET STRING
-};
-
 // SignedData's only SignerInfo, or false.
 [[nodiscard]] bool OnlySignerInfo(const std::vector<uint8_t>& contentInfo, der::Tlv& signerInfo) {
     der::Reader sd({nullptr, 0});
@@ -204,9 +197,14 @@ SignatureVerdict CheckSignatureFromTokenBytes(const std::vector<uint8_t>& conten
                                               EVP_PKEY* key) {
     der::Tlv signerInfo;
     SignerInfoBytes parts;
-    if (md == nullptr || key == nullptr || !IsPlainDigest(md) || !OnlySignerInfo(contentInfo, signerInfo) ||
-        !ReadSignerInfo(signerInfo, parts) || !ArePlainSignedAttributes(parts.signedAttributes) ||
-        !IsPlainAlgorithm(key, parts.signatureAlgorithm))
+    if (!OnlySignerInfo(contentInfo, signerInfo) || !ReadSignerInfo(signerInfo, parts) ||
+        !ArePlainSignedAttributes(parts.signedAttributes))
+        return SignatureVerdict::kNotAnswered;
+    return CheckSignatureOfSignerInfo(parts, md, key);
+}
+
+SignatureVerdict CheckSignatureOfSignerInfo(const SignerInfoBytes& parts, const EVP_MD* md, EVP_PKEY* key) {
+    if (md == nullptr || key == nullptr || !IsPlainDigest(md) || !IsPlainAlgorithm(key, parts.signatureAlgorithm))
         return SignatureVerdict::kNotAnswered;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;

@@ -34,6 +34,19 @@ enum class SignatureVerdict { kValid, kInvalid, kNotAnswered };
 [[nodiscard]] SignatureVerdict CheckSignatureFromTokenBytes(const std::vector<uint8_t>& contentInfo,
                                                             const EVP_MD* md, EVP_PKEY* key);
 
+// The parts of the one SignerInfo the check needs, pointing into the token.
+struct SignerInfoBytes {
+    der::Tlv signedAttributes;    // [0] IMPLICIT SET OF Attribute
+    der::Tlv signatureAlgorithm;  // AlgorithmIdentifier
+    der::Tlv signature;           // OCTET STRING
+};
+
+// The same for the parts of a SignerInfo already read, the only one of its
+// token, without unsigned attributes and with plain signed attributes (a
+// plainly read token's).
+[[nodiscard]] SignatureVerdict CheckSignatureOfSignerInfo(const SignerInfoBytes& parts, const EVP_MD* md,
+                                                          EVP_PKEY* key);
+
 // True when the signed attributes ([0] IMPLICIT SET OF Attribute) are the
 // plain case above.
 [[nodiscard]] bool ArePlainSignedAttributes(const der::Tlv& signedAttributes);

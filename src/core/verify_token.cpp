@@ -100,7 +100,11 @@ uint32_t CheckSignature(Token& token, X509* signer) {
     const EVP_MD* md = SignerDigest(token);
     if (md == nullptr) return ZORBEL_VERIFY_UNSUPPORTED;
     if (const uint32_t rc = CheckSignedAttributes(token, md); rc != ZORBEL_OK) return rc;
-    switch (CheckSignatureFromTokenBytes(token.contentInfo, md, X509_get0_pubkey(signer))) {
+    EVP_PKEY* key = X509_get0_pubkey(signer);
+    // A plainly read token has its SignerInfo read already.
+    const SignatureVerdict verdict = token.plain ? CheckSignatureOfSignerInfo(token.plain->signer, md, key)
+                                                 : CheckSignatureFromTokenBytes(token.contentInfo, md, key);
+    switch (verdict) {
     case SignatureVerdict::kValid:
         return ZORBEL_OK;
     case SignatureVerdict::kInvalid:
