@@ -179,7 +179,7 @@ void CrlDiskCache::Load() {
     size_t total = 0;
     for (const CacheFile& file : CacheFiles(folder_)) {
         if (current.size() >= kMaxCachedCrls) break;
-        const std::optional<std::string> bytes = ReadEntry(folder_, file.name.c_str(), kMaxCachedCrlBytes + 4096);
+        std::optional<std::string> bytes = ReadEntry(folder_, file.name.c_str(), kMaxCachedCrlBytes + 4096);
         if (bytes && (total += bytes->size()) > kMaxCachedCrlsBytes) break;
         const size_t first = bytes ? bytes->find('\n') : std::string::npos;
         const size_t second = first != std::string::npos ? bytes->find('\n', first + 1) : std::string::npos;
@@ -187,7 +187,8 @@ void CrlDiskCache::Load() {
             bytes->find_first_not_of("0123456789") != first)
             continue;
         Cached cached{std::stoul(bytes->substr(0, first)), bytes->substr(first + 1, second - first - 1),
-                      bytes->substr(second + 1)};
+                      std::move(*bytes)};
+        cached.crl.erase(0, second + 1);  // the CRL in the file's own buffer
         const auto* crl = reinterpret_cast<const uint8_t*>(cached.crl.data());
         // The name must be the URL's: a file renamed by hand serves no other URL.
         if (FileNameOf(cached.url) != file.name || cached.crl.empty() || !IsCurrent(crl, cached.crl.size())) continue;

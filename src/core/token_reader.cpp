@@ -82,6 +82,15 @@ constexpr uint32_t kGrantedWithMods = 1;
     return token.tstInfo && HasDerGenTime(token.tstInfo.get());
 }
 
+// The blob (a token, or a granted response around one; BER or DER) as a
+// DER ContentInfo in token.contentInfo.
+[[nodiscard]] uint32_t TakeContentInfo(const ZORBELUBlob* blob, Token& token) {
+    if (blob == nullptr || blob->data == nullptr || blob->length == 0) return ZORBEL_ERR_PARAM;
+    std::vector<uint8_t> der;
+    if (!BerToDer(blob->data, blob->length, der)) return ZORBEL_VERIFY_STRUCTURE;
+    return TokenFromResponseOrToken(der, token.contentInfo) ? ZORBEL_OK : ZORBEL_VERIFY_STRUCTURE;
+}
+
 // SignedData's optional certificate set [0].
 [[nodiscard]] bool CertificateSet(const std::vector<uint8_t>& contentInfo, der::Tlv& set) {
     der::Reader rest({nullptr, 0});
@@ -142,24 +151,15 @@ bool TokenFromResponseOrToken(const std::vector<uint8_t>& der, std::vector<uint8
 }
 
 uint32_t ReadToken(const ZORBELUBlob* blob, Token& token) {
-    if (blob == nullptr || blob->data == nullptr || blob->length == 0) return ZORBEL_ERR_PARAM;
-    std::vector<uint8_t> der;
-    if (!BerToDer(blob->data, blob->length, der)) return ZORBEL_VERIFY_STRUCTURE;
-    if (!TokenFromResponseOrToken(der, token.contentInfo)) return ZORBEL_VERIFY_STRUCTURE;
-    if (!ParseSignedData(token) || !ParseTstInfo(token)) return ZORBEL_VERIFY_STRUCTURE;
-    return ZORBEL_OK;
+    if (const uint32_t rc = TakeContentInfo(blob, token); rc != ZORBEL_OK) return rc;
+    return ParseSignedData(token) && ParseTstInfo(token) ? ZORBEL_OK : ZORBEL_VERIFY_STRUCTURE;
 }
 
 uint32_t ReadTokenToVerify(const ZORBELUBlob* blob, Token& token) {
-    if (blob == nullptr || blob->data == nullptr || blob->length == 0) return ZORBEL_ERR_PARAM;
-    std::vector<uint8_t> der;
-    if (!BerToDer(blob->data, blob->length, der)) return ZORBEL_VERIFY_STRUCTURE;
-    if (!TokenFromResponseOrToken(der, token.contentInfo)) return ZORBEL_VERIFY_STRUCTURE;
+    if (const uint32_t rc = TakeContentInfo(blob, token); rc != ZORBEL_OK) return rc;
     PlainToken plain;
-    if (!ReadPlainToken(token.contentInfo, plain)) {
-        if (!ParseSignedData(token) || !ParseTstInfo(token)) return ZORBEL_VERIFY_STRUCTURE;
-        return ZORBEL_OK;
-    }
+    if (!ReadPlainToken(token.contentInfo, plain))
+        return ParseSignedData(token) && ParseTstInfo(token) ? ZORBEL_OK : ZORBEL_VERIFY_STRUCTURE;
     if (!DecodeTakenOut(plain.certificates, token)) return ZORBEL_VERIFY_STRUCTURE;
     token.plain = std::move(plain);
     return ZORBEL_OK;
